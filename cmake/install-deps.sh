@@ -1,0 +1,26 @@
+#!/usr/bin/env bash
+# Installs every Debian 12 package that building and testing QyrDelay needs, and the Chinese
+# locale that Wine takes its code page 936 from. Safe to run again.
+set -euo pipefail
+SUDO=""
+[ "$(id -u)" = 0 ] || SUDO="sudo"
+
+packages=(
+  cmake ninja-build g++ clang libclang-rt-14-dev libgtest-dev googletest
+  g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
+  wine64 xvfb x11-utils xdotool imagemagick fonts-wqy-microhei locales nsis
+)
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "ok installed" || missing+=("$p")
+done
+if [ ${#missing[@]} -gt 0 ]; then
+  $SUDO apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}"
+fi
+
+if ! locale -a 2>/dev/null | grep -qi '^zh_CN\.utf-\?8$'; then
+  $SUDO sed -i 's/^# *\(zh_CN.UTF-8 UTF-8\)/\1/' /etc/locale.gen
+  grep -q '^zh_CN.UTF-8 UTF-8' /etc/locale.gen || echo 'zh_CN.UTF-8 UTF-8' | $SUDO tee -a /etc/locale.gen >/dev/null
+  $SUDO locale-gen >/dev/null
+fi

@@ -1,0 +1,26 @@
+# Native (Linux) build: the portable rules and their tests.
+find_package(GTest REQUIRED)
+include(GoogleTest)
+
+file(GLOB_RECURSE qyr_portable_tests CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/*_test.cpp)
+list(FILTER qyr_portable_tests EXCLUDE REGEX "/tests/(win|e2e)/")
+add_executable(qyr_tests ${qyr_portable_tests})
+target_link_libraries(qyr_tests PRIVATE qyr_core GTest::gtest GTest::gtest_main)
+gtest_discover_tests(qyr_tests DISCOVERY_TIMEOUT 60)
+
+if(QYR_FUZZ)
+  file(GLOB qyr_fuzzers CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/fuzz/*_fuzz.cpp)
+  foreach(src ${qyr_fuzzers})
+    get_filename_component(stem ${src} NAME_WE)
+    add_executable(${stem} ${src} ${qyr_portable_sources})
+    target_include_directories(${stem} PRIVATE ${CMAKE_SOURCE_DIR}/src)
+    target_compile_options(${stem} PRIVATE -fsanitize=fuzzer,address,undefined)
+    target_link_options(${stem} PRIVATE -fsanitize=fuzzer,address,undefined)
+  endforeach()
+endif()
+
+file(GLOB qyr_tools CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tools/*/CMakeLists.txt)
+foreach(tool ${qyr_tools})
+  get_filename_component(dir ${tool} DIRECTORY)
+  add_subdirectory(${dir})
+endforeach()

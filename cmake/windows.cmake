@@ -1,0 +1,88 @@
+# Windows build (MinGW-w64): the program, the same portable tests, and the tests that need the
+# real Win32 API, all run under Wine through cmake/wine-run.sh.
+set(CMAKE_RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR})
+set(QYR_WINE_ROOT ${CMAKE_BINARY_DIR}/wine)
+set(CMAKE_CROSSCOMPILING_EMULATOR ${CMAKE_SOURCE_DIR}/cmake/wine-run.sh --root ${QYR_WINE_ROOT})
+set(QYR_WINE_RUN ${CMAKE_SOURCE_DIR}/cmake/wine-run.sh --root ${QYR_WINE_ROOT})
+
+add_compile_definitions(UNICODE _UNICODE WIN32_LEAN_AND_MEAN NOMINMAX _WIN32_WINNT=0x0601)
+add_link_options(-static -static-libgcc -static-libstdc++)
+
+set(QYR_WIN_LIBS ws2_32 comctl32 comdlg32 shell32 ole32 gdi32 user32 advapi32 version)
+
+add_library(qyr_win STATIC ${qyr_win_sources})
+target_link_libraries(qyr_win PUBLIC qyr_core ${QYR_WIN_LIBS})
+
+file(GLOB qyr_rc CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/src/res/*.rc)
+add_executable(QyrDelay WIN32 ${CMAKE_SOURCE_DIR}/src/app/main_win.cpp ${qyr_rc})
+target_link_libraries(QyrDelay PRIVATE qyr_win)
+target_link_options(QyrDelay PRIVATE -municode)
+
+# GoogleTest from Debian's sources, built with the same toolchain.
+set(BUILD_GMOCK OFF CACHE BOOL "" FORCE)
+set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
+set(gtest_force_shared_crt ON CACHE BOOL "" FORCE)
+add_subdirectory(/usr/src/googletest/googletest ${CMAKE_BINARY_DIR}/_googletest EXCLUDE_FROM_ALL)
+target_compile_options(gtest PRIVATE -Wno-error)
+target_compile_options(gtest_main PRIVATE -Wno-error)
+include(GoogleTest)
+
+# Wine is set up once before the tests and stopped after them.
+add_test(NAME wine_start COMMAND ${QYR_WINE_RUN} --start)
+set_tests_properties(wine_start PROPERTIES FIXTURES_SETUP wine TIMEOUT 300)
+add_test(NAME wine_stop COMMAND ${QYR_WINE_RUN} --stop)
+set_tests_properties(wine_stop PROPERTIES FIXTURES_CLEANUP wine)
+
+file(GLOB_RECURSE qyr_portable_tests CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/*_test.cpp)
+list(FILTER qyr_portable_tests EXCLUDE REGEX "/tests/(win|e2e|fuzz)/")
+add_executable(qyr_tests ${qyr_portable_tests})
+target_link_libraries(qyr_tests PRIVATE qyr_core gtest gtest_main)
+
+file(GLOB qyr_win_tests CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/win/*_test.cpp)
+add_executable(qyr_win_tests ${qyr_win_tests} ${CMAKE_SOURCE_DIR}/tests/win/test_support_win.cpp)
+target_include_directories(qyr_win_tests PRIVATE ${CMAKE_SOURCE_DIR}/tests/win)
+target_link_libraries(qyr_win_tests PRIVATE qyr_win gtest gtest_main)
+
+file(GLOB qyr_e2e_tests CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/e2e/*_test.cpp)
+add_executable(qyr_e2e_tests ${qyr_e2e_tests} ${CMAKE_SOURCE_DIR}/tests/win/test_support_win.cpp
+  ${CMAKE_SOURCE_DIR}/tests/win/e2e_support_win.cpp)
+target_include_directories(qyr_e2e_tests PRIVATE ${CMAKE_SOURCE_DIR}/tests/win)
+target_link_libraries(qyr_e2e_tests PRIVATE qyr_win gtest gtest_main)
+add_dependencies(qyr_e2e_tests QyrDelay)
+
+# Small Windows programs that the tests start (one .cpp each).
+file(GLOB qyr_test_helpers CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/helpers/*.cpp)
+foreach(src ${qyr_test_helpers})
+  get_filename_component(stem ${src} NAME_WE)
+  add_executable(${stem} WIN32 ${src})
+  target_link_libraries(${stem} PRIVATE ${QYR_WIN_LIBS})
+  target_link_options(${stem} PRIVATE -municode)
+  add_dependencies(qyr_win_tests ${stem})
+  add_dependencies(qyr_e2e_tests ${stem})
+endforeach()
+
+foreach(t qyr_tests qyr_win_tests)
+  gtest_discover_tests(${t}
+    DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 120
+    PROPERTIES FIXTURES_REQUIRED wine TIMEOUT 120)
+endforeach()
+# The built program holds a machine-wide mutex and port 26908: one at a time.
+gtest_discover_tests(qyr_e2e_tests TEST_PREFIX e2e.
+  DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 120
+  PROPERTIES FIXTURES_REQUIRED wine TIMEOUT 180 RESOURCE_LOCK port26908)
+
+# Tests driven from Linux (bash), talking to the program under Wine.
+file(GLOB qyr_shell_tests CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/e2e/*_test.sh)
+foreach(script ${qyr_shell_tests})
+  get_filename_component(stem ${script} NAME_WE)
+  add_test(NAME e2e.${stem} COMMAND bash ${script})
+  set_tests_properties(e2e.${stem} PROPERTIES
+    FIXTURES_REQUIRED wine TIMEOUT 180 RESOURCE_LOCK port26908
+    ENVIRONMENT "QYR_BUILD_DIR=${CMAKE_BINARY_DIR};QYR_WINE_RUN=${CMAKE_SOURCE_DIR}/cmake/wine-run.sh;QYR_WINE_ROOT=${QYR_WINE_ROOT}")
+endforeach()
+
+file(GLOB qyr_tools CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tools/*/CMakeLists.txt)
+foreach(tool ${qyr_tools})
+  get_filename_component(dir ${tool} DIRECTORY)
+  add_subdirectory(${dir})
+endforeach()

@@ -1,0 +1,25 @@
+// Program entry: one launcher per machine, the main window, the message loop.
+#include <windows.h>
+
+#include "app/app_rules.h"
+#include "app/main_form_win.h"
+#include "base/wide_win.h"
+
+int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int show_cmd) {
+  // Held for the life of the process; the system releases it when the process ends.
+  HANDLE mutex = CreateMutexA(nullptr, FALSE, qyr::kMutexName);
+  if (mutex != nullptr && GetLastError() == ERROR_ALREADY_EXISTS) return 0;
+
+  qyr::TMainForm form(qyr::ModulePathUtf8());
+  form.SetMainWindow(true);
+  // Until the tray icon takes it, the window waits minimised on the taskbar.
+  if (!form.Create(show_cmd == SW_SHOWMAXIMIZED ? show_cmd : SW_SHOWMINNOACTIVE)) return 0;
+
+  MSG msg;
+  while (GetMessageW(&msg, nullptr, 0, 0) > 0) {
+    if (IsDialogMessageW(form.hwnd(), &msg)) continue;
+    TranslateMessage(&msg);
+    DispatchMessageW(&msg);
+  }
+  return 0;
+}

@@ -1,0 +1,21 @@
+#pragma once
+// Every private window message and timer id of the program, in one place.
+#include <windows.h>
+
+namespace qyr {
+
+enum PrivateMessage : UINT {
+  // Socket notification: wParam = socket, LOWORD(lParam) = events, HIWORD(lParam) = error.
+  kWmSocketNotify = WM_USER + 1,
+  // A client asks its listener to release it: wParam = error code, lParam = the client.
+  kWmSocketRelease = WM_USER + 30,
+  // Shell notification of the tray entry: wParam = icon id, lParam = mouse message.
+  kWmTrayCallback = WM_USER + 0x400,
+};
+
+enum TimerId : UINT_PTR {
+  kTimerTask = 1,  // launch schedule, 1000 ms then 60000 ms
+  kTimerCtrl = 2,  // power countdown, 1000 ms
+};
+
+}  // namespace qyr

@@ -1,0 +1,20 @@
+#pragma once
+// Byte-wise text rules shared by every part of the program. Lower-casing only ever touches the
+// ASCII letters A to Z; everything else (UTF-8 and code-page-936 lead bytes included) is kept.
+#include <string>
+#include <string_view>
+
+namespace qyr {
+
+std::string AsciiLower(std::string_view text);
+
+// Byte-wise substring test.
+bool Contains(std::string_view text, std::string_view part);
+
+// Removes leading and trailing blanks and control characters (bytes up to 0x20).
+std::string_view TrimBlanks(std::string_view text);
+
+// Number of UTF-8 code points (a stray byte counts as one).
+std::size_t CharCount(std::string_view utf8);
+
+}  // namespace qyr

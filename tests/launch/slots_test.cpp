@@ -1,0 +1,90 @@
+#include "launch/slots.h"
+
+#include <gtest/gtest.h>
+
+#include "launch/schedule.h"
+
+namespace qyr {
+namespace {
+
+TEST(Slots, DefaultsWhenKeysAreMissing) {
+  // A missing File key reads as its default path; a missing Delay key reads as empty text.
+  const std::string folder = "D:\\Show\\";
+  const std::int32_t delays[] = {10, 15, 20, 25};
+  for (int i = 0; i < kSlotCount; ++i) {
+    const LaunchSlot s = SlotFromProfile(i, DefaultPath(i, folder), "");
+    EXPECT_EQ(s.Delay, delays[i]);
+    EXPECT_EQ(s.Path, i == 0 ? "D:\\Show\\QyrPlayer_V3.exe" : "");
+  }
+}
+
+TEST(Slots, DelayTextsFromTheFile) {
+  EXPECT_EQ(SlotFromProfile(1, "", "0x1E").Delay, 30);
+  EXPECT_EQ(SlotFromProfile(1, "", "$1E").Delay, 30);
+  EXPECT_EQ(SlotFromProfile(1, "", "abc").Delay, 15);
+  EXPECT_EQ(SlotFromProfile(3, "", "-4").Delay, -4);
+  EXPECT_EQ(SlotFromProfile(0, std::string(3000, 'a'), "1").Path.size(), kProfileValueMax);
+}
+
+TEST(Slots, OnlyPathsLongerThanTwoAreShown) {
+  EXPECT_FALSE(ShownInRow({"", 1}));
+  EXPECT_FALSE(ShownInRow({"C:", 1}));
+  EXPECT_TRUE(ShownInRow({"C:\\", 1}));
+  EXPECT_FALSE(ShownInRow({"中文", 1}));
+}
+
+TEST(Slots, TakeRowsTrimsAndStopsAtTheFirstBadDelay) {
+  SlotArray slots;
+  std::array<RowText, kSlotCount> rows = {{{" a.exe ", "  12  "},
+                                           {"b.exe", "$10"},
+                                           {"c.exe", "12s"},
+                                           {"d.exe", "4"}}};
+  const auto error = TakeRows(slots, rows);
+  ASSERT_TRUE(error.has_value());
+  EXPECT_EQ(*error, "'12s' is not a valid integer value");
+  EXPECT_EQ(slots[0].Path, "a.exe");
+  EXPECT_EQ(slots[0].Delay, 12);
+  EXPECT_EQ(slots[1].Delay, 16);
+  EXPECT_EQ(slots[2].Path, "c.exe");  // the failing row's path is taken already
+  EXPECT_EQ(slots[2].Delay, 0);
+  EXPECT_EQ(slots[3].Path, "");  // rows after it are not
+
+  rows[2].delay = "\t18\r\n";
+  EXPECT_FALSE(TakeRows(slots, rows).has_value());
+  EXPECT_EQ(slots[2].Delay, 18);
+  EXPECT_EQ(slots[3].Path, "d.exe");
+}
+
+TEST(Slots, SettingsFileAndFolderBesideTheExe) {
+  EXPECT_EQ(SettingsPathFor("D:\\Show\\QyrDelay.exe"), "D:\\Show\\QyrDelay.ini");
+  EXPECT_EQ(SettingsPathFor("D:\\a.b\\QyrDelay"), "D:\\a.b\\QyrDelay.ini");
+  EXPECT_EQ(SettingsPathFor("D:\\Show\\Qyr.Delay.exe"), "D:\\Show\\Qyr.Delay.ini");
+  EXPECT_EQ(FolderOf("D:\\Show\\QyrDelay.exe"), "D:\\Show\\");
+  EXPECT_EQ(FolderOf("QyrDelay.exe"), "");
+}
+
+TEST(Schedule, DueSlotsMatchTheCounterInSlotOrder) {
+  SlotArray slots = {{{"a.exe", 10}, {"b.exe", 3}, {"", 10}, {"d.txt", 10}}};
+  EXPECT_EQ(DueSlots(slots, 10), (std::vector<int>{0, 3}));  // empty path never starts
+  EXPECT_EQ(DueSlots(slots, 3), (std::vector<int>{1}));
+  EXPECT_TRUE(DueSlots(slots, 4).empty());
+  slots[1] = {"C:", -1};
+  EXPECT_TRUE(DueSlots(slots, -1).size() == 1);  // two characters are enough to start
+  slots[1] = {"C", 5};
+  EXPECT_TRUE(DueSlots(slots, 5).empty());
+}
+
+TEST(Schedule, StatusTextsSlowModeAndStarterChoice) {
+  EXPECT_EQ(LaunchStatus(10, true, "D:\\Show\\QyrPlayer_V3.exe"),
+            "10>已启动:D:\\Show\\QyrPlayer_V3.exe");
+  EXPECT_EQ(LaunchStatus(3, false, "x.exe"), "3>无法打开:x.exe");
+  EXPECT_FALSE(InSlowMode(200));
+  EXPECT_TRUE(InSlowMode(201));
+  EXPECT_EQ(NextTick(2147483647), -2147483647 - 1);
+  EXPECT_TRUE(StartsAsProcess("D:\\Show\\Player.EXE"));
+  EXPECT_TRUE(StartsAsProcess("D:\\tools.exe.d\\run.bat"));
+  EXPECT_FALSE(StartsAsProcess("D:\\Show\\notes.txt"));
+}
+
+}  // namespace
+}  // namespace qyr

@@ -1,0 +1,159 @@
+// The launch engine against the real profile API, processes and timers of Windows (Wine).
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include "app/main_form_win.h"
+#include "base/errors.h"
+#include "base/wide_win.h"
+#include "test_support_win.h"
+
+namespace qyr {
+namespace {
+
+using test::ScratchDir;
+
+// A form as the program creates it, for an exe that would live in `dir`; its schedule is
+// stopped so that the tests drive the ticks themselves.
+struct Form {
+  explicit Form(const ScratchDir& dir) : form(dir / "QyrDelay.exe") {
+    EXPECT_TRUE(form.Create(SW_HIDE));
+    form.TimerTask.SetEnabled(false);
+  }
+  TMainForm form;
+};
+
+std::string ReadIni(const std::string& ini, const char* key) {
+  wchar_t buf[256] = {};
+  GetPrivateProfileStringW(L"AUTORUN", Utf8ToWide(key).c_str(), L"<missing>", buf, 256,
+                           Utf8ToWide(ini).c_str());
+  return WideToUtf8(buf);
+}
+
+TEST(Settings, DefaultsWithoutAFile) {
+  ScratchDir dir("QyrNOR_defaults");
+  Form f(dir);
+  const SlotArray& s = f.form.Slots;
+  EXPECT_EQ(s[0].Path, dir / "QyrPlayer_V3.exe");
+  const std::int32_t delays[] = {10, 15, 20, 25};
+  for (int i = 0; i < 4; ++i) EXPECT_EQ(s[i].Delay, delays[i]) << i;
+  EXPECT_EQ(s[1].Path, "");
+  // Row 1 shows the slot; rows 2 to 4 keep the window's own texts.
+  EXPECT_EQ(f.form.ControlText(ControlId::EditFile1), dir / "QyrPlayer_V3.exe");
+  EXPECT_EQ(f.form.ControlText(ControlId::EditDelay1), "10");
+  EXPECT_EQ(f.form.ControlText(ControlId::EditDelay3), "18");
+  EXPECT_EQ(f.form.ControlText(ControlId::LabelStatus), "延时启动正在运行....");
+  EXPECT_FALSE(test::FileExists(dir / "QyrDelay.ini"));  // reading creates nothing
+}
+
+TEST(Settings, HexInvalidAndShortValuesFromTheFile) {
+  ScratchDir dir("QyrNOR_values");
+  test::WriteFileBytes(dir / "QyrDelay.ini",
+                       "[AUTORUN]\r\nFile0=C:\r\nDelay0=0x1E\r\nFile1=D:\\b.exe\r\nDelay1=abc\r\n"
+                       "File2=D:\\c.exe\r\nDelay2=$1E\r\nDelay3=12s\r\n");
+  Form f(dir);
+  const SlotArray& s = f.form.Slots;
+  EXPECT_EQ(s[0].Path, "C:");
+  EXPECT_EQ(s[0].Delay, 30);
+  EXPECT_EQ(s[1].Delay, 15);
+  EXPECT_EQ(s[2].Delay, 30);
+  EXPECT_EQ(s[3].Delay, 25);
+  // A two-character path stays in its slot but its row keeps the initial texts.
+  EXPECT_EQ(f.form.ControlText(ControlId::EditFile1), "QyrPlayer_V3.exe");
+  EXPECT_EQ(f.form.ControlText(ControlId::EditDelay1), "10");
+  EXPECT_EQ(f.form.ControlText(ControlId::EditFile2), "D:\\b.exe");
+  EXPECT_EQ(f.form.ControlText(ControlId::EditDelay2), "15");
+  EXPECT_EQ(f.form.ControlText(ControlId::EditDelay3), "30");
+}
+
+TEST(Settings, SaveTrimsAndWritesEveryKey) {
+  ScratchDir dir("QyrNOR_save");
+  Form f(dir);
+  f.form.SetControlText(ControlId::EditFile2, "  D:\\展厅\\play.exe ");
+  f.form.SetControlText(ControlId::EditDelay2, "  12  ");
+  f.form.SetControlText(ControlId::EditDelay3, "$10");
+  f.form.SaveSettings();
+  const std::string ini = dir / "QyrDelay.ini";
+  EXPECT_EQ(ReadIni(ini, "Delay1"), "12");
+  EXPECT_EQ(ReadIni(ini, "File1"), "D:\\展厅\\play.exe");
+  EXPECT_EQ(ReadIni(ini, "Delay2"), "16");
+  EXPECT_EQ(ReadIni(ini, "File3"), "");
+  EXPECT_EQ(ReadIni(ini, "Delay3"), "20");
+  EXPECT_EQ(f.form.Slots[1].Delay, 12);
+  // Stored in the system code page (936), as every other program reading the file expects.
+  EXPECT_NE(test::ReadFileBytes(ini).find("\xD5\xB9\xCC\xFC"), std::string::npos);
+}
+
+TEST(Settings, SaveWithABadDelayRaisesAndLeavesTheFile) {
+  ScratchDir dir("QyrNOR_bad");
+  const std::string ini = dir / "QyrDelay.ini";
+  test::WriteFileBytes(ini, "[AUTORUN]\r\nDelay0=7\r\n");
+  Form f(dir);
+  const std::string before = test::ReadFileBytes(ini);
+  f.form.SetControlText(ControlId::EditFile3, "D:\\x.exe");
+  f.form.SetControlText(ControlId::EditDelay3, "12s");
+  try {
+    f.form.SaveSettings();
+    FAIL() << "no error raised";
+  } catch (const ConvertError& e) {
+    EXPECT_STREQ(e.what(), "'12s' is not a valid integer value");
+  }
+  EXPECT_EQ(test::ReadFileBytes(ini), before);
+  EXPECT_EQ(f.form.Slots[2].Path, "D:\\x.exe");  // taken before the failing delay
+}
+
+TEST(Settings, UnwritableFileRaisesUnableToWrite) {
+  // The tests run as root, which ignores read-only files; a folder in the file's place is
+  // refused to anyone.
+  ScratchDir dir("QyrNOR_ro");
+  const std::string ini = dir / "QyrDelay.ini";
+  CreateDirectoryW(Utf8ToWide(ini).c_str(), nullptr);
+  Form f(dir);
+  try {
+    f.form.SaveSettings();
+    ADD_FAILURE() << "no error raised";
+  } catch (const IniFileError& e) {
+    EXPECT_EQ(std::string(e.what()), "Unable to write to " + ini);
+  }
+}
+
+TEST(Schedule, StartsTheProgramAtItsTickAndReportsIt) {
+  ScratchDir dir("QyrNOR_tick");
+  const std::string probe = dir / "probe.exe";
+  ASSERT_TRUE(test::CopyFileTo(test::BuildDir() + "launch_probe.exe", probe));
+  Form f(dir);
+  f.form.Slots = {{{"", 0}, {"", 0}, {probe, 3}, {dir / "missing.exe", 4}}};
+  for (int tick = 0; tick < 3; ++tick) f.form.LaunchTick();
+  EXPECT_FALSE(test::FileExists(probe + ".started"));
+  EXPECT_EQ(f.form.ControlText(ControlId::LabelUptime), "2");
+  f.form.LaunchTick();
+  EXPECT_TRUE(test::FileExists(probe + ".started"));
+  EXPECT_EQ(f.form.ControlText(ControlId::LabelStatus), "3>已启动:" + probe);
+  f.form.LaunchTick();
+  EXPECT_EQ(f.form.ControlText(ControlId::LabelStatus), "4>无法打开:" + dir / "missing.exe");
+  EXPECT_EQ(f.form.UptimeTicks, 5);
+}
+
+TEST(Schedule, DropsToOneTickAMinuteAfter200) {
+  ScratchDir dir("QyrNOR_slow");
+  Form f(dir);
+  f.form.UptimeTicks = 199;
+  f.form.TimerTaskTimer();
+  EXPECT_EQ(f.form.TimerTask.Interval(), 1000u);
+  EXPECT_EQ(f.form.ControlText(ControlId::LabelStatus), "延时启动正在运行....");
+  f.form.TimerTaskTimer();
+  EXPECT_EQ(f.form.UptimeTicks, 201);
+  EXPECT_EQ(f.form.TimerTask.Interval(), 60000u);
+  EXPECT_TRUE(f.form.TimerTask.Enabled());
+  EXPECT_EQ(f.form.ControlText(ControlId::LabelStatus), "进入慢模式,计时器频率由1秒改为60秒");
+}
+
+TEST(Schedule, TheTimerTicksOnItsOwn) {
+  ScratchDir dir("QyrNOR_timer");
+  Form f(dir);
+  f.form.TimerTask.SetEnabled(true);
+  EXPECT_TRUE(test::PumpUntil([&] { return f.form.UptimeTicks >= 2; }, std::chrono::seconds(10)));
+  EXPECT_EQ(f.form.ControlText(ControlId::LabelUptime), "1");
+}
+
+}  // namespace
+}  // namespace qyr

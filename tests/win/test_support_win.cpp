@@ -1,0 +1,169 @@
+#include "test_support_win.h"
+
+#include <shellapi.h>
+
+#include <algorithm>
+#include <vector>
+
+#include "base/wide_win.h"
+
+namespace qyr::test {
+
+std::string BuildDir() {
+  const std::string exe = ModulePathUtf8();
+  return exe.substr(0, exe.find_last_of('\\') + 1);
+}
+
+ScratchDir::ScratchDir(const std::string& tag) {
+  wchar_t temp[MAX_PATH] = {};
+  GetTempPathW(MAX_PATH, temp);
+  static LONG counter = 0;
+  const std::string base = WideToUtf8(temp) + tag + "_" + std::to_string(GetCurrentProcessId()) +
+                           "_" + std::to_string(InterlockedIncrement(&counter));
+  CreateDirectoryW(Utf8ToWide(base).c_str(), nullptr);
+  path_ = base + "\\";
+}
+
+ScratchDir::~ScratchDir() {
+  // Double-zero-terminated list for the shell's recursive delete.
+  std::wstring from = Utf8ToWide(path_.substr(0, path_.size() - 1));
+  from.push_back(L'\0');
+  SHFILEOPSTRUCTW op = {};
+  op.wFunc = FO_DELETE;
+  op.pFrom = from.c_str();
+  op.fFlags = FOF_NOCONFIRMATION | FOF_NOERRORUI | FOF_SILENT;
+  SHFileOperationW(&op);
+}
+
+bool FileExists(const std::string& path) {
+  return GetFileAttributesW(Utf8ToWide(path).c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+std::string ReadFileBytes(const std::string& path) {
+  HANDLE f = CreateFileW(Utf8ToWide(path).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                         OPEN_EXISTING, 0, nullptr);
+  if (f == INVALID_HANDLE_VALUE) return {};
+  std::string out;
+  char buf[4096];
+  DWORD n = 0;
+  while (ReadFile(f, buf, sizeof(buf), &n, nullptr) && n > 0) out.append(buf, n);
+  CloseHandle(f);
+  return out;
+}
+
+void WriteFileBytes(const std::string& path, const std::string& bytes) {
+  HANDLE f = CreateFileW(Utf8ToWide(path).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0,
+                         nullptr);
+  if (f == INVALID_HANDLE_VALUE) return;
+  DWORD n = 0;
+  WriteFile(f, bytes.data(), static_cast<DWORD>(bytes.size()), &n, nullptr);
+  CloseHandle(f);
+}
+
+bool CopyFileTo(const std::string& from, const std::string& to) {
+  return CopyFileW(Utf8ToWide(from).c_str(), Utf8ToWide(to).c_str(), FALSE) != 0;
+}
+
+void PumpMessages(std::chrono::milliseconds duration) {
+  PumpUntil([] { return false; }, duration);
+}
+
+bool PumpUntil(const std::function<bool()>& done, std::chrono::milliseconds limit) {
+  const ULONGLONG end = GetTickCount64() + static_cast<ULONGLONG>(limit.count());
+  for (;;) {
+    MSG msg;
+    while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+      TranslateMessage(&msg);
+      DispatchMessageW(&msg);
+    }
+    if (done()) return true;
+    const ULONGLONG now = GetTickCount64();
+    if (now >= end) return false;
+    MsgWaitForMultipleObjects(0, nullptr, FALSE, static_cast<DWORD>(std::min<ULONGLONG>(end - now, 20)),
+                              QS_ALLINPUT);
+  }
+}
+
+HANDLE StartProcess(const std::string& exe, const std::string& args) {
+  std::wstring cmd = L"\"" + Utf8ToWide(exe) + L"\"";
+  if (!args.empty()) cmd += L" " + Utf8ToWide(args);
+  STARTUPINFOW si = {};
+  si.cb = sizeof(si);
+  PROCESS_INFORMATION pi = {};
+  if (!CreateProcessW(Utf8ToWide(exe).c_str(), cmd.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                      nullptr, &si, &pi)) {
+    return nullptr;
+  }
+  CloseHandle(pi.hThread);
+  return pi.hProcess;
+}
+
+namespace {
+
+struct BoxSearch {
+  DWORD process_id;
+  HWND found;
+};
+
+BOOL CALLBACK FindBox(HWND hwnd, LPARAM lp) {
+  auto* s = reinterpret_cast<BoxSearch*>(lp);
+  DWORD pid = 0;
+  GetWindowThreadProcessId(hwnd, &pid);
+  wchar_t cls[32] = {};
+  GetClassNameW(hwnd, cls, 32);
+  if (pid == s->process_id && std::wstring(cls) == L"#32770" && IsWindowVisible(hwnd)) {
+    s->found = hwnd;
+    return FALSE;
+  }
+  return TRUE;
+}
+
+}  // namespace
+
+BoxCatcher::BoxCatcher(DWORD process_id, std::function<void()> while_open)
+    : process_id_(process_id), while_open_(std::move(while_open)) {
+  thread_ = CreateThread(
+      nullptr, 0,
+      [](LPVOID self) -> DWORD {
+        static_cast<BoxCatcher*>(self)->Run();
+        return 0;
+      },
+      this, 0, nullptr);
+}
+
+BoxCatcher::~BoxCatcher() { Stop(); }
+
+void BoxCatcher::Stop() {
+  if (thread_ == nullptr) return;
+  InterlockedExchange(&stop_, 1);
+  WaitForSingleObject(thread_, 30000);
+  CloseHandle(thread_);
+  thread_ = nullptr;
+}
+
+void BoxCatcher::Run() {
+  for (int i = 0; i < 1500 && !stop_; ++i) {
+    BoxSearch search{process_id_, nullptr};
+    EnumWindows(FindBox, reinterpret_cast<LPARAM>(&search));
+    if (search.found == nullptr) {
+      Sleep(20);
+      continue;
+    }
+    Sleep(100);  // let the box finish drawing
+    if (while_open_) while_open_();
+    caption_ = WindowTextUtf8(search.found);
+    text_ = WindowTextUtf8(GetDlgItem(search.found, 0xFFFF));
+    // The icon sits in a static control: id 0x14 on Windows, stc1 (0x440) under Wine.
+    for (int id : {0x14, 0x440}) {
+      HWND icon = GetDlgItem(search.found, id);
+      if (icon != nullptr && IsWindowVisible(icon) && SendMessageW(icon, STM_GETICON, 0, 0) != 0) {
+        stop_icon_ = true;
+      }
+    }
+    seen_ = true;
+    PostMessageW(search.found, WM_COMMAND, IDOK, 0);
+    return;
+  }
+}
+
+}  // namespace qyr::test

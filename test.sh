@@ -6,4 +6,4 @@ cd "$(dirname "$0")"
 bash cmake/install-deps.sh
 cmake --workflow --preset native
 cmake --workflow --preset windows
-if [ -x tools/fuzz.sh ]; then bash tools/fuzz.sh; fi
+if [ -f tests/fuzz/run.sh ]; then bash tests/fuzz/run.sh; fi

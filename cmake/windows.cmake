@@ -2,8 +2,10 @@
 # real Win32 API, all run under Wine through cmake/wine-run.sh.
 set(CMAKE_RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR})
 set(QYR_WINE_ROOT ${CMAKE_BINARY_DIR}/wine)
-set(CMAKE_CROSSCOMPILING_EMULATOR ${CMAKE_SOURCE_DIR}/cmake/wine-run.sh --root ${QYR_WINE_ROOT})
-set(QYR_WINE_RUN ${CMAKE_SOURCE_DIR}/cmake/wine-run.sh --root ${QYR_WINE_ROOT})
+if(CMAKE_CROSSCOMPILING)
+  set(CMAKE_CROSSCOMPILING_EMULATOR ${CMAKE_SOURCE_DIR}/cmake/wine-run.sh --root ${QYR_WINE_ROOT})
+  set(QYR_WINE_RUN ${CMAKE_SOURCE_DIR}/cmake/wine-run.sh --root ${QYR_WINE_ROOT})
+endif()
 
 add_compile_definitions(UNICODE _UNICODE WIN32_LEAN_AND_MEAN NOMINMAX _WIN32_WINNT=0x0601)
 add_link_options(-static -static-libgcc -static-libstdc++)
@@ -22,9 +24,16 @@ target_link_options(QyrDelay PRIVATE -municode)
 set(BUILD_GMOCK OFF CACHE BOOL "" FORCE)
 set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
 set(gtest_force_shared_crt ON CACHE BOOL "" FORCE)
-add_subdirectory(/usr/src/googletest/googletest ${CMAKE_BINARY_DIR}/_googletest EXCLUDE_FROM_ALL)
-target_compile_options(gtest PRIVATE -Wno-error)
-target_compile_options(gtest_main PRIVATE -Wno-error)
+if(EXISTS /usr/src/googletest/googletest)
+  add_subdirectory(/usr/src/googletest/googletest ${CMAKE_BINARY_DIR}/_googletest EXCLUDE_FROM_ALL)
+  target_compile_options(gtest PRIVATE -Wno-error)
+  target_compile_options(gtest_main PRIVATE -Wno-error)
+else()
+  # Building on Windows itself: GoogleTest from the toolchain's packages.
+  find_package(GTest REQUIRED)
+  add_library(gtest ALIAS GTest::gtest)
+  add_library(gtest_main ALIAS GTest::gtest_main)
+endif()
 include(GoogleTest)
 
 # Wine is set up once before the tests and stopped after them.

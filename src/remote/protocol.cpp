@@ -1,0 +1,88 @@
+#include "remote/protocol.h"
+
+#include <array>
+
+#include "base/text.h"
+
+namespace qyr {
+
+namespace {
+
+struct CommandRow {
+  Command command;
+  std::string_view word;
+  std::string_view status;
+  std::string_view screen;
+};
+
+// Matched in this order: OFF wins over REBOOT when a message holds both.
+constexpr std::array<CommandRow, 4> kRows = {{
+    {Command::kPowerOff, "QyrNOR_PC_OFF", "收到指令:关闭电脑", "正在关机中..."},
+    {Command::kReboot, "QyrNOR_PC_REBOOT", "收到指令:重启电脑", "正在重启中..."},
+    {Command::kCheck, "QyrNOR_PC_CHECK", "收到指令:查询状态", ""},
+    {Command::kTest, "QyrNOR_PC_TEST", "收到指令:通讯测试", ""},
+}};
+
+constexpr std::string_view kUnknownStatus = "未知指令";
+
+const CommandRow* RowOf(Command command) {
+  for (const CommandRow& row : kRows) {
+    if (row.command == command) return &row;
+  }
+  return nullptr;
+}
+
+}  // namespace
+
+std::u16string DecodeCommandUnits(std::string_view bytes) {
+  auto at = [&](std::size_t i) -> unsigned {
+    return i < bytes.size() ? static_cast<unsigned char>(bytes[i]) : 0u;
+  };
+  std::u16string units;
+  units.reserve(bytes.size());
+  std::size_t i = 0;
+  while (i < bytes.size()) {
+    const unsigned b = at(i);
+    unsigned unit = 0;
+    if (b < 0x80) {
+      unit = b;
+      i += 1;
+    } else if ((b & 0xE0) == 0xC0) {
+      unit = ((b & 0x1F) << 6) | (at(i + 1) & 0x3F);
+      i += 2;
+    } else {
+      unit = ((b & 0x0F) << 12) | ((at(i + 1) & 0x3F) << 6) | (at(i + 2) & 0x3F);
+      i += 3;
+    }
+    if (unit == 0) break;
+    units.push_back(static_cast<char16_t>(unit & 0xFFFF));
+  }
+  return units;
+}
+
+Command MatchCommand(std::string_view text) {
+  const std::string lower = AsciiLower(text);
+  for (const CommandRow& row : kRows) {
+    if (Contains(lower, AsciiLower(row.word))) return row.command;
+  }
+  return Command::kUnknown;
+}
+
+std::string_view StatusPrefix(Command command) {
+  const CommandRow* row = RowOf(command);
+  return row != nullptr ? row->status : kUnknownStatus;
+}
+
+std::string_view ReplyFor(Command command) { return RowOf(command) != nullptr ? "OK" : "ERR"; }
+
+std::string_view PowerScreenText(Command command) {
+  const CommandRow* row = RowOf(command);
+  return row != nullptr ? row->screen : std::string_view();
+}
+
+std::int32_t HandlerReadSize(std::int32_t pending) {
+  if (pending < 0) return 0;  // a count past 2 GiB would otherwise ask recv for a negative size
+  return pending <= kHandlerBufferSize ? pending : kHandlerBufferSize - 1;
+}
+
+}  // namespace qyr

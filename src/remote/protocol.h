@@ -1,0 +1,42 @@
+#pragma once
+// The command protocol of the showroom control system: how received bytes become 16-bit units,
+// which command a converted message holds, and what the program shows and answers for it.
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace qyr {
+
+// Messages are converted to this ANSI code page before they are matched.
+inline constexpr unsigned kCommandCodePage = 936;
+
+// The bytes as the control systems' encoder is taken to write UTF-8: one unit per step, the
+// continuation bytes never checked, bytes missing at the end counted as 0. The units end
+// before the first zero unit, so a zero byte in the message cuts it there.
+std::u16string DecodeCommandUnits(std::string_view bytes);
+
+enum class Command { kPowerOff, kReboot, kCheck, kTest, kUnknown };
+
+// The first command word (in table order, ASCII case ignored) found anywhere in the text.
+// `text` is the message in code page 936; the match is byte-wise.
+Command MatchCommand(std::string_view text);
+
+// The status line text before the message itself (UTF-8).
+std::string_view StatusPrefix(Command command);
+
+// "OK" for every command word, "ERR" otherwise.
+std::string_view ReplyFor(Command command);
+
+// The text of the countdown screen a power command raises; empty for the others.
+std::string_view PowerScreenText(Command command);
+
+// Seconds a power command arms its countdown with.
+inline constexpr std::int32_t kPowerCountdownSeconds = 5;
+
+// The read size of the data handler for `pending` bytes: all of them up to 1024, otherwise
+// 1023 per read (a backlog of 1025 bytes goes as 1023 and 2).
+std::int32_t HandlerReadSize(std::int32_t pending);
+
+inline constexpr std::int32_t kHandlerBufferSize = 1024;
+
+}  // namespace qyr

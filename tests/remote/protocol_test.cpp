@@ -1,0 +1,87 @@
+#include "remote/protocol.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+namespace qyr {
+namespace {
+
+using namespace std::string_literals;
+
+TEST(CommandDecoder, OneUnitPerStepAsTheControlSystemsSendIt) {
+  struct Case {
+    std::string bytes;
+    std::u16string units;
+    const char* what;
+  } cases[] = {
+      {"QyrNOR_PC_TEST\r\n", u"QyrNOR_PC_TEST\r\n", "ascii"},
+      {"\xC3\xA9", u"\u00E9", "two-byte form"},
+      {"\xE4\xB8\xAD\xE6\x96\x87", u"\u4E2D\u6587", "three-byte forms"},
+      {"\xC3" "A", u"\u00C1", "continuation byte not checked"},
+      // A four-byte lead is read as a three-byte one; its last byte starts a step of its own.
+      {"\xF0\x9F\x98\x80xyz", u"\u07D8\u0E39z", "four-byte lead"},
+      // ...and at the end of the message its missing bytes count as 0: a zero unit, cut off.
+      {"\xF0\x9F\x98\x80", u"\u07D8", "four-byte lead at the end"},
+      {"\x80" "AB", u"B", "stray continuation byte takes two more"},
+      {"\xBF" "AB!", u"\uF042!", "stray continuation keeps its low four bits"},
+      {"a\xE4\xB8", u"a\u4E00", "truncated three-byte form"},
+      {"\xC3", u"\u00C0", "truncated two-byte form"},
+      {"QyrNOR\0_PC_CHECK"s, u"QyrNOR", "zero byte cuts"},
+      {"\0QyrNOR_PC_CHECK"s, u"", "zero first byte"},
+      {"Q\0y\0r\0"s, u"Q", "UTF-16 text"},
+      {"\xC0\x80" "abc", u"", "overlong zero cuts too"},
+      {"", u"", "empty"},
+  };
+  for (const Case& c : cases) EXPECT_EQ(DecodeCommandUnits(c.bytes), c.units) << c.what;
+}
+
+TEST(CommandMatcher, WordsInTableOrderAnywhereAnyAsciiCase) {
+  struct Case {
+    std::string text;
+    Command command;
+  } cases[] = {
+      {"QyrNOR_PC_OFF", Command::kPowerOff},
+      {"qyrnor_pc_check", Command::kCheck},
+      {"QYRNOR_PC_REBOOT", Command::kReboot},
+      {"QyrNOR_PC_OFF\r\n", Command::kPowerOff},
+      {"QyrNOR_PC_REBOOT QyrNOR_PC_OFF", Command::kPowerOff},
+      {"QyrNOR_PC_OFFQyrNOR_PC_REBOOT", Command::kPowerOff},
+      {"QyrNOR_PC_CHECK+QyrNOR_PC_REBOOT", Command::kReboot},
+      {"##QyrNOR_PC_TEST##", Command::kTest},
+      {"\xD6\xD0QyrNOR_PC_TEST\xCE\xC4", Command::kTest},
+      {"QyrNOR_PC_OF", Command::kUnknown},
+      {"QyrNOR PC TEST", Command::kUnknown},
+      {"", Command::kUnknown},
+  };
+  for (const Case& c : cases) EXPECT_EQ(MatchCommand(c.text), c.command) << c.text;
+}
+
+TEST(CommandMatcher, StatusRepliesAndScreens) {
+  struct Case {
+    Command command;
+    const char* status;
+    const char* reply;
+    const char* screen;
+  } cases[] = {
+      {Command::kPowerOff, "收到指令:关闭电脑", "OK", "正在关机中..."},
+      {Command::kReboot, "收到指令:重启电脑", "OK", "正在重启中..."},
+      {Command::kCheck, "收到指令:查询状态", "OK", ""},
+      {Command::kTest, "收到指令:通讯测试", "OK", ""},
+      {Command::kUnknown, "未知指令", "ERR", ""},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(StatusPrefix(c.command), c.status);
+    EXPECT_EQ(ReplyFor(c.command), c.reply);
+    EXPECT_EQ(PowerScreenText(c.command), c.screen);
+  }
+}
+
+TEST(CommandMatcher, ReadSizeTakesABacklogIn1023BytePieces) {
+  const std::pair<std::int32_t, std::int32_t> cases[] = {
+      {0, 0}, {15, 15}, {1023, 1023}, {1024, 1024}, {1025, 1023}, {3000, 1023}, {-1, 0}};
+  for (auto [pending, size] : cases) EXPECT_EQ(HandlerReadSize(pending), size) << pending;
+}
+
+}  // namespace
+}  // namespace qyr

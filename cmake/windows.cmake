@@ -19,6 +19,13 @@ file(GLOB qyr_rc CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/src/res/*.rc)
 add_executable(QyrDelay WIN32 ${CMAKE_SOURCE_DIR}/src/app/main_win.cpp ${qyr_rc})
 target_link_libraries(QyrDelay PRIVATE qyr_win)
 target_link_options(QyrDelay PRIVATE -municode)
+# The version block comes from the project version; windres finds the icon and manifest by path.
+configure_file(${CMAKE_SOURCE_DIR}/src/res/version.h.in ${CMAKE_BINARY_DIR}/res/qyr_version.h)
+target_include_directories(QyrDelay PRIVATE ${CMAKE_BINARY_DIR}/res ${CMAKE_SOURCE_DIR}/src/res)
+file(GLOB qyr_rc_inputs CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/src/res/*.ico
+  ${CMAKE_SOURCE_DIR}/src/res/*.manifest)
+set_source_files_properties(${qyr_rc} PROPERTIES OBJECT_DEPENDS
+  "${qyr_rc_inputs};${CMAKE_BINARY_DIR}/res/qyr_version.h")
 
 # GoogleTest from Debian's sources, built with the same toolchain.
 set(BUILD_GMOCK OFF CACHE BOOL "" FORCE)
@@ -55,7 +62,7 @@ target_link_libraries(qyr_win_tests PRIVATE qyr_win gtest gtest_main)
 file(GLOB qyr_e2e_tests CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/e2e/*_test.cpp)
 add_executable(qyr_e2e_tests ${qyr_e2e_tests} ${CMAKE_SOURCE_DIR}/tests/win/test_support_win.cpp
   ${CMAKE_SOURCE_DIR}/tests/win/e2e_support_win.cpp)
-target_include_directories(qyr_e2e_tests PRIVATE ${CMAKE_SOURCE_DIR}/tests/win)
+target_include_directories(qyr_e2e_tests PRIVATE ${CMAKE_SOURCE_DIR}/tests/win ${CMAKE_BINARY_DIR}/res)
 target_link_libraries(qyr_e2e_tests PRIVATE qyr_win gtest gtest_main)
 add_dependencies(qyr_e2e_tests QyrDelay)
 

@@ -1,0 +1,171 @@
+#include "tray/tray_icon_win.h"
+
+#include "base/ids_win.h"
+#include "base/wide_win.h"
+
+namespace qyr {
+
+namespace {
+
+constexpr wchar_t kHandlerClass[] = L"TTrayIconHandler";
+constexpr std::size_t kTipBytes = 127;  // what the entry's tooltip held in the system code page
+
+// The hint cut to at most 127 bytes of code page 936, whole characters only.
+std::wstring CutTip(const std::wstring& hint) {
+  std::wstring out;
+  std::size_t bytes = 0;
+  for (wchar_t c : hint) {
+    char buf[8];
+    const int n = WideCharToMultiByte(936, 0, &c, 1, buf, sizeof(buf), nullptr, nullptr);
+    const std::size_t len = n > 0 ? static_cast<std::size_t>(n) : 1;
+    if (bytes + len > kTipBytes) break;
+    bytes += len;
+    out.push_back(c);
+  }
+  return out;
+}
+
+}  // namespace
+
+TTrayIcon::TTrayIcon(HWND main_window) : main_window_(main_window) {
+  WNDCLASSEXW wc = {};
+  wc.cbSize = sizeof(wc);
+  wc.lpfnWndProc = HandlerProc;
+  wc.hInstance = GetModuleHandleW(nullptr);
+  wc.lpszClassName = kHandlerClass;
+  RegisterClassExW(&wc);  // fails harmlessly when already registered
+  // A hidden top-level window rather than a message-only one: only top-level windows hear the
+  // shell's "TaskbarCreated" broadcast.
+  handler_.reset(CreateWindowExW(WS_EX_TOOLWINDOW, kHandlerClass, L"", WS_POPUP, 0, 0, 0, 0,
+                                 nullptr, nullptr, GetModuleHandleW(nullptr), this));
+  taskbar_created_ = RegisterWindowMessageW(L"TaskbarCreated");
+}
+
+TTrayIcon::~TTrayIcon() {
+  if (icon_visible_) RemoveFromTray();
+  if (handler_) SetWindowLongPtrW(handler_.get(), GWLP_USERDATA, 0);
+}
+
+LRESULT CALLBACK TTrayIcon::HandlerProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
+  if (msg == WM_NCCREATE) {
+    SetWindowLongPtrW(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(
+                                               reinterpret_cast<CREATESTRUCTW*>(lp)->lpCreateParams));
+  }
+  auto* self = reinterpret_cast<TTrayIcon*>(GetWindowLongPtrW(hwnd, GWLP_USERDATA));
+  if (self != nullptr && msg != WM_NCCREATE) return self->HandleNotify(msg, wp, lp);
+  return DefWindowProcW(hwnd, msg, wp, lp);
+}
+
+LRESULT TTrayIcon::HandleNotify(UINT msg, WPARAM wp, LPARAM lp) {
+  if (msg == kWmTrayCallback) {
+    if (wp == kIconId && Enabled) {
+      if (lp == WM_LBUTTONDOWN) {
+        left_press_seen_ = true;
+      } else if (lp == WM_LBUTTONUP) {
+        const bool fire = left_press_seen_;
+        left_press_seen_ = false;
+        if (fire && OnClick) OnClick();
+      }
+    }
+    return 0;
+  }
+  if (taskbar_created_ != 0 && msg == taskbar_created_) {
+    // The shell restarted: our entry went with the old one.
+    if (icon_visible_) AddToTray();
+    return 0;
+  }
+  switch (msg) {
+    case WM_QUERYENDSESSION:
+    case WM_ENDSESSION:
+    case WM_CLOSE:
+      return 1;  // never blocks a log-off or shutdown, never closes on its own
+    default:
+      return DefWindowProcW(handler_.get(), msg, wp, lp);
+  }
+}
+
+std::wstring TTrayIcon::TipText() const {
+  if (!show_hint_ || hint_.empty()) return {};
+  return CutTip(Utf8ToWide(hint_));
+}
+
+NOTIFYICONDATAW TTrayIcon::FillNotifyData() const {
+  NOTIFYICONDATAW data = {};
+  data.cbSize = sizeof(data);
+  data.hWnd = handler_.get();
+  data.uID = kIconId;
+  data.uFlags = NIF_MESSAGE | NIF_ICON | NIF_TIP;
+  data.uCallbackMessage = kWmTrayCallback;
+  data.hIcon = icon_.get();
+  const std::wstring tip = TipText();
+  lstrcpynW(data.szTip, tip.c_str(), static_cast<int>(std::size(data.szTip)));
+  return data;
+}
+
+// The shell's answers are not acted on: a refused add is retried by the next add.
+void TTrayIcon::AddToTray() {
+  icon_visible_ = true;
+  NOTIFYICONDATAW data = FillNotifyData();
+  Shell_NotifyIconW(NIM_ADD, &data);
+}
+
+void TTrayIcon::RemoveFromTray() {
+  icon_visible_ = false;
+  NOTIFYICONDATAW data = FillNotifyData();
+  Shell_NotifyIconW(NIM_DELETE, &data);
+}
+
+void TTrayIcon::UpdateTrayEntry() {
+  NOTIFYICONDATAW data = FillNotifyData();
+  Shell_NotifyIconW(NIM_MODIFY, &data);
+}
+
+void TTrayIcon::SetHint(std::string_view hint) {
+  hint_ = std::string(hint);
+  UpdateTrayEntry();
+}
+
+void TTrayIcon::SetShowHint(bool show) {
+  show_hint_ = show;
+  UpdateTrayEntry();
+}
+
+void TTrayIcon::SetIconVisible(bool visible) {
+  if (visible) AddToTray();
+  else RemoveFromTray();
+}
+
+void TTrayIcon::SetIcon(HICON icon) {
+  icon_.reset(icon != nullptr ? CopyIcon(icon) : nullptr);
+  UpdateTrayEntry();
+}
+
+void TTrayIcon::RestoreMainWindow() {
+  if (main_window_ == nullptr || !IsWindow(main_window_)) return;
+  // A maximised window stays maximised; only a minimised one goes back to normal.
+  if (IsIconic(main_window_)) ShowWindow(main_window_, SW_RESTORE);
+  ShowWindow(main_window_, SW_SHOW);
+  SetForegroundWindow(main_window_);
+}
+
+void TTrayIcon::HideMainWindow() {
+  if (main_window_ == nullptr || !IsWindow(main_window_)) return;
+  ShowWindow(main_window_, SW_HIDE);
+}
+
+void TTrayIcon::SendToTray() {
+  HideMainWindow();
+  AddToTray();
+}
+
+void TTrayIcon::MainWindowMessage(UINT msg, WPARAM wp, LPARAM lp) {
+  if (msg == WM_SIZE && wp == SIZE_MINIMIZED && MinimizeToTray) {
+    SendToTray();
+  } else if (msg == WM_SHOWWINDOW && wp == TRUE && lp == 0) {
+    SetForegroundWindow(main_window_);
+  } else if (taskbar_created_ != 0 && msg == taskbar_created_ && icon_visible_) {
+    AddToTray();
+  }
+}
+
+}  // namespace qyr

@@ -1,0 +1,74 @@
+#pragma once
+// TTrayIcon: the program's entry in the notification area. It keeps the entry up to date,
+// turns a left press-and-release on the icon into OnClick, and sends the main window to the
+// tray and back. The main window itself carries the taskbar button, so hiding it hides both.
+#include <windows.h>
+#include <shellapi.h>
+
+#include <functional>
+#include <string>
+#include <string_view>
+
+#include "base/handles_win.h"
+
+namespace qyr {
+
+class TTrayIcon {
+ public:
+  // main_window: the window sent to the tray and restored from it.
+  explicit TTrayIcon(HWND main_window);
+  virtual ~TTrayIcon();
+  TTrayIcon(const TTrayIcon&) = delete;
+  TTrayIcon& operator=(const TTrayIcon&) = delete;
+
+  std::function<void()> OnClick;
+  bool Enabled = true;         // mouse notifications become events
+  bool MinimizeToTray = true;  // minimising the main window sends it to the tray
+
+  void SetHint(std::string_view hint);
+  const std::string& Hint() const { return hint_; }
+  void SetShowHint(bool show);
+  bool ShowHint() const { return show_hint_; }
+  void SetIconVisible(bool visible);
+  bool IconVisible() const { return icon_visible_; }
+  // Takes a copy of the icon; the entry shows it at once.
+  void SetIcon(HICON icon);
+  HICON Icon() const { return icon_.get(); }
+
+  void RestoreMainWindow();
+  void HideMainWindow();
+  void SendToTray();
+
+  // The main window forwards its messages here before handling them itself.
+  void MainWindowMessage(UINT msg, WPARAM wp, LPARAM lp);
+
+  // The hidden window that receives the shell's notifications (and "TaskbarCreated").
+  HWND HandlerWindow() const { return handler_.get(); }
+  UINT Id() const { return kIconId; }
+  UINT TaskbarCreatedMessage() const { return taskbar_created_; }
+
+  // What the entry carries: the tooltip as given to the shell.
+  std::wstring TipText() const;
+
+ protected:
+  void UpdateTrayEntry();
+
+ private:
+  static constexpr UINT kIconId = 1;
+  static LRESULT CALLBACK HandlerProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp);
+  LRESULT HandleNotify(UINT msg, WPARAM wp, LPARAM lp);
+  void AddToTray();
+  void RemoveFromTray();
+  NOTIFYICONDATAW FillNotifyData() const;
+
+  HWND main_window_;
+  UniqueWindow handler_;
+  UniqueIcon icon_;
+  std::string hint_;
+  bool show_hint_ = true;
+  bool icon_visible_ = false;
+  bool left_press_seen_ = false;
+  UINT taskbar_created_ = 0;
+};
+
+}  // namespace qyr

@@ -1,0 +1,217 @@
+#include "cli.h"
+
+#include <algorithm>
+#include <charconv>
+
+namespace qyrsend {
+
+namespace {
+
+template <typename Int>
+bool ParseNumber(std::string_view text, Int low, Int high, Int& out) {
+  Int value{};
+  const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
+  if (ec != std::errc() || end != text.data() + text.size() || value < low || value > high)
+    return false;
+  out = value;
+  return true;
+}
+
+std::string Printable(std::string_view bytes) {
+  static constexpr char kHex[] = "0123456789abcdef";
+  std::string out;
+  for (const unsigned char c : bytes) {
+    if (c == '\r') {
+      out += "\\r";
+    } else if (c == '\n') {
+      out += "\\n";
+    } else if (c == '"' || c == '\\') {
+      out += '\\';
+      out += static_cast<char>(c);
+    } else if (c >= 0x20 && c < 0x7f) {
+      out += static_cast<char>(c);
+    } else {
+      out += "\\x";
+      out += kHex[c >> 4];
+      out += kHex[c & 15];
+    }
+  }
+  return out;
+}
+
+std::string Describe(const Outcome& outcome) {
+  switch (outcome.verdict) {
+    case Verdict::Ok:
+      return "OK";
+    case Verdict::Err:
+      return "ERR";
+    case Verdict::Unexpected:
+      return "reply \"" + Printable(outcome.detail) + "\"";
+    case Verdict::Closed:
+      return "closed without reply";
+    case Verdict::NoReply:
+      return "no reply (UDP)";
+    case Verdict::Timeout:
+      return "timeout";
+    case Verdict::Refused:
+      return "refused";
+    case Verdict::Error:
+      return "error: " + outcome.detail;
+  }
+  return "error";
+}
+
+}  // namespace
+
+ParsedArgs ParseArgs(const std::vector<std::string>& args) {
+  Options options;
+  std::vector<std::string> positional;
+  for (std::size_t i = 0; i < args.size(); ++i) {
+    const std::string& arg = args[i];
+    auto value = [&](std::string& out) {
+      if (i + 1 >= args.size()) return false;
+      out = args[++i];
+      return true;
+    };
+    std::string text;
+    if (arg == "--udp") {
+      options.transport = Transport::Udp;
+    } else if (arg == "--crlf") {
+      options.crlf = true;
+    } else if (arg == "-h" || arg == "--help") {
+      options.help = true;
+      return {options, {}};
+    } else if (arg == "--port") {
+      if (!value(text) || !ParseNumber<std::uint16_t>(text, 1, 65535, options.port))
+        return {std::nullopt, "--port needs a number from 1 to 65535"};
+    } else if (arg == "--timeout") {
+      if (!value(text) || !ParseNumber<int>(text, 1, 600000, options.timeout_ms))
+        return {std::nullopt, "--timeout needs milliseconds from 1 to 600000"};
+    } else if (arg == "--hosts") {
+      if (!value(options.hosts_file) || options.hosts_file.empty())
+        return {std::nullopt, "--hosts needs a file name"};
+    } else if (arg == "--") {
+      positional.insert(positional.end(), args.begin() + static_cast<std::ptrdiff_t>(i) + 1,
+                        args.end());
+      break;
+    } else if (arg.size() > 1 && arg[0] == '-') {
+      return {std::nullopt, "unknown option " + arg};
+    } else {
+      positional.push_back(arg);
+    }
+  }
+
+  // With --hosts the host list on the command line is optional.
+  const std::size_t wanted_min = options.hosts_file.empty() ? 2 : 1;
+  if (positional.size() < wanted_min || positional.size() > 2)
+    return {std::nullopt, options.hosts_file.empty() ? "expected HOST[,HOST...] COMMAND"
+                                                     : "expected [HOST[,HOST...]] COMMAND"};
+  if (positional.size() == 2) options.hosts = SplitHosts(positional[0]);
+  options.command = positional.back();
+  if (options.command.empty()) return {std::nullopt, "the command is empty"};
+  if (options.hosts_file.empty() && options.hosts.empty()) return {std::nullopt, "no host given"};
+  return {options, {}};
+}
+
+std::vector<std::string> SplitHosts(std::string_view text) {
+  std::vector<std::string> hosts;
+  std::string current;
+  bool comment = false;
+  auto flush = [&] {
+    if (!current.empty()) hosts.push_back(current);
+    current.clear();
+  };
+  for (const char c : text) {
+    if (c == '\n' || c == '\r') {
+      comment = false;
+      flush();
+    } else if (comment) {
+      continue;
+    } else if (c == '#') {
+      comment = true;
+      flush();
+    } else if (c == ',' || c == ' ' || c == '\t' || c == ';') {
+      flush();
+    } else {
+      current += c;
+    }
+  }
+  flush();
+  return hosts;
+}
+
+std::optional<Target> ParseTarget(std::string_view item, std::uint16_t default_port,
+                                  std::string& error) {
+  Target target{std::string(item), std::string(item), default_port};
+  const std::size_t colon = item.find(':');
+  if (colon != std::string_view::npos) {
+    if (item.find(':', colon + 1) != std::string_view::npos) {
+      error = "IPv6 addresses are not supported: " + std::string(item);
+      return std::nullopt;
+    }
+    target.host = std::string(item.substr(0, colon));
+    if (!ParseNumber<std::uint16_t>(item.substr(colon + 1), 1, 65535, target.port)) {
+      error = "bad port in " + std::string(item);
+      return std::nullopt;
+    }
+  }
+  if (target.host.empty()) {
+    error = "empty host name in " + std::string(item);
+    return std::nullopt;
+  }
+  return target;
+}
+
+std::optional<Outcome> ClassifyReply(std::string_view bytes) {
+  if (bytes == "OK") return Outcome{Verdict::Ok, {}};
+  if (bytes == "ERR") return Outcome{Verdict::Err, {}};
+  // A reply split across two reads: wait for the rest.
+  if (!bytes.empty() &&
+      (std::string_view("OK").starts_with(bytes) || std::string_view("ERR").starts_with(bytes)))
+    return std::nullopt;
+  return Outcome{Verdict::Unexpected, std::string(bytes)};
+}
+
+std::string Report(const std::vector<Target>& targets, const std::vector<Outcome>& outcomes) {
+  std::size_t width = 0;
+  for (const Target& t : targets) width = std::max(width, t.label.size());
+  std::string out;
+  for (std::size_t i = 0; i < targets.size() && i < outcomes.size(); ++i) {
+    out += targets[i].label;
+    out.append(width - targets[i].label.size() + 2, ' ');
+    out += Describe(outcomes[i]);
+    out += '\n';
+  }
+  return out;
+}
+
+int ExitCode(const std::vector<Outcome>& outcomes) {
+  bool unconfirmed = false;
+  for (const Outcome& o : outcomes) {
+    if (o.verdict == Verdict::NoReply) {
+      unconfirmed = true;
+    } else if (o.verdict != Verdict::Ok) {
+      return 1;
+    }
+  }
+  return unconfirmed ? 3 : 0;
+}
+
+std::string_view UsageText() {
+  return "usage: qyrsend [--udp] [--port N] [--timeout MS] [--crlf] [--hosts FILE]\n"
+         "               HOST[:PORT][,HOST[:PORT]...] COMMAND\n"
+         "\n"
+         "Sends COMMAND (for example QyrNOR_PC_CHECK) to every host at once and prints one\n"
+         "line per host: OK, ERR, timeout, refused, no reply (UDP), or an error.\n"
+         "\n"
+         "  --udp          send a datagram instead of a TCP message (UDP is never answered)\n"
+         "  --port N       port of every host without its own :PORT (default 26908)\n"
+         "  --timeout MS   how long to wait for each host (default 2000)\n"
+         "  --crlf         append CR LF to the command\n"
+         "  --hosts FILE   read hosts from FILE as well (commas, blanks or lines; # comments)\n"
+         "\n"
+         "Exit code: 0 every host answered OK; 1 some host did not; 2 usage error;\n"
+         "3 UDP datagrams sent, none could be confirmed.\n";
+}
+
+}  // namespace qyrsend

@@ -1,0 +1,108 @@
+// qyrsend: sends a command word to one or many QyrDelay PCs, as the hall's control system does.
+#include <filesystem>
+#include <fstream>
+#include <iostream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "cli.h"
+#include "sender.h"
+
+#ifdef _WIN32
+#include <windows.h>
+#endif
+
+namespace {
+
+bool ReadWholeFile(const std::string& utf8_path, std::string& out) {
+  const std::filesystem::path path(
+      std::u8string(reinterpret_cast<const char8_t*>(utf8_path.data()), utf8_path.size()));
+  std::ifstream in(path, std::ios::binary);
+  if (!in) return false;
+  std::ostringstream text;
+  text << in.rdbuf();
+  out = text.str();
+  return true;
+}
+
+void Print(std::ostream& stream, const std::string& utf8) {
+#ifdef _WIN32
+  // A console shows UTF-16 right whatever its code page; pipes and files get UTF-8.
+  HANDLE handle = GetStdHandle(&stream == &std::cerr ? STD_ERROR_HANDLE : STD_OUTPUT_HANDLE);
+  DWORD mode = 0;
+  if (GetConsoleMode(handle, &mode)) {
+    stream.flush();
+    std::wstring wide(utf8.size(), L'\0');
+    wide.resize(static_cast<std::size_t>(
+        MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), wide.data(),
+                            static_cast<int>(wide.size()))));
+    DWORD written = 0;
+    WriteConsoleW(handle, wide.data(), static_cast<DWORD>(wide.size()), &written, nullptr);
+    return;
+  }
+#endif
+  stream << utf8 << std::flush;
+}
+
+int Run(const std::vector<std::string>& args) {
+  const qyrsend::ParsedArgs parsed = qyrsend::ParseArgs(args);
+  if (!parsed.options) {
+    Print(std::cerr, "qyrsend: " + parsed.error + "\n\n" + std::string(qyrsend::UsageText()));
+    return qyrsend::kUsageExitCode;
+  }
+  const qyrsend::Options& options = *parsed.options;
+  if (options.help) {
+    Print(std::cout, std::string(qyrsend::UsageText()));
+    return 0;
+  }
+
+  std::vector<std::string> items = options.hosts;
+  if (!options.hosts_file.empty()) {
+    std::string text;
+    if (!ReadWholeFile(options.hosts_file, text)) {
+      Print(std::cerr, "qyrsend: cannot read " + options.hosts_file + "\n");
+      return qyrsend::kUsageExitCode;
+    }
+    for (std::string& host : qyrsend::SplitHosts(text)) items.push_back(std::move(host));
+  }
+  if (items.empty()) {
+    Print(std::cerr, "qyrsend: no host given\n");
+    return qyrsend::kUsageExitCode;
+  }
+
+  std::vector<qyrsend::Target> targets;
+  for (const std::string& item : items) {
+    std::string error;
+    auto target = qyrsend::ParseTarget(item, options.port, error);
+    if (!target) {
+      Print(std::cerr, "qyrsend: " + error + "\n");
+      return qyrsend::kUsageExitCode;
+    }
+    targets.push_back(std::move(*target));
+  }
+
+  const std::string payload = options.command + (options.crlf ? "\r\n" : "");
+  const std::vector<qyrsend::Outcome> outcomes =
+      qyrsend::SendToAll(targets, payload, options.transport, options.timeout_ms);
+  Print(std::cout, qyrsend::Report(targets, outcomes));
+  return qyrsend::ExitCode(outcomes);
+}
+
+}  // namespace
+
+#ifdef _WIN32
+int wmain(int argc, wchar_t** argv) {
+  std::vector<std::string> args;
+  for (int i = 1; i < argc; ++i) {
+    const int bytes = WideCharToMultiByte(CP_UTF8, 0, argv[i], -1, nullptr, 0, nullptr, nullptr);
+    std::string arg(static_cast<std::size_t>(bytes > 0 ? bytes : 1), '\0');
+    WideCharToMultiByte(CP_UTF8, 0, argv[i], -1, arg.data(), bytes, nullptr, nullptr);
+    arg.resize(arg.size() - 1);  // the terminating zero
+    args.push_back(std::move(arg));
+  }
+  return Run(args);
+}
+#else
+int main(int argc, char** argv) { return Run(std::vector<std::string>(argv + 1, argv + argc)); }
+#endif

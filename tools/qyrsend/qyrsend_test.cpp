@@ -1,0 +1,294 @@
+// qyrsend's rules, and the sender against small servers of the test's own on loopback.
+#include <arpa/inet.h>
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "cli.h"
+#include "sender.h"
+
+namespace qyrsend {
+namespace {
+
+TEST(QyrsendArgs, AcceptsTheDocumentedForms) {
+  struct Case {
+    std::vector<std::string> args;
+    Transport transport;
+    int port;
+    int timeout;
+    bool crlf;
+    std::vector<std::string> hosts;
+    std::string hosts_file;
+    std::string command;
+  };
+  const Case cases[] = {
+      {{"10.0.0.5", "QyrNOR_PC_CHECK"},
+       Transport::Tcp,
+       26908,
+       2000,
+       false,
+       {"10.0.0.5"},
+       "",
+       "QyrNOR_PC_CHECK"},
+      {{"--udp", "--port", "9000", "--timeout", "150", "a,b:77", "QyrNOR_PC_OFF"},
+       Transport::Udp,
+       9000,
+       150,
+       false,
+       {"a", "b:77"},
+       "",
+       "QyrNOR_PC_OFF"},
+      {{"--hosts", "hall.txt", "--crlf", "QyrNOR_PC_TEST"},
+       Transport::Tcp,
+       26908,
+       2000,
+       true,
+       {},
+       "hall.txt",
+       "QyrNOR_PC_TEST"},
+      {{"--hosts", "hall.txt", "extra", "QyrNOR_PC_TEST"},
+       Transport::Tcp,
+       26908,
+       2000,
+       false,
+       {"extra"},
+       "hall.txt",
+       "QyrNOR_PC_TEST"},
+      {{"h", "--", "-odd"}, Transport::Tcp, 26908, 2000, false, {"h"}, "", "-odd"},
+  };
+  for (const Case& c : cases) {
+    const ParsedArgs parsed = ParseArgs(c.args);
+    ASSERT_TRUE(parsed.options) << c.args.front() << ": " << parsed.error;
+    const Options& o = *parsed.options;
+    EXPECT_EQ(o.transport, c.transport);
+    EXPECT_EQ(o.port, c.port);
+    EXPECT_EQ(o.timeout_ms, c.timeout);
+    EXPECT_EQ(o.crlf, c.crlf);
+    EXPECT_EQ(o.hosts, c.hosts);
+    EXPECT_EQ(o.hosts_file, c.hosts_file);
+    EXPECT_EQ(o.command, c.command);
+  }
+}
+
+TEST(QyrsendArgs, RejectsWhatCannotBeSent) {
+  const std::vector<std::vector<std::string>> cases = {
+      {},
+      {"QyrNOR_PC_CHECK"},  // no host
+      {"h", "c", "d"},
+      {"--port", "0", "h", "c"},
+      {"--port", "65536", "h", "c"},
+      {"--port", "12x", "h", "c"},
+      {"--timeout", "0", "h", "c"},
+      {"--timeout", "-5", "h", "c"},
+      {"--timeout"},
+      {"--hosts"},
+      {"--bogus", "h", "c"},
+      {"h", ""},    // empty command
+      {",,", "c"},  // no host in the list
+  };
+  for (const auto& args : cases) {
+    const ParsedArgs parsed = ParseArgs(args);
+    EXPECT_FALSE(parsed.options) << (args.empty() ? "(none)" : args.front());
+    EXPECT_FALSE(parsed.error.empty());
+  }
+}
+
+TEST(QyrsendHosts, SplitsListsAndFilesAndReadsPorts) {
+  EXPECT_EQ(SplitHosts("a,b, c"), (std::vector<std::string>{"a", "b", "c"}));
+  EXPECT_EQ(SplitHosts("# hall 1\r\n10.0.0.1\r\n\r\n10.0.0.2:9 # spare\n\tpc3;pc4"),
+            (std::vector<std::string>{"10.0.0.1", "10.0.0.2:9", "pc3", "pc4"}));
+
+  struct Case {
+    std::string item;
+    bool ok;
+    std::string host;
+    int port;
+  };
+  const Case cases[] = {
+      {"10.0.0.1", true, "10.0.0.1", 26908},
+      {"pc-7:80", true, "pc-7", 80},
+      {"pc:0", false, "", 0},
+      {"pc:", false, "", 0},
+      {":80", false, "", 0},
+      {"::1", false, "", 0},
+      {"pc:99999", false, "", 0},
+  };
+  for (const Case& c : cases) {
+    std::string error;
+    const auto target = ParseTarget(c.item, kDefaultPort, error);
+    ASSERT_EQ(target.has_value(), c.ok) << c.item;
+    if (!c.ok) {
+      EXPECT_FALSE(error.empty());
+      continue;
+    }
+    EXPECT_EQ(target->label, c.item);
+    EXPECT_EQ(target->host, c.host);
+    EXPECT_EQ(target->port, c.port);
+  }
+}
+
+TEST(QyrsendReport, ClassifiesRepliesAndSetsTheExitCode) {
+  EXPECT_EQ(ClassifyReply("OK")->verdict, Verdict::Ok);
+  EXPECT_EQ(ClassifyReply("ERR")->verdict, Verdict::Err);
+  EXPECT_FALSE(ClassifyReply("O"));
+  EXPECT_FALSE(ClassifyReply("ER"));
+  EXPECT_EQ(ClassifyReply("OKERR")->verdict, Verdict::Unexpected);
+  EXPECT_EQ(ClassifyReply("ok")->verdict, Verdict::Unexpected);
+
+  const std::vector<Target> targets = {
+      {"pc1", "pc1", 1}, {"10.0.0.22", "10.0.0.22", 1}, {"x", "x", 1}};
+  EXPECT_EQ(Report(targets, {{Verdict::Ok, {}},
+                             {Verdict::Unexpected, "A\r\n\"\x01"},
+                             {Verdict::Error, "cannot resolve"}}),
+            "pc1        OK\n"
+            "10.0.0.22  reply \"A\\r\\n\\\"\\x01\"\n"
+            "x          error: cannot resolve\n");
+
+  using V = Verdict;
+  struct Case {
+    std::vector<V> verdicts;
+    int code;
+  };
+  const Case cases[] = {
+      {{V::Ok, V::Ok}, 0},      {{V::Ok, V::Err}, 1},
+      {{V::Timeout}, 1},        {{V::Refused}, 1},
+      {{V::Closed}, 1},         {{V::NoReply, V::NoReply}, 3},
+      {{V::NoReply, V::Ok}, 3}, {{V::NoReply, V::Refused}, 1},
+  };
+  for (const Case& c : cases) {
+    std::vector<Outcome> outcomes;
+    for (V v : c.verdicts) outcomes.push_back({v, {}});
+    EXPECT_EQ(ExitCode(outcomes), c.code);
+  }
+}
+
+// A socket of the test's own on 127.0.0.1, closed with the test.
+class LoopbackSocket {
+ public:
+  explicit LoopbackSocket(int type) : fd_(socket(AF_INET, type, 0)) {
+    sockaddr_in address = {};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    bind(fd_, reinterpret_cast<sockaddr*>(&address), sizeof(address));
+    socklen_t len = sizeof(address);
+    getsockname(fd_, reinterpret_cast<sockaddr*>(&address), &len);
+    port_ = ntohs(address.sin_port);
+  }
+  ~LoopbackSocket() { Close(); }
+  LoopbackSocket(const LoopbackSocket&) = delete;
+  LoopbackSocket& operator=(const LoopbackSocket&) = delete;
+  int fd() const { return fd_; }
+  std::uint16_t port() const { return port_; }
+  void Close() {
+    if (fd_ >= 0) close(fd_);
+    fd_ = -1;
+  }
+
+ private:
+  int fd_;
+  std::uint16_t port_ = 0;
+};
+
+// Accepts connections and answers each first message with `reply` (empty: close unanswered).
+class TcpServer {
+ public:
+  explicit TcpServer(std::string reply) : socket_(SOCK_STREAM), reply_(std::move(reply)) {
+    listen(socket_.fd(), 8);
+    thread_ = std::thread([this] { Serve(); });
+  }
+  ~TcpServer() {
+    stop_ = true;
+    shutdown(socket_.fd(), SHUT_RDWR);  // wakes accept()
+    thread_.join();
+  }
+  std::uint16_t port() const { return socket_.port(); }
+  const std::vector<std::string>& received() const { return received_; }
+
+ private:
+  void Serve() {
+    while (!stop_) {
+      const int peer = accept(socket_.fd(), nullptr, nullptr);
+      if (peer < 0) return;
+      char buffer[1024];
+      const ssize_t n = recv(peer, buffer, sizeof(buffer), 0);
+      if (n > 0) received_.emplace_back(buffer, static_cast<std::size_t>(n));
+      if (!reply_.empty()) send(peer, reply_.data(), reply_.size(), MSG_NOSIGNAL);
+      close(peer);
+    }
+  }
+  LoopbackSocket socket_;
+  std::string reply_;
+  std::atomic<bool> stop_{false};
+  std::vector<std::string> received_;
+  std::thread thread_;
+};
+
+std::string Local(std::uint16_t port) { return "127.0.0.1:" + std::to_string(port); }
+
+std::vector<Verdict> Send(const std::vector<std::string>& items, Transport transport,
+                          const std::string& payload = "QyrNOR_PC_CHECK") {
+  std::vector<Target> targets;
+  for (const std::string& item : items) {
+    std::string error;
+    targets.push_back(*ParseTarget(item, kDefaultPort, error));
+  }
+  std::vector<Verdict> verdicts;
+  for (const Outcome& o : SendToAll(targets, payload, transport, 500))
+    verdicts.push_back(o.verdict);
+  return verdicts;
+}
+
+TEST(QyrsendTcp, ReportsEachHostOfOneRunInItsOwnLine) {
+  TcpServer ok("OK");
+  TcpServer err("ERR");
+  TcpServer mute("");
+  LoopbackSocket silent(SOCK_STREAM);  // a backlog that never reads: connects, never answers
+  listen(silent.fd(), 4);
+  LoopbackSocket closed(SOCK_STREAM);  // bound, not listening: the connection is refused
+
+  EXPECT_EQ(Send({Local(ok.port()), Local(err.port()), Local(silent.port()), Local(closed.port()),
+                  Local(mute.port()), "name.invalid"},
+                 Transport::Tcp),
+            (std::vector<Verdict>{Verdict::Ok, Verdict::Err, Verdict::Timeout, Verdict::Refused,
+                                  Verdict::Closed, Verdict::Error}));
+}
+
+TEST(QyrsendTcp, SendsTheCommandBytesExactly) {
+  TcpServer ok("OK");
+  ASSERT_EQ(Send({Local(ok.port())}, Transport::Tcp, "QyrNOR_PC_TEST\r\n"),
+            std::vector<Verdict>{Verdict::Ok});
+  EXPECT_EQ(ok.received(), std::vector<std::string>{"QyrNOR_PC_TEST\r\n"});
+}
+
+TEST(QyrsendUdp, TellsAnUnansweredDatagramFromARefusedPortAndReadsAReply) {
+  LoopbackSocket quiet(SOCK_DGRAM);
+  LoopbackSocket gone(SOCK_DGRAM);
+  const std::uint16_t gone_port = gone.port();
+  gone.Close();
+  LoopbackSocket answering(SOCK_DGRAM);
+  std::thread echo([&] {
+    char buffer[64];
+    sockaddr_in from = {};
+    socklen_t len = sizeof(from);
+    if (recvfrom(answering.fd(), buffer, sizeof(buffer), 0, reinterpret_cast<sockaddr*>(&from),
+                 &len) > 0)
+      sendto(answering.fd(), "OK", 2, 0, reinterpret_cast<sockaddr*>(&from), len);
+  });
+
+  EXPECT_EQ(Send({Local(quiet.port()), Local(gone_port), Local(answering.port())}, Transport::Udp),
+            (std::vector<Verdict>{Verdict::NoReply, Verdict::Refused, Verdict::Ok}));
+  echo.join();
+
+  char buffer[64];
+  const ssize_t n = recv(quiet.fd(), buffer, sizeof(buffer), MSG_DONTWAIT);
+  EXPECT_EQ(std::string(buffer, static_cast<std::size_t>(n > 0 ? n : 0)), "QyrNOR_PC_CHECK");
+}
+
+}  // namespace
+}  // namespace qyrsend

@@ -1,0 +1,191 @@
+; QyrDelay installer. Built by CMake with:
+;   makensis -DVERSION=x.y.z -DEXE=<QyrDelay.exe> -DICON=<qyrdelay.ico> -DOUTFILE=<setup.exe>
+; Silent use:  setup.exe /S [/D=C:\QyrNOR\QyrDelay]     (the folder path must hold "QyrNOR")
+;              uninstall.exe /S [/PURGE]                  (/PURGE also deletes QyrDelay.ini)
+Unicode true
+Target amd64-unicode
+SetCompressor /SOLID lzma
+RequestExecutionLevel admin
+
+!include MUI2.nsh
+!include LogicLib.nsh
+!include FileFunc.nsh
+
+!define PRODUCT "QyrDelay"
+!define RUN_KEY "SOFTWARE\Microsoft\Windows\CurrentVersion\Run"
+; The value name the program itself writes, spelled as it spells it.
+!define RUN_VALUE "QyrNOR_Delay_Luancher"
+!define UNINST_KEY "SOFTWARE\Microsoft\Windows\CurrentVersion\Uninstall\QyrDelay"
+!define PORT 26908
+!define RULE_TCP "QyrDelay TCP ${PORT}"
+!define RULE_UDP "QyrDelay UDP ${PORT}"
+
+Name "QyrDelay 延时启动器"
+OutFile "${OUTFILE}"
+InstallDir "$PROGRAMFILES64\QyrNOR\QyrDelay"
+InstallDirRegKey HKLM "${UNINST_KEY}" "InstallLocation"
+ShowInstDetails show
+ShowUninstDetails show
+
+VIProductVersion "${VERSION}.0"
+VIAddVersionKey /LANG=0 "ProductName" "QyrDelay"
+VIAddVersionKey /LANG=0 "FileDescription" "QyrDelay 安装程序"
+VIAddVersionKey /LANG=0 "FileVersion" "${VERSION}"
+VIAddVersionKey /LANG=0 "ProductVersion" "${VERSION}"
+VIAddVersionKey /LANG=0 "CompanyName" "QyrNOR"
+VIAddVersionKey /LANG=0 "LegalCopyright" "QyrNOR"
+
+!define MUI_ICON "${ICON}"
+!define MUI_UNICON "${ICON}"
+!define MUI_ABORTWARNING
+!define MUI_PAGE_CUSTOMFUNCTION_LEAVE DirectoryLeave
+!insertmacro MUI_PAGE_DIRECTORY
+!insertmacro MUI_PAGE_INSTFILES
+!define MUI_FINISHPAGE_RUN "$INSTDIR\QyrDelay.exe"
+!insertmacro MUI_PAGE_FINISH
+
+!insertmacro MUI_UNPAGE_CONFIRM
+!insertmacro MUI_UNPAGE_COMPONENTS
+!insertmacro MUI_UNPAGE_INSTFILES
+
+!insertmacro MUI_LANGUAGE "SimpChinese"
+!insertmacro MUI_LANGUAGE "English"
+
+LangString NoQyrNor ${LANG_SIMPCHINESE} "安装路径必须包含 QyrNOR (例如 C:\QyrNOR\QyrDelay),否则远程控制 (TCP/UDP ${PORT}) 不会开启。"
+LangString NoQyrNor ${LANG_ENGLISH} "The folder path must contain QyrNOR (for example C:\QyrNOR\QyrDelay), or remote control (TCP/UDP ${PORT}) stays off."
+LangString SecProgram ${LANG_SIMPCHINESE} "程序、防火墙规则和开机自启动"
+LangString SecProgram ${LANG_ENGLISH} "Program, firewall rules and autostart"
+LangString SecSettings ${LANG_SIMPCHINESE} "同时删除设置文件 QyrDelay.ini"
+LangString SecSettings ${LANG_ENGLISH} "Also delete the settings file QyrDelay.ini"
+
+Var Found
+
+; Sets $Found to 1 when $INSTDIR holds "qyrnor" in any letter case (StrCmp ignores case),
+; the same test the program makes before it opens its listeners.
+Function CheckQyrNor
+  Push $0
+  Push $1
+  StrCpy $Found 0
+  StrCpy $0 0
+  ${Do}
+    StrCpy $1 $INSTDIR 6 $0
+    ${If} $1 == ""
+      ${ExitDo}
+    ${EndIf}
+    ${If} $1 == "qyrnor"
+      StrCpy $Found 1
+      ${ExitDo}
+    ${EndIf}
+    IntOp $0 $0 + 1
+  ${Loop}
+  Pop $1
+  Pop $0
+FunctionEnd
+
+Function DirectoryLeave
+  Call CheckQyrNor
+  ${If} $Found != 1
+    MessageBox MB_ICONEXCLAMATION|MB_OK "$(NoQyrNor)"
+    Abort
+  ${EndIf}
+FunctionEnd
+
+; Runs a command hidden, shows and logs its exit code and output.
+!macro Logged CMD
+  StrCpy $2 `${CMD}`
+  nsExec::ExecToStack $2
+  Pop $0
+  Pop $1
+  DetailPrint "$2 -> $0 $1"
+  FileWrite $9 "$2$\r$\n  -> $0 $1$\r$\n"
+!macroend
+
+; A running copy holds its files and the port; it is the only one (single instance).
+!macro StopRunningCopy
+  nsExec::Exec '"$SYSDIR\taskkill.exe" /F /IM QyrDelay.exe'
+  Pop $0
+  Sleep 500
+!macroend
+
+Section "QyrDelay" SecMain
+  SectionIn RO
+  SetRegView 64
+  Call CheckQyrNor
+  ${If} $Found != 1
+    MessageBox MB_ICONSTOP|MB_OK "$(NoQyrNor)" /SD IDOK
+    SetErrorLevel 2
+    Abort
+  ${EndIf}
+
+  !insertmacro StopRunningCopy
+  SetOutPath "$INSTDIR"
+  File "/oname=QyrDelay.exe" "${EXE}"
+  WriteUninstaller "$INSTDIR\uninstall.exe"
+
+  ; The same value the program writes when the user saves with autostart on: plain path, no quotes.
+  WriteRegStr HKLM "${RUN_KEY}" "${RUN_VALUE}" "$INSTDIR\QyrDelay.exe"
+
+  FileOpen $9 "$INSTDIR\install.log" w
+  ; Removing first keeps a reinstall from adding the rules twice.
+  !insertmacro Logged '"$SYSDIR\netsh.exe" advfirewall firewall delete rule name="${RULE_TCP}"'
+  !insertmacro Logged '"$SYSDIR\netsh.exe" advfirewall firewall delete rule name="${RULE_UDP}"'
+  !insertmacro Logged '"$SYSDIR\netsh.exe" advfirewall firewall add rule name="${RULE_TCP}" dir=in action=allow program="$INSTDIR\QyrDelay.exe" protocol=TCP localport=${PORT} enable=yes profile=any'
+  !insertmacro Logged '"$SYSDIR\netsh.exe" advfirewall firewall add rule name="${RULE_UDP}" dir=in action=allow program="$INSTDIR\QyrDelay.exe" protocol=UDP localport=${PORT} enable=yes profile=any'
+  FileClose $9
+
+  WriteRegStr HKLM "${UNINST_KEY}" "DisplayName" "QyrDelay 延时启动器"
+  WriteRegStr HKLM "${UNINST_KEY}" "DisplayVersion" "${VERSION}"
+  WriteRegStr HKLM "${UNINST_KEY}" "Publisher" "QyrNOR"
+  WriteRegStr HKLM "${UNINST_KEY}" "DisplayIcon" "$INSTDIR\QyrDelay.exe"
+  WriteRegStr HKLM "${UNINST_KEY}" "InstallLocation" "$INSTDIR"
+  WriteRegStr HKLM "${UNINST_KEY}" "UninstallString" '"$INSTDIR\uninstall.exe"'
+  WriteRegStr HKLM "${UNINST_KEY}" "QuietUninstallString" '"$INSTDIR\uninstall.exe" /S'
+  WriteRegDWORD HKLM "${UNINST_KEY}" "NoModify" 1
+  WriteRegDWORD HKLM "${UNINST_KEY}" "NoRepair" 1
+  ${GetSize} "$INSTDIR" "/S=0K" $0 $1 $2
+  WriteRegDWORD HKLM "${UNINST_KEY}" "EstimatedSize" $0
+SectionEnd
+
+Section "un.$(SecProgram)" UnSecMain
+  SectionIn RO
+  SetRegView 64
+  !insertmacro StopRunningCopy
+
+  FileOpen $9 "$TEMP\QyrDelay-uninstall.log" w
+  !insertmacro Logged '"$SYSDIR\netsh.exe" advfirewall firewall delete rule name="${RULE_TCP}"'
+  !insertmacro Logged '"$SYSDIR\netsh.exe" advfirewall firewall delete rule name="${RULE_UDP}"'
+  FileClose $9
+
+  ; Only our own entry: a copy kept elsewhere by hand keeps its autostart.
+  ReadRegStr $0 HKLM "${RUN_KEY}" "${RUN_VALUE}"
+  ${If} $0 == "$INSTDIR\QyrDelay.exe"
+    DeleteRegValue HKLM "${RUN_KEY}" "${RUN_VALUE}"
+  ${EndIf}
+  DeleteRegKey HKLM "${UNINST_KEY}"
+
+  Delete "$INSTDIR\QyrDelay.exe"
+  Delete "$INSTDIR\install.log"
+  Delete "$INSTDIR\uninstall.exe"
+SectionEnd
+
+Section /o "un.$(SecSettings)" UnSecSettings
+  Delete "$INSTDIR\QyrDelay.ini"
+SectionEnd
+
+Section "-un.Folders"
+  ; Only when empty: a kept QyrDelay.ini keeps its folder.
+  RMDir "$INSTDIR"
+  ${GetParent} "$INSTDIR" $0
+  RMDir "$0"
+SectionEnd
+
+Function un.onInit
+  ${GetParameters} $0
+  ClearErrors
+  ${GetOptions} $0 "/PURGE" $1
+  ${IfNot} ${Errors}
+    SectionGetFlags ${UnSecSettings} $1
+    IntOp $1 $1 | ${SF_SELECTED}
+    SectionSetFlags ${UnSecSettings} $1
+  ${EndIf}
+FunctionEnd

@@ -1,0 +1,94 @@
+// qyrsend.exe against the built QyrDelay.exe, as an integrator tests a hall from a laptop.
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <string>
+
+#include "app/layout.h"
+#include "base/wide_win.h"
+#include "e2e_support_win.h"
+#include "test_support_win.h"
+
+namespace qyr {
+namespace {
+
+struct Result {
+  DWORD code = 0xFFFFFFFF;
+  std::string out;  // CR dropped
+};
+
+Result RunQyrsend(const std::string& args) {
+  SECURITY_ATTRIBUTES inherit = {sizeof(inherit), nullptr, TRUE};
+  HANDLE read_end = nullptr;
+  HANDLE write_end = nullptr;
+  Result result;
+  if (!CreatePipe(&read_end, &write_end, &inherit, 0)) return result;
+  SetHandleInformation(read_end, HANDLE_FLAG_INHERIT, 0);
+  STARTUPINFOW si = {};
+  si.cb = sizeof(si);
+  si.dwFlags = STARTF_USESTDHANDLES;
+  si.hStdOutput = write_end;
+  si.hStdError = write_end;
+  si.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
+  std::wstring line = Utf8ToWide("\"" + test::BuildDir() + "qyrsend.exe\" " + args);
+  PROCESS_INFORMATION pi = {};
+  const bool started = CreateProcessW(nullptr, line.data(), nullptr, nullptr, TRUE,
+                                      CREATE_NO_WINDOW, nullptr, nullptr, &si, &pi);
+  CloseHandle(write_end);
+  if (started) {
+    char buffer[512];
+    DWORD n = 0;
+    while (ReadFile(read_end, buffer, sizeof(buffer), &n, nullptr) && n > 0)
+      for (DWORD i = 0; i < n; ++i)
+        if (buffer[i] != '\r') result.out += buffer[i];
+    WaitForSingleObject(pi.hProcess, 30000);
+    GetExitCodeProcess(pi.hProcess, &result.code);
+    CloseHandle(pi.hThread);
+    CloseHandle(pi.hProcess);
+  }
+  CloseHandle(read_end);
+  return result;
+}
+
+TEST(Qyrsend, TalksToTheProgramOverTcpAndUdp) {
+  test::ScratchDir dir("QyrNOR_qyrsend");
+  test::RunningProgram program(dir);
+  ASSERT_TRUE(program.WaitForWindow());
+  // The listeners open while the window is created; give Wine a moment to bind them.
+  Result first;
+  for (int attempt = 0; attempt < 10 && first.code != 0; ++attempt)
+    first = RunQyrsend("--timeout 1000 127.0.0.1 QyrNOR_PC_CHECK");
+  ASSERT_EQ(first.code, 0u) << first.out;
+
+  struct Case {
+    std::string args;
+    DWORD code;
+    std::string out;
+  };
+  const Case cases[] = {
+      {"127.0.0.1 QyrNOR_PC_CHECK", 0, "127.0.0.1  OK\n"},
+      {"--crlf 127.0.0.2 qyrnor_pc_test", 0, "127.0.0.2  OK\n"},
+      {"127.0.0.1 HELLO", 1, "127.0.0.1  ERR\n"},
+      {"--timeout 500 127.0.0.1:1 QyrNOR_PC_CHECK", 1, "127.0.0.1:1  refused\n"},
+      {"--timeout 3000 127.0.0.1,127.0.0.1:1,127.0.0.2 QyrNOR_PC_CHECK", 1,
+       "127.0.0.1    OK\n127.0.0.1:1  refused\n127.0.0.2    OK\n"},
+      // The program never answers a datagram: reported as such, exit code 3.
+      {"--udp --timeout 500 127.0.0.1 QyrNOR_PC_TEST", 3, "127.0.0.1  no reply (UDP)\n"},
+  };
+  for (const Case& c : cases) {
+    const Result r = RunQyrsend(c.args);
+    EXPECT_EQ(r.code, c.code) << c.args;
+    EXPECT_EQ(r.out, c.out) << c.args;
+  }
+  // ...but it did arrive: the last thing the status line shows is the UDP test command.
+  EXPECT_TRUE(test::PumpUntil(
+      [&] {
+        return program.ControlText(ControlId::LabelStatus) == "收到指令:通讯测试QyrNOR_PC_TEST";
+      },
+      std::chrono::seconds(5)))
+      << program.ControlText(ControlId::LabelStatus);
+  EXPECT_TRUE(program.Close());
+}
+
+}  // namespace
+}  // namespace qyr

@@ -102,3 +102,7 @@ foreach(tool ${qyr_tools})
   get_filename_component(dir ${tool} DIRECTORY)
   add_subdirectory(${dir})
 endforeach()
+
+if(EXISTS ${CMAKE_SOURCE_DIR}/bench/CMakeLists.txt)
+  add_subdirectory(${CMAKE_SOURCE_DIR}/bench)
+endif()

@@ -1,0 +1,71 @@
+// The reference floor for the benchmark: the least a Win32 program can do to serve the
+// remote-control port the same way (one thread, notifications as window messages) and answer
+// "OK" to every read. Whatever QyrDelay costs above this is its own.
+//
+//   floor_server.exe PORT [SECONDS]   serves 127.0.0.1:PORT, ends by itself after SECONDS (600)
+#include <winsock2.h>
+#include <windows.h>
+
+#include <cwchar>
+
+namespace {
+
+constexpr UINT kWmSocket = WM_USER + 1;
+
+LRESULT CALLBACK WndProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
+  if (msg == kWmSocket) {
+    const auto s = static_cast<SOCKET>(wp);
+    switch (WSAGETSELECTEVENT(lp)) {
+      case FD_ACCEPT: {
+        const SOCKET c = accept(s, nullptr, nullptr);
+        if (c != INVALID_SOCKET) WSAAsyncSelect(c, hwnd, kWmSocket, FD_READ | FD_CLOSE);
+        break;
+      }
+      case FD_READ: {
+        char buf[1024];
+        if (recv(s, buf, sizeof buf, 0) > 0) send(s, "OK", 2, 0);
+        break;
+      }
+      case FD_CLOSE:
+        closesocket(s);
+        break;
+    }
+    return 0;
+  }
+  if (msg == WM_TIMER) PostQuitMessage(0);
+  return DefWindowProcW(hwnd, msg, wp, lp);
+}
+
+}  // namespace
+
+int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR cmd, int) {
+  int port = 0;
+  int seconds = 600;
+  if (std::swscanf(cmd, L"%d %d", &port, &seconds) < 1 || port <= 0 || port > 65535) return 2;
+
+  WSADATA wsa;
+  if (WSAStartup(MAKEWORD(1, 1), &wsa) != 0) return 1;
+  WNDCLASSW wc = {};
+  wc.lpfnWndProc = WndProc;
+  wc.hInstance = instance;
+  wc.lpszClassName = L"QyrFloorServer";
+  RegisterClassW(&wc);
+  HWND hwnd = CreateWindowW(wc.lpszClassName, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
+                            instance, nullptr);
+  const SOCKET listener = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in addr = {};
+  addr.sin_family = AF_INET;
+  addr.sin_port = htons(static_cast<u_short>(port));
+  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  if (hwnd == nullptr || listener == INVALID_SOCKET ||
+      bind(listener, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 ||
+      listen(listener, 5) != 0 || WSAAsyncSelect(listener, hwnd, kWmSocket, FD_ACCEPT) != 0)
+    return 1;
+  SetTimer(hwnd, 1, static_cast<UINT>(seconds) * 1000u, nullptr);
+
+  MSG msg;
+  while (GetMessageW(&msg, nullptr, 0, 0) > 0) DispatchMessageW(&msg);
+  closesocket(listener);
+  WSACleanup();
+  return 0;
+}

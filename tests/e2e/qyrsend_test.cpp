@@ -52,6 +52,8 @@ Result RunQyrsend(const std::string& args) {
 
 TEST(Qyrsend, TalksToTheProgramOverTcpAndUdp) {
   test::ScratchDir dir("QyrNOR_qyrsend");
+  // No slot to start, so nothing but the commands writes the status line.
+  test::WriteFileBytes(dir / "QyrDelay.ini", "[AUTORUN]\r\nFile0=\r\n");
   test::RunningProgram program(dir);
   ASSERT_TRUE(program.WaitForWindow());
   // The listeners open while the window is created; give Wine a moment to bind them.
@@ -66,11 +68,11 @@ TEST(Qyrsend, TalksToTheProgramOverTcpAndUdp) {
     std::string out;
   };
   const Case cases[] = {
-      {"127.0.0.1 QyrNOR_PC_CHECK", 0, "127.0.0.1  OK\n"},
-      {"--crlf 127.0.0.2 qyrnor_pc_test", 0, "127.0.0.2  OK\n"},
-      {"127.0.0.1 HELLO", 1, "127.0.0.1  ERR\n"},
+      {"--timeout 5000 127.0.0.1 QyrNOR_PC_CHECK", 0, "127.0.0.1  OK\n"},
+      {"--timeout 5000 --crlf 127.0.0.2 qyrnor_pc_test", 0, "127.0.0.2  OK\n"},
+      {"--timeout 5000 127.0.0.1 HELLO", 1, "127.0.0.1  ERR\n"},
       {"--timeout 500 127.0.0.1:1 QyrNOR_PC_CHECK", 1, "127.0.0.1:1  refused\n"},
-      {"--timeout 3000 127.0.0.1,127.0.0.1:1,127.0.0.2 QyrNOR_PC_CHECK", 1,
+      {"--timeout 5000 127.0.0.1,127.0.0.1:1,127.0.0.2 QyrNOR_PC_CHECK", 1,
        "127.0.0.1    OK\n127.0.0.1:1  refused\n127.0.0.2    OK\n"},
       // The program never answers a datagram: reported as such, exit code 3.
       {"--udp --timeout 500 127.0.0.1 QyrNOR_PC_TEST", 3, "127.0.0.1  no reply (UDP)\n"},

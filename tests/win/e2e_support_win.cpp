@@ -7,10 +7,21 @@ namespace qyr::test {
 namespace {
 
 struct MainSearch {
-  DWORD pid;  // 0: any process
+  DWORD pid;            // 0: any process
+  std::wstring image;   // empty: any executable
   HWND found;
   int count;
 };
+
+std::wstring ImageOf(DWORD pid) {
+  HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid);
+  if (process == nullptr) return {};
+  wchar_t path[MAX_PATH * 2] = {};
+  DWORD size = static_cast<DWORD>(std::size(path));
+  const BOOL ok = QueryFullProcessImageNameW(process, 0, path, &size);
+  CloseHandle(process);
+  return ok ? std::wstring(path, size) : std::wstring();
+}
 
 BOOL CALLBACK FindMain(HWND hwnd, LPARAM lp) {
   auto* s = reinterpret_cast<MainSearch*>(lp);
@@ -20,6 +31,7 @@ BOOL CALLBACK FindMain(HWND hwnd, LPARAM lp) {
   DWORD pid = 0;
   GetWindowThreadProcessId(hwnd, &pid);
   if (s->pid != 0 && pid != s->pid) return TRUE;
+  if (!s->image.empty() && lstrcmpiW(ImageOf(pid).c_str(), s->image.c_str()) != 0) return TRUE;
   ++s->count;
   s->found = hwnd;
   return TRUE;
@@ -27,8 +39,8 @@ BOOL CALLBACK FindMain(HWND hwnd, LPARAM lp) {
 
 }  // namespace
 
-int CountMainWindows() {
-  MainSearch s{0, nullptr, 0};
+int CountMainWindows(const std::string& exe) {
+  MainSearch s{0, Utf8ToWide(exe), nullptr, 0};
   EnumWindows(FindMain, reinterpret_cast<LPARAM>(&s));
   return s.count;
 }
@@ -64,7 +76,7 @@ bool RunningProgram::Running() const {
 bool RunningProgram::WaitForWindow(DWORD limit_ms) {
   return PumpUntil(
       [&] {
-        MainSearch s{pid_, nullptr, 0};
+        MainSearch s{pid_, {}, nullptr, 0};
         EnumWindows(FindMain, reinterpret_cast<LPARAM>(&s));
         window_ = s.found;
         return window_ != nullptr || !Running();

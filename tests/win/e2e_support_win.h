@@ -9,8 +9,8 @@
 
 namespace qyr::test {
 
-// The number of top-level windows of class TMainForm on the desktop.
-int CountMainWindows();
+// The number of main windows of processes running this executable.
+int CountMainWindows(const std::string& exe);
 
 class RunningProgram {
  public:

@@ -1,5 +1,7 @@
 #include "app/layout.h"
 
+#include <cmath>
+
 namespace qyr {
 
 namespace {
@@ -12,12 +14,51 @@ constexpr bool TableInIdOrder() {
 }
 static_assert(TableInIdOrder(), "kLayout rows must follow ControlId order");
 
+constexpr int TabCount() {
+  int n = 0;
+  for (const ControlSpec& spec : kLayout) n += spec.tab != kNoTab ? 1 : 0;
+  return n;
+}
+static_assert(TabCount() == std::tuple_size_v<decltype(TabOrder())>,
+              "every keyboard place is used exactly once");
+
 }  // namespace
+
+std::array<ControlId, 17> TabOrder() {
+  std::array<ControlId, 17> order{};
+  for (const ControlSpec& spec : kLayout) {
+    if (spec.tab != kNoTab) order.at(static_cast<std::size_t>(spec.tab)) = spec.id;
+  }
+  return order;
+}
 
 int ScaleToDpi(int value, int dpi) {
   // Round half away from zero, as a proportional rescale of the whole layout would.
   const long long scaled = static_cast<long long>(value) * dpi;
   return static_cast<int>(scaled >= 0 ? (scaled + 48) / 96 : (scaled - 48) / 96);
+}
+
+Rect96 ScaleToDpi(const Rect96& place, int dpi) {
+  return {ScaleToDpi(place.left, dpi), ScaleToDpi(place.top, dpi), ScaleToDpi(place.width, dpi),
+          ScaleToDpi(place.height, dpi)};
+}
+
+Rect96 AnchoredPlace(Anchor anchor, const Rect96& place, const Rect96& initial, const Rect96& now) {
+  const int bottom_gap = initial.height - (place.top + place.height);
+  switch (anchor) {
+    case Anchor::kTopLeft:
+      return place;
+    case Anchor::kBottomFullWidth:
+      return {0, now.height - bottom_gap - place.height, now.width, place.height};
+    case Anchor::kBottom: {
+      // The centre keeps its fraction of the width, computed from the first place each time so
+      // that repeated resizing does not drift.
+      const double fraction = (place.left + place.width / 2.0) / initial.width;
+      const int left = static_cast<int>(std::lround(fraction * now.width - place.width / 2.0));
+      return {left, now.height - bottom_gap - place.height, place.width, place.height};
+    }
+  }
+  return place;
 }
 
 }  // namespace qyr

@@ -1,6 +1,7 @@
 #pragma once
 // The main window's layout: one row per control, in creation (stacking) order, with places at
-// 96 dots per inch. The Win32 side creates the controls from this table alone.
+// 96 dots per inch, captions, looks, anchors, tab order and events. The Win32 side creates,
+// paints, moves and dispatches the controls from this table alone.
 #include <array>
 #include <cstdint>
 #include <string_view>
@@ -38,7 +39,53 @@ inline constexpr std::size_t kControlCount = static_cast<std::size_t>(ControlId:
 
 struct Rect96 {
   int left, top, width, height;
+  friend constexpr bool operator==(const Rect96&, const Rect96&) = default;
 };
+
+// The colours the window uses: system colours by role, and two fixed ones.
+enum class Colour : std::uint8_t { kWindowText, kBtnFace, kScrollBar, kGreen, kBlue };
+inline constexpr std::uint32_t kGreenRgb = 0x008000;  // 0xBBGGRR: red 0, green 128, blue 0
+inline constexpr std::uint32_t kBlueRgb = 0xFF0000;   // red 0, green 0, blue 255
+
+enum class Align : std::uint8_t { kLeft, kCenter };
+enum class Cursor : std::uint8_t { kArrow, kHand };
+
+struct FontSpec {
+  std::string_view face;
+  int height;  // character height in pixels at 96 dpi
+  friend constexpr bool operator==(const FontSpec&, const FontSpec&) = default;
+};
+
+struct Look {
+  FontSpec font;
+  Colour text;
+  Colour back;
+  Align align;
+  Cursor cursor;
+};
+
+// How a control follows the window when it is resized.
+enum class Anchor : std::uint8_t {
+  kTopLeft,          // stays where it is
+  kBottom,           // same distance from the bottom, centre at the same fraction of the width
+  kBottomFullWidth,  // along the bottom edge, as wide as the window
+};
+
+// The handler a control's event runs; LabelUptimeDblClick is a double click, the rest clicks.
+enum class Event : std::uint8_t {
+  kNone,
+  BitBtn1Click,
+  BitBtn2Click,
+  BitBtn3Click,
+  BitBtn4Click,
+  BitBtn5Click,
+  BitBtn6Click,
+  Label13Click,
+  LabelUptimeDblClick,
+  ButtonUserSetAutoRUNClick,
+};
+
+inline constexpr int kNoTab = -1;
 
 struct ControlSpec {
   ControlId id;
@@ -46,51 +93,71 @@ struct ControlSpec {
   ControlKind kind;
   Rect96 place;
   std::string_view caption;
+  Look look;
   bool visible;
   bool enabled;
+  Anchor anchor;
+  int tab;  // position in the keyboard order, kNoTab for controls outside it
+  Event event;
 };
 
 inline constexpr Rect96 kClientSize96 = {0, 0, 497, 267};
 inline constexpr Rect96 kWindowSize96 = {0, 0, 513, 306};
+inline constexpr FontSpec kFormFont = {"MS Sans Serif", 11};
+
+// The looks of the table. The window's own font and colours unless a control says otherwise.
+inline constexpr Look kPlain = {kFormFont, Colour::kWindowText, Colour::kBtnFace, Align::kLeft,
+                                Cursor::kArrow};
+inline constexpr Look kCentred = {kFormFont, Colour::kWindowText, Colour::kBtnFace,
+                                  Align::kCenter, Cursor::kArrow};
+inline constexpr Look kGreenText = {kFormFont, Colour::kGreen, Colour::kBtnFace, Align::kLeft,
+                                    Cursor::kArrow};
+inline constexpr Look kLink = {kFormFont, Colour::kBlue, Colour::kBtnFace, Align::kLeft,
+                               Cursor::kHand};
+inline constexpr Look kTitle = {{"宋体", 24}, Colour::kGreen, Colour::kBtnFace, Align::kLeft,
+                                Cursor::kArrow};
+inline constexpr Look kUptime = {{"MS Sans Serif", 33}, Colour::kScrollBar, Colour::kGreen,
+                                 Align::kCenter, Cursor::kArrow};
 
 // clang-format off
 inline constexpr std::array<ControlSpec, kControlCount> kLayout = {{
-  {ControlId::LabelUptime, "LabelUptime", ControlKind::kLabel, {24, 200, 73, 33}, "0", true, true},
-  {ControlId::LabelStatus, "LabelStatus", ControlKind::kLabel, {0, 248, 497, 19}, "延时启动正在运行....", true, false},
-  {ControlId::Label1, "Label1", ControlKind::kLabel, {11, 53, 57, 17}, "程序1:", true, true},
-  {ControlId::Label5, "Label5", ControlKind::kLabel, {333, 54, 44, 17}, "延时:", true, true},
-  {ControlId::Label6, "Label6", ControlKind::kLabel, {422, 54, 39, 17}, "秒", true, true},
-  {ControlId::Label2, "Label2", ControlKind::kLabel, {11, 85, 57, 17}, "程序2:", true, true},
-  {ControlId::Label3, "Label3", ControlKind::kLabel, {333, 86, 44, 17}, "延时:", true, true},
-  {ControlId::Label4, "Label4", ControlKind::kLabel, {422, 86, 39, 17}, "秒", true, true},
-  {ControlId::Label7, "Label7", ControlKind::kLabel, {11, 116, 57, 17}, "程序3:", true, true},
-  {ControlId::Label8, "Label8", ControlKind::kLabel, {333, 117, 44, 17}, "延时:", true, true},
-  {ControlId::Label9, "Label9", ControlKind::kLabel, {422, 117, 39, 17}, "秒", true, true},
-  {ControlId::Label10, "Label10", ControlKind::kLabel, {11, 148, 57, 17}, "程序4:", true, true},
-  {ControlId::Label11, "Label11", ControlKind::kLabel, {333, 149, 44, 17}, "延时:", true, true},
-  {ControlId::Label12, "Label12", ControlKind::kLabel, {422, 149, 39, 17}, "秒", true, true},
-  {ControlId::Label13, "Label13", ControlKind::kLabel, {432, 8, 44, 17}, "?帮助", true, true},
-  {ControlId::Bevel1, "Bevel1", ControlKind::kBevel, {0, 24, 481, 9}, "", true, true},
-  {ControlId::Bevel2, "Bevel2", ControlKind::kBevel, {1, 179, 481, 9}, "", true, true},
-  {ControlId::Label14, "Label14", ControlKind::kLabel, {14, 3, 179, 25}, "程序延时启动器", true, false},
-  {ControlId::LabelTCP, "LabelTCP", ControlKind::kLabel, {248, 7, 161, 17}, "", true, true},
-  {ControlId::PanelPowerOFFTips, "PanelPowerOFFTips", ControlKind::kPanel, {456, 152, 1433, 713}, "", false, true},
-  {ControlId::BitBtn1, "BitBtn1", ControlKind::kButton, {374, 194, 105, 44}, "保存修改(&OK)", true, true},
-  {ControlId::BitBtn2, "BitBtn2", ControlKind::kButton, {264, 194, 97, 44}, "取消(&C)", true, true},
-  {ControlId::EditFile1, "EditFile1", ControlKind::kEdit, {72, 51, 217, 21}, "QyrPlayer_V3.exe", true, true},
-  {ControlId::BitBtn3, "BitBtn3", ControlKind::kButton, {295, 48, 35, 25}, "---", true, true},
-  {ControlId::EditDelay1, "EditDelay1", ControlKind::kEdit, {378, 51, 41, 21}, "10", true, true},
-  {ControlId::EditFile2, "EditFile2", ControlKind::kEdit, {72, 83, 217, 21}, "", true, true},
-  {ControlId::BitBtn4, "BitBtn4", ControlKind::kButton, {295, 80, 35, 25}, "---", true, true},
-  {ControlId::EditDelay2, "EditDelay2", ControlKind::kEdit, {378, 83, 41, 21}, "15", true, true},
-  {ControlId::EditFile3, "EditFile3", ControlKind::kEdit, {72, 114, 217, 21}, "", true, true},
-  {ControlId::BitBtn5, "BitBtn5", ControlKind::kButton, {295, 111, 35, 25}, "---", true, true},
-  {ControlId::EditDelay3, "EditDelay3", ControlKind::kEdit, {378, 114, 41, 21}, "18", true, true},
-  {ControlId::EditFile4, "EditFile4", ControlKind::kEdit, {72, 146, 217, 21}, "", true, true},
-  {ControlId::BitBtn6, "BitBtn6", ControlKind::kButton, {295, 143, 35, 25}, "---", true, true},
-  {ControlId::EditDelay4, "EditDelay4", ControlKind::kEdit, {378, 146, 41, 21}, "20", true, true},
-  {ControlId::CheckBoxAutoRun, "CheckBoxAutoRun", ControlKind::kCheckBox, {129, 205, 105, 25}, "开机自启动", true, true},
-  {ControlId::ButtonUserSetAutoRUN, "ButtonUserSetAutoRUN", ControlKind::kButton, {112, 195, 129, 41}, "手动设置自启动", false, true},
+  // id, name, kind, place, caption, look, visible, enabled, anchor, tab, event
+  {ControlId::LabelUptime, "LabelUptime", ControlKind::kLabel, {24, 200, 73, 33}, "0", kUptime, true, true, Anchor::kTopLeft, kNoTab, Event::LabelUptimeDblClick},
+  {ControlId::LabelStatus, "LabelStatus", ControlKind::kLabel, {0, 248, 497, 19}, "延时启动正在运行....", kGreenText, true, false, Anchor::kBottomFullWidth, kNoTab, Event::kNone},
+  {ControlId::Label1, "Label1", ControlKind::kLabel, {11, 53, 57, 17}, "程序1:", kCentred, true, true, Anchor::kTopLeft, kNoTab, Event::kNone},
+  {ControlId::Label5, "Label5", ControlKind::kLabel, {333, 54, 44, 17}, "延时:", kCentred, true, true, Anchor::kTopLeft, kNoTab, Event::kNone},
+  {ControlId::Label6, "Label6", ControlKind::kLabel, {422, 54, 39, 17}, "秒", kCentred, true, true, Anchor::kTopLeft, kNoTab, Event::kNone},
+  {ControlId::Label2, "Label2", ControlKind::kLabel, {11, 85, 57, 17}, "程序2:", kCentred, true, true, Anchor::kTopLeft, kNoTab, Event::kNone},
+  {ControlId::Label3, "Label3", ControlKind::kLabel, {333, 86, 44, 17}, "延时:", kCentred, true, true, Anchor::kTopLeft, kNoTab, Event::kNone},
+  {ControlId::Label4, "Label4", ControlKind::kLabel, {422, 86, 39, 17}, "秒", kCentred, true, true, Anchor::kTopLeft, kNoTab, Event::kNone},
+  {ControlId::Label7, "Label7", ControlKind::kLabel, {11, 116, 57, 17}, "程序3:", kCentred, true, true, Anchor::kTopLeft, kNoTab, Event::kNone},
+  {ControlId::Label8, "Label8", ControlKind::kLabel, {333, 117, 44, 17}, "延时:", kCentred, true, true, Anchor::kTopLeft, kNoTab, Event::kNone},
+  {ControlId::Label9, "Label9", ControlKind::kLabel, {422, 117, 39, 17}, "秒", kCentred, true, true, Anchor::kTopLeft, kNoTab, Event::kNone},
+  {ControlId::Label10, "Label10", ControlKind::kLabel, {11, 148, 57, 17}, "程序4:", kCentred, true, true, Anchor::kTopLeft, kNoTab, Event::kNone},
+  {ControlId::Label11, "Label11", ControlKind::kLabel, {333, 149, 44, 17}, "延时:", kCentred, true, true, Anchor::kTopLeft, kNoTab, Event::kNone},
+  {ControlId::Label12, "Label12", ControlKind::kLabel, {422, 149, 39, 17}, "秒", kCentred, true, true, Anchor::kTopLeft, kNoTab, Event::kNone},
+  {ControlId::Label13, "Label13", ControlKind::kLabel, {432, 8, 44, 17}, "?帮助", kLink, true, true, Anchor::kTopLeft, kNoTab, Event::Label13Click},
+  {ControlId::Bevel1, "Bevel1", ControlKind::kBevel, {0, 24, 481, 9}, "", kPlain, true, true, Anchor::kTopLeft, kNoTab, Event::kNone},
+  {ControlId::Bevel2, "Bevel2", ControlKind::kBevel, {1, 179, 481, 9}, "", kPlain, true, true, Anchor::kTopLeft, kNoTab, Event::kNone},
+  {ControlId::Label14, "Label14", ControlKind::kLabel, {14, 3, 179, 25}, "程序延时启动器", kTitle, true, false, Anchor::kTopLeft, kNoTab, Event::kNone},
+  {ControlId::LabelTCP, "LabelTCP", ControlKind::kLabel, {248, 7, 161, 17}, "", kGreenText, true, true, Anchor::kTopLeft, kNoTab, Event::kNone},
+  {ControlId::PanelPowerOFFTips, "PanelPowerOFFTips", ControlKind::kPanel, {456, 152, 1433, 713}, "", kPlain, false, true, Anchor::kTopLeft, 16, Event::kNone},
+  {ControlId::BitBtn1, "BitBtn1", ControlKind::kButton, {374, 194, 105, 44}, "保存修改(&OK)", kPlain, true, true, Anchor::kBottom, 0, Event::BitBtn1Click},
+  {ControlId::BitBtn2, "BitBtn2", ControlKind::kButton, {264, 194, 97, 44}, "取消(&C)", kPlain, true, true, Anchor::kBottom, 1, Event::BitBtn2Click},
+  {ControlId::EditFile1, "EditFile1", ControlKind::kEdit, {72, 51, 217, 21}, "QyrPlayer_V3.exe", kPlain, true, true, Anchor::kTopLeft, 2, Event::kNone},
+  {ControlId::BitBtn3, "BitBtn3", ControlKind::kButton, {295, 48, 35, 25}, "---", kPlain, true, true, Anchor::kTopLeft, 3, Event::BitBtn3Click},
+  {ControlId::EditDelay1, "EditDelay1", ControlKind::kEdit, {378, 51, 41, 21}, "10", kPlain, true, true, Anchor::kTopLeft, 4, Event::kNone},
+  {ControlId::EditFile2, "EditFile2", ControlKind::kEdit, {72, 83, 217, 21}, "", kPlain, true, true, Anchor::kTopLeft, 5, Event::kNone},
+  {ControlId::BitBtn4, "BitBtn4", ControlKind::kButton, {295, 80, 35, 25}, "---", kPlain, true, true, Anchor::kTopLeft, 6, Event::BitBtn4Click},
+  {ControlId::EditDelay2, "EditDelay2", ControlKind::kEdit, {378, 83, 41, 21}, "15", kPlain, true, true, Anchor::kTopLeft, 7, Event::kNone},
+  {ControlId::EditFile3, "EditFile3", ControlKind::kEdit, {72, 114, 217, 21}, "", kPlain, true, true, Anchor::kTopLeft, 8, Event::kNone},
+  {ControlId::BitBtn5, "BitBtn5", ControlKind::kButton, {295, 111, 35, 25}, "---", kPlain, true, true, Anchor::kTopLeft, 9, Event::BitBtn5Click},
+  {ControlId::EditDelay3, "EditDelay3", ControlKind::kEdit, {378, 114, 41, 21}, "18", kPlain, true, true, Anchor::kTopLeft, 10, Event::kNone},
+  {ControlId::EditFile4, "EditFile4", ControlKind::kEdit, {72, 146, 217, 21}, "", kPlain, true, true, Anchor::kTopLeft, 11, Event::kNone},
+  {ControlId::BitBtn6, "BitBtn6", ControlKind::kButton, {295, 143, 35, 25}, "---", kPlain, true, true, Anchor::kTopLeft, 12, Event::BitBtn6Click},
+  {ControlId::EditDelay4, "EditDelay4", ControlKind::kEdit, {378, 146, 41, 21}, "20", kPlain, true, true, Anchor::kTopLeft, 13, Event::kNone},
+  {ControlId::CheckBoxAutoRun, "CheckBoxAutoRun", ControlKind::kCheckBox, {129, 205, 105, 25}, "开机自启动", kPlain, true, true, Anchor::kTopLeft, 14, Event::kNone},
+  {ControlId::ButtonUserSetAutoRUN, "ButtonUserSetAutoRUN", ControlKind::kButton, {112, 195, 129, 41}, "手动设置自启动", kPlain, false, true, Anchor::kTopLeft, 15, Event::ButtonUserSetAutoRUNClick},
 }};
 // clang-format on
 
@@ -106,7 +173,15 @@ inline constexpr std::array<ControlId, 4> kFileBoxes = {ControlId::EditFile1, Co
 inline constexpr std::array<ControlId, 4> kDelayBoxes = {
     ControlId::EditDelay1, ControlId::EditDelay2, ControlId::EditDelay3, ControlId::EditDelay4};
 
+// The controls of the keyboard order, first to last.
+std::array<ControlId, 17> TabOrder();
+
 // Scales a 96-dpi length to the system's dots per inch, rounding as the layout is scaled.
 int ScaleToDpi(int value, int dpi);
+Rect96 ScaleToDpi(const Rect96& place, int dpi);
+
+// Where a control goes when the client area changes from `initial` (the size it was created
+// with, both in the same pixels as `place`) to `now`.
+Rect96 AnchoredPlace(Anchor anchor, const Rect96& place, const Rect96& initial, const Rect96& now);
 
 }  // namespace qyr

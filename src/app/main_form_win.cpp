@@ -6,91 +6,15 @@
 #include "base/wide_win.h"
 #include "launch/settings_win.h"
 #include "launch/starter_win.h"
+#include "winsys/player_preset_win.h"
 
 namespace qyr {
-
-namespace {
-
-int DesktopDpi() {
-  HDC dc = GetDC(nullptr);
-  const int dpi = GetDeviceCaps(dc, LOGPIXELSY);
-  ReleaseDC(nullptr, dc);
-  return dpi > 0 ? dpi : 96;
-}
-
-void RegisterMainClass(WNDPROC proc) {
-  WNDCLASSEXW wc = {};
-  wc.cbSize = sizeof(wc);
-  wc.lpfnWndProc = proc;
-  wc.hInstance = GetModuleHandleW(nullptr);
-  wc.hCursor = LoadCursorW(nullptr, IDC_ARROW);
-  wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
-  wc.hIcon = LoadIconW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(1));
-  wc.lpszClassName = TMainForm::kClassName;
-  RegisterClassExW(&wc);  // a second registration in the same process fails harmlessly
-}
-
-}  // namespace
 
 TMainForm::TMainForm(std::string exe_path) : exe_path_(std::move(exe_path)) {}
 
 TMainForm::~TMainForm() {
   TimerTask.Detach();
   if (hwnd_ != nullptr) DestroyWindow(hwnd_);
-}
-
-bool TMainForm::Create(int show_cmd) {
-  RegisterMainClass(&BaseWindow::WindowProc);
-  const int dpi = DesktopDpi();
-  const DWORD style = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX | WS_THICKFRAME |
-                      WS_CLIPCHILDREN;
-  RECT rc = {0, 0, ScaleToDpi(kClientSize96.width, dpi), ScaleToDpi(kClientSize96.height, dpi)};
-  AdjustWindowRectEx(&rc, style, FALSE, 0);
-  const int w = rc.right - rc.left;
-  const int h = rc.bottom - rc.top;
-  const int x = (GetSystemMetrics(SM_CXSCREEN) - w) / 2;
-  const int y = (GetSystemMetrics(SM_CYSCREEN) - h) / 2;
-  if (CreateWindowExW(0, kClassName, Utf8ToWide(kMainCaption).c_str(), style, x, y, w, h, nullptr,
-                      nullptr, GetModuleHandleW(nullptr), this) == nullptr) {
-    return false;
-  }
-  ShowWindow(hwnd_, show_cmd);
-  return true;
-}
-
-void TMainForm::CreateControls() {
-  const int dpi = DesktopDpi();
-  font_.reset(CreateFontW(-ScaleToDpi(11, dpi), 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE,
-                          DEFAULT_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS,
-                          DEFAULT_QUALITY, DEFAULT_PITCH, L"MS Sans Serif"));
-  for (const ControlSpec& spec : kLayout) {
-    const wchar_t* cls = L"STATIC";
-    DWORD style = WS_CHILD;
-    DWORD ex_style = 0;
-    switch (spec.kind) {
-      case ControlKind::kLabel: style |= SS_NOTIFY; break;
-      case ControlKind::kEdit:
-        cls = L"EDIT";
-        style |= WS_TABSTOP | ES_AUTOHSCROLL;
-        ex_style = WS_EX_CLIENTEDGE;
-        break;
-      case ControlKind::kButton: cls = L"BUTTON"; style |= WS_TABSTOP | BS_PUSHBUTTON; break;
-      case ControlKind::kCheckBox: cls = L"BUTTON"; style |= WS_TABSTOP | BS_AUTOCHECKBOX; break;
-      case ControlKind::kBevel: style |= SS_ETCHEDHORZ; break;
-      case ControlKind::kPanel: style |= SS_NOTIFY; break;
-    }
-    if (spec.visible) style |= WS_VISIBLE;
-    if (!spec.enabled) style |= WS_DISABLED;
-    const int id = ControlWindowId(spec.id);
-    HWND child = CreateWindowExW(
-        ex_style, cls, Utf8ToWide(spec.caption).c_str(), style, ScaleToDpi(spec.place.left, dpi),
-        ScaleToDpi(spec.place.top, dpi), ScaleToDpi(spec.place.width, dpi),
-        ScaleToDpi(spec.place.height, dpi), hwnd_,
-        reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), GetModuleHandleW(nullptr), nullptr);
-    SendMessageW(child, WM_SETFONT, reinterpret_cast<WPARAM>(font_.get()), FALSE);
-    controls_[static_cast<std::size_t>(spec.id)] = child;
-  }
-  SendMessageW(Control(ControlId::CheckBoxAutoRun), BM_SETCHECK, BST_CHECKED, 0);
 }
 
 HWND TMainForm::ControlByName(std::string_view name) const {
@@ -107,6 +31,7 @@ void TMainForm::SetControlText(ControlId id, std::string_view text) {
 }
 
 void TMainForm::FormCreate() {
+  PresetPlayerDisplay();
   UptimeTicks = 0;
   LoadSettings();
   if (!PassesNameTest(exe_path_)) ShowPlainMessage(kWrongNameMessage);
@@ -161,7 +86,10 @@ bool TMainForm::StartProgram(const std::string& path) { return qyr::StartProgram
 void TMainForm::LabelUptimeDblClick() { UptimeTicks = 0; }
 
 void TMainForm::OnCommand(ControlId id, WORD code) {
-  if (id == ControlId::LabelUptime && code == STN_DBLCLK) LabelUptimeDblClick();
+  const Event event = Spec(id).event;
+  // Statics report STN_CLICKED and buttons BN_CLICKED, both 0; the uptime figure wants two.
+  const WORD wanted = event == Event::LabelUptimeDblClick ? STN_DBLCLK : BN_CLICKED;
+  if (event != Event::kNone && code == wanted) RunEvent(event);
 }
 
 LRESULT TMainForm::HandleMessage(UINT msg, WPARAM wp, LPARAM lp) {
@@ -185,8 +113,11 @@ LRESULT TMainForm::HandleMessage(UINT msg, WPARAM wp, LPARAM lp) {
       TimerTask.Detach();
       if (is_main_window_) PostQuitMessage(0);
       return 0;
-    default:
+    default: {
+      LRESULT result = 0;
+      if (HandleLookMessage(msg, wp, lp, result)) return result;
       return DefWindowProcW(hwnd_, msg, wp, lp);
+    }
   }
 }
 

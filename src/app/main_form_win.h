@@ -7,8 +7,11 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <utility>
+#include <vector>
 
 #include "app/layout.h"
+#include "app/open_dialog_win.h"
 #include "app/timer_win.h"
 #include "app/window_base_win.h"
 #include "base/handles_win.h"
@@ -26,8 +29,9 @@ class TMainForm : public BaseWindow<TMainForm> {
   explicit TMainForm(std::string exe_path);
   ~TMainForm();
 
-  // Creates the window and its controls and runs FormCreate. show_cmd is how it first appears.
-  bool Create(int show_cmd);
+  // Creates the window and its controls and runs FormCreate. show_cmd is how it first appears;
+  // dpi is the dots per inch the layout is scaled to (0: the system's).
+  bool Create(int show_cmd, int dpi = 0);
 
   // The application's main window: closing it ends the message loop.
   void SetMainWindow(bool main) { is_main_window_ = main; }
@@ -55,16 +59,42 @@ class TMainForm : public BaseWindow<TMainForm> {
   bool StartProgram(const std::string& path);
   void LabelUptimeDblClick();
 
+  // --- Main window: Save, Cancel, the pickers, the help link, automatic start by hand.
+  TOpenDialog OpenDialog1;
+  void BitBtn1Click();
+  void BitBtn2Click();
+  void BitBtn3Click() { PickFile(ControlId::EditFile1); }
+  void BitBtn4Click() { PickFile(ControlId::EditFile2); }
+  void BitBtn5Click() { PickFile(ControlId::EditFile3); }
+  void BitBtn6Click() { PickFile(ControlId::EditFile4); }
+  void Label13Click();
+  void ButtonUserSetAutoRUNClick();
+  // Hides the window and its taskbar button; what was typed stays.
+  void HideMainWindow();
+  // The window's keyboard: Tab in the layout's order, accelerators, Enter. True if used.
+  bool PreTranslateMessage(MSG& msg);
+  int Dpi() const { return dpi_; }
+  // --- end of main window
+
   LRESULT HandleMessage(UINT msg, WPARAM wp, LPARAM lp);
 
  private:
   void CreateControls();
   void OnCommand(ControlId id, WORD code);
+  void RunEvent(Event event);
+  void PickFile(ControlId box);
+  HFONT FontFor(const FontSpec& font);
+  void ArrangeControls();
+  bool HandleLookMessage(UINT msg, WPARAM wp, LPARAM lp, LRESULT& result);
 
   std::string exe_path_;
   bool is_main_window_ = false;
   std::array<HWND, kControlCount> controls_{};
-  UniqueFont font_;
+  int dpi_ = 96;
+  Rect96 initial_client_{};
+  std::array<Rect96, kControlCount> initial_places_{};
+  std::vector<std::pair<FontSpec, UniqueFont>> fonts_;
+  UniqueBrush green_brush_;
 };
 
 }  // namespace qyr

@@ -17,7 +17,7 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int show_cmd) {
 
   MSG msg;
   while (GetMessageW(&msg, nullptr, 0, 0) > 0) {
-    if (IsDialogMessageW(form.hwnd(), &msg)) continue;
+    if (form.PreTranslateMessage(msg)) continue;
     TranslateMessage(&msg);
     DispatchMessageW(&msg);
   }

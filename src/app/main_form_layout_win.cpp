@@ -1,0 +1,234 @@
+// TMainForm's window: built from the layout table, painted in its colours, kept in place when
+// resized, and walked with Tab in the table's keyboard order.
+#include "app/app_rules.h"
+#include "app/main_form_win.h"
+#include "base/wide_win.h"
+
+namespace qyr {
+
+namespace {
+
+int DesktopDpi() {
+  HDC dc = GetDC(nullptr);
+  const int dpi = GetDeviceCaps(dc, LOGPIXELSY);
+  ReleaseDC(nullptr, dc);
+  return dpi > 0 ? dpi : 96;
+}
+
+void RegisterMainClass(WNDPROC proc) {
+  HINSTANCE instance = GetModuleHandleW(nullptr);
+  WNDCLASSEXW wc = {};
+  wc.cbSize = sizeof(wc);
+  wc.lpfnWndProc = proc;
+  wc.hInstance = instance;
+  wc.hCursor = LoadCursorW(nullptr, IDC_ARROW);
+  wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
+  // The program icon holds every size; take the ones the title bar and Alt+Tab want.
+  wc.hIcon = static_cast<HICON>(LoadImageW(instance, MAKEINTRESOURCEW(1), IMAGE_ICON,
+                                           GetSystemMetrics(SM_CXICON), GetSystemMetrics(SM_CYICON),
+                                           LR_SHARED));
+  wc.hIconSm = static_cast<HICON>(LoadImageW(instance, MAKEINTRESOURCEW(1), IMAGE_ICON,
+                                             GetSystemMetrics(SM_CXSMICON),
+                                             GetSystemMetrics(SM_CYSMICON), LR_SHARED));
+  wc.lpszClassName = TMainForm::kClassName;
+  RegisterClassExW(&wc);  // a second registration in the same process fails harmlessly
+}
+
+// The main window: sizeable, system menu and minimise box, no maximise box.
+constexpr DWORD kFormStyle =
+    WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX | WS_THICKFRAME | WS_CLIPCHILDREN;
+
+struct ChildClass {
+  const wchar_t* name;
+  DWORD style;
+  DWORD ex_style;
+};
+
+ChildClass ClassFor(const ControlSpec& spec) {
+  switch (spec.kind) {
+    case ControlKind::kLabel: {
+      // SS_NOTIFY: labels report clicks. No SS_NOPREFIX: "&" underlines as in every label.
+      const DWORD align = spec.look.align == Align::kCenter ? SS_CENTER : SS_LEFTNOWORDWRAP;
+      return {L"STATIC", SS_NOTIFY | align, 0};
+    }
+    case ControlKind::kEdit:
+      return {L"EDIT", WS_TABSTOP | ES_AUTOHSCROLL | ES_LEFT, WS_EX_CLIENTEDGE};
+    case ControlKind::kButton:
+      return {L"BUTTON", WS_TABSTOP | BS_PUSHBUTTON, 0};
+    case ControlKind::kCheckBox:
+      return {L"BUTTON", WS_TABSTOP | BS_AUTOCHECKBOX, 0};
+    case ControlKind::kBevel:
+      return {L"STATIC", SS_OWNERDRAW, 0};
+    case ControlKind::kPanel:
+      return {L"STATIC", SS_NOTIFY, 0};
+  }
+  return {L"STATIC", 0, 0};
+}
+
+COLORREF ColourRef(Colour colour) {
+  switch (colour) {
+    case Colour::kWindowText:
+      return GetSysColor(COLOR_WINDOWTEXT);
+    case Colour::kBtnFace:
+      return GetSysColor(COLOR_BTNFACE);
+    case Colour::kScrollBar:
+      return GetSysColor(COLOR_SCROLLBAR);
+    case Colour::kGreen:
+      return kGreenRgb;
+    case Colour::kBlue:
+      return kBlueRgb;
+  }
+  return GetSysColor(COLOR_WINDOWTEXT);
+}
+
+const ControlSpec* SpecOf(HWND control) {
+  const int index = GetDlgCtrlID(control) - kFirstControlWindowId;
+  if (index < 0 || index >= static_cast<int>(kControlCount)) return nullptr;
+  return &kLayout[static_cast<std::size_t>(index)];
+}
+
+bool TakesFocus(HWND control) {
+  const LONG_PTR style = GetWindowLongPtrW(control, GWL_STYLE);
+  return (style & WS_TABSTOP) != 0 && (style & WS_VISIBLE) != 0 && (style & WS_DISABLED) == 0;
+}
+
+}  // namespace
+
+bool TMainForm::Create(int show_cmd, int dpi) {
+  RegisterMainClass(&BaseWindow::WindowProc);
+  dpi_ = dpi > 0 ? dpi : DesktopDpi();
+  initial_client_ = ScaleToDpi(kClientSize96, dpi_);
+  RECT rc = {0, 0, initial_client_.width, initial_client_.height};
+  AdjustWindowRectEx(&rc, kFormStyle, FALSE, 0);
+  const int w = rc.right - rc.left;
+  const int h = rc.bottom - rc.top;
+  // Centred on the desktop the first time; later showings keep wherever the user left it.
+  const int x = (GetSystemMetrics(SM_CXSCREEN) - w) / 2;
+  const int y = (GetSystemMetrics(SM_CYSCREEN) - h) / 2;
+  if (CreateWindowExW(0, kClassName, Utf8ToWide(kMainCaption).c_str(), kFormStyle, x, y, w, h,
+                      nullptr, nullptr, GetModuleHandleW(nullptr), this) == nullptr) {
+    return false;
+  }
+  ShowWindow(hwnd_, show_cmd);
+  return true;
+}
+
+HFONT TMainForm::FontFor(const FontSpec& font) {
+  for (const auto& [spec, handle] : fonts_) {
+    if (spec == font) return handle.get();
+  }
+  UniqueFont created(CreateFontW(-ScaleToDpi(font.height, dpi_), 0, 0, 0, FW_NORMAL, FALSE, FALSE,
+                                 FALSE, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS,
+                                 DEFAULT_QUALITY, DEFAULT_PITCH, Utf8ToWide(font.face).c_str()));
+  HFONT result = created.get();
+  fonts_.emplace_back(font, std::move(created));
+  return result;
+}
+
+void TMainForm::CreateControls() {
+  green_brush_.reset(CreateSolidBrush(kGreenRgb));
+  HINSTANCE instance = GetModuleHandleW(nullptr);
+  for (const ControlSpec& spec : kLayout) {
+    const ChildClass cls = ClassFor(spec);
+    DWORD style = WS_CHILD | WS_CLIPSIBLINGS | cls.style;
+    if (spec.visible) style |= WS_VISIBLE;
+    if (!spec.enabled) style |= WS_DISABLED;
+    const Rect96 place = ScaleToDpi(spec.place, dpi_);
+    const auto index = static_cast<std::size_t>(spec.id);
+    initial_places_[index] = place;
+    HWND child = CreateWindowExW(
+        cls.ex_style, cls.name, Utf8ToWide(spec.caption).c_str(), style, place.left, place.top,
+        place.width, place.height, hwnd_,
+        reinterpret_cast<HMENU>(static_cast<INT_PTR>(ControlWindowId(spec.id))), instance, nullptr);
+    SendMessageW(child, WM_SETFONT, reinterpret_cast<WPARAM>(FontFor(spec.look.font)), FALSE);
+    // Each new control lies above the ones before it.
+    SetWindowPos(child, HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+    controls_[index] = child;
+  }
+  SendMessageW(Control(ControlId::CheckBoxAutoRun), BM_SETCHECK, BST_CHECKED, 0);
+}
+
+void TMainForm::ArrangeControls() {
+  if (Control(ControlId::LabelStatus) == nullptr) return;
+  RECT client = {};
+  GetClientRect(hwnd_, &client);
+  const Rect96 now = {0, 0, client.right, client.bottom};
+  for (const ControlSpec& spec : kLayout) {
+    if (spec.anchor == Anchor::kTopLeft) continue;
+    const Rect96 r = AnchoredPlace(spec.anchor, initial_places_[static_cast<std::size_t>(spec.id)],
+                                   initial_client_, now);
+    MoveWindow(Control(spec.id), r.left, r.top, r.width, r.height, TRUE);
+  }
+}
+
+bool TMainForm::HandleLookMessage(UINT msg, WPARAM wp, LPARAM lp, LRESULT& result) {
+  switch (msg) {
+    case WM_SIZE:
+      if (wp != SIZE_MINIMIZED) ArrangeControls();
+      return false;
+    case WM_CTLCOLORSTATIC: {
+      const ControlSpec* spec = SpecOf(reinterpret_cast<HWND>(lp));
+      if (spec == nullptr || spec->kind == ControlKind::kEdit) return false;
+      HDC dc = reinterpret_cast<HDC>(wp);
+      SetTextColor(dc, ColourRef(spec->look.text));
+      SetBkMode(dc, TRANSPARENT);
+      const bool green = spec->look.back == Colour::kGreen;
+      SetBkColor(dc, ColourRef(spec->look.back));
+      result =
+          reinterpret_cast<LRESULT>(green ? green_brush_.get() : GetSysColorBrush(COLOR_BTNFACE));
+      return true;
+    }
+    case WM_DRAWITEM: {
+      // The bevels: a sunken line along the bottom edge.
+      const auto* item = reinterpret_cast<const DRAWITEMSTRUCT*>(lp);
+      const ControlSpec* spec = SpecOf(item->hwndItem);
+      if (spec == nullptr || spec->kind != ControlKind::kBevel) return false;
+      RECT rc = item->rcItem;
+      FillRect(item->hDC, &rc, GetSysColorBrush(COLOR_BTNFACE));
+      DrawEdge(item->hDC, &rc, EDGE_ETCHED, BF_BOTTOM);
+      result = TRUE;
+      return true;
+    }
+    case WM_SETCURSOR: {
+      const ControlSpec* spec = SpecOf(reinterpret_cast<HWND>(wp));
+      if (spec == nullptr || spec->look.cursor != Cursor::kHand) return false;
+      SetCursor(LoadCursorW(nullptr, IDC_HAND));
+      result = TRUE;
+      return true;
+    }
+    default:
+      return false;
+  }
+}
+
+bool TMainForm::PreTranslateMessage(MSG& msg) {
+  if (hwnd_ == nullptr) return false;
+  const bool ours = msg.hwnd == hwnd_ || IsChild(hwnd_, msg.hwnd);
+  if (ours && msg.message == WM_KEYDOWN && msg.wParam == VK_TAB &&
+      (GetKeyState(VK_CONTROL) & 0x8000) == 0 && (GetKeyState(VK_MENU) & 0x8000) == 0) {
+    // The dialog manager would follow the stacking order, which is not the keyboard order here
+    // (the manual-autostart button lies above the check box but comes after it).
+    const bool back = (GetKeyState(VK_SHIFT) & 0x8000) != 0;
+    const auto order = TabOrder();
+    const int n = static_cast<int>(order.size());
+    int at = -1;
+    for (int i = 0; i < n; ++i) {
+      if (Control(order[static_cast<std::size_t>(i)]) == GetFocus()) at = i;
+    }
+    if (at < 0 && back) at = 0;
+    for (int step = 1; step <= n; ++step) {
+      const int i = ((at + (back ? -step : step)) % n + n) % n;
+      HWND next = Control(order[static_cast<std::size_t>(i)]);
+      if (!TakesFocus(next)) continue;
+      SetFocus(next);
+      if (Spec(order[static_cast<std::size_t>(i)]).kind == ControlKind::kEdit) {
+        SendMessageW(next, EM_SETSEL, 0, -1);
+      }
+      break;
+    }
+    return true;
+  }
+  return IsDialogMessageW(hwnd_, &msg) != FALSE;
+}
+
+}  // namespace qyr

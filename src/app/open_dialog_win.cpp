@@ -1,0 +1,28 @@
+#include "app/open_dialog_win.h"
+
+#include <commdlg.h>
+
+#include <vector>
+
+#include "base/wide_win.h"
+
+namespace qyr {
+
+bool TOpenDialog::Execute(HWND owner) {
+  // Room for any path the dialog can return, with the last choice offered in the name field.
+  std::vector<wchar_t> buffer(32768, L'\0');
+  const std::wstring last = Utf8ToWide(file_name_);
+  if (last.size() < buffer.size()) std::copy(last.begin(), last.end(), buffer.begin());
+
+  OPENFILENAMEW ofn = {};
+  ofn.lStructSize = sizeof(ofn);
+  ofn.hwndOwner = owner;
+  ofn.lpstrFile = buffer.data();
+  ofn.nMaxFile = static_cast<DWORD>(buffer.size());
+  ofn.Flags = OFN_EXPLORER | OFN_HIDEREADONLY | OFN_ENABLESIZING;
+  if (!GetOpenFileNameW(&ofn)) return false;
+  file_name_ = WideToUtf8(buffer.data());
+  return true;
+}
+
+}  // namespace qyr

@@ -1,0 +1,49 @@
+#include "winsys/autorun_win.h"
+
+#include <shellapi.h>
+
+#include <exception>
+#include <string>
+#include <vector>
+
+#include "base/wide_win.h"
+#include "winsys/registry_key_win.h"
+
+namespace qyr {
+
+namespace {
+
+// The running executable, absolute and normalised, exactly as it is to be started at logon.
+std::string AbsoluteExePath() {
+  const std::wstring module = Utf8ToWide(ModulePathUtf8());
+  const DWORD n = GetFullPathNameW(module.c_str(), 0, nullptr, nullptr);
+  if (n == 0) return WideToUtf8(module);
+  std::vector<wchar_t> full(n);
+  const DWORD got = GetFullPathNameW(module.c_str(), n, full.data(), nullptr);
+  if (got == 0 || got >= n) return WideToUtf8(module);
+  return WideToUtf8(std::wstring_view(full.data(), got));
+}
+
+}  // namespace
+
+bool SetAutoRun(std::string_view name, bool enable) noexcept {
+  try {
+    RegistryKey key = RegistryKey::Open(HKEY_LOCAL_MACHINE, kRunKeyPath, KEY_ALL_ACCESS);
+    if (!enable) {
+      // Nothing to delete, no key or no rights: the value is not there for us either way.
+      key.DeleteValue(name);
+      return true;
+    }
+    // No quotes even when the path holds blanks: the Run key takes the path as it stands.
+    return key && key.SetString(name, AbsoluteExePath()) == ERROR_SUCCESS;
+  } catch (const std::exception&) {
+    return false;  // only an out-of-memory can get here; it is a failed write all the same
+  }
+}
+
+void OpenUserStartupFolder(HWND owner) {
+  // Nothing to report if the shell cannot open it; the user sees no folder and can retry.
+  ShellExecuteW(owner, L"open", L"shell:startup", nullptr, nullptr, SW_SHOWNOACTIVATE);
+}
+
+}  // namespace qyr

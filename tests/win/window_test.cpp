@@ -1,0 +1,303 @@
+// The main window as it is really created and as a user drives it, against the layout table.
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <vector>
+
+#include "app/app_win.h"
+#include "app/main_form_win.h"
+#include "base/wide_win.h"
+#include "test_support_win.h"
+
+namespace qyr {
+namespace {
+
+using test::ScratchDir;
+
+struct Form {
+  explicit Form(const ScratchDir& dir, int show = SW_HIDE, int dpi = 96)
+      : form(dir / "QyrDelay.exe") {
+    EXPECT_TRUE(form.Create(show, dpi));
+    form.TimerTask.SetEnabled(false);
+  }
+  TMainForm form;
+};
+
+RECT ClientPlace(HWND child) {
+  RECT r = {};
+  GetWindowRect(child, &r);
+  MapWindowPoints(nullptr, GetParent(child), reinterpret_cast<POINT*>(&r), 2);
+  return r;
+}
+
+::testing::AssertionResult At(HWND child, const Rect96& want) {
+  const RECT r = ClientPlace(child);
+  const Rect96 got = {r.left, r.top, r.right - r.left, r.bottom - r.top};
+  if (got == want) return ::testing::AssertionSuccess();
+  return ::testing::AssertionFailure()
+         << "at " << got.left << "," << got.top << " " << got.width << "x" << got.height
+         << ", want " << want.left << "," << want.top << " " << want.width << "x" << want.height;
+}
+
+bool Styled(HWND w, LONG_PTR bits) { return (GetWindowLongPtrW(w, GWL_STYLE) & bits) == bits; }
+
+std::string ClassOf(HWND w) {
+  wchar_t cls[32] = {};
+  GetClassNameW(w, cls, 32);
+  return WideToUtf8(cls);
+}
+
+TEST(MainWindow, EveryControlIsCreatedAsTheTableSays) {
+  ScratchDir dir("Qyr_layout");
+  Form f(dir);
+  HWND form = f.form.hwnd();
+  EXPECT_EQ(WindowTextUtf8(form), "延时启动器-QyrNOR展厅中控系统");
+  RECT client = {};
+  GetClientRect(form, &client);
+  EXPECT_EQ(client.right, 497);
+  EXPECT_EQ(client.bottom, 267);
+  EXPECT_TRUE(Styled(form, WS_SYSMENU | WS_MINIMIZEBOX | WS_THICKFRAME));
+  EXPECT_FALSE(Styled(form, WS_MAXIMIZEBOX));
+
+  HDC dc = CreateCompatibleDC(nullptr);
+  for (const ControlSpec& spec : kLayout) {
+    SCOPED_TRACE(std::string(spec.name));
+    HWND c = GetDlgItem(form, ControlWindowId(spec.id));
+    ASSERT_NE(c, nullptr);
+    EXPECT_EQ(f.form.ControlByName(spec.name), c);
+    EXPECT_TRUE(At(c, spec.place));
+    const char* cls = spec.kind == ControlKind::kEdit ? "Edit"
+                      : spec.kind == ControlKind::kButton || spec.kind == ControlKind::kCheckBox
+                          ? "Button"
+                          : "Static";
+    EXPECT_EQ(ClassOf(c), cls);
+    // Row 1's file box already shows the loaded slot.
+    if (spec.id != ControlId::EditFile1) {
+      EXPECT_EQ(WindowTextUtf8(c), spec.caption);
+    }
+    EXPECT_EQ(Styled(c, WS_VISIBLE), spec.visible);
+    EXPECT_EQ(IsWindowEnabled(c) != FALSE, spec.enabled);
+
+    LOGFONTW lf = {};
+    GetObjectW(reinterpret_cast<HFONT>(SendMessageW(c, WM_GETFONT, 0, 0)), sizeof(lf), &lf);
+    EXPECT_EQ(WideToUtf8(lf.lfFaceName), spec.look.font.face);
+    EXPECT_EQ(lf.lfHeight, -spec.look.font.height);
+
+    if (spec.kind == ControlKind::kLabel) {
+      // The colours the label paints with, asked the way the label itself asks.
+      const auto brush = reinterpret_cast<HBRUSH>(SendMessageW(
+          form, WM_CTLCOLORSTATIC, reinterpret_cast<WPARAM>(dc), reinterpret_cast<LPARAM>(c)));
+      LOGBRUSH lb = {};
+      GetObjectW(brush, sizeof(lb), &lb);
+      const COLORREF text = spec.look.text == Colour::kGreen       ? RGB(0, 128, 0)
+                            : spec.look.text == Colour::kBlue      ? RGB(0, 0, 255)
+                            : spec.look.text == Colour::kScrollBar ? GetSysColor(COLOR_SCROLLBAR)
+                                                                   : GetSysColor(COLOR_WINDOWTEXT);
+      EXPECT_EQ(GetTextColor(dc), text);
+      EXPECT_EQ(lb.lbColor,
+                spec.look.back == Colour::kGreen ? RGB(0, 128, 0) : GetSysColor(COLOR_BTNFACE));
+    }
+  }
+  DeleteDC(dc);
+  EXPECT_EQ(SendMessageW(f.form.Control(ControlId::CheckBoxAutoRun), BM_GETCHECK, 0, 0),
+            BST_CHECKED);
+}
+
+TEST(MainWindow, At144DpiEverythingIsOneAndAHalfTimesAsLarge) {
+  ScratchDir dir("Qyr_dpi");
+  Form f(dir, SW_HIDE, 144);
+  const auto x15 = [](int v) { return (v * 3 + 1) / 2; };  // halves round up
+  RECT client = {};
+  GetClientRect(f.form.hwnd(), &client);
+  EXPECT_EQ(client.right, x15(497));
+  EXPECT_EQ(client.bottom, x15(267));
+  for (const ControlSpec& spec : kLayout) {
+    SCOPED_TRACE(std::string(spec.name));
+    const Rect96& p = spec.place;
+    EXPECT_TRUE(
+        At(f.form.Control(spec.id), {x15(p.left), x15(p.top), x15(p.width), x15(p.height)}));
+    LOGFONTW lf = {};
+    GetObjectW(reinterpret_cast<HFONT>(SendMessageW(f.form.Control(spec.id), WM_GETFONT, 0, 0)),
+               sizeof(lf), &lf);
+    EXPECT_EQ(lf.lfHeight, -x15(spec.look.font.height));
+  }
+}
+
+TEST(MainWindow, LaterControlsLieAboveEarlierOnes) {
+  ScratchDir dir("Qyr_stack");
+  Form f(dir);
+  std::vector<HWND> top_down;
+  for (HWND c = GetWindow(f.form.hwnd(), GW_CHILD); c != nullptr; c = GetWindow(c, GW_HWNDNEXT)) {
+    top_down.push_back(c);
+  }
+  ASSERT_EQ(top_down.size(), kControlCount);
+  for (std::size_t i = 0; i < kControlCount; ++i) {
+    EXPECT_EQ(top_down[kControlCount - 1 - i], f.form.Control(kLayout[i].id)) << kLayout[i].name;
+  }
+}
+
+// Presses Tab (or Shift+Tab) as the message loop would see it and returns the focused control.
+ControlId PressTab(TMainForm& form, bool back = false) {
+  BYTE keys[256] = {};
+  GetKeyboardState(keys);
+  keys[VK_SHIFT] = back ? 0x80 : 0;
+  SetKeyboardState(keys);
+  MSG msg = {GetFocus(), WM_KEYDOWN, VK_TAB, 0, 0, {}};
+  EXPECT_TRUE(form.PreTranslateMessage(msg));
+  keys[VK_SHIFT] = 0;
+  SetKeyboardState(keys);
+  for (const ControlSpec& spec : kLayout) {
+    if (form.Control(spec.id) == GetFocus()) return spec.id;
+  }
+  return ControlId::kCount;
+}
+
+TEST(MainWindow, TabFollowsTheKeyboardOrder) {
+  ScratchDir dir("Qyr_tab");
+  Form f(dir, SW_SHOWNORMAL);
+  SetForegroundWindow(f.form.hwnd());
+  SetFocus(f.form.Control(ControlId::BitBtn1));
+  using enum ControlId;
+  const ControlId forward[] = {BitBtn2,   EditFile2,  BitBtn4,         EditDelay2,
+                               EditFile3, BitBtn5,    EditDelay3,      EditFile4,
+                               BitBtn6,   EditDelay4, CheckBoxAutoRun, BitBtn1};
+  ASSERT_EQ(PressTab(f.form), BitBtn2);
+  ASSERT_EQ(PressTab(f.form), EditFile1);
+  ASSERT_EQ(PressTab(f.form), BitBtn3);
+  ASSERT_EQ(PressTab(f.form), EditDelay1);
+  for (std::size_t i = 1; i < std::size(forward); ++i) {
+    EXPECT_EQ(PressTab(f.form), forward[i]) << i;  // the hidden button is skipped
+  }
+  EXPECT_EQ(PressTab(f.form, true), CheckBoxAutoRun);
+  // Once shown, the manual-autostart button comes right after the check box it covers.
+  ShowWindow(f.form.Control(ButtonUserSetAutoRUN), SW_SHOW);
+  EXPECT_EQ(PressTab(f.form), ButtonUserSetAutoRUN);
+  EXPECT_EQ(PressTab(f.form), BitBtn1);
+}
+
+TEST(MainWindow, ResizingKeepsTheStatusLineAndButtonsAtTheBottom) {
+  ScratchDir dir("Qyr_resize");
+  Form f(dir);
+  RECT frame = {};
+  GetWindowRect(f.form.hwnd(), &frame);
+  // 497 x 267 grows to 994 x 367.
+  SetWindowPos(f.form.hwnd(), nullptr, 0, 0, frame.right - frame.left + 497,
+               frame.bottom - frame.top + 100, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+  EXPECT_TRUE(At(f.form.Control(ControlId::LabelStatus), {0, 348, 994, 19}));
+  // Centres at the same fraction of the width: 426.5/497 and 312.5/497 of 994.
+  EXPECT_TRUE(At(f.form.Control(ControlId::BitBtn1), {801, 294, 105, 44}));
+  EXPECT_TRUE(At(f.form.Control(ControlId::BitBtn2), {577, 294, 97, 44}));
+  EXPECT_TRUE(At(f.form.Control(ControlId::EditFile4), Spec(ControlId::EditFile4).place));
+  EXPECT_TRUE(
+      At(f.form.Control(ControlId::CheckBoxAutoRun), Spec(ControlId::CheckBoxAutoRun).place));
+}
+
+TEST(MainWindow, StatusLineWakesUpWithTheFirstMessageAndKeepsAmpersandsAsAccelerators) {
+  ScratchDir dir("Qyr_status");
+  Form f(dir);
+  HWND status = f.form.Control(ControlId::LabelStatus);
+  EXPECT_FALSE(IsWindowEnabled(status));
+  f.form.ShowStatus("收到指令:A&B");
+  EXPECT_TRUE(IsWindowEnabled(status));
+  EXPECT_EQ(f.form.ControlText(ControlId::LabelStatus), "收到指令:A&B");
+  // Left to the label itself, which draws "&" as the underline of the next character.
+  EXPECT_FALSE(Styled(status, SS_NOPREFIX));
+}
+
+TEST(MainWindow, SavingABadDelayShowsTheErrorAndChangesNothing) {
+  ScratchDir dir("Qyr_baddelay");
+  Form f(dir);
+  const std::string ini = dir / "QyrDelay.ini";
+  test::WriteFileBytes(ini, "[AUTORUN]\r\nDelay0=7\r\n");
+  f.form.UptimeTicks = 42;
+  f.form.SetControlText(ControlId::EditDelay3, "12s");
+  test::BoxCatcher box;
+  SendMessageW(f.form.Control(ControlId::BitBtn1), BM_CLICK, 0, 0);
+  box.Stop();
+  ASSERT_TRUE(box.seen());
+  EXPECT_EQ(box.text(), "'12s' is not a valid integer value.");
+  EXPECT_EQ(box.caption(), ApplicationTitle());
+  EXPECT_TRUE(box.has_stop_icon());
+  EXPECT_EQ(f.form.ControlText(ControlId::LabelStatus), "延时启动正在运行....");
+  EXPECT_FALSE(IsWindowEnabled(f.form.Control(ControlId::LabelStatus)));
+  EXPECT_EQ(f.form.UptimeTicks, 42);
+  EXPECT_EQ(test::ReadFileBytes(ini), "[AUTORUN]\r\nDelay0=7\r\n");
+}
+
+TEST(MainWindow, CancelHidesTheWindowAndKeepsWhatWasTyped) {
+  ScratchDir dir("Qyr_cancel");
+  Form f(dir, SW_SHOWNORMAL);
+  f.form.SetControlText(ControlId::EditFile2, "D:\\展厅\\new.exe");
+  const std::string slot = f.form.Slots[1].Path;
+  SendMessageW(f.form.Control(ControlId::BitBtn2), BM_CLICK, 0, 0);
+  EXPECT_FALSE(IsWindowVisible(f.form.hwnd()));
+  ShowWindow(f.form.hwnd(), SW_SHOWNORMAL);
+  EXPECT_EQ(f.form.ControlText(ControlId::EditFile2), "D:\\展厅\\new.exe");
+  EXPECT_EQ(f.form.Slots[1].Path, slot);
+  EXPECT_FALSE(test::FileExists(dir / "QyrDelay.ini"));
+}
+
+TEST(MainWindow, DoubleClickOnTheUptimeFigureRestartsTheCount) {
+  ScratchDir dir("Qyr_uptime");
+  Form f(dir);
+  f.form.UptimeTicks = 77;
+  SendMessageW(f.form.Control(ControlId::LabelUptime), WM_LBUTTONDBLCLK, MK_LBUTTON,
+               MAKELPARAM(5, 5));
+  EXPECT_EQ(f.form.UptimeTicks, 0);
+}
+
+// Types `file` into the open-file dialog that the watcher finds and records what it offered.
+struct PickerUser {
+  std::string file;
+  std::string offered;
+  void operator()() {
+    HWND dlg = nullptr;
+    EnumThreadWindows(
+        GetWindowThreadProcessId(FindWindowW(L"TMainForm", nullptr), nullptr),
+        [](HWND w, LPARAM lp) -> BOOL {
+          wchar_t cls[32] = {};
+          GetClassNameW(w, cls, 32);
+          if (std::wstring(cls) != L"#32770" || !IsWindowVisible(w)) return TRUE;
+          *reinterpret_cast<HWND*>(lp) = w;
+          return FALSE;
+        },
+        reinterpret_cast<LPARAM>(&dlg));
+    // The file name field: a combo box (cmb13) or a plain box (edt1).
+    HWND name = GetDlgItem(dlg, 0x47c);
+    if (name == nullptr) name = GetDlgItem(dlg, 0x480);
+    wchar_t text[MAX_PATH] = {};
+    SendMessageW(name, WM_GETTEXT, MAX_PATH, reinterpret_cast<LPARAM>(text));
+    offered = WideToUtf8(text);
+    SendMessageW(name, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(Utf8ToWide(file).c_str()));
+  }
+};
+
+TEST(MainWindow, PickersShareOneDialogThatOffersTheLastFile) {
+  ScratchDir dir("Qyr_picker");
+  const std::string first = dir / "first.exe";
+  const std::string second = dir / "second.exe";
+  test::WriteFileBytes(first, "x");
+  test::WriteFileBytes(second, "x");
+  Form f(dir, SW_SHOWNORMAL);
+  const std::string delay2 = f.form.ControlText(ControlId::EditDelay2);
+
+  PickerUser row1{first, ""};
+  {
+    test::BoxCatcher dialog(GetCurrentProcessId(), [&] { row1(); });
+    SendMessageW(f.form.Control(ControlId::BitBtn3), BM_CLICK, 0, 0);
+  }
+  EXPECT_EQ(f.form.ControlText(ControlId::EditFile1), first);
+
+  PickerUser row2{second, ""};
+  {
+    test::BoxCatcher dialog(GetCurrentProcessId(), [&] { row2(); });
+    SendMessageW(f.form.Control(ControlId::BitBtn4), BM_CLICK, 0, 0);
+  }
+  EXPECT_NE(row2.offered.find("first.exe"), std::string::npos) << row2.offered;
+  EXPECT_EQ(f.form.ControlText(ControlId::EditFile2), second);
+  EXPECT_EQ(f.form.ControlText(ControlId::EditFile1), first);
+  EXPECT_EQ(f.form.ControlText(ControlId::EditDelay2), delay2);
+}
+
+}  // namespace
+}  // namespace qyr

@@ -1,0 +1,323 @@
+// What a network or a user can throw at the running program: silent and resetting peers,
+// random bytes over TCP and UDP, a settings file that cannot be written or holds odd values.
+// Every run is bounded in count and time and talks to loopback only.
+#include <winsock2.h>
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <random>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "app/layout.h"
+#include "e2e_support_win.h"
+#include "test_support_win.h"
+
+namespace qyr {
+namespace {
+
+using test::ScratchDir;
+constexpr u_short kPort = 26908;
+constexpr DWORD kReplyWaitMs = 5000;
+
+class Winsock {
+ public:
+  Winsock() { WSAStartup(MAKEWORD(2, 2), &data_); }
+  ~Winsock() { WSACleanup(); }
+  Winsock(const Winsock&) = delete;
+  Winsock& operator=(const Winsock&) = delete;
+
+ private:
+  WSADATA data_{};
+};
+
+sockaddr_in Loopback() {
+  sockaddr_in addr = {};
+  addr.sin_family = AF_INET;
+  addr.sin_port = htons(kPort);
+  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  return addr;
+}
+
+SOCKET ConnectTcp() {
+  SOCKET s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+  if (s == INVALID_SOCKET) return s;
+  const sockaddr_in addr = Loopback();
+  if (connect(s, reinterpret_cast<const sockaddr*>(&addr), sizeof addr) != 0) {
+    closesocket(s);
+    return INVALID_SOCKET;
+  }
+  const DWORD timeout = kReplyWaitMs;
+  setsockopt(s, SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char*>(&timeout), sizeof timeout);
+  const BOOL one = TRUE;
+  setsockopt(s, IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&one), sizeof one);
+  return s;
+}
+
+void AbortiveClose(SOCKET s) {
+  const linger reset = {1, 0};
+  setsockopt(s, SOL_SOCKET, SO_LINGER, reinterpret_cast<const char*>(&reset), sizeof reset);
+  closesocket(s);
+}
+
+// One command on a fresh connection; the bytes of the first read that answers it.
+std::string Ask(std::string_view command) {
+  SOCKET s = ConnectTcp();
+  if (s == INVALID_SOCKET) return "<no connection>";
+  send(s, command.data(), static_cast<int>(command.size()), 0);
+  char buf[64];
+  const int n = recv(s, buf, sizeof buf, 0);
+  closesocket(s);
+  return n > 0 ? std::string(buf, static_cast<std::size_t>(n)) : "<no reply>";
+}
+
+bool WaitForListener() {
+  return test::PumpUntil([] { return Ask("QyrNOR_PC_CHECK") == "OK"; }, std::chrono::seconds(20));
+}
+
+// Splits a reply stream into "OK" and "ERR" tokens; false if anything else is in it.
+bool CountReplies(std::string_view stream, long& count) {
+  while (!stream.empty()) {
+    if (stream.starts_with("OK")) stream.remove_prefix(2);
+    else if (stream.starts_with("ERR")) stream.remove_prefix(3);
+    else return false;
+    ++count;
+  }
+  return true;
+}
+
+TEST(Reliability, ThousandSilentConnectionsAreHeldAndANewOneIsStillAnswered) {
+  Winsock winsock;
+  ScratchDir dir("QyrNOR_silent");
+  test::RunningProgram program(dir);
+  ASSERT_TRUE(program.WaitForWindow());
+  ASSERT_TRUE(WaitForListener());
+
+  std::vector<SOCKET> silent;
+  for (int i = 0; i < 1000; ++i) {
+    const SOCKET s = ConnectTcp();
+    ASSERT_NE(s, INVALID_SOCKET) << "connection " << i;
+    silent.push_back(s);
+  }
+  const auto asked = std::chrono::steady_clock::now();
+  EXPECT_EQ(Ask("QyrNOR_PC_CHECK"), "OK");
+  RecordProperty("reply_ms_with_1000_silent",
+                 static_cast<int>(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                      std::chrono::steady_clock::now() - asked)
+                                      .count()));
+
+  // A connection the program had closed would now be readable (end of stream or reset).
+  std::vector<WSAPOLLFD> polls;
+  for (SOCKET s : silent) polls.push_back({s, POLLRDNORM, 0});
+  EXPECT_EQ(WSAPoll(polls.data(), static_cast<ULONG>(polls.size()), 500), 0);
+  for (SOCKET s : silent) closesocket(s);
+  EXPECT_EQ(Ask("QyrNOR_PC_TEST"), "OK");
+  EXPECT_TRUE(program.Running());
+  EXPECT_TRUE(program.Close());
+}
+
+TEST(Reliability, PeersThatResetDoNotTakeTheListenerDown) {
+  Winsock winsock;
+  ScratchDir dir("QyrNOR_reset");
+  test::RunningProgram program(dir);
+  ASSERT_TRUE(program.WaitForWindow());
+  ASSERT_TRUE(WaitForListener());
+
+  struct Case {
+    const char* name;
+    std::string_view sent;
+    DWORD pause_ms;  // before the reset, so the reply is on its way or waiting unread
+  };
+  const std::string burst(3000, 'x');
+  const Case cases[] = {
+      {"reset before a byte", "", 0},
+      {"command, then reset at once", "QyrNOR_PC_CHECK", 0},
+      {"command, reply left unread, then reset", "QyrNOR_PC_CHECK", 20},
+      {"half a command, then reset", "QyrNOR_P", 5},
+      {"3000 bytes, then reset among their replies", burst, 1},
+  };
+  for (const Case& c : cases) {
+    for (int i = 0; i < 60; ++i) {
+      const SOCKET s = ConnectTcp();
+      ASSERT_NE(s, INVALID_SOCKET) << c.name;
+      if (!c.sent.empty()) send(s, c.sent.data(), static_cast<int>(c.sent.size()), 0);
+      if (c.pause_ms) Sleep(c.pause_ms);
+      AbortiveClose(s);
+    }
+    EXPECT_EQ(Ask("QyrNOR_PC_CHECK"), "OK") << "after: " << c.name;
+  }
+  EXPECT_TRUE(program.Running());
+  EXPECT_TRUE(program.Close());
+}
+
+// Random bytes, sometimes with a harmless command word in them; never a power word.
+std::string RandomMessage(std::mt19937& rng) {
+  std::uniform_int_distribution<int> length(0, 3000);
+  std::uniform_int_distribution<int> byte(0, 255);
+  std::string m(static_cast<std::size_t>(length(rng)), '\0');
+  for (char& c : m) c = static_cast<char>(byte(rng));
+  if (!m.empty() && rng() % 4 == 0) {
+    const std::string_view word = rng() % 2 ? "QyrNOR_PC_CHECK" : "qyrnor_pc_test";
+    m.insert(rng() % m.size(), word);
+  }
+  return m;
+}
+
+TEST(Reliability, TenThousandRandomMessagesAreEachAnsweredOkOrErr) {
+  Winsock winsock;
+  ScratchDir dir("QyrNOR_random");
+  test::RunningProgram program(dir);
+  ASSERT_TRUE(program.WaitForWindow());
+  ASSERT_TRUE(WaitForListener());
+  std::mt19937 rng(20261208);
+  constexpr int kConnections = 20;
+  constexpr int kPerConnection = 500;  // 10,000 over TCP
+  constexpr int kDatagrams = 10000;
+
+  long tcp_messages = 0, replies = 0;
+  for (int c = 0; c < kConnections; ++c) {
+    const SOCKET s = ConnectTcp();
+    ASSERT_NE(s, INVALID_SOCKET);
+    std::string stream;
+    long non_empty = 0;
+    for (int i = 0; i < kPerConnection; ++i, ++tcp_messages) {
+      const std::string m = RandomMessage(rng);
+      if (m.empty()) continue;
+      ASSERT_EQ(send(s, m.data(), static_cast<int>(m.size()), 0), static_cast<int>(m.size()));
+      ++non_empty;
+      // At least one answer before the next message, so messages do not all run together.
+      char buf[256];
+      const int n = recv(s, buf, sizeof buf, 0);
+      ASSERT_GT(n, 0) << "no answer to message " << i << " of connection " << c;
+      stream.append(buf, static_cast<std::size_t>(n));
+    }
+    shutdown(s, SD_SEND);
+    for (;;) {
+      char buf[256];
+      const int n = recv(s, buf, sizeof buf, 0);
+      if (n <= 0) break;  // end of stream, reset or time-out: the program has let go
+      stream.append(buf, static_cast<std::size_t>(n));
+    }
+    closesocket(s);
+    long count = 0;
+    ASSERT_TRUE(CountReplies(stream, count)) << "connection " << c << " got: " << stream;
+    EXPECT_GE(count, non_empty);
+    replies += count;
+  }
+
+  SOCKET udp = socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP);
+  ASSERT_NE(udp, INVALID_SOCKET);
+  const sockaddr_in addr = Loopback();
+  for (int i = 0; i < kDatagrams; ++i) {
+    const std::string m = RandomMessage(rng);
+    sendto(udp, m.data(), static_cast<int>(m.size()), 0, reinterpret_cast<const sockaddr*>(&addr),
+           sizeof addr);
+    if (i % 500 == 499) {
+      ASSERT_EQ(Ask("QyrNOR_PC_CHECK"), "OK") << "after datagram " << i;
+    }
+  }
+  // Nothing ever comes back over UDP.
+  u_long pending = 0;
+  Sleep(200);
+  ioctlsocket(udp, FIONREAD, &pending);
+  EXPECT_EQ(pending, 0u);
+  closesocket(udp);
+
+  EXPECT_EQ(Ask("QyrNOR_PC_CHECK"), "OK");
+  EXPECT_TRUE(program.Running());
+  RecordProperty("tcp_messages", static_cast<int>(tcp_messages));
+  RecordProperty("tcp_replies", static_cast<int>(replies));
+  EXPECT_TRUE(program.Close());
+}
+
+void SetText(HWND control, const std::wstring& text) {
+  SendMessageW(control, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text.c_str()));
+}
+
+const std::string kSaved = "保存成功,正在测试运行...";
+
+TEST(Reliability, ARefusedSaveShowsTheErrorAndKeepsTheSlotsInMemory) {
+  ScratchDir dir("QyrDelay_refused");
+  test::RunningProgram program(dir);
+  ASSERT_TRUE(program.WaitForWindow());
+  ASSERT_TRUE(test::PumpUntil([&] { return program.ControlText(ControlId::EditDelay1) == "10"; },
+                              std::chrono::seconds(10)));
+  const std::string ini = dir / "QyrDelay.ini";
+  // Wine lets root write read-only files; a folder in the file's place is refused for anyone.
+  ASSERT_TRUE(CreateDirectoryA(ini.c_str(), nullptr));
+  SetText(program.Control(ControlId::EditFile2), L"C:\\Show\\second.txt");
+  SetText(program.Control(ControlId::EditDelay2), L"3000");
+
+  test::BoxCatcher box(program.pid());
+  PostMessageW(program.Control(ControlId::BitBtn1), BM_CLICK, 0, 0);
+  ASSERT_TRUE(test::PumpUntil([&] { return box.seen(); }, std::chrono::seconds(15)));
+  box.Stop();
+  EXPECT_EQ(box.text(), "Unable to write to " + ini + ".");
+  EXPECT_TRUE(box.has_stop_icon());
+  EXPECT_NE(program.ControlText(ControlId::LabelStatus), kSaved);
+  EXPECT_EQ(program.ControlText(ControlId::EditFile2), "C:\\Show\\second.txt");
+  EXPECT_EQ(program.ControlText(ControlId::EditDelay2), "3000");
+
+  // Once the folder is out of the way, the same Save writes everything that was typed.
+  ASSERT_TRUE(RemoveDirectoryA(ini.c_str()));
+  PostMessageW(program.Control(ControlId::BitBtn1), BM_CLICK, 0, 0);
+  ASSERT_TRUE(test::PumpUntil([&] { return program.ControlText(ControlId::LabelStatus) == kSaved; },
+                              std::chrono::seconds(10)));
+  const std::string written = test::ReadFileBytes(ini);
+  EXPECT_NE(written.find("File1=C:\\Show\\second.txt"), std::string::npos) << written;
+  EXPECT_NE(written.find("Delay1=3000"), std::string::npos) << written;
+  EXPECT_TRUE(program.Close());
+}
+
+TEST(Reliability, OddSettingsFilesAreReadWithoutHarm) {
+  const std::string long_path = "C:\\" + std::string(9997, 'p');
+  struct Case {
+    const char* name;
+    std::string file0;
+    std::string delay0;
+    std::string shown_path;  // what the first row shows
+    std::string shown_delay;
+  };
+  const Case cases[] = {
+      {"10,000-character values", long_path, std::string(10000, '1'), long_path.substr(0, 2047),
+       "10"},
+      // 0x81 0x20 is a lead byte without its trail; 0xFF is no code page 936 byte at all.
+      {"bytes outside code page 936", "C:\\\x81\x20\xFF\xFE\xFF" "end.exe", "\xFF" "7", "", "10"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    ScratchDir dir("QyrDelay_odd");
+    test::WriteFileBytes(dir / "QyrDelay.ini",
+                         "[AUTORUN]\r\nFile0=" + c.file0 + "\r\nDelay0=" + c.delay0 + "\r\n");
+    test::RunningProgram program(dir);
+    ASSERT_TRUE(program.WaitForWindow());
+    ASSERT_TRUE(test::PumpUntil([&] { return !program.ControlText(ControlId::EditDelay1).empty(); },
+                                std::chrono::seconds(10)));
+    const std::string path = program.ControlText(ControlId::EditFile1);
+    if (!c.shown_path.empty()) {
+      EXPECT_EQ(path, c.shown_path);
+    } else {
+      EXPECT_TRUE(path.starts_with("C:\\") && path.ends_with("end.exe")) << path;
+    }
+    EXPECT_EQ(program.ControlText(ControlId::EditDelay1), c.shown_delay);
+
+    // Saving what was read back works and keeps it readable.
+    PostMessageW(program.Control(ControlId::BitBtn1), BM_CLICK, 0, 0);
+    ASSERT_TRUE(test::PumpUntil(
+        [&] { return program.ControlText(ControlId::LabelStatus) == kSaved; },
+        std::chrono::seconds(10)));
+    EXPECT_TRUE(program.Close());
+    test::RunningProgram again(dir);
+    ASSERT_TRUE(again.WaitForWindow());
+    ASSERT_TRUE(test::PumpUntil([&] { return !again.ControlText(ControlId::EditDelay1).empty(); },
+                                std::chrono::seconds(10)));
+    EXPECT_EQ(again.ControlText(ControlId::EditFile1), path);
+    EXPECT_TRUE(again.Close());
+  }
+}
+
+}  // namespace
+}  // namespace qyr

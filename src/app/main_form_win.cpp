@@ -10,7 +10,9 @@
 
 namespace qyr {
 
-TMainForm::TMainForm(std::string exe_path) : exe_path_(std::move(exe_path)) {}
+TMainForm::TMainForm(std::string exe_path) : exe_path_(std::move(exe_path)) {
+  WireRemoteControl();
+}
 
 TMainForm::~TMainForm() {
   TimerTask.Detach();
@@ -35,6 +37,9 @@ void TMainForm::FormCreate() {
   UptimeTicks = 0;
   LoadSettings();
   if (!PassesNameTest(exe_path_)) ShowPlainMessage(kWrongNameMessage);
+  if (OpensRemoteControl(exe_path_)) StartRemoteControl();
+  PowerOffCountdown = 0;
+  RebootCountdown = 0;
 }
 
 void TMainForm::ShowStatus(std::string_view text) {
@@ -111,6 +116,7 @@ LRESULT TMainForm::HandleMessage(UINT msg, WPARAM wp, LPARAM lp) {
     }
     case WM_DESTROY:
       TimerTask.Detach();
+      StopRemoteControl();
       if (is_main_window_) PostQuitMessage(0);
       return 0;
     default: {

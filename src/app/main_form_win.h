@@ -18,6 +18,7 @@
 #include "base/ids_win.h"
 #include "launch/schedule.h"
 #include "launch/slots.h"
+#include "remote/socket_win.h"
 
 namespace qyr {
 
@@ -78,7 +79,25 @@ class TMainForm : public BaseWindow<TMainForm> {
 
   LRESULT HandleMessage(UINT msg, WPARAM wp, LPARAM lp);
 
+  // --- Remote control: the listeners, the countdowns the power commands arm, their handlers.
+  TSocketServer SocketServer1;     // TCP
+  TSocketServer SocketServer_udp;  // UDP, never answers
+  std::int32_t PowerOffCountdown = 0;
+  std::int32_t RebootCountdown = 0;
+  void StartRemoteControl();
+  void StopRemoteControl();
+  void SocketServer1ClientConnect(TSocketServer& sender, TSocketClient& client,
+                                  std::uint16_t error);
+  void SocketServer1DataAvailable(TCustomSocket& sender, std::uint16_t err_code);
+  // Interprets one message (code page 936 text) and returns the reply, "OK" or "ERR".
+  std::string HandleCommand(std::string_view text);
+  void ShowPowerScreen(std::string_view text);
+  // --- end of remote control
+
  private:
+  void WireRemoteControl();
+  std::string power_screen_text_;
+
   void CreateControls();
   void OnCommand(ControlId id, WORD code);
   void RunEvent(Event event);

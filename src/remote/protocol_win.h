@@ -1,0 +1,12 @@
+#pragma once
+// The received bytes as text in an ANSI code page, the way the command protocol reads them.
+#include <string>
+#include <string_view>
+
+namespace qyr {
+
+// Decodes the bytes by the protocol's own rules and converts the units to `code_page`, with the
+// code page's default character for anything it cannot represent. Never fails.
+std::string Utf8ToCodePage(std::string_view bytes, unsigned code_page);
+
+}  // namespace qyr

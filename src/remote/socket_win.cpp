@@ -1,0 +1,472 @@
+#include "remote/socket_win.h"
+
+#include <algorithm>
+
+#include "base/ids_win.h"
+#include "base/text.h"
+
+namespace qyr {
+
+namespace {
+
+constexpr const wchar_t* kNotifyClass = L"SocketNotifyWindow";
+constexpr long kListenerEvents = FD_READ | FD_WRITE | FD_ACCEPT | FD_CLOSE;
+constexpr long kClientEvents = FD_READ | FD_WRITE | FD_CONNECT | FD_CLOSE;
+// A peer that keeps sending must not hold the GUI thread: after this many reads in one
+// notification the rest waits for the next one, which the last recv has asked for.
+constexpr int kMaxReadsPerNotification = 64;
+
+void RegisterNotifyClass(WNDPROC proc) {
+  static const bool registered = [proc] {
+    WNDCLASSEXW wc = {};
+    wc.cbSize = sizeof(wc);
+    wc.lpfnWndProc = proc;
+    wc.hInstance = GetModuleHandleW(nullptr);
+    wc.lpszClassName = kNotifyClass;
+    return RegisterClassExW(&wc) != 0;
+  }();
+  (void)registered;
+}
+
+std::string ErrorText(int code, std::string_view step) {
+  return "Socket error " + std::to_string(code) + " in " + std::string(step);
+}
+
+bool ClosesTheConnection(int code) { return code == WSAECONNRESET || code == WSAENOTCONN; }
+
+// Send failures after which the connection is beyond use: closed quietly, nothing raised.
+bool SendLostTheConnection(int code) {
+  return code == WSAECONNRESET || code == WSAENOTSOCK || code == WSAENOTCONN ||
+         code == WSAEINVAL || code == WSAECONNABORTED;
+}
+
+void SetLinger(SOCKET s, bool on) {
+  linger l = {};
+  l.l_onoff = on ? 1 : 0;
+  l.l_linger = 0;
+  setsockopt(s, SOL_SOCKET, SO_LINGER, reinterpret_cast<const char*>(&l), sizeof(l));
+}
+
+}  // namespace
+
+ESocketException::ESocketException(int code, std::string_view step)
+    : AppError(ErrorText(code, step)), code_(code) {}
+
+// ---------------------------------------------------------------------------------------------
+
+TCustomSocket::TCustomSocket() {
+  RegisterNotifyClass(&TCustomSocket::WindowProc);
+  window_ = CreateWindowExW(WS_EX_TOOLWINDOW, kNotifyClass, L"", WS_POPUP, 0, 0, 0, 0,
+                            HWND_MESSAGE, nullptr, GetModuleHandleW(nullptr), this);
+  if (window_ == nullptr) throw ESocketException(static_cast<int>(GetLastError()), "CreateWindow");
+}
+
+TCustomSocket::~TCustomSocket() {
+  if (window_ != nullptr) {
+    SetWindowLongPtrW(window_, GWLP_USERDATA, 0);
+    DestroyWindow(window_);
+  }
+}
+
+LRESULT CALLBACK TCustomSocket::WindowProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
+  if (msg == WM_NCCREATE) {
+    auto* created = reinterpret_cast<CREATESTRUCTW*>(lp);
+    SetWindowLongPtrW(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(created->lpCreateParams));
+    return DefWindowProcW(hwnd, msg, wp, lp);
+  }
+  auto* self = reinterpret_cast<TCustomSocket*>(GetWindowLongPtrW(hwnd, GWLP_USERDATA));
+  if (self == nullptr) return DefWindowProcW(hwnd, msg, wp, lp);
+  if (msg == kWmSocketNotify) {
+    const auto s = static_cast<SOCKET>(wp);
+    if (s != INVALID_SOCKET && s == self->socket_) {
+      self->Notify(s, WSAGETSELECTEVENT(lp), WSAGETSELECTERROR(lp));
+    } else {
+      self->HandlePrivateMessage(msg, wp, lp);  // a listener passes it on by socket handle
+    }
+    return 0;
+  }
+  if (self->HandlePrivateMessage(msg, wp, lp)) return 0;
+  return DefWindowProcW(hwnd, msg, wp, lp);
+}
+
+void TCustomSocket::SetProto(std::string_view proto) {
+  if (state_ == TSocketState::ssClosed) proto_ = TrimBlanks(proto);
+}
+void TCustomSocket::SetAddr(std::string_view addr) {
+  if (state_ == TSocketState::ssClosed) addr_ = TrimBlanks(addr);
+}
+void TCustomSocket::SetPort(std::string_view port) {
+  if (state_ == TSocketState::ssClosed) port_ = TrimBlanks(port);
+}
+
+void TCustomSocket::Notify(SOCKET s, WORD events, WORD error) {
+  ++busy_;
+  try {
+    // Fixed order: connect, read, write, accept, close. Each step looks again at the socket,
+    // since the one before may have closed it.
+    if ((events & FD_READ) != 0 && s == socket_) ReceiveLoop(error, false);
+    if ((events & FD_WRITE) != 0 && s == socket_) SendQueued();
+    if ((events & FD_ACCEPT) != 0 && s == socket_) HandleAccept(error);
+    if ((events & FD_CLOSE) != 0) HandlePeerClose(error);
+  } catch (...) {
+    // Nobody listens for background errors: the object gives up its connection.
+    if (s == socket_) Abort();
+  }
+  --busy_;
+}
+
+bool TCustomSocket::NothingToRead() {
+  u_long count = 0;
+  if (ioctlsocket(socket_, FIONREAD, &count) != 0 || count != 0) return false;
+  if (stream_) return true;
+  // An empty datagram also counts 0; a zero-size peek tells it from an empty queue.
+  char probe = 0;
+  if (recv(socket_, &probe, 0, MSG_PEEK) != SOCKET_ERROR) return false;
+  return WSAGetLastError() == WSAEWOULDBLOCK;
+}
+
+void TCustomSocket::ReceiveLoop(WORD error, bool forced) {
+  if (socket_ == INVALID_SOCKET) return;
+  if (!forced && NothingToRead()) return;  // a late notification for data already handled
+  state_ = TSocketState::ssConnected;
+  for (int reads = 1;; ++reads) {
+    last_error_ = 0;
+    try {
+      if (OnDataAvailable) {
+        OnDataAvailable(*this, error);
+      } else {
+        char sink[1024];
+        Receive(sink, sizeof(sink));
+      }
+    } catch (...) {
+      return;  // the handler's failure ends this notification only; the connection stays
+    }
+    if (last_error_ != 0 || socket_ == INVALID_SOCKET) return;
+    u_long count = 0;
+    if (ioctlsocket(socket_, FIONREAD, &count) != 0) {
+      last_error_ = WSAGetLastError();
+      return;
+    }
+    if (count == 0) return;
+    // At a peer's close nothing more can arrive, so that loop ends by itself.
+    if (!forced && reads >= kMaxReadsPerNotification) {
+      PostMessageW(window_, kWmSocketNotify, static_cast<WPARAM>(socket_),
+                   WSAMAKESELECTREPLY(FD_READ, 0));
+      return;
+    }
+  }
+}
+
+std::int32_t TCustomSocket::PendingCount() {
+  u_long count = 0;
+  if (ioctlsocket(socket_, FIONREAD, &count) != 0) {
+    RaiseSocketError(WSAGetLastError(), "ioctlsocket");
+  }
+  return static_cast<std::int32_t>(count);
+}
+
+std::int32_t TCustomSocket::Receive(void* buffer, std::int32_t size) {
+  const int n = recv(socket_, static_cast<char*>(buffer), size, 0);
+  if (n == SOCKET_ERROR) {
+    last_error_ = WSAGetLastError();
+    return -1;
+  }
+  last_error_ = 0;
+  return n;
+}
+
+std::int32_t TCustomSocket::Send(const void* data, std::int32_t length) {
+  if (state_ != TSocketState::ssConnected) RaiseSocketError(WSAENOTCONN, "Send");
+  if (length <= 0) return 0;
+  if (!queue_.Append(std::string_view(static_cast<const char*>(data),
+                                      static_cast<std::size_t>(length)))) {
+    // The peer has not read thousands of replies: it is gone or hostile. Let it go.
+    CloseSocket(true, 0);
+    return length;
+  }
+  SendQueued();
+  return length;
+}
+
+void TCustomSocket::SendQueued() {
+  while (socket_ != INVALID_SOCKET && !queue_.Empty()) {
+    const std::string_view front = queue_.Front();
+    const int n = send(socket_, front.data(), static_cast<int>(front.size()), 0);
+    if (n == SOCKET_ERROR) {
+      const int code = WSAGetLastError();
+      if (code == WSAEWOULDBLOCK) return;  // the rest goes at the next write notification
+      if (SendLostTheConnection(code)) {
+        CloseSocket(true, 0);
+        return;
+      }
+      RaiseSocketError(code, "send");
+    }
+    queue_.Consume(static_cast<std::size_t>(n));
+  }
+}
+
+void TCustomSocket::RaiseSocketError(int code, std::string_view step) {
+  last_error_ = code;
+  if (ClosesTheConnection(code) && socket_ != INVALID_SOCKET) {
+    DropSocket();
+    if (state_ != TSocketState::ssClosed) {
+      state_ = TSocketState::ssClosed;
+      HandleClosed(static_cast<WORD>(code));
+    }
+  }
+  throw ESocketException(code, step);
+}
+
+void TCustomSocket::Abort() {
+  queue_.Clear();
+  if (socket_ == INVALID_SOCKET) return;
+  if (stream_ && state_ == TSocketState::ssConnected) SetLinger(socket_, false);
+  DropSocket();
+  state_ = TSocketState::ssClosed;
+  HandleClosed(0);
+}
+
+void TCustomSocket::CloseSocket(bool shutdown_send, WORD error) {
+  queue_.Clear();
+  if (socket_ != INVALID_SOCKET) {
+    if (shutdown_send) shutdown(socket_, SD_SEND);
+    DropSocket();
+  }
+  if (state_ != TSocketState::ssClosed) {
+    state_ = TSocketState::ssClosed;
+    HandleClosed(error);
+  }
+}
+
+void TCustomSocket::DropSocket() {
+  const SOCKET s = socket_;
+  socket_ = INVALID_SOCKET;
+  closesocket(s);
+}
+
+// ---------------------------------------------------------------------------------------------
+
+TSocketClient::TSocketClient(TSocketServer& server) : server_(server) {}
+
+TSocketClient::~TSocketClient() {
+  // Program end or release: linger is on with 0 s, so this close is abortive and immediate.
+  if (socket_ != INVALID_SOCKET) {
+    shutdown(socket_, SD_SEND);
+    DropSocket();
+  }
+}
+
+bool TSocketClient::Adopt(SOCKET s) {
+  socket_ = s;
+  int size = 0;
+  int len = sizeof(size);
+  sockaddr_in peer = {};
+  int peer_len = sizeof(peer);
+  linger l = {1, 0};
+  // The buffer sizes and the peer's address are not used; failing to read them means the
+  // connection is already gone.
+  const bool ok =
+      getsockopt(s, SOL_SOCKET, SO_SNDBUF, reinterpret_cast<char*>(&size), &len) == 0 &&
+      getsockopt(s, SOL_SOCKET, SO_RCVBUF, reinterpret_cast<char*>(&size), &len) == 0 &&
+      setsockopt(s, SOL_SOCKET, SO_LINGER, reinterpret_cast<const char*>(&l), sizeof(l)) == 0 &&
+      WSAAsyncSelect(s, NotifyWindow(), kWmSocketNotify, kClientEvents) == 0 &&
+      getpeername(s, reinterpret_cast<sockaddr*>(&peer), &peer_len) == 0;
+  if (!ok) {
+    DropSocket();
+    return false;
+  }
+  state_ = TSocketState::ssConnected;
+  return true;
+}
+
+void TSocketClient::HandlePeerClose(WORD error) {
+  if (socket_ == INVALID_SOCKET) return;
+  // Whatever is still pending is read and answered; with nothing pending the handler still
+  // runs once and answers the empty message.
+  ReceiveLoop(0, true);
+  HandleClosed(error);
+  if (state_ != TSocketState::ssClosed || socket_ != INVALID_SOCKET) {
+    queue_.Clear();
+    if (socket_ != INVALID_SOCKET) {
+      shutdown(socket_, SD_SEND);
+      DropSocket();
+    }
+    state_ = TSocketState::ssClosed;
+  }
+}
+
+void TSocketClient::HandleClosed(WORD error) {
+  if (release_posted_) return;
+  release_posted_ = true;
+  PostMessageW(server_.NotifyWindow(), kWmSocketRelease, error, reinterpret_cast<LPARAM>(this));
+}
+
+// ---------------------------------------------------------------------------------------------
+
+TSocketServer::~TSocketServer() { Close(); }
+
+void TSocketServer::Close() {
+  clients_.clear();
+  queue_.Clear();
+  if (socket_ != INVALID_SOCKET) DropSocket();
+  state_ = TSocketState::ssClosed;
+  if (winsock_started_) {
+    winsock_started_ = false;
+    WSACleanup();
+  }
+}
+
+void TSocketServer::Listen() {
+  if (Port().empty() || Proto().empty() || Addr().empty()) RaiseSocketError(WSAEINVAL, "Listen");
+  if (socket_ != INVALID_SOCKET) throw ESocketException(WSAEISCONN, "Listen");
+  if (!winsock_started_) {
+    WSADATA data = {};
+    const int code = WSAStartup(MAKEWORD(1, 1), &data);
+    if (code != 0) throw ESocketException(code, "WSAStartup");
+    winsock_started_ = true;
+  }
+
+  const std::string proto = AsciiLower(Proto());
+  int type = 0;
+  int protocol = 0;
+  if (proto == "tcp") {
+    type = SOCK_STREAM;
+    protocol = IPPROTO_TCP;
+  } else if (proto == "udp") {
+    type = SOCK_DGRAM;
+    protocol = IPPROTO_UDP;
+  } else {
+    throw ESocketException(WSAEPROTONOSUPPORT, "Cannot resolve protocol '" + Proto() + "'");
+  }
+  unsigned long port = 0;
+  if (Port().size() > 5 || !std::all_of(Port().begin(), Port().end(), [](char c) {
+        return c >= '0' && c <= '9';
+      }) || (port = std::stoul(Port())) > 65535) {
+    throw ESocketException(WSAEINVAL, "Cannot resolve port '" + Port() + "'");
+  }
+  sockaddr_in local = {};
+  local.sin_family = AF_INET;
+  local.sin_port = htons(static_cast<u_short>(port));
+  local.sin_addr.s_addr = inet_addr(Addr().c_str());
+  if (local.sin_addr.s_addr == INADDR_NONE && Addr() != "255.255.255.255") {
+    throw ESocketException(WSAEINVAL, "Cannot resolve address '" + Addr() + "'");
+  }
+
+  queue_.Clear();
+  stream_ = type == SOCK_STREAM;
+  const SOCKET s = socket(AF_INET, type, protocol);
+  if (s == INVALID_SOCKET) RaiseSocketError(WSAGetLastError(), "socket");
+  socket_ = s;
+  auto fail = [this](std::string_view step) {
+    const int code = WSAGetLastError();
+    DropSocket();  // a failed listener holds nothing
+    state_ = TSocketState::ssClosed;
+    throw ESocketException(code, step);
+  };
+  if (!stream_ && ReuseAddr) {
+    const BOOL on = TRUE;
+    if (setsockopt(s, SOL_SOCKET, SO_REUSEADDR, reinterpret_cast<const char*>(&on),
+                   sizeof(on)) != 0) {
+      fail("setsockopt");
+    }
+  }
+  if (bind(s, reinterpret_cast<const sockaddr*>(&local), sizeof(local)) != 0) fail("bind");
+  state_ = TSocketState::ssBound;
+  if (stream_) {
+    if (listen(s, ListenBacklog) != 0) fail("listen");
+    state_ = TSocketState::ssListening;
+  } else {
+    state_ = TSocketState::ssConnected;  // a datagram listener reads at once
+  }
+  if (WSAAsyncSelect(s, NotifyWindow(), kWmSocketNotify, kListenerEvents) != 0) {
+    fail("WSAAsyncSelect");
+  }
+}
+
+std::uint16_t TSocketServer::BoundPort() const {
+  sockaddr_in local = {};
+  int len = sizeof(local);
+  if (socket_ == INVALID_SOCKET ||
+      getsockname(socket_, reinterpret_cast<sockaddr*>(&local), &len) != 0) {
+    return 0;
+  }
+  return ntohs(local.sin_port);
+}
+
+void TSocketServer::HandleAccept(WORD error) {
+  if (error != 0 || !stream_) return;
+  const SOCKET s = accept(socket_, nullptr, nullptr);
+  // A connection that is gone before we take it, or one we cannot set up, costs only itself:
+  // the listener goes on accepting.
+  if (s == INVALID_SOCKET) return;
+  if (clients_.size() >= kClientCeiling) {
+    SetLinger(s, true);
+    closesocket(s);
+    return;
+  }
+  std::unique_ptr<TSocketClient> owned;
+  try {
+    owned = std::make_unique<TSocketClient>(*this);
+  } catch (const ESocketException&) {
+    SetLinger(s, true);
+    closesocket(s);
+    return;
+  }
+  owned->Banner = Banner;
+  if (!owned->Adopt(s)) return;
+  TSocketClient* client = owned.get();
+  clients_.push_back(std::move(owned));
+
+  if (OnClientConnect) OnClientConnect(*this, *client, error);
+
+  const bool listed = std::any_of(clients_.begin(), clients_.end(),
+                                  [client](const auto& c) { return c.get() == client; });
+  if (!listed || client->State() != TSocketState::ssConnected) return;
+  if (MaxClients > 0 && clients_.size() > MaxClients) {
+    if (!BusyBanner.empty()) {
+      const std::string line = BusyBanner + "\r\n";
+      client->Send(line.data(), static_cast<std::int32_t>(line.size()));
+    }
+    client->CloseSocket(true, 0);
+  } else if (!client->Banner.empty()) {
+    const std::string line = client->Banner + "\r\n";
+    client->Send(line.data(), static_cast<std::int32_t>(line.size()));
+  }
+}
+
+bool TSocketServer::HandlePrivateMessage(UINT msg, WPARAM wp, LPARAM lp) {
+  if (msg == kWmSocketNotify) {
+    // An accepted socket reports with its listener's message until its client has registered.
+    ForwardToClient(static_cast<SOCKET>(wp), WSAGETSELECTEVENT(lp), WSAGETSELECTERROR(lp));
+    return true;
+  }
+  if (msg == kWmSocketRelease) {
+    Release(reinterpret_cast<TSocketClient*>(lp));
+    return true;
+  }
+  return false;
+}
+
+void TSocketServer::ForwardToClient(SOCKET s, WORD events, WORD error) {
+  if (s == INVALID_SOCKET) return;
+  for (const auto& client : clients_) {
+    if (client->Handle() == s) {
+      client->Notify(s, events & ~FD_ACCEPT, error);
+      return;
+    }
+  }
+}
+
+void TSocketServer::Release(TSocketClient* client) {
+  auto it = std::find_if(clients_.begin(), clients_.end(),
+                         [client](const auto& c) { return c.get() == client; });
+  if (it == clients_.end()) return;
+  if ((*it)->busy_ > 0) {
+    // Its notification is still on the stack (a nested message loop): try again later.
+    PostMessageW(NotifyWindow(), kWmSocketRelease, 0, reinterpret_cast<LPARAM>(client));
+    return;
+  }
+  clients_.erase(it);
+}
+
+}  // namespace qyr

@@ -1,0 +1,162 @@
+#pragma once
+// The socket components of the remote control: a listener (TCP or UDP) and the client objects
+// of the connections it accepts. Non-blocking Windows Sockets whose readiness notifications
+// arrive as window messages on the GUI thread, each object at a hidden window of its own.
+#include <winsock2.h>
+#include <windows.h>
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "base/errors.h"
+#include "remote/send_queue.h"
+
+namespace qyr {
+
+enum class TSocketState { ssClosed, ssBound, ssListening, ssConnected };
+
+// A Windows Sockets failure: the error code and the step that failed.
+class ESocketException : public AppError {
+ public:
+  ESocketException(int code, std::string_view step);
+  int Code() const { return code_; }
+
+ private:
+  int code_;
+};
+
+class TCustomSocket;
+class TSocketClient;
+class TSocketServer;
+
+using TDataAvailableEvent = std::function<void(TCustomSocket& sender, std::uint16_t err_code)>;
+using TSocketClientConnectEvent =
+    std::function<void(TSocketServer& sender, TSocketClient& client, std::uint16_t error)>;
+
+class TCustomSocket {
+ public:
+  TCustomSocket();
+  virtual ~TCustomSocket();
+  TCustomSocket(const TCustomSocket&) = delete;
+  TCustomSocket& operator=(const TCustomSocket&) = delete;
+
+  // Settings, taken as text; they can only change while the object is closed.
+  void SetProto(std::string_view proto);
+  void SetAddr(std::string_view addr);
+  void SetPort(std::string_view port);
+  const std::string& Proto() const { return proto_; }
+  const std::string& Addr() const { return addr_; }
+  const std::string& Port() const { return port_; }
+
+  TSocketState State() const { return state_; }
+  std::int32_t LastError() const { return last_error_; }
+  SOCKET Handle() const { return socket_; }
+  HWND NotifyWindow() const { return window_; }
+
+  // Bytes that can be read now. Raises when the query fails.
+  std::int32_t PendingCount();
+  // One recv of at most `size` bytes: the count read, or -1 with LastError set. Never raises.
+  std::int32_t Receive(void* buffer, std::int32_t size);
+  // Queues the bytes and sends what the peer takes now; the rest follows on write readiness.
+  // Returns `length` (0 when not positive); raises when not connected.
+  std::int32_t Send(const void* data, std::int32_t length);
+
+  TDataAvailableEvent OnDataAvailable;
+
+ protected:
+  // One readiness notification for socket `s`: events in the order read, write, accept, close.
+  void Notify(SOCKET s, WORD events, WORD error);
+  void ReceiveLoop(WORD error, bool forced);
+  void SendQueued();
+  // Records the code; a reset or a lost connection closes the socket first. Always throws.
+  [[noreturn]] void RaiseSocketError(int code, std::string_view step);
+  // Background failure: drop the queue and close without the send shutdown.
+  void Abort();
+  // Closes the socket (optionally after a send shutdown) and raises the closed event once.
+  void CloseSocket(bool shutdown_send, WORD error);
+  void DropSocket();
+  bool IsStream() const { return stream_; }
+  virtual void HandleAccept(WORD /*error*/) {}
+  virtual void HandlePeerClose(WORD /*error*/) {}
+  virtual void HandleClosed(WORD /*error*/) {}
+  virtual bool HandlePrivateMessage(UINT /*msg*/, WPARAM /*wp*/, LPARAM /*lp*/) { return false; }
+  // True when a read notification finds nothing at all to read (a late duplicate).
+  bool NothingToRead();
+
+  SOCKET socket_ = INVALID_SOCKET;
+  TSocketState state_ = TSocketState::ssClosed;
+  std::int32_t last_error_ = 0;
+  bool stream_ = true;
+  SendQueue queue_;
+  int busy_ = 0;  // depth of notifications being handled on this object
+
+ private:
+  static LRESULT CALLBACK WindowProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp);
+
+  std::string proto_ = "tcp";
+  std::string addr_;
+  std::string port_;
+  HWND window_ = nullptr;
+};
+
+// One accepted TCP connection. Owned by its listener until it is released.
+class TSocketClient : public TCustomSocket {
+ public:
+  explicit TSocketClient(TSocketServer& server);
+  ~TSocketClient() override;
+
+  // Takes over an accepted socket; false (and the socket closed) if it cannot.
+  bool Adopt(SOCKET s);
+
+  std::string Banner;
+
+ private:
+  friend class TSocketServer;
+  void HandlePeerClose(WORD error) override;
+  void HandleClosed(WORD error) override;
+
+  TSocketServer& server_;
+  bool release_posted_ = false;
+};
+
+class TSocketServer : public TCustomSocket {
+ public:
+  // More connections than this at once are refused, so a flood cannot exhaust the process.
+  static constexpr std::size_t kClientCeiling = 1000;
+
+  TSocketServer() = default;
+  ~TSocketServer() override;
+
+  // Opens the listener on Addr:Port. Raises ESocketException on failure, leaving it closed.
+  void Listen();
+  // Closes every connection and the listener, without events.
+  void Close();
+  // The port the listener is bound to (useful when Port was "0").
+  std::uint16_t BoundPort() const;
+
+  std::size_t ClientCount() const { return clients_.size(); }
+  TSocketClient* Client(std::size_t i) const { return clients_[i].get(); }
+
+  std::string Banner;
+  std::string BusyBanner;
+  int ListenBacklog = 5;
+  std::size_t MaxClients = 0;  // 0: no limit below the ceiling
+  bool ReuseAddr = false;
+  TSocketClientConnectEvent OnClientConnect;
+
+ private:
+  friend class TSocketClient;
+  void HandleAccept(WORD error) override;
+  bool HandlePrivateMessage(UINT msg, WPARAM wp, LPARAM lp) override;
+  void ForwardToClient(SOCKET s, WORD events, WORD error);
+  void Release(TSocketClient* client);
+
+  std::vector<std::unique_ptr<TSocketClient>> clients_;
+  bool winsock_started_ = false;
+};
+
+}  // namespace qyr

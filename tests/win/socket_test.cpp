@@ -1,0 +1,276 @@
+// The remote control on Wine's real sockets over loopback: the main window's listeners on free
+// ports, driven by plain Windows Sockets peers from the test.
+#include <winsock2.h>
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "app/main_form_win.h"
+#include "base/text.h"
+#include "test_support_win.h"
+
+namespace qyr {
+namespace {
+
+using namespace std::chrono_literals;
+using test::ScratchDir;
+
+struct Winsock {
+  Winsock() {
+    WSADATA data;
+    WSAStartup(MAKEWORD(2, 2), &data);
+  }
+  ~Winsock() { WSACleanup(); }
+};
+
+// A control system's connection, blocking, driven between message pumps of the test thread.
+class Peer {
+ public:
+  explicit Peer(int type) : s_(socket(AF_INET, type, 0)) {}
+  ~Peer() {
+    if (s_ != INVALID_SOCKET) closesocket(s_);
+  }
+  Peer(const Peer&) = delete;
+  Peer& operator=(const Peer&) = delete;
+
+  bool Connect(std::uint16_t port) {
+    const sockaddr_in to = Loopback(port);
+    return connect(s_, reinterpret_cast<const sockaddr*>(&to), sizeof(to)) == 0;
+  }
+  void Send(const std::string& bytes) {
+    ASSERT_EQ(send(s_, bytes.data(), static_cast<int>(bytes.size()), 0),
+              static_cast<int>(bytes.size()));
+  }
+  void SendTo(std::uint16_t port, const std::string& bytes) {
+    const sockaddr_in to = Loopback(port);
+    ASSERT_EQ(sendto(s_, bytes.data(), static_cast<int>(bytes.size()), 0,
+                     reinterpret_cast<const sockaddr*>(&to), sizeof(to)),
+              static_cast<int>(bytes.size()));
+  }
+  void ShutdownSend() { shutdown(s_, SD_SEND); }
+
+  // Whatever arrives while messages are pumped: until `want` bytes came, the peer's end of
+  // stream, or the time is up.
+  std::string Read(std::size_t want, std::chrono::milliseconds limit = 5s) {
+    std::string got;
+    test::PumpUntil(
+        [&] {
+          while (got.size() < want && Readable()) {
+            char buf[4096];
+            const int n = recv(s_, buf, sizeof(buf), 0);
+            if (n <= 0) {
+              ended_ = true;
+              return true;
+            }
+            got.append(buf, static_cast<std::size_t>(n));
+          }
+          return got.size() >= want;
+        },
+        limit);
+    return got;
+  }
+  bool ended() const { return ended_; }
+
+ private:
+  static sockaddr_in Loopback(std::uint16_t port) {
+    sockaddr_in a = {};
+    a.sin_family = AF_INET;
+    a.sin_port = htons(port);
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    return a;
+  }
+  bool Readable() {
+    fd_set set;
+    FD_ZERO(&set);
+    FD_SET(s_, &set);
+    timeval zero = {0, 0};
+    return select(0, &set, nullptr, nullptr, &zero) == 1;
+  }
+
+  SOCKET s_;
+  bool ended_ = false;
+};
+
+// The main window with its listeners opened on free loopback ports.
+struct Remote {
+  Remote() : form(dir / "QyrDelay.exe") {
+    EXPECT_TRUE(form.Create(SW_HIDE));
+    form.TimerTask.SetEnabled(false);
+    for (TSocketServer* server : {&form.SocketServer1, &form.SocketServer_udp}) {
+      server->SetAddr("127.0.0.1");
+      server->SetPort("0");
+      server->Listen();
+    }
+    tcp_port = form.SocketServer1.BoundPort();
+    udp_port = form.SocketServer_udp.BoundPort();
+  }
+  std::string Status() const { return form.ControlText(ControlId::LabelStatus); }
+  bool WaitForClients(std::size_t n) {
+    return test::PumpUntil([&] { return form.SocketServer1.ClientCount() == n; }, 10s);
+  }
+  // Sends `bytes` as one burst that the listener finds pending all at once.
+  void SendPending(Peer& peer, const std::string& bytes) {
+    ASSERT_TRUE(WaitForClients(1));
+    TSocketClient& client = *form.SocketServer1.Client(0);
+    peer.Send(bytes);
+    const ULONGLONG end = GetTickCount64() + 5000;
+    while (client.PendingCount() < static_cast<std::int32_t>(bytes.size()) &&
+           GetTickCount64() < end) {
+      Sleep(10);
+    }
+    ASSERT_EQ(client.PendingCount(), static_cast<std::int32_t>(bytes.size()));
+  }
+
+  Winsock winsock;
+  ScratchDir dir{"QyrDelay_net"};
+  TMainForm form;
+  std::uint16_t tcp_port = 0;
+  std::uint16_t udp_port = 0;
+};
+
+TEST(RemoteTcp, AnswersEveryMessageAndTheClose) {
+  Remote r;
+  Peer peer(SOCK_STREAM);
+  ASSERT_TRUE(peer.Connect(r.tcp_port));
+  struct Case {
+    std::string message;
+    const char* reply;
+    std::string status;
+  } cases[] = {
+      {"QyrNOR_PC_CHECK", "OK", "收到指令:查询状态QyrNOR_PC_CHECK"},
+      {"qyrnor_pc_test\r\n", "OK", "收到指令:通讯测试qyrnor_pc_test\r\n"},
+      {"中文 QyrNOR_PC_TEST 展厅", "OK", "收到指令:通讯测试中文 QyrNOR_PC_TEST 展厅"},
+      {"hello", "ERR", "未知指令hello"},
+      {std::string("Q\0y\0r\0", 6), "ERR", "未知指令Q"},
+  };
+  for (const Case& c : cases) {
+    peer.Send(c.message);
+    EXPECT_EQ(peer.Read(8, 500ms), c.reply) << c.message;  // nothing but the reply comes
+    EXPECT_EQ(r.Status(), c.status);
+  }
+  // Closing is answered too, with the empty message, before the program closes its end.
+  ASSERT_EQ(r.form.SocketServer1.ClientCount(), 1u);
+  peer.ShutdownSend();
+  EXPECT_EQ(peer.Read(8), "ERR");
+  EXPECT_TRUE(peer.ended());
+  EXPECT_EQ(r.Status(), "未知指令");
+  EXPECT_TRUE(r.WaitForClients(0));
+}
+
+TEST(RemoteTcp, APendingBacklogIsTakenIn1023BytePieces) {
+  // A word that straddles byte 1023 is only found when the first read takes 1024 bytes.
+  struct Case {
+    std::size_t total;
+    std::vector<std::pair<std::size_t, std::string>> words;
+    const char* replies;
+    std::size_t last_from;
+  } cases[] = {
+      {3000, {{1009, "QyrNOR_PC_CHECK"}, {2032, "QyrNOR_PC_TEST"}, {2046, "QyrNOR_PC_CHECK"}},
+       "ERROKOK", 2046},
+      {1024, {{1009, "QyrNOR_PC_CHECK"}}, "OK", 0},
+      {1025, {{1009, "QyrNOR_PC_CHECK"}}, "ERRERR", 1023},
+  };
+  for (const Case& c : cases) {
+    Remote r;
+    Peer peer(SOCK_STREAM);
+    ASSERT_TRUE(peer.Connect(r.tcp_port));
+    std::string bytes(c.total, '.');
+    for (const auto& [at, word] : c.words) bytes.replace(at, word.size(), word);
+    r.SendPending(peer, bytes);
+    const std::string replies = c.replies;
+    EXPECT_EQ(peer.Read(replies.size() + 1, 700ms), replies) << c.total;
+    const char* prefix = Contains(bytes.substr(c.last_from), "QyrNOR_PC_CHECK") ? "收到指令:查询状态"
+                                                                                 : "未知指令";
+    EXPECT_EQ(r.Status(), prefix + bytes.substr(c.last_from)) << c.total;
+  }
+}
+
+TEST(RemoteTcp, TwoHundredConnectionsEachGetTheirOwnReplies) {
+  Remote r;
+  constexpr int kPeers = 200;
+  std::vector<std::unique_ptr<Peer>> peers;
+  for (int i = 0; i < kPeers; ++i) {
+    peers.push_back(std::make_unique<Peer>(SOCK_STREAM));
+    ASSERT_TRUE(peers.back()->Connect(r.tcp_port)) << i;
+    // The backlog holds five: let the listener take each before the next knocks.
+    ASSERT_TRUE(r.WaitForClients(static_cast<std::size_t>(i) + 1)) << i;
+  }
+  for (int i = 0; i < kPeers; ++i) peers[i]->Send(i % 2 == 0 ? "QyrNOR_PC_CHECK" : "nothing");
+  for (int i = 0; i < kPeers; ++i) {
+    const std::string reply = i % 2 == 0 ? "OK" : "ERR";
+    EXPECT_EQ(peers[i]->Read(reply.size(), 5s), reply) << i;  // no greeting before it either
+  }
+  for (int i = 0; i < kPeers; ++i) EXPECT_EQ(peers[i]->Read(1, 10ms), "") << i;
+  peers.clear();
+  EXPECT_TRUE(r.WaitForClients(0));
+}
+
+TEST(RemoteUdp, DatagramsAreInterpretedAndNeverAnswered) {
+  Remote r;
+  Peer peer(SOCK_DGRAM);
+  std::string big(2000, '.');
+  big.replace(0, 14, "QyrNOR_PC_TEST");
+  struct Case {
+    std::string datagram;
+    std::string status;
+  } cases[] = {
+      {"QyrNOR_PC_TEST", "收到指令:通讯测试QyrNOR_PC_TEST"},
+      {"", "未知指令"},
+      {"qyrnor_pc_check\r\n", "收到指令:查询状态qyrnor_pc_check\r\n"},
+      {big, "未知指令"},  // too long for the read: lost, an empty message instead
+      {std::string(1023, 'x') , "未知指令" + std::string(1023, 'x')},
+  };
+  for (const Case& c : cases) {
+    r.form.ShowStatus("-");
+    peer.SendTo(r.udp_port, c.datagram);
+    EXPECT_TRUE(test::PumpUntil([&] { return r.Status() != "-"; }, 5s)) << c.datagram.size();
+    EXPECT_EQ(r.Status(), c.status) << c.datagram.size();
+  }
+  EXPECT_EQ(peer.Read(1, 500ms), "");
+}
+
+TEST(RemoteListener, APortInUseFailsTheListenAndHoldsNothing) {
+  Remote r;
+  TSocketServer server;
+  server.SetProto("tcp");
+  server.SetAddr("0.0.0.0");
+  server.SetPort(std::to_string(r.tcp_port));
+  try {
+    server.Listen();
+    ADD_FAILURE() << "listened on a port in use";
+  } catch (const ESocketException& e) {
+    EXPECT_EQ(e.Code(), WSAEADDRINUSE);
+  }
+  EXPECT_EQ(server.State(), TSocketState::ssClosed);
+  EXPECT_EQ(server.Handle(), INVALID_SOCKET);
+  server.SetPort("0");  // settings change again once closed
+  EXPECT_NO_THROW(server.Listen());
+  EXPECT_EQ(server.State(), TSocketState::ssListening);
+
+  TSocketServer unset;
+  try {
+    unset.Listen();
+    ADD_FAILURE() << "listened without a port";
+  } catch (const ESocketException& e) {
+    EXPECT_EQ(e.Code(), WSAEINVAL);
+  }
+}
+
+TEST(RemoteCommands, PowerRowsArmTheirCountdownBeforeTheScreen) {
+  Remote r;
+  EXPECT_EQ(r.form.HandleCommand("x QyrNOR_PC_REBOOT QyrNOR_PC_OFF\r\n"), "OK");
+  EXPECT_EQ(r.form.PowerOffCountdown, 5);
+  EXPECT_EQ(r.form.RebootCountdown, 0);
+  EXPECT_EQ(r.Status(), "收到指令:关闭电脑x QyrNOR_PC_REBOOT QyrNOR_PC_OFF\r\n");
+  EXPECT_EQ(r.form.HandleCommand("QYRNOR_PC_REBOOT"), "OK");
+  EXPECT_EQ(r.form.RebootCountdown, 5);
+  EXPECT_EQ(r.form.HandleCommand(""), "ERR");
+  EXPECT_EQ(r.Status(), "未知指令");
+}
+
+}  // namespace
+}  // namespace qyr

@@ -12,7 +12,7 @@ class SendQueue {
  public:
   static constexpr std::size_t kBlockSize = 1460;
   // Replies are two or three bytes: this holds thousands of them for a peer that reads late.
-  static constexpr std::size_t kDefaultLimit = 64 * 1024;
+  static constexpr std::size_t kDefaultLimit = 16 * 1024;
 
   explicit SendQueue(std::size_t limit = kDefaultLimit) : limit_(limit) {}
 

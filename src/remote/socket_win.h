@@ -126,7 +126,7 @@ class TSocketClient : public TCustomSocket {
 class TSocketServer : public TCustomSocket {
  public:
   // More connections than this at once are refused, so a flood cannot exhaust the process.
-  static constexpr std::size_t kClientCeiling = 1000;
+  static constexpr std::size_t kClientCeiling = 5000;
 
   TSocketServer() = default;
   ~TSocketServer() override;

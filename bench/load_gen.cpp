@@ -253,7 +253,7 @@ int RunChurn(const Options& o) {
     for (std::size_t i = 0; i < pfds.size(); ++i) {
       ChurnConn& c = *owners[i];
       if (pfds[i].revents == 0) {
-        if (Clock::now() - c.started > std::chrono::seconds(20)) finish(c, End::kTimedOut);
+        if (Clock::now() - c.started > std::chrono::seconds(10)) finish(c, End::kTimedOut);
         continue;
       }
       if (!c.connected) {

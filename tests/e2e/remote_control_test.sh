@@ -7,9 +7,10 @@ port=26908
 work="$QYR_BUILD_DIR/e2e-remote/QyrNOR_$$"
 mkdir -p "$work"
 cp "$QYR_BUILD_DIR/QyrDelay.exe" "$work/QyrDelay.exe"
-if timeout 2 bash -c "exec 3<>/dev/tcp/127.0.0.1/$port" 2>/dev/null; then
-  echo "port $port is already taken by another program"; exit 1
-fi
+# The port must be ours: give a program that is just ending time to let go of it.
+port_open() { timeout 2 bash -c "exec 3<>/dev/tcp/127.0.0.1/$port" 2>/dev/null; }
+for _ in $(seq 30); do port_open || break; sleep 1; done
+if port_open; then echo "port $port is already taken by another program"; exit 1; fi
 
 "$QYR_WINE_RUN" --root "$QYR_WINE_ROOT" "$work/QyrDelay.exe" >/dev/null 2>&1 &
 program=$!
@@ -22,7 +23,7 @@ trap finish EXIT
 
 listening=no
 for _ in $(seq 120); do
-  if timeout 2 bash -c "exec 3<>/dev/tcp/127.0.0.1/$port" 2>/dev/null; then listening=yes; break; fi
+  if port_open; then listening=yes; break; fi
   sleep 0.5
 done
 [ "$listening" = yes ] || { echo "port $port never opened"; exit 1; }

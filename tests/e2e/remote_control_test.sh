@@ -6,6 +6,15 @@ set -euo pipefail
 port=26908
 work="$QYR_BUILD_DIR/e2e-remote/QyrNOR_$$"
 mkdir -p "$work"
+program=""
+finish() {
+  if [ -n "$program" ]; then
+    kill "$program" 2>/dev/null || true
+    wait "$program" 2>/dev/null || true
+  fi
+  rm -rf "$work"
+}
+trap finish EXIT
 cp "$QYR_BUILD_DIR/QyrDelay.exe" "$work/QyrDelay.exe"
 # The port must be ours: give a program that is just ending time to let go of it.
 port_open() { timeout 2 bash -c "exec 3<>/dev/tcp/127.0.0.1/$port" 2>/dev/null; }
@@ -14,12 +23,6 @@ if port_open; then echo "port $port is already taken by another program"; exit 1
 
 "$QYR_WINE_RUN" --root "$QYR_WINE_ROOT" "$work/QyrDelay.exe" >/dev/null 2>&1 &
 program=$!
-finish() {
-  kill "$program" 2>/dev/null || true
-  wait "$program" 2>/dev/null || true
-  rm -rf "$work"
-}
-trap finish EXIT
 
 listening=no
 for _ in $(seq 120); do

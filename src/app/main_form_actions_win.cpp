@@ -72,7 +72,9 @@ void TMainForm::BitBtn1Click() {
 
 void TMainForm::BitBtn2Click() { HideMainWindow(); }
 
-void TMainForm::HideMainWindow() { ShowWindow(hwnd_, SW_HIDE); }
+void TMainForm::HideMainWindow() {
+  if (TextTrayIcon1) TextTrayIcon1->HideMainWindow();
+}
 
 void TMainForm::PickFile(ControlId box) {
   if (OpenDialog1.Execute(hwnd_)) SetControlText(box, OpenDialog1.FileName());

@@ -40,6 +40,7 @@ void TMainForm::FormCreate() {
   if (OpensRemoteControl(exe_path_)) StartRemoteControl();
   PowerOffCountdown = 0;
   RebootCountdown = 0;
+  if (TextTrayIcon1) TextTrayIcon1->SetHint(kMainCaption);
 }
 
 void TMainForm::ShowStatus(std::string_view text) {
@@ -98,10 +99,12 @@ void TMainForm::OnCommand(ControlId id, WORD code) {
 }
 
 LRESULT TMainForm::HandleMessage(UINT msg, WPARAM wp, LPARAM lp) {
+  if (TextTrayIcon1) TextTrayIcon1->MainWindowMessage(msg, wp, lp);
   switch (msg) {
     case WM_CREATE:
       CreateControls();
       TimerTask.Attach(hwnd_);
+      CreateTrayIcon();
       RunHandler([this] { FormCreate(); });
       return 0;
     case WM_TIMER:
@@ -117,6 +120,7 @@ LRESULT TMainForm::HandleMessage(UINT msg, WPARAM wp, LPARAM lp) {
     case WM_DESTROY:
       TimerTask.Detach();
       StopRemoteControl();
+      TextTrayIcon1.reset();  // the entry leaves the notification area
       if (is_main_window_) PostQuitMessage(0);
       return 0;
     default: {

@@ -4,6 +4,7 @@
 #include <windows.h>
 
 #include <array>
+#include <memory>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -19,6 +20,7 @@
 #include "launch/schedule.h"
 #include "launch/slots.h"
 #include "remote/socket_win.h"
+#include "tray/text_tray_icon_win.h"
 
 namespace qyr {
 
@@ -70,7 +72,7 @@ class TMainForm : public BaseWindow<TMainForm> {
   void BitBtn6Click() { PickFile(ControlId::EditFile4); }
   void Label13Click();
   void ButtonUserSetAutoRUNClick();
-  // Hides the window and its taskbar button; what was typed stays.
+  // Hides the window and its taskbar button into the tray; what was typed stays.
   void HideMainWindow();
   // The window's keyboard: Tab in the layout's order, accelerators, Enter. True if used.
   bool PreTranslateMessage(MSG& msg);
@@ -78,6 +80,13 @@ class TMainForm : public BaseWindow<TMainForm> {
   // --- end of main window
 
   LRESULT HandleMessage(UINT msg, WPARAM wp, LPARAM lp);
+
+  // --- Tray: the entry in the notification area, made with the window.
+  std::unique_ptr<TTextTrayIcon> TextTrayIcon1;
+  void TextTrayIcon1Click();
+  // Brings the window back from the tray (visible, in front; a maximised window stays so).
+  void RestoreMainWindow();
+  // --- end of tray
 
   // --- Remote control: the listeners, the countdowns the power commands arm, their handlers.
   TSocketServer SocketServer1;     // TCP
@@ -99,6 +108,7 @@ class TMainForm : public BaseWindow<TMainForm> {
   std::string power_screen_text_;
 
   void CreateControls();
+  void CreateTrayIcon();
   void OnCommand(ControlId id, WORD code);
   void RunEvent(Event event);
   void PickFile(ControlId box);

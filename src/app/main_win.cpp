@@ -12,8 +12,8 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int show_cmd) {
 
   qyr::TMainForm form(qyr::ModulePathUtf8());
   form.SetMainWindow(true);
-  // Until the tray icon takes it, the window waits minimised on the taskbar.
-  if (!form.Create(show_cmd == SW_SHOWMAXIMIZED ? show_cmd : SW_SHOWMINNOACTIVE)) return 0;
+  // The window starts in the tray and is never shown, unless the shortcut asks for maximised.
+  if (!form.Create(show_cmd == SW_SHOWMAXIMIZED ? show_cmd : SW_HIDE)) return 0;
 
   MSG msg;
   while (GetMessageW(&msg, nullptr, 0, 0) > 0) {

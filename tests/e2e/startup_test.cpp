@@ -29,6 +29,21 @@ TEST(Startup, ASecondInstanceEndsSilentlyAndTheFirstRuns) {
   EXPECT_TRUE(first.Close());
 }
 
+TEST(Startup, TheWindowNeverShowsAtStart) {
+  ScratchDir dir("QyrDelay_hidden");
+  test::RunningProgram program(dir);
+  ASSERT_TRUE(program.WaitForWindow());
+  bool ever_visible = false;
+  test::PumpUntil(
+      [&] {
+        ever_visible = ever_visible || IsWindowVisible(program.window());
+        return false;
+      },
+      std::chrono::seconds(2));
+  EXPECT_FALSE(ever_visible);
+  EXPECT_TRUE(program.Close());
+}
+
 TEST(Startup, ReadsItsSettingsAndStartsASlotOnTime) {
   ScratchDir dir("QyrDelay_slot");
   const std::string probe = dir / "probe.exe";

@@ -30,7 +30,7 @@ std::string ReadIni(const std::string& ini, const char* key) {
 }
 
 TEST(Settings, DefaultsWithoutAFile) {
-  ScratchDir dir("QyrNOR_defaults");
+  ScratchDir dir("QyrDelay_defaults");
   Form f(dir);
   const SlotArray& s = f.form.Slots;
   EXPECT_EQ(s[0].Path, dir / "QyrPlayer_V3.exe");
@@ -46,7 +46,7 @@ TEST(Settings, DefaultsWithoutAFile) {
 }
 
 TEST(Settings, HexInvalidAndShortValuesFromTheFile) {
-  ScratchDir dir("QyrNOR_values");
+  ScratchDir dir("QyrDelay_values");
   test::WriteFileBytes(dir / "QyrDelay.ini",
                        "[AUTORUN]\r\nFile0=C:\r\nDelay0=0x1E\r\nFile1=D:\\b.exe\r\nDelay1=abc\r\n"
                        "File2=D:\\c.exe\r\nDelay2=$1E\r\nDelay3=12s\r\n");
@@ -66,7 +66,7 @@ TEST(Settings, HexInvalidAndShortValuesFromTheFile) {
 }
 
 TEST(Settings, SaveTrimsAndWritesEveryKey) {
-  ScratchDir dir("QyrNOR_save");
+  ScratchDir dir("QyrDelay_save");
   Form f(dir);
   f.form.SetControlText(ControlId::EditFile2, "  D:\\展厅\\play.exe ");
   f.form.SetControlText(ControlId::EditDelay2, "  12  ");
@@ -84,7 +84,7 @@ TEST(Settings, SaveTrimsAndWritesEveryKey) {
 }
 
 TEST(Settings, SaveWithABadDelayRaisesAndLeavesTheFile) {
-  ScratchDir dir("QyrNOR_bad");
+  ScratchDir dir("QyrDelay_bad");
   const std::string ini = dir / "QyrDelay.ini";
   test::WriteFileBytes(ini, "[AUTORUN]\r\nDelay0=7\r\n");
   Form f(dir);
@@ -104,7 +104,7 @@ TEST(Settings, SaveWithABadDelayRaisesAndLeavesTheFile) {
 TEST(Settings, UnwritableFileRaisesUnableToWrite) {
   // The tests run as root, which ignores read-only files; a folder in the file's place is
   // refused to anyone.
-  ScratchDir dir("QyrNOR_ro");
+  ScratchDir dir("QyrDelay_ro");
   const std::string ini = dir / "QyrDelay.ini";
   CreateDirectoryW(Utf8ToWide(ini).c_str(), nullptr);
   Form f(dir);
@@ -117,7 +117,7 @@ TEST(Settings, UnwritableFileRaisesUnableToWrite) {
 }
 
 TEST(Schedule, StartsTheProgramAtItsTickAndReportsIt) {
-  ScratchDir dir("QyrNOR_tick");
+  ScratchDir dir("QyrDelay_tick");
   const std::string probe = dir / "probe.exe";
   ASSERT_TRUE(test::CopyFileTo(test::BuildDir() + "launch_probe.exe", probe));
   Form f(dir);
@@ -134,7 +134,7 @@ TEST(Schedule, StartsTheProgramAtItsTickAndReportsIt) {
 }
 
 TEST(Schedule, DropsToOneTickAMinuteAfter200) {
-  ScratchDir dir("QyrNOR_slow");
+  ScratchDir dir("QyrDelay_slow");
   Form f(dir);
   f.form.UptimeTicks = 199;
   f.form.TimerTaskTimer();
@@ -148,7 +148,7 @@ TEST(Schedule, DropsToOneTickAMinuteAfter200) {
 }
 
 TEST(Schedule, TheTimerTicksOnItsOwn) {
-  ScratchDir dir("QyrNOR_timer");
+  ScratchDir dir("QyrDelay_timer");
   Form f(dir);
   f.form.TimerTask.SetEnabled(true);
   EXPECT_TRUE(test::PumpUntil([&] { return f.form.UptimeTicks >= 2; }, std::chrono::seconds(10)));

@@ -1,5 +1,6 @@
 #include "app/layout.h"
 
+#include <algorithm>
 #include <cmath>
 
 namespace qyr {
@@ -13,6 +14,14 @@ constexpr bool TableInIdOrder() {
   return true;
 }
 static_assert(TableInIdOrder(), "kLayout rows must follow ControlId order");
+
+constexpr bool PanelTableInIdOrder() {
+  for (std::size_t i = 0; i < kPanelLayout.size(); ++i) {
+    if (static_cast<std::size_t>(kPanelLayout[i].id) != i) return false;
+  }
+  return true;
+}
+static_assert(PanelTableInIdOrder(), "kPanelLayout rows must follow PanelLabelId order");
 
 constexpr int TabCount() {
   int n = 0;
@@ -59,6 +68,25 @@ Rect96 AnchoredPlace(Anchor anchor, const Rect96& place, const Rect96& initial, 
     }
   }
   return place;
+}
+
+Rect96 PowerPanelPlace(const Rect96& client, const Rect96& status) {
+  return {0, 0, client.width, std::max(0, status.top)};
+}
+
+std::array<Rect96, kPanelLayout.size()> PanelLabelPlaces(const Rect96& panel, int dpi) {
+  std::array<Rect96, kPanelLayout.size()> places{};
+  const int width = std::max(0, panel.width - 2 * kPanelBevel);
+  const int bottom = std::max(kPanelBevel, panel.height - kPanelBevel);
+  int top = kPanelBevel;
+  for (std::size_t i = 0; i < kPanelLayout.size(); ++i) {
+    const PanelLabelSpec& spec = kPanelLayout[i];
+    const int height =
+        spec.dock == Dock::kTop ? ScaleToDpi(spec.height, dpi) : std::max(0, bottom - top);
+    places[i] = {kPanelBevel, top, width, height};
+    top += height;
+  }
+  return places;
 }
 
 }  // namespace qyr

@@ -43,11 +43,21 @@ struct Rect96 {
 };
 
 // The colours the window uses: system colours by role, and two fixed ones.
-enum class Colour : std::uint8_t { kWindowText, kBtnFace, kScrollBar, kGreen, kBlue };
+enum class Colour : std::uint8_t {
+  kWindowText,
+  kBtnFace,
+  kScrollBar,
+  kBackground,  // the desktop colour
+  kHighlight,   // the selection colour
+  kGreen,
+  kBlue,
+  kBlack,
+};
 inline constexpr std::uint32_t kGreenRgb = 0x008000;  // 0xBBGGRR: red 0, green 128, blue 0
 inline constexpr std::uint32_t kBlueRgb = 0xFF0000;   // red 0, green 0, blue 255
 
-enum class Align : std::uint8_t { kLeft, kCenter };
+// kMiddle: one line, centred both ways.
+enum class Align : std::uint8_t { kLeft, kCenter, kMiddle };
 enum class Cursor : std::uint8_t { kArrow, kHand };
 
 struct FontSpec {
@@ -83,6 +93,9 @@ enum class Event : std::uint8_t {
   Label13Click,
   LabelUptimeDblClick,
   ButtonUserSetAutoRUNClick,
+  LabelStatusClick,
+  Label1Click,
+  Label1TipsClick,
 };
 
 inline constexpr int kNoTab = -1;
@@ -118,13 +131,19 @@ inline constexpr Look kTitle = {{"宋体", 24}, Colour::kGreen, Colour::kBtnFace
                                 Cursor::kArrow};
 inline constexpr Look kUptime = {{"MS Sans Serif", 33}, Colour::kScrollBar, Colour::kGreen,
                                  Align::kCenter, Cursor::kArrow};
+inline constexpr Look kPowerPanel = {kFormFont, Colour::kWindowText, Colour::kBackground,
+                                     Align::kLeft, Cursor::kArrow};
+inline constexpr Look kPowerTitle = {
+    {"宋体", 40}, Colour::kHighlight, Colour::kBackground, Align::kMiddle, Cursor::kArrow};
+inline constexpr Look kPowerTips = {
+    {"黑体", 67}, Colour::kGreen, Colour::kBlack, Align::kMiddle, Cursor::kArrow};
 
 // clang-format off
 inline constexpr std::array<ControlSpec, kControlCount> kLayout = {{
   // id, name, kind, place, caption, look, visible, enabled, anchor, tab, event
   {ControlId::LabelUptime, "LabelUptime", ControlKind::kLabel, {24, 200, 73, 33}, "0", kUptime, true, true, Anchor::kTopLeft, kNoTab, Event::LabelUptimeDblClick},
-  {ControlId::LabelStatus, "LabelStatus", ControlKind::kLabel, {0, 248, 497, 19}, "延时启动正在运行....", kGreenText, true, false, Anchor::kBottomFullWidth, kNoTab, Event::kNone},
-  {ControlId::Label1, "Label1", ControlKind::kLabel, {11, 53, 57, 17}, "程序1:", kCentred, true, true, Anchor::kTopLeft, kNoTab, Event::kNone},
+  {ControlId::LabelStatus, "LabelStatus", ControlKind::kLabel, {0, 248, 497, 19}, "延时启动正在运行....", kGreenText, true, false, Anchor::kBottomFullWidth, kNoTab, Event::LabelStatusClick},
+  {ControlId::Label1, "Label1", ControlKind::kLabel, {11, 53, 57, 17}, "程序1:", kCentred, true, true, Anchor::kTopLeft, kNoTab, Event::Label1Click},
   {ControlId::Label5, "Label5", ControlKind::kLabel, {333, 54, 44, 17}, "延时:", kCentred, true, true, Anchor::kTopLeft, kNoTab, Event::kNone},
   {ControlId::Label6, "Label6", ControlKind::kLabel, {422, 54, 39, 17}, "秒", kCentred, true, true, Anchor::kTopLeft, kNoTab, Event::kNone},
   {ControlId::Label2, "Label2", ControlKind::kLabel, {11, 85, 57, 17}, "程序2:", kCentred, true, true, Anchor::kTopLeft, kNoTab, Event::kNone},
@@ -141,7 +160,7 @@ inline constexpr std::array<ControlSpec, kControlCount> kLayout = {{
   {ControlId::Bevel2, "Bevel2", ControlKind::kBevel, {1, 179, 481, 9}, "", kPlain, true, true, Anchor::kTopLeft, kNoTab, Event::kNone},
   {ControlId::Label14, "Label14", ControlKind::kLabel, {14, 3, 179, 25}, "程序延时启动器", kTitle, true, false, Anchor::kTopLeft, kNoTab, Event::kNone},
   {ControlId::LabelTCP, "LabelTCP", ControlKind::kLabel, {248, 7, 161, 17}, "", kGreenText, true, true, Anchor::kTopLeft, kNoTab, Event::kNone},
-  {ControlId::PanelPowerOFFTips, "PanelPowerOFFTips", ControlKind::kPanel, {456, 152, 1433, 713}, "", kPlain, false, true, Anchor::kTopLeft, 16, Event::kNone},
+  {ControlId::PanelPowerOFFTips, "PanelPowerOFFTips", ControlKind::kPanel, {456, 152, 1433, 713}, "", kPowerPanel, false, true, Anchor::kTopLeft, 16, Event::kNone},
   {ControlId::BitBtn1, "BitBtn1", ControlKind::kButton, {374, 194, 105, 44}, "保存修改(&OK)", kPlain, true, true, Anchor::kBottom, 0, Event::BitBtn1Click},
   {ControlId::BitBtn2, "BitBtn2", ControlKind::kButton, {264, 194, 97, 44}, "取消(&C)", kPlain, true, true, Anchor::kBottom, 1, Event::BitBtn2Click},
   {ControlId::EditFile1, "EditFile1", ControlKind::kEdit, {72, 51, 217, 21}, "QyrPlayer_V3.exe", kPlain, true, true, Anchor::kTopLeft, 2, Event::kNone},
@@ -167,6 +186,44 @@ constexpr int ControlWindowId(ControlId id) { return kFirstControlWindowId + sta
 
 constexpr const ControlSpec& Spec(ControlId id) { return kLayout[static_cast<std::size_t>(id)]; }
 
+// The shutdown screen: the two labels inside PanelPowerOFFTips, stacked from the panel's top.
+// They are children of the panel, so they are not in the window's own table.
+enum class PanelLabelId : std::uint8_t { Label15, Label1Tips, kCount };
+
+enum class Dock : std::uint8_t {
+  kTop,   // a strip along the top, full width
+  kFill,  // whatever the strips above leave
+};
+
+struct PanelLabelSpec {
+  PanelLabelId id;
+  std::string_view name;
+  Dock dock;
+  int height;  // of a kTop strip, at 96 dpi
+  std::string_view caption;
+  Look look;
+  Event event;
+};
+
+// The panel's raised bevel, inside which its labels lie.
+inline constexpr int kPanelBevel = 1;
+
+// clang-format off
+inline constexpr std::array<PanelLabelSpec, static_cast<std::size_t>(PanelLabelId::kCount)> kPanelLayout = {{
+  // id, name, dock, height, caption, look, event
+  {PanelLabelId::Label15, "Label15", Dock::kTop, 121, "奎尔诺(QyrNOR)控制系统", kPowerTitle, Event::Label1TipsClick},
+  {PanelLabelId::Label1Tips, "Label1Tips", Dock::kFill, 0, "系统关机中...", kPowerTips, Event::Label1TipsClick},
+}};
+// clang-format on
+
+inline constexpr int kFirstPanelLabelWindowId = 200;
+constexpr int PanelLabelWindowId(PanelLabelId id) {
+  return kFirstPanelLabelWindowId + static_cast<int>(id);
+}
+constexpr const PanelLabelSpec& PanelSpec(PanelLabelId id) {
+  return kPanelLayout[static_cast<std::size_t>(id)];
+}
+
 // The slot rows' boxes, row 0 to 3.
 inline constexpr std::array<ControlId, 4> kFileBoxes = {ControlId::EditFile1, ControlId::EditFile2,
                                                         ControlId::EditFile3, ControlId::EditFile4};
@@ -183,5 +240,12 @@ Rect96 ScaleToDpi(const Rect96& place, int dpi);
 // Where a control goes when the client area changes from `initial` (the size it was created
 // with, both in the same pixels as `place`) to `now`.
 Rect96 AnchoredPlace(Anchor anchor, const Rect96& place, const Rect96& initial, const Rect96& now);
+
+// The shutdown panel once it is aligned: the whole client area above the status line.
+Rect96 PowerPanelPlace(const Rect96& client, const Rect96& status);
+
+// Each panel label's place inside a panel of `panel` size (pixels at `dpi`), in table order. A
+// strip keeps its height even when the panel is too short for it; the fill then gets nothing.
+std::array<Rect96, kPanelLayout.size()> PanelLabelPlaces(const Rect96& panel, int dpi);
 
 }  // namespace qyr

@@ -51,6 +51,15 @@ void TMainForm::RunEvent(Event event) {
     case Event::ButtonUserSetAutoRUNClick:
       ButtonUserSetAutoRUNClick();
       break;
+    case Event::LabelStatusClick:
+      LabelStatusClick();
+      break;
+    case Event::Label1Click:
+      Label1Click();
+      break;
+    case Event::Label1TipsClick:
+      Label1TipsClick();
+      break;
   }
 }
 

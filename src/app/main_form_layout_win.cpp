@@ -2,6 +2,9 @@
 // resized, and walked with Tab in the table's keyboard order.
 #include "app/app_rules.h"
 #include "app/main_form_win.h"
+// after <windows.h>, which it needs
+#include <commctrl.h>
+
 #include "base/wide_win.h"
 
 namespace qyr {
@@ -44,12 +47,23 @@ struct ChildClass {
   DWORD ex_style;
 };
 
+DWORD LabelAlignStyle(Align align) {
+  switch (align) {
+    case Align::kLeft:
+      return SS_LEFTNOWORDWRAP;
+    case Align::kCenter:
+      return SS_CENTER;
+    case Align::kMiddle:
+      return SS_CENTER | SS_CENTERIMAGE;  // one line, centred vertically too
+  }
+  return SS_LEFTNOWORDWRAP;
+}
+
 ChildClass ClassFor(const ControlSpec& spec) {
   switch (spec.kind) {
     case ControlKind::kLabel: {
       // SS_NOTIFY: labels report clicks. No SS_NOPREFIX: "&" underlines as in every label.
-      const DWORD align = spec.look.align == Align::kCenter ? SS_CENTER : SS_LEFTNOWORDWRAP;
-      return {L"STATIC", SS_NOTIFY | align, 0};
+      return {L"STATIC", SS_NOTIFY | LabelAlignStyle(spec.look.align), 0};
     }
     case ControlKind::kEdit:
       return {L"EDIT", WS_TABSTOP | ES_AUTOHSCROLL | ES_LEFT, WS_EX_CLIENTEDGE};
@@ -60,7 +74,9 @@ ChildClass ClassFor(const ControlSpec& spec) {
     case ControlKind::kBevel:
       return {L"STATIC", SS_OWNERDRAW, 0};
     case ControlKind::kPanel:
-      return {L"STATIC", SS_NOTIFY, 0};
+      // Painted by the window (bevel, desktop colour); SS_NOTIFY so that clicks on it stop there
+      // instead of falling through to the controls it covers.
+      return {L"STATIC", SS_OWNERDRAW | SS_NOTIFY | WS_CLIPCHILDREN, 0};
   }
   return {L"STATIC", 0, 0};
 }
@@ -73,10 +89,16 @@ COLORREF ColourRef(Colour colour) {
       return GetSysColor(COLOR_BTNFACE);
     case Colour::kScrollBar:
       return GetSysColor(COLOR_SCROLLBAR);
+    case Colour::kBackground:
+      return GetSysColor(COLOR_BACKGROUND);
+    case Colour::kHighlight:
+      return GetSysColor(COLOR_HIGHLIGHT);
     case Colour::kGreen:
       return kGreenRgb;
     case Colour::kBlue:
       return kBlueRgb;
+    case Colour::kBlack:
+      return RGB(0, 0, 0);
   }
   return GetSysColor(COLOR_WINDOWTEXT);
 }
@@ -85,6 +107,49 @@ const ControlSpec* SpecOf(HWND control) {
   const int index = GetDlgCtrlID(control) - kFirstControlWindowId;
   if (index < 0 || index >= static_cast<int>(kControlCount)) return nullptr;
   return &kLayout[static_cast<std::size_t>(index)];
+}
+
+const PanelLabelSpec* PanelSpecOf(HWND control) {
+  const int index = GetDlgCtrlID(control) - kFirstPanelLabelWindowId;
+  if (index < 0 || index >= static_cast<int>(kPanelLayout.size())) return nullptr;
+  return &kPanelLayout[static_cast<std::size_t>(index)];
+}
+
+HBRUSH BrushFor(Colour colour, HBRUSH green) {
+  switch (colour) {
+    case Colour::kGreen:
+      return green;
+    case Colour::kBlack:
+      return static_cast<HBRUSH>(GetStockObject(BLACK_BRUSH));
+    case Colour::kBackground:
+      return GetSysColorBrush(COLOR_BACKGROUND);
+    case Colour::kHighlight:
+      return GetSysColorBrush(COLOR_HIGHLIGHT);
+    case Colour::kScrollBar:
+      return GetSysColorBrush(COLOR_SCROLLBAR);
+    case Colour::kWindowText:
+      return GetSysColorBrush(COLOR_WINDOWTEXT);
+    case Colour::kBtnFace:
+    case Colour::kBlue:
+      break;
+  }
+  return GetSysColorBrush(COLOR_BTNFACE);
+}
+
+// The panel hands its labels' clicks and colour questions to the window, which answers them as
+// for its own controls.
+LRESULT CALLBACK PanelProc(HWND panel, UINT msg, WPARAM wp, LPARAM lp, UINT_PTR id, DWORD_PTR) {
+  switch (msg) {
+    case WM_COMMAND:
+    case WM_CTLCOLORSTATIC:
+      return SendMessageW(GetParent(panel), msg, wp, lp);
+    case WM_NCDESTROY:
+      RemoveWindowSubclass(panel, &PanelProc, id);
+      break;
+    default:
+      break;
+  }
+  return DefSubclassProc(panel, msg, wp, lp);
 }
 
 bool TakesFocus(HWND control) {
@@ -146,6 +211,49 @@ void TMainForm::CreateControls() {
     controls_[index] = child;
   }
   SendMessageW(Control(ControlId::CheckBoxAutoRun), BM_SETCHECK, BST_CHECKED, 0);
+  CreatePanelLabels();
+}
+
+void TMainForm::CreatePanelLabels() {
+  HWND panel = Control(ControlId::PanelPowerOFFTips);
+  SetWindowSubclass(panel, &PanelProc, 1, 0);
+  RECT rc = {};
+  GetClientRect(panel, &rc);
+  const auto places = PanelLabelPlaces({0, 0, rc.right, rc.bottom}, dpi_);
+  for (const PanelLabelSpec& spec : kPanelLayout) {
+    const auto index = static_cast<std::size_t>(spec.id);
+    const Rect96& place = places[index];
+    HWND label = CreateWindowExW(
+        0, L"STATIC", Utf8ToWide(spec.caption).c_str(),
+        WS_CHILD | WS_VISIBLE | WS_CLIPSIBLINGS | SS_NOTIFY | LabelAlignStyle(spec.look.align),
+        place.left, place.top, place.width, place.height, panel,
+        reinterpret_cast<HMENU>(static_cast<INT_PTR>(PanelLabelWindowId(spec.id))),
+        GetModuleHandleW(nullptr), nullptr);
+    SendMessageW(label, WM_SETFONT, reinterpret_cast<WPARAM>(FontFor(spec.look.font)), FALSE);
+    panel_labels_[index] = label;
+  }
+}
+
+void TMainForm::ArrangePowerPanel() {
+  HWND panel = Control(ControlId::PanelPowerOFFTips);
+  if (panel_fills_client_) {
+    RECT client = {};
+    GetClientRect(hwnd_, &client);
+    RECT status = {};
+    GetWindowRect(Control(ControlId::LabelStatus), &status);
+    MapWindowPoints(nullptr, hwnd_, reinterpret_cast<POINT*>(&status), 2);
+    const Rect96 r = PowerPanelPlace(
+        {0, 0, client.right, client.bottom},
+        {status.left, status.top, status.right - status.left, status.bottom - status.top});
+    MoveWindow(panel, r.left, r.top, r.width, r.height, TRUE);
+  }
+  RECT rc = {};
+  GetClientRect(panel, &rc);
+  const auto places = PanelLabelPlaces({0, 0, rc.right, rc.bottom}, dpi_);
+  for (std::size_t i = 0; i < places.size(); ++i) {
+    const Rect96& p = places[i];
+    MoveWindow(panel_labels_[i], p.left, p.top, p.width, p.height, TRUE);
+  }
 }
 
 void TMainForm::ArrangeControls() {
@@ -159,6 +267,7 @@ void TMainForm::ArrangeControls() {
                                    initial_client_, now);
     MoveWindow(Control(spec.id), r.left, r.top, r.width, r.height, TRUE);
   }
+  ArrangePowerPanel();
 }
 
 bool TMainForm::HandleLookMessage(UINT msg, WPARAM wp, LPARAM lp, LRESULT& result) {
@@ -167,25 +276,37 @@ bool TMainForm::HandleLookMessage(UINT msg, WPARAM wp, LPARAM lp, LRESULT& resul
       if (wp != SIZE_MINIMIZED) ArrangeControls();
       return false;
     case WM_CTLCOLORSTATIC: {
-      const ControlSpec* spec = SpecOf(reinterpret_cast<HWND>(lp));
-      if (spec == nullptr || spec->kind == ControlKind::kEdit) return false;
+      const auto control = reinterpret_cast<HWND>(lp);
+      const Look* look = nullptr;
+      if (const ControlSpec* spec = SpecOf(control)) {
+        if (spec->kind != ControlKind::kEdit) look = &spec->look;
+      } else if (const PanelLabelSpec* label = PanelSpecOf(control)) {
+        look = &label->look;
+      }
+      if (look == nullptr) return false;
       HDC dc = reinterpret_cast<HDC>(wp);
-      SetTextColor(dc, ColourRef(spec->look.text));
+      SetTextColor(dc, ColourRef(look->text));
       SetBkMode(dc, TRANSPARENT);
-      const bool green = spec->look.back == Colour::kGreen;
-      SetBkColor(dc, ColourRef(spec->look.back));
-      result =
-          reinterpret_cast<LRESULT>(green ? green_brush_.get() : GetSysColorBrush(COLOR_BTNFACE));
+      SetBkColor(dc, ColourRef(look->back));
+      result = reinterpret_cast<LRESULT>(BrushFor(look->back, green_brush_.get()));
       return true;
     }
     case WM_DRAWITEM: {
       // The bevels: a sunken line along the bottom edge.
       const auto* item = reinterpret_cast<const DRAWITEMSTRUCT*>(lp);
       const ControlSpec* spec = SpecOf(item->hwndItem);
-      if (spec == nullptr || spec->kind != ControlKind::kBevel) return false;
+      if (spec == nullptr) return false;
       RECT rc = item->rcItem;
-      FillRect(item->hDC, &rc, GetSysColorBrush(COLOR_BTNFACE));
-      DrawEdge(item->hDC, &rc, EDGE_ETCHED, BF_BOTTOM);
+      if (spec->kind == ControlKind::kBevel) {
+        FillRect(item->hDC, &rc, GetSysColorBrush(COLOR_BTNFACE));
+        DrawEdge(item->hDC, &rc, EDGE_ETCHED, BF_BOTTOM);
+      } else if (spec->kind == ControlKind::kPanel) {
+        // The panel's own colour with a raised one-pixel bevel.
+        FillRect(item->hDC, &rc, BrushFor(spec->look.back, green_brush_.get()));
+        DrawEdge(item->hDC, &rc, BDR_RAISEDINNER, BF_RECT);
+      } else {
+        return false;
+      }
       result = TRUE;
       return true;
     }

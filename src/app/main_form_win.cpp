@@ -16,12 +16,16 @@ TMainForm::TMainForm(std::string exe_path) : exe_path_(std::move(exe_path)) {
 
 TMainForm::~TMainForm() {
   TimerTask.Detach();
+  TimerCTRL.Detach();
   if (hwnd_ != nullptr) DestroyWindow(hwnd_);
 }
 
 HWND TMainForm::ControlByName(std::string_view name) const {
   for (const ControlSpec& spec : kLayout) {
     if (spec.name == name) return Control(spec.id);
+  }
+  for (const PanelLabelSpec& spec : kPanelLayout) {
+    if (spec.name == name) return PanelLabel(spec.id);
   }
   return nullptr;
 }
@@ -104,21 +108,30 @@ LRESULT TMainForm::HandleMessage(UINT msg, WPARAM wp, LPARAM lp) {
     case WM_CREATE:
       CreateControls();
       TimerTask.Attach(hwnd_);
+      TimerCTRL.Attach(hwnd_);
       CreateTrayIcon();
       RunHandler([this] { FormCreate(); });
       return 0;
     case WM_TIMER:
       if (wp == kTimerTask) TimerTaskTimer();
+      if (wp == kTimerCtrl) TimerCTRLTimer();
       return 0;
     case WM_COMMAND: {
       const int id = LOWORD(wp) - kFirstControlWindowId;
       if (lp != 0 && id >= 0 && id < static_cast<int>(kControlCount)) {
         OnCommand(static_cast<ControlId>(id), HIWORD(wp));
       }
+      // The shutdown panel passes on its labels' clicks.
+      const int label = LOWORD(wp) - kFirstPanelLabelWindowId;
+      if (lp != 0 && label >= 0 && label < static_cast<int>(kPanelLayout.size()) &&
+          HIWORD(wp) == STN_CLICKED) {
+        RunEvent(kPanelLayout[static_cast<std::size_t>(label)].event);
+      }
       return 0;
     }
     case WM_DESTROY:
       TimerTask.Detach();
+      TimerCTRL.Detach();
       StopRemoteControl();
       TextTrayIcon1.reset();  // the entry leaves the notification area
       if (is_main_window_) PostQuitMessage(0);

@@ -19,6 +19,7 @@
 #include "base/ids_win.h"
 #include "launch/schedule.h"
 #include "launch/slots.h"
+#include "remote/countdown.h"
 #include "remote/socket_win.h"
 #include "tray/text_tray_icon_win.h"
 
@@ -103,9 +104,22 @@ class TMainForm : public BaseWindow<TMainForm> {
   void ShowPowerScreen(std::string_view text);
   // --- end of remote control
 
+  // --- Power countdown: the control timer, the shutdown screen and its clicks.
+  WindowTimer TimerCTRL{kTimerCtrl, kControlPeriodMs, false};
+  void TimerCTRLTimer();
+  void LabelStatusClick();  // cancels
+  void Label1TipsClick();   // leaves the screen; the countdown pauses
+  void Label1Click();       // the screen by hand, without a countdown
+  HWND PanelLabel(PanelLabelId id) const { return panel_labels_[static_cast<std::size_t>(id)]; }
+  // --- end of power countdown
+
  private:
   void WireRemoteControl();
-  std::string power_screen_text_;
+  void CreatePanelLabels();
+  void ArrangePowerPanel();
+  void SetBorderless(bool borderless);
+  bool panel_fills_client_ = false;  // aligned to the client area once first shown
+  std::array<HWND, kPanelLayout.size()> panel_labels_{};
 
   void CreateControls();
   void CreateTrayIcon();

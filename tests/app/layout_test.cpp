@@ -33,6 +33,27 @@ TEST(Layout, AnchoredControlsFollowTheBottomAndKeepTheirCentreFraction) {
   }
 }
 
+TEST(Layout, ShutdownScreenFillsTheWindowAboveTheStatusLine) {
+  struct Case {
+    Rect96 panel;
+    int dpi;
+    Rect96 strip, rest;
+  };
+  const Case cases[] = {
+      {{0, 0, 1280, 1005}, 96, {1, 1, 1278, 121}, {1, 122, 1278, 882}},
+      {{0, 0, 1280, 995}, 144, {1, 1, 1278, 182}, {1, 183, 1278, 811}},
+      // Too short for the strip: it keeps its height and the text gets nothing.
+      {{0, 0, 300, 100}, 96, {1, 1, 298, 121}, {1, 122, 298, 0}},
+      {{0, 0, 0, 0}, 96, {1, 1, 0, 121}, {1, 122, 0, 0}},
+  };
+  for (const Case& c : cases) {
+    const auto places = PanelLabelPlaces(c.panel, c.dpi);
+    EXPECT_EQ(places[static_cast<std::size_t>(PanelLabelId::Label15)], c.strip) << c.panel.height;
+    EXPECT_EQ(places[static_cast<std::size_t>(PanelLabelId::Label1Tips)], c.rest) << c.panel.height;
+  }
+  EXPECT_EQ(PowerPanelPlace({0, 0, 1280, 1024}, {0, 1005, 1280, 19}), (Rect96{0, 0, 1280, 1005}));
+}
+
 TEST(Layout, KeyboardOrderRunsFromSaveToTheShutdownPanel) {
   using enum ControlId;
   const std::array<ControlId, 17> want = {

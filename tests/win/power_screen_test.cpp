@@ -1,0 +1,256 @@
+// The shutdown screen on the real window: the full screen a power command turns it into, the
+// ticks it shows, and the clicks that cancel, pause or show it by hand. No test here lets a
+// countdown reach its power action: that would end every process of the Wine session.
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include "app/main_form_win.h"
+#include "base/wide_win.h"
+#include "test_support_win.h"
+
+namespace qyr {
+namespace {
+
+using test::ScratchDir;
+
+struct PowerForm {
+  explicit PowerForm(const ScratchDir& dir, int dpi = 96) : form(dir / "QyrDelay.exe") {
+    EXPECT_TRUE(form.Create(SW_HIDE, dpi));
+    form.TimerTask.SetEnabled(false);
+  }
+  HWND Panel() const { return form.Control(ControlId::PanelPowerOFFTips); }
+  std::string Screen() const { return WindowTextUtf8(form.PanelLabel(PanelLabelId::Label1Tips)); }
+  std::string Status() const { return form.ControlText(ControlId::LabelStatus); }
+  // A left click as the label receives it from the mouse.
+  static void Click(HWND label) {
+    SendMessageW(label, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(2, 2));
+    SendMessageW(label, WM_LBUTTONUP, 0, MAKELPARAM(2, 2));
+  }
+  TMainForm form;
+};
+
+RECT PlaceInParent(HWND child) {
+  RECT r = {};
+  GetWindowRect(child, &r);
+  MapWindowPoints(nullptr, GetParent(child), reinterpret_cast<POINT*>(&r), 2);
+  return r;
+}
+
+bool HasStyle(HWND w, LONG_PTR bits) { return (GetWindowLongPtrW(w, GWL_STYLE) & bits) != 0; }
+bool Topmost(HWND w) { return (GetWindowLongPtrW(w, GWL_EXSTYLE) & WS_EX_TOPMOST) != 0; }
+
+::testing::AssertionResult FullScreen(HWND w) {
+  MONITORINFO mi = {};
+  mi.cbSize = sizeof(mi);
+  GetMonitorInfoW(MonitorFromWindow(w, MONITOR_DEFAULTTOPRIMARY), &mi);
+  RECT r = {};
+  GetWindowRect(w, &r);
+  RECT client = {};
+  GetClientRect(w, &client);
+  if (!IsWindowVisible(w) || !IsZoomed(w) || HasStyle(w, WS_CAPTION | WS_THICKFRAME) ||
+      !Topmost(w) || !EqualRect(&r, &mi.rcMonitor) || client.right != r.right - r.left ||
+      client.bottom != r.bottom - r.top) {
+    return ::testing::AssertionFailure()
+           << "visible " << IsWindowVisible(w) << " zoomed " << IsZoomed(w) << " framed "
+           << HasStyle(w, WS_CAPTION | WS_THICKFRAME) << " topmost " << Topmost(w) << " at "
+           << r.left << "," << r.top << "-" << r.right << "," << r.bottom << " client "
+           << client.right << "x" << client.bottom;
+  }
+  return ::testing::AssertionSuccess();
+}
+
+struct CommandCase {
+  const char* command;
+  const char* first_screen;
+  const char* first_tick_status;
+  const char* first_tick_screen;
+};
+
+TEST(PowerScreen, ACommandTurnsTheWindowIntoTheCountdownScreen) {
+  const CommandCase cases[] = {
+      {"QyrNOR_PC_OFF", "正在关机中...", "5秒后,关闭电脑", "5秒后,关闭电脑"},
+      {"QyrNOR_PC_REBOOT", "正在重启中...", "5秒后,重启", "5秒后,重启电脑"},
+  };
+  for (const CommandCase& c : cases) {
+    SCOPED_TRACE(c.command);
+    ScratchDir dir("Qyr_power_screen");
+    PowerForm f(dir);
+    HWND form = f.form.hwnd();
+    ASSERT_FALSE(IsWindowVisible(form));
+    EXPECT_EQ(f.form.HandleCommand(c.command), "OK");
+
+    EXPECT_TRUE(FullScreen(form));
+    EXPECT_TRUE(f.form.TimerCTRL.Enabled());
+    EXPECT_TRUE(IsWindowVisible(f.Panel()));
+    EXPECT_EQ(f.Screen(), c.first_screen);
+    // The panel fills everything above the status line, which stays along the bottom.
+    RECT client = {};
+    GetClientRect(form, &client);
+    const RECT status = PlaceInParent(f.form.Control(ControlId::LabelStatus));
+    EXPECT_EQ(status.bottom, client.bottom);
+    EXPECT_EQ(status.right - status.left, client.right);
+    const RECT panel = PlaceInParent(f.Panel());
+    EXPECT_EQ(panel.left, 0);
+    EXPECT_EQ(panel.top, 0);
+    EXPECT_EQ(panel.right, client.right);
+    EXPECT_EQ(panel.bottom, status.top);
+    const RECT strip = PlaceInParent(f.form.PanelLabel(PanelLabelId::Label15));
+    EXPECT_EQ(strip.bottom - strip.top, 121);
+    const RECT tips = PlaceInParent(f.form.PanelLabel(PanelLabelId::Label1Tips));
+    EXPECT_EQ(tips.top, strip.bottom);
+    EXPECT_EQ(tips.bottom, panel.bottom - panel.top - 1);  // inside the one-pixel bevel
+
+    // In front of every control: first in the stacking order, and where the Save button sits
+    // the screen's text is what the mouse meets.
+    EXPECT_EQ(GetWindow(form, GW_CHILD), f.Panel());
+    RECT save = {};
+    GetWindowRect(f.form.Control(ControlId::BitBtn1), &save);
+    EXPECT_EQ(WindowFromPoint({(save.left + save.right) / 2, (save.top + save.bottom) / 2}),
+              f.form.PanelLabel(PanelLabelId::Label1Tips));
+
+    // The first real tick of the control timer writes the countdown; cancel before the next.
+    EXPECT_TRUE(
+        test::PumpUntil([&] { return f.Screen() != c.first_screen; }, std::chrono::seconds(10)));
+    f.form.LabelStatusClick();
+    EXPECT_EQ(f.Status(), c.first_tick_status);
+    EXPECT_EQ(f.Screen(), c.first_tick_screen);
+  }
+}
+
+TEST(PowerScreen, AClickOnTheStatusLineCancelsAndLeavesTheFullScreenWindow) {
+  ScratchDir dir("Qyr_power_cancel");
+  PowerForm f(dir);
+  HWND form = f.form.hwnd();
+  f.form.HandleCommand("QyrNOR_PC_OFF");
+  f.form.HandleCommand("QyrNOR_PC_REBOOT");
+  f.form.TimerCTRLTimer();
+  f.form.TimerCTRLTimer();
+  EXPECT_EQ(f.Status(), "4秒后,重启");  // the reboot texts overwrite the power-off ones
+
+  PowerForm::Click(f.form.Control(ControlId::LabelStatus));
+  EXPECT_EQ(f.form.PowerOffCountdown, 0);
+  EXPECT_EQ(f.form.RebootCountdown, 0);
+  EXPECT_FALSE(f.form.TimerCTRL.Enabled());
+  EXPECT_FALSE(IsWindowVisible(f.Panel()));
+  EXPECT_TRUE(FullScreen(form));
+  EXPECT_EQ(f.Status(), "4秒后,重启");
+  // The normal layout, spread over the screen: the Save button keeps to the bottom.
+  RECT client = {};
+  GetClientRect(form, &client);
+  const RECT save = PlaceInParent(f.form.Control(ControlId::BitBtn1));
+  EXPECT_EQ(client.bottom - save.bottom, 267 - 238);
+
+  // Shown again by hand: no countdown, the ticks change nothing.
+  PowerForm::Click(f.form.Control(ControlId::Label1));
+  EXPECT_TRUE(IsWindowVisible(f.Panel()));
+  EXPECT_TRUE(f.form.TimerCTRL.Enabled());
+  EXPECT_EQ(f.Screen(), "显示关机界面");
+  f.form.TimerCTRLTimer();
+  f.form.TimerCTRLTimer();
+  EXPECT_EQ(f.Screen(), "显示关机界面");
+  EXPECT_EQ(f.Status(), "4秒后,重启");
+  EXPECT_TRUE(FullScreen(form));
+}
+
+TEST(PowerScreen, AClickOnTheScreenTextGivesTheFrameBackAndPauses) {
+  for (const PanelLabelId label : {PanelLabelId::Label1Tips, PanelLabelId::Label15}) {
+    SCOPED_TRACE(std::string(PanelSpec(label).name));
+    ScratchDir dir("Qyr_power_pause");
+    PowerForm f(dir);
+    HWND form = f.form.hwnd();
+    f.form.HandleCommand("QyrNOR_PC_OFF");
+    for (int i = 0; i < 3; ++i) f.form.TimerCTRLTimer();
+    ASSERT_EQ(f.Screen(), "3秒后,关闭电脑");
+
+    PowerForm::Click(f.form.PanelLabel(label));
+    EXPECT_FALSE(f.form.TimerCTRL.Enabled());
+    EXPECT_FALSE(IsWindowVisible(f.Panel()));
+    EXPECT_TRUE(IsWindowVisible(form));
+    EXPECT_FALSE(IsZoomed(form));
+    EXPECT_TRUE(HasStyle(form, WS_CAPTION));
+    EXPECT_TRUE(HasStyle(form, WS_THICKFRAME));
+    EXPECT_FALSE(HasStyle(form, WS_POPUP));
+    EXPECT_TRUE(Topmost(form));
+    RECT client = {};
+    GetClientRect(form, &client);
+    EXPECT_EQ(client.right, 497);
+    EXPECT_EQ(client.bottom, 267);
+    EXPECT_EQ(f.form.PowerOffCountdown, 2);
+
+    // The next screen goes on where the countdown stopped.
+    PowerForm::Click(f.form.Control(ControlId::Label1));
+    EXPECT_EQ(f.Screen(), "显示关机界面");
+    EXPECT_TRUE(FullScreen(form));
+    f.form.TimerCTRLTimer();
+    EXPECT_EQ(f.Screen(), "2秒后,关闭电脑");
+    f.form.LabelStatusClick();
+  }
+}
+
+TEST(PowerScreen, ShownByHandNothingIsPoweredOffAndTheScreenStays) {
+  ScratchDir dir("Qyr_power_manual");
+  PowerForm f(dir);
+  PowerForm::Click(f.form.Control(ControlId::Label1));
+  EXPECT_TRUE(FullScreen(f.form.hwnd()));
+  EXPECT_EQ(f.Screen(), "显示关机界面");
+  // No status text: the line is still the disabled one of the start.
+  EXPECT_EQ(f.Status(), "延时启动正在运行....");
+  EXPECT_FALSE(IsWindowEnabled(f.form.Control(ControlId::LabelStatus)));
+  // Real ticks pass; the process is still here to see the screen unchanged.
+  test::PumpMessages(std::chrono::milliseconds(2500));
+  EXPECT_EQ(f.Screen(), "显示关机界面");
+  EXPECT_TRUE(IsWindowVisible(f.Panel()));
+  EXPECT_EQ(f.form.PowerOffCountdown, 0);
+  EXPECT_EQ(f.form.RebootCountdown, 0);
+}
+
+TEST(PowerScreen, TheScreenIsScaledWithTheWindow) {
+  ScratchDir dir("Qyr_power_dpi");
+  PowerForm f(dir, 144);
+  PowerForm::Click(f.form.Control(ControlId::Label1));
+  const struct {
+    PanelLabelId id;
+    const char* face;
+    int height;
+  } fonts[] = {{PanelLabelId::Label15, "宋体", 60}, {PanelLabelId::Label1Tips, "黑体", 101}};
+  for (const auto& font : fonts) {
+    LOGFONTW lf = {};
+    GetObjectW(reinterpret_cast<HFONT>(SendMessageW(f.form.PanelLabel(font.id), WM_GETFONT, 0, 0)),
+               sizeof(lf), &lf);
+    EXPECT_EQ(WideToUtf8(lf.lfFaceName), font.face);
+    EXPECT_EQ(lf.lfHeight, -font.height);
+  }
+  const RECT strip = PlaceInParent(f.form.PanelLabel(PanelLabelId::Label15));
+  EXPECT_EQ(strip.bottom - strip.top, 182);
+  f.form.LabelStatusClick();
+}
+
+TEST(PowerScreen, TheLabelsPaintInTheirColours) {
+  ScratchDir dir("Qyr_power_look");
+  PowerForm f(dir);
+  const struct {
+    PanelLabelId id;
+    COLORREF text;
+    COLORREF back;
+  } looks[] = {
+      {PanelLabelId::Label15, GetSysColor(COLOR_HIGHLIGHT), GetSysColor(COLOR_BACKGROUND)},
+      {PanelLabelId::Label1Tips, RGB(0, 128, 0), RGB(0, 0, 0)},
+  };
+  HDC dc = CreateCompatibleDC(nullptr);
+  for (const auto& look : looks) {
+    HWND label = f.form.PanelLabel(look.id);
+    // Asked the way the label asks its parent, the panel.
+    const auto brush = reinterpret_cast<HBRUSH>(SendMessageW(GetParent(label), WM_CTLCOLORSTATIC,
+                                                             reinterpret_cast<WPARAM>(dc),
+                                                             reinterpret_cast<LPARAM>(label)));
+    LOGBRUSH lb = {};
+    GetObjectW(brush, sizeof(lb), &lb);
+    EXPECT_EQ(GetTextColor(dc), look.text);
+    EXPECT_EQ(lb.lbColor, look.back);
+    EXPECT_EQ(GetParent(label), f.Panel());
+  }
+  DeleteDC(dc);
+}
+
+}  // namespace
+}  // namespace qyr

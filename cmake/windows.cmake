@@ -48,6 +48,10 @@ add_test(NAME wine_start COMMAND ${QYR_WINE_RUN} --start)
 set_tests_properties(wine_start PROPERTIES FIXTURES_SETUP wine TIMEOUT 300)
 add_test(NAME wine_stop COMMAND ${QYR_WINE_RUN} --stop)
 set_tests_properties(wine_stop PROPERTIES FIXTURES_CLEANUP wine)
+# A forced power action ends every process of its Wine prefix: the power tests get their own.
+add_test(NAME wine_start_power COMMAND ${QYR_WINE_RUN} --prefix power --start)
+set_tests_properties(wine_start_power PROPERTIES FIXTURES_SETUP wine_power FIXTURES_REQUIRED wine
+  TIMEOUT 300)
 
 file(GLOB_RECURSE qyr_portable_tests CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/*_test.cpp)
 list(FILTER qyr_portable_tests EXCLUDE REGEX "/tests/(win|e2e|fuzz)/")
@@ -73,6 +77,7 @@ foreach(src ${qyr_test_helpers})
   add_executable(${stem} WIN32 ${src})
   target_link_libraries(${stem} PRIVATE ${QYR_WIN_LIBS})
   target_link_options(${stem} PRIVATE -municode)
+  target_include_directories(${stem} PRIVATE ${CMAKE_SOURCE_DIR}/src)
   add_dependencies(qyr_win_tests ${stem})
   add_dependencies(qyr_e2e_tests ${stem})
 endforeach()
@@ -102,6 +107,9 @@ foreach(script ${qyr_shell_tests})
     FIXTURES_REQUIRED wine TIMEOUT 180 RESOURCE_LOCK port26908
     ENVIRONMENT "QYR_BUILD_DIR=${CMAKE_BINARY_DIR};QYR_WINE_RUN=${CMAKE_SOURCE_DIR}/cmake/wine-run.sh;QYR_WINE_ROOT=${QYR_WINE_ROOT}")
 endforeach()
+if(TEST e2e.power_test)
+  set_tests_properties(e2e.power_test PROPERTIES FIXTURES_REQUIRED "wine;wine_power" TIMEOUT 300)
+endif()
 
 file(GLOB qyr_tools CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tools/*/CMakeLists.txt)
 foreach(tool ${qyr_tools})

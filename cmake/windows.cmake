@@ -59,15 +59,17 @@ add_executable(qyr_tests ${qyr_portable_tests})
 target_link_libraries(qyr_tests PRIVATE qyr_core gtest gtest_main)
 
 file(GLOB qyr_win_tests CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/win/*_test.cpp)
-add_executable(qyr_win_tests ${qyr_win_tests} ${CMAKE_SOURCE_DIR}/tests/win/test_support_win.cpp)
+add_executable(qyr_win_tests ${qyr_win_tests} ${CMAKE_SOURCE_DIR}/tests/win/test_support_win.cpp
+  ${CMAKE_SOURCE_DIR}/tests/win/test_main_win.cpp)
 target_include_directories(qyr_win_tests PRIVATE ${CMAKE_SOURCE_DIR}/tests/win)
-target_link_libraries(qyr_win_tests PRIVATE qyr_win gtest gtest_main)
+target_link_libraries(qyr_win_tests PRIVATE qyr_win gtest)
 
 file(GLOB qyr_e2e_tests CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/e2e/*_test.cpp)
 add_executable(qyr_e2e_tests ${qyr_e2e_tests} ${CMAKE_SOURCE_DIR}/tests/win/test_support_win.cpp
+  ${CMAKE_SOURCE_DIR}/tests/win/test_main_win.cpp
   ${CMAKE_SOURCE_DIR}/tests/win/e2e_support_win.cpp)
 target_include_directories(qyr_e2e_tests PRIVATE ${CMAKE_SOURCE_DIR}/tests/win ${CMAKE_BINARY_DIR}/res)
-target_link_libraries(qyr_e2e_tests PRIVATE qyr_win gtest gtest_main)
+target_link_libraries(qyr_e2e_tests PRIVATE qyr_win gtest)
 add_dependencies(qyr_e2e_tests QyrDelay)
 
 # Small Windows programs that the tests start (one .cpp each).

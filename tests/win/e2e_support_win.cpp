@@ -74,15 +74,19 @@ bool RunningProgram::Running() const {
 }
 
 bool RunningProgram::WaitForWindow(DWORD limit_ms) {
-  return PumpUntil(
-      [&] {
-        MainSearch s{pid_, {}, nullptr, 0};
-        EnumWindows(FindMain, reinterpret_cast<LPARAM>(&s));
-        window_ = s.found;
-        return window_ != nullptr || !Running();
-      },
-      std::chrono::milliseconds(limit_ms)) &&
-         window_ != nullptr;
+  const bool found = PumpUntil(
+                         [&] {
+                           MainSearch s{pid_, {}, nullptr, 0};
+                           EnumWindows(FindMain, reinterpret_cast<LPARAM>(&s));
+                           window_ = s.found;
+                           return window_ != nullptr || !Running();
+                         },
+                         std::chrono::milliseconds(limit_ms)) &&
+                     window_ != nullptr;
+  // The window exists from the start of its creation; its start-up (settings read, listeners
+  // open) is over once the program first waits for input.
+  if (found) WaitForInputIdle(process_, limit_ms);
+  return found;
 }
 
 std::string RunningProgram::ControlText(ControlId id) const {

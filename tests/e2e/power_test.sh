@@ -9,12 +9,18 @@ export QYR_WINE_PREFIX=power
 port=26908
 work="$QYR_BUILD_DIR/e2e-power/QyrNOR_$$"
 mkdir -p "$work"
-program=""
-finish() {
+program=""  # the Windows process itself; the runner that starts it may end before it
+stop_program() {
   if [ -n "$program" ]; then
     kill "$program" 2>/dev/null || true
-    wait "$program" 2>/dev/null || true
+    # Gone, and the port with it, before the next test wants it.
+    for _ in $(seq 100); do kill -0 "$program" 2>/dev/null || break; sleep 0.1; done
   fi
+  program=""
+}
+finish() {
+  stop_program
+  wait 2>/dev/null || true
   rm -rf "$work"
 }
 trap finish EXIT
@@ -29,10 +35,10 @@ start_program() {
   for _ in $(seq 30); do port_open || break; sleep 1; done
   if port_open; then echo "port $port is already taken by another program"; exit 1; fi
   wine "$work/QyrDelay.exe" >/dev/null 2>&1 &
-  program=$!
   for _ in $(seq 120); do
-    port_open && return 0
-    kill -0 "$program" 2>/dev/null || break
+    # Wine names the process by its Windows path, which only this run uses.
+    program="$(pgrep -f -x -- "$work/QyrDelay.exe" | head -n1 || true)"
+    [ -n "$program" ] && port_open && return 0
     sleep 0.5
   done
   echo "port $port never opened"
@@ -61,8 +67,7 @@ for command in QyrNOR_PC_OFF QyrNOR_PC_REBOOT; do
   reply="$(send "$command")"
   [ "$reply" = "OK" ] || { echo "$command: reply was '$reply', expected OK"; exit 1; }
   took="$(exit_time "$sent")"
-  wait "$program" 2>/dev/null || true
-  program=""
+  [ "$took" = never ] || program=""
   if [ "$took" = never ] || awk -v t="$took" 'BEGIN { exit !(t < 4 || t > 8) }'; then
     echo "$command: the program ended after $took s, expected between 4 and 8 s"
     exit 1
@@ -82,3 +87,4 @@ kill -0 "$program" 2>/dev/null || { echo "cancel: the program ended (clicked aft
 reply="$(send QyrNOR_PC_TEST)"
 [ "$reply" = "OK" ] || { echo "cancel: the program no longer answers ('$reply')"; exit 1; }
 echo "a click on the status line $clicked s into the countdown kept the PC on"
+stop_program

@@ -25,7 +25,7 @@ static_assert(PanelTableInIdOrder(), "kPanelLayout rows must follow PanelLabelId
 
 constexpr int TabCount() {
   int n = 0;
-  for (const ControlSpec& spec : kLayout) n += spec.tab != kNoTab ? 1 : 0;
+  for (const ControlSpec& row : kLayout) n += row.tab != kNoTab ? 1 : 0;
   return n;
 }
 static_assert(TabCount() == std::tuple_size_v<decltype(TabOrder())>,
@@ -35,8 +35,8 @@ static_assert(TabCount() == std::tuple_size_v<decltype(TabOrder())>,
 
 std::array<ControlId, 17> TabOrder() {
   std::array<ControlId, 17> order{};
-  for (const ControlSpec& spec : kLayout) {
-    if (spec.tab != kNoTab) order.at(static_cast<std::size_t>(spec.tab)) = spec.id;
+  for (const ControlSpec& row : kLayout) {
+    if (row.tab != kNoTab) order.at(static_cast<std::size_t>(row.tab)) = row.id;
   }
   return order;
 }
@@ -80,9 +80,9 @@ std::array<Rect96, kPanelLayout.size()> PanelLabelPlaces(const Rect96& panel, in
   const int bottom = std::max(kPanelBevel, panel.height - kPanelBevel);
   int top = kPanelBevel;
   for (std::size_t i = 0; i < kPanelLayout.size(); ++i) {
-    const PanelLabelSpec& spec = kPanelLayout[i];
+    const PanelLabelSpec& row = kPanelLayout[i];
     const int height =
-        spec.dock == Dock::kTop ? ScaleToDpi(spec.height, dpi) : std::max(0, bottom - top);
+        row.dock == Dock::kTop ? ScaleToDpi(row.height, dpi) : std::max(0, bottom - top);
     places[i] = {kPanelBevel, top, width, height};
     top += height;
   }

@@ -184,7 +184,7 @@ inline constexpr std::array<ControlSpec, kControlCount> kLayout = {{
 inline constexpr int kFirstControlWindowId = 100;
 constexpr int ControlWindowId(ControlId id) { return kFirstControlWindowId + static_cast<int>(id); }
 
-constexpr const ControlSpec& Spec(ControlId id) { return kLayout[static_cast<std::size_t>(id)]; }
+constexpr const ControlSpec& RowOf(ControlId id) { return kLayout[static_cast<std::size_t>(id)]; }
 
 // The shutdown screen: the two labels inside PanelPowerOFFTips, stacked from the panel's top.
 // They are children of the panel, so they are not in the window's own table.

@@ -59,11 +59,11 @@ DWORD LabelAlignStyle(Align align) {
   return SS_LEFTNOWORDWRAP;
 }
 
-ChildClass ClassFor(const ControlSpec& spec) {
-  switch (spec.kind) {
+ChildClass ClassFor(const ControlSpec& row) {
+  switch (row.kind) {
     case ControlKind::kLabel: {
       // SS_NOTIFY: labels report clicks. No SS_NOPREFIX: "&" underlines as in every label.
-      return {L"STATIC", SS_NOTIFY | LabelAlignStyle(spec.look.align), 0};
+      return {L"STATIC", SS_NOTIFY | LabelAlignStyle(row.look.align), 0};
     }
     case ControlKind::kEdit:
       return {L"EDIT", WS_TABSTOP | ES_AUTOHSCROLL | ES_LEFT, WS_EX_CLIENTEDGE};
@@ -179,8 +179,8 @@ bool TMainForm::Create(int show_cmd, int dpi) {
 }
 
 HFONT TMainForm::FontFor(const FontSpec& font) {
-  for (const auto& [spec, handle] : fonts_) {
-    if (spec == font) return handle.get();
+  for (const auto& [row, handle] : fonts_) {
+    if (row == font) return handle.get();
   }
   UniqueFont created(CreateFontW(-ScaleToDpi(font.height, dpi_), 0, 0, 0, FW_NORMAL, FALSE, FALSE,
                                  FALSE, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS,
@@ -193,19 +193,19 @@ HFONT TMainForm::FontFor(const FontSpec& font) {
 void TMainForm::CreateControls() {
   green_brush_.reset(CreateSolidBrush(kGreenRgb));
   HINSTANCE instance = GetModuleHandleW(nullptr);
-  for (const ControlSpec& spec : kLayout) {
-    const ChildClass cls = ClassFor(spec);
+  for (const ControlSpec& row : kLayout) {
+    const ChildClass cls = ClassFor(row);
     DWORD style = WS_CHILD | WS_CLIPSIBLINGS | cls.style;
-    if (spec.visible) style |= WS_VISIBLE;
-    if (!spec.enabled) style |= WS_DISABLED;
-    const Rect96 place = ScaleToDpi(spec.place, dpi_);
-    const auto index = static_cast<std::size_t>(spec.id);
+    if (row.visible) style |= WS_VISIBLE;
+    if (!row.enabled) style |= WS_DISABLED;
+    const Rect96 place = ScaleToDpi(row.place, dpi_);
+    const auto index = static_cast<std::size_t>(row.id);
     initial_places_[index] = place;
     HWND child = CreateWindowExW(
-        cls.ex_style, cls.name, Utf8ToWide(spec.caption).c_str(), style, place.left, place.top,
+        cls.ex_style, cls.name, Utf8ToWide(row.caption).c_str(), style, place.left, place.top,
         place.width, place.height, hwnd_,
-        reinterpret_cast<HMENU>(static_cast<INT_PTR>(ControlWindowId(spec.id))), instance, nullptr);
-    SendMessageW(child, WM_SETFONT, reinterpret_cast<WPARAM>(FontFor(spec.look.font)), FALSE);
+        reinterpret_cast<HMENU>(static_cast<INT_PTR>(ControlWindowId(row.id))), instance, nullptr);
+    SendMessageW(child, WM_SETFONT, reinterpret_cast<WPARAM>(FontFor(row.look.font)), FALSE);
     // Each new control lies above the ones before it.
     SetWindowPos(child, HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
     controls_[index] = child;
@@ -220,16 +220,16 @@ void TMainForm::CreatePanelLabels() {
   RECT rc = {};
   GetClientRect(panel, &rc);
   const auto places = PanelLabelPlaces({0, 0, rc.right, rc.bottom}, dpi_);
-  for (const PanelLabelSpec& spec : kPanelLayout) {
-    const auto index = static_cast<std::size_t>(spec.id);
+  for (const PanelLabelSpec& row : kPanelLayout) {
+    const auto index = static_cast<std::size_t>(row.id);
     const Rect96& place = places[index];
     HWND label = CreateWindowExW(
-        0, L"STATIC", Utf8ToWide(spec.caption).c_str(),
-        WS_CHILD | WS_VISIBLE | WS_CLIPSIBLINGS | SS_NOTIFY | LabelAlignStyle(spec.look.align),
+        0, L"STATIC", Utf8ToWide(row.caption).c_str(),
+        WS_CHILD | WS_VISIBLE | WS_CLIPSIBLINGS | SS_NOTIFY | LabelAlignStyle(row.look.align),
         place.left, place.top, place.width, place.height, panel,
-        reinterpret_cast<HMENU>(static_cast<INT_PTR>(PanelLabelWindowId(spec.id))),
+        reinterpret_cast<HMENU>(static_cast<INT_PTR>(PanelLabelWindowId(row.id))),
         GetModuleHandleW(nullptr), nullptr);
-    SendMessageW(label, WM_SETFONT, reinterpret_cast<WPARAM>(FontFor(spec.look.font)), FALSE);
+    SendMessageW(label, WM_SETFONT, reinterpret_cast<WPARAM>(FontFor(row.look.font)), FALSE);
     panel_labels_[index] = label;
   }
 }
@@ -261,11 +261,11 @@ void TMainForm::ArrangeControls() {
   RECT client = {};
   GetClientRect(hwnd_, &client);
   const Rect96 now = {0, 0, client.right, client.bottom};
-  for (const ControlSpec& spec : kLayout) {
-    if (spec.anchor == Anchor::kTopLeft) continue;
-    const Rect96 r = AnchoredPlace(spec.anchor, initial_places_[static_cast<std::size_t>(spec.id)],
+  for (const ControlSpec& row : kLayout) {
+    if (row.anchor == Anchor::kTopLeft) continue;
+    const Rect96 r = AnchoredPlace(row.anchor, initial_places_[static_cast<std::size_t>(row.id)],
                                    initial_client_, now);
-    MoveWindow(Control(spec.id), r.left, r.top, r.width, r.height, TRUE);
+    MoveWindow(Control(row.id), r.left, r.top, r.width, r.height, TRUE);
   }
   ArrangePowerPanel();
 }
@@ -278,8 +278,8 @@ bool TMainForm::HandleLookMessage(UINT msg, WPARAM wp, LPARAM lp, LRESULT& resul
     case WM_CTLCOLORSTATIC: {
       const auto control = reinterpret_cast<HWND>(lp);
       const Look* look = nullptr;
-      if (const ControlSpec* spec = SpecOf(control)) {
-        if (spec->kind != ControlKind::kEdit) look = &spec->look;
+      if (const ControlSpec* row = SpecOf(control)) {
+        if (row->kind != ControlKind::kEdit) look = &row->look;
       } else if (const PanelLabelSpec* label = PanelSpecOf(control)) {
         look = &label->look;
       }
@@ -294,15 +294,15 @@ bool TMainForm::HandleLookMessage(UINT msg, WPARAM wp, LPARAM lp, LRESULT& resul
     case WM_DRAWITEM: {
       // The bevels: a sunken line along the bottom edge.
       const auto* item = reinterpret_cast<const DRAWITEMSTRUCT*>(lp);
-      const ControlSpec* spec = SpecOf(item->hwndItem);
-      if (spec == nullptr) return false;
+      const ControlSpec* row = SpecOf(item->hwndItem);
+      if (row == nullptr) return false;
       RECT rc = item->rcItem;
-      if (spec->kind == ControlKind::kBevel) {
+      if (row->kind == ControlKind::kBevel) {
         FillRect(item->hDC, &rc, GetSysColorBrush(COLOR_BTNFACE));
         DrawEdge(item->hDC, &rc, EDGE_ETCHED, BF_BOTTOM);
-      } else if (spec->kind == ControlKind::kPanel) {
+      } else if (row->kind == ControlKind::kPanel) {
         // The panel's own colour with a raised one-pixel bevel.
-        FillRect(item->hDC, &rc, BrushFor(spec->look.back, green_brush_.get()));
+        FillRect(item->hDC, &rc, BrushFor(row->look.back, green_brush_.get()));
         DrawEdge(item->hDC, &rc, BDR_RAISEDINNER, BF_RECT);
       } else {
         return false;
@@ -311,8 +311,8 @@ bool TMainForm::HandleLookMessage(UINT msg, WPARAM wp, LPARAM lp, LRESULT& resul
       return true;
     }
     case WM_SETCURSOR: {
-      const ControlSpec* spec = SpecOf(reinterpret_cast<HWND>(wp));
-      if (spec == nullptr || spec->look.cursor != Cursor::kHand) return false;
+      const ControlSpec* row = SpecOf(reinterpret_cast<HWND>(wp));
+      if (row == nullptr || row->look.cursor != Cursor::kHand) return false;
       SetCursor(LoadCursorW(nullptr, IDC_HAND));
       result = TRUE;
       return true;
@@ -342,7 +342,7 @@ bool TMainForm::PreTranslateMessage(MSG& msg) {
       HWND next = Control(order[static_cast<std::size_t>(i)]);
       if (!TakesFocus(next)) continue;
       SetFocus(next);
-      if (Spec(order[static_cast<std::size_t>(i)]).kind == ControlKind::kEdit) {
+      if (RowOf(order[static_cast<std::size_t>(i)]).kind == ControlKind::kEdit) {
         SendMessageW(next, EM_SETSEL, 0, -1);
       }
       break;

@@ -21,11 +21,11 @@ TMainForm::~TMainForm() {
 }
 
 HWND TMainForm::ControlByName(std::string_view name) const {
-  for (const ControlSpec& spec : kLayout) {
-    if (spec.name == name) return Control(spec.id);
+  for (const ControlSpec& row : kLayout) {
+    if (row.name == name) return Control(row.id);
   }
-  for (const PanelLabelSpec& spec : kPanelLayout) {
-    if (spec.name == name) return PanelLabel(spec.id);
+  for (const PanelLabelSpec& row : kPanelLayout) {
+    if (row.name == name) return PanelLabel(row.id);
   }
   return nullptr;
 }
@@ -96,7 +96,7 @@ bool TMainForm::StartProgram(const std::string& path) { return qyr::StartProgram
 void TMainForm::LabelUptimeDblClick() { UptimeTicks = 0; }
 
 void TMainForm::OnCommand(ControlId id, WORD code) {
-  const Event event = Spec(id).event;
+  const Event event = RowOf(id).event;
   // Statics report STN_CLICKED and buttons BN_CLICKED, both 0; the uptime figure wants two.
   const WORD wanted = event == Event::LabelUptimeDblClick ? STN_DBLCLK : BN_CLICKED;
   if (event != Event::kNone && code == wanted) RunEvent(event);

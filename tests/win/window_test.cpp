@@ -60,42 +60,42 @@ TEST(MainWindow, EveryControlIsCreatedAsTheTableSays) {
   EXPECT_FALSE(Styled(form, WS_MAXIMIZEBOX));
 
   HDC dc = CreateCompatibleDC(nullptr);
-  for (const ControlSpec& spec : kLayout) {
-    SCOPED_TRACE(std::string(spec.name));
-    HWND c = GetDlgItem(form, ControlWindowId(spec.id));
+  for (const ControlSpec& row : kLayout) {
+    SCOPED_TRACE(std::string(row.name));
+    HWND c = GetDlgItem(form, ControlWindowId(row.id));
     ASSERT_NE(c, nullptr);
-    EXPECT_EQ(f.form.ControlByName(spec.name), c);
-    EXPECT_TRUE(At(c, spec.place));
-    const char* cls = spec.kind == ControlKind::kEdit ? "Edit"
-                      : spec.kind == ControlKind::kButton || spec.kind == ControlKind::kCheckBox
+    EXPECT_EQ(f.form.ControlByName(row.name), c);
+    EXPECT_TRUE(At(c, row.place));
+    const char* cls = row.kind == ControlKind::kEdit ? "Edit"
+                      : row.kind == ControlKind::kButton || row.kind == ControlKind::kCheckBox
                           ? "Button"
                           : "Static";
     EXPECT_EQ(ClassOf(c), cls);
     // Row 1's file box already shows the loaded slot.
-    if (spec.id != ControlId::EditFile1) {
-      EXPECT_EQ(WindowTextUtf8(c), spec.caption);
+    if (row.id != ControlId::EditFile1) {
+      EXPECT_EQ(WindowTextUtf8(c), row.caption);
     }
-    EXPECT_EQ(Styled(c, WS_VISIBLE), spec.visible);
-    EXPECT_EQ(IsWindowEnabled(c) != FALSE, spec.enabled);
+    EXPECT_EQ(Styled(c, WS_VISIBLE), row.visible);
+    EXPECT_EQ(IsWindowEnabled(c) != FALSE, row.enabled);
 
     LOGFONTW lf = {};
     GetObjectW(reinterpret_cast<HFONT>(SendMessageW(c, WM_GETFONT, 0, 0)), sizeof(lf), &lf);
-    EXPECT_EQ(WideToUtf8(lf.lfFaceName), spec.look.font.face);
-    EXPECT_EQ(lf.lfHeight, -spec.look.font.height);
+    EXPECT_EQ(WideToUtf8(lf.lfFaceName), row.look.font.face);
+    EXPECT_EQ(lf.lfHeight, -row.look.font.height);
 
-    if (spec.kind == ControlKind::kLabel) {
+    if (row.kind == ControlKind::kLabel) {
       // The colours the label paints with, asked the way the label itself asks.
       const auto brush = reinterpret_cast<HBRUSH>(SendMessageW(
           form, WM_CTLCOLORSTATIC, reinterpret_cast<WPARAM>(dc), reinterpret_cast<LPARAM>(c)));
       LOGBRUSH lb = {};
       GetObjectW(brush, sizeof(lb), &lb);
-      const COLORREF text = spec.look.text == Colour::kGreen       ? RGB(0, 128, 0)
-                            : spec.look.text == Colour::kBlue      ? RGB(0, 0, 255)
-                            : spec.look.text == Colour::kScrollBar ? GetSysColor(COLOR_SCROLLBAR)
+      const COLORREF text = row.look.text == Colour::kGreen       ? RGB(0, 128, 0)
+                            : row.look.text == Colour::kBlue      ? RGB(0, 0, 255)
+                            : row.look.text == Colour::kScrollBar ? GetSysColor(COLOR_SCROLLBAR)
                                                                    : GetSysColor(COLOR_WINDOWTEXT);
       EXPECT_EQ(GetTextColor(dc), text);
       EXPECT_EQ(lb.lbColor,
-                spec.look.back == Colour::kGreen ? RGB(0, 128, 0) : GetSysColor(COLOR_BTNFACE));
+                row.look.back == Colour::kGreen ? RGB(0, 128, 0) : GetSysColor(COLOR_BTNFACE));
     }
   }
   DeleteDC(dc);
@@ -111,15 +111,15 @@ TEST(MainWindow, At144DpiEverythingIsOneAndAHalfTimesAsLarge) {
   GetClientRect(f.form.hwnd(), &client);
   EXPECT_EQ(client.right, x15(497));
   EXPECT_EQ(client.bottom, x15(267));
-  for (const ControlSpec& spec : kLayout) {
-    SCOPED_TRACE(std::string(spec.name));
-    const Rect96& p = spec.place;
+  for (const ControlSpec& row : kLayout) {
+    SCOPED_TRACE(std::string(row.name));
+    const Rect96& p = row.place;
     EXPECT_TRUE(
-        At(f.form.Control(spec.id), {x15(p.left), x15(p.top), x15(p.width), x15(p.height)}));
+        At(f.form.Control(row.id), {x15(p.left), x15(p.top), x15(p.width), x15(p.height)}));
     LOGFONTW lf = {};
-    GetObjectW(reinterpret_cast<HFONT>(SendMessageW(f.form.Control(spec.id), WM_GETFONT, 0, 0)),
+    GetObjectW(reinterpret_cast<HFONT>(SendMessageW(f.form.Control(row.id), WM_GETFONT, 0, 0)),
                sizeof(lf), &lf);
-    EXPECT_EQ(lf.lfHeight, -x15(spec.look.font.height));
+    EXPECT_EQ(lf.lfHeight, -x15(row.look.font.height));
   }
 }
 
@@ -146,8 +146,8 @@ ControlId PressTab(TMainForm& form, bool back = false) {
   EXPECT_TRUE(form.PreTranslateMessage(msg));
   keys[VK_SHIFT] = 0;
   SetKeyboardState(keys);
-  for (const ControlSpec& spec : kLayout) {
-    if (form.Control(spec.id) == GetFocus()) return spec.id;
+  for (const ControlSpec& row : kLayout) {
+    if (form.Control(row.id) == GetFocus()) return row.id;
   }
   return ControlId::kCount;
 }
@@ -187,9 +187,9 @@ TEST(MainWindow, ResizingKeepsTheStatusLineAndButtonsAtTheBottom) {
   // Centres at the same fraction of the width: 426.5/497 and 312.5/497 of 994.
   EXPECT_TRUE(At(f.form.Control(ControlId::BitBtn1), {801, 294, 105, 44}));
   EXPECT_TRUE(At(f.form.Control(ControlId::BitBtn2), {577, 294, 97, 44}));
-  EXPECT_TRUE(At(f.form.Control(ControlId::EditFile4), Spec(ControlId::EditFile4).place));
+  EXPECT_TRUE(At(f.form.Control(ControlId::EditFile4), RowOf(ControlId::EditFile4).place));
   EXPECT_TRUE(
-      At(f.form.Control(ControlId::CheckBoxAutoRun), Spec(ControlId::CheckBoxAutoRun).place));
+      At(f.form.Control(ControlId::CheckBoxAutoRun), RowOf(ControlId::CheckBoxAutoRun).place));
 }
 
 TEST(MainWindow, StatusLineWakesUpWithTheFirstMessageAndKeepsAmpersandsAsAccelerators) {
@@ -250,10 +250,11 @@ TEST(MainWindow, DoubleClickOnTheUptimeFigureRestartsTheCount) {
 struct PickerUser {
   std::string file;
   std::string offered;
+  DWORD thread = GetCurrentThreadId();  // the test's own window thread, not another process's
   void operator()() {
     HWND dlg = nullptr;
     EnumThreadWindows(
-        GetWindowThreadProcessId(FindWindowW(L"TMainForm", nullptr), nullptr),
+        thread,
         [](HWND w, LPARAM lp) -> BOOL {
           wchar_t cls[32] = {};
           GetClassNameW(w, cls, 32);

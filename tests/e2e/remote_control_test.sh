@@ -6,12 +6,14 @@ set -euo pipefail
 port=26908
 work="$QYR_BUILD_DIR/e2e-remote/QyrNOR_$$"
 mkdir -p "$work"
-program=""
+program=""  # the Windows process itself: the runner that starts it may end before it
 finish() {
   if [ -n "$program" ]; then
     kill "$program" 2>/dev/null || true
-    wait "$program" 2>/dev/null || true
+    # Gone, and the port with it, before the next test wants it.
+    for _ in $(seq 100); do kill -0 "$program" 2>/dev/null || break; sleep 0.1; done
   fi
+  wait 2>/dev/null || true
   rm -rf "$work"
 }
 trap finish EXIT
@@ -22,11 +24,12 @@ for _ in $(seq 30); do port_open || break; sleep 1; done
 if port_open; then echo "port $port is already taken by another program"; exit 1; fi
 
 "$QYR_WINE_RUN" --root "$QYR_WINE_ROOT" "$work/QyrDelay.exe" >/dev/null 2>&1 &
-program=$!
 
 listening=no
 for _ in $(seq 120); do
-  if port_open; then listening=yes; break; fi
+  # Wine names the process by its Windows path, which only this run uses.
+  program="$(pgrep -f -x -- "$work/QyrDelay.exe" | head -n1 || true)"
+  if [ -n "$program" ] && port_open; then listening=yes; break; fi
   sleep 0.5
 done
 [ "$listening" = yes ] || { echo "port $port never opened"; exit 1; }

@@ -4,6 +4,7 @@
 
 #include "app/main_form_win.h"
 #include "base/wide_win.h"
+#include "remote/countdown.h"
 #include "remote/protocol.h"
 #include "remote/protocol_win.h"
 
@@ -76,10 +77,10 @@ std::string TMainForm::HandleCommand(std::string_view text) {
   ShowStatus(std::string(StatusPrefix(command)) + CodePageToUtf8(text, kCommandCodePage));
   // The countdown is armed before the screen shows it.
   if (command == Command::kPowerOff) {
-    PowerOffCountdown = kPowerCountdownSeconds;
+    PowerOffCountdown = kCountdownStart;
     ShowPowerScreen(PowerScreenText(command));
   } else if (command == Command::kReboot) {
-    RebootCountdown = kPowerCountdownSeconds;
+    RebootCountdown = kCountdownStart;
     ShowPowerScreen(PowerScreenText(command));
   }
   return std::string(ReplyFor(command));

@@ -3,6 +3,7 @@
 #include <array>
 
 #include "base/text.h"
+#include "remote/countdown.h"
 
 namespace qyr {
 
@@ -17,8 +18,8 @@ struct CommandRow {
 
 // Matched in this order: OFF wins over REBOOT when a message holds both.
 constexpr std::array<CommandRow, 4> kRows = {{
-    {Command::kPowerOff, "QyrNOR_PC_OFF", "收到指令:关闭电脑", "正在关机中..."},
-    {Command::kReboot, "QyrNOR_PC_REBOOT", "收到指令:重启电脑", "正在重启中..."},
+    {Command::kPowerOff, "QyrNOR_PC_OFF", "收到指令:关闭电脑", kPowerOffScreenText},
+    {Command::kReboot, "QyrNOR_PC_REBOOT", "收到指令:重启电脑", kRebootScreenText},
     {Command::kCheck, "QyrNOR_PC_CHECK", "收到指令:查询状态", ""},
     {Command::kTest, "QyrNOR_PC_TEST", "收到指令:通讯测试", ""},
 }};

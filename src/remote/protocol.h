@@ -30,9 +30,6 @@ std::string_view ReplyFor(Command command);
 // The text of the countdown screen a power command raises; empty for the others.
 std::string_view PowerScreenText(Command command);
 
-// Seconds a power command arms its countdown with.
-inline constexpr std::int32_t kPowerCountdownSeconds = 5;
-
 // The read size of the data handler for `pending` bytes: all of them up to 1024, otherwise
 // 1023 per read (a backlog of 1025 bytes goes as 1023 and 2).
 std::int32_t HandlerReadSize(std::int32_t pending);

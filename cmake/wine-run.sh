@@ -9,7 +9,7 @@
 # caller creates it under a lock, so parallel tests are safe. One persistent wineserver per prefix
 # serves every test process; it is started with its standard streams on /dev/null, because the
 # services Wine spawns would otherwise hold the caller's output pipe open. Without a DISPLAY a
-# private Xvfb is started. Only what this script started is ever stopped.
+# private Xvfb is started for each prefix. Only what this script started is ever stopped.
 set -euo pipefail
 
 root=""
@@ -56,18 +56,21 @@ alive() { [ -f "$1" ] && kill -0 "$(cat "$1")" 2>/dev/null; }
 
 ensure_display() {
   [ -z "${DISPLAY:-}" ] || return 0
-  exec 8>"$root/xvfb.lock"
+  # One private X server per prefix: a prefix being set up (its desktop, its tray) must not
+  # meet the windows of another prefix's tests.
+  mkdir -p "$state"
+  exec 8>"$state/xvfb.lock"
   flock 8
-  if ! alive "$root/xvfb.pid"; then
-    rm -f "$root/xvfb.display"
-    Xvfb -displayfd 7 -screen 0 1280x1024x24 -nolisten tcp 7>"$root/xvfb.display" \
+  if ! alive "$state/xvfb.pid"; then
+    rm -f "$state/xvfb.display"
+    Xvfb -displayfd 7 -screen 0 1280x1024x24 -nolisten tcp 7>"$state/xvfb.display" \
       </dev/null >/dev/null 2>&1 &
-    echo $! >"$root/xvfb.pid"
-    for _ in $(seq 100); do [ -s "$root/xvfb.display" ] && break; sleep 0.1; done
+    echo $! >"$state/xvfb.pid"
+    for _ in $(seq 100); do [ -s "$state/xvfb.display" ] && break; sleep 0.1; done
   fi
   flock -u 8
   exec 8>&-
-  DISPLAY=":$(head -n1 "$root/xvfb.display")"
+  DISPLAY=":$(head -n1 "$state/xvfb.display")"
   export DISPLAY
 }
 
@@ -92,15 +95,16 @@ ensure_wine() {
 
 stop_all() {
   for dir in "$root"/*/; do
-    [ -f "$dir/server.pid" ] || continue
-    if alive "$dir/server.pid"; then
-      WINEPREFIX="$dir/prefix" "$WINESERVER" -k </dev/null >/dev/null 2>&1 || true
-      kill "$(cat "$dir/server.pid")" 2>/dev/null || true
+    if [ -f "$dir/server.pid" ]; then
+      if alive "$dir/server.pid"; then
+        WINEPREFIX="$dir/prefix" "$WINESERVER" -k </dev/null >/dev/null 2>&1 || true
+        kill "$(cat "$dir/server.pid")" 2>/dev/null || true
+      fi
+      rm -f "$dir/server.pid"
     fi
-    rm -f "$dir/server.pid"
+    if alive "$dir/xvfb.pid"; then kill "$(cat "$dir/xvfb.pid")" 2>/dev/null || true; fi
+    rm -f "$dir/xvfb.pid" "$dir/xvfb.display"
   done
-  if alive "$root/xvfb.pid"; then kill "$(cat "$root/xvfb.pid")" 2>/dev/null || true; fi
-  rm -f "$root/xvfb.pid" "$root/xvfb.display"
 }
 
 case "$action" in

@@ -28,7 +28,7 @@ done
 exec 3<>/dev/tcp/127.0.0.1/26908
 printf 'QyrNOR_PC_OFF' >&3
 sleep 2.5
-DISPLAY=":$(head -n1 "$root/xvfb.display")"
+DISPLAY=":$(head -n1 "$root/main/xvfb.display")"
 export DISPLAY
 import -window root -crop 800x600+0+0 +repage "$out"
 exec 3>&-

@@ -20,7 +20,7 @@ cp "$build/QyrDelay.exe" "$stage/QyrDelay.exe"
 "${run[@]}" --start
 "${run[@]}" explorer /desktop=shell,640x480 "$stage/QyrDelay.exe" >/dev/null 2>&1 &
 sleep 8  # the desktop, its taskbar and the tray entry come up
-DISPLAY=":$(head -n1 "$root/xvfb.display")"
+DISPLAY=":$(head -n1 "$root/main/xvfb.display")"
 export DISPLAY
 # The right end of the taskbar, four times as large so that the 16 x 16 picture can be seen.
 import -window root -crop 160x24+480+456 +repage -filter point -resize 400% "$out"

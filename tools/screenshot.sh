@@ -33,7 +33,7 @@ printf '[AUTORUN]\r\nFile0=C:\\QyrNOR\\QyrPlayer_V3.exe\r\nDelay0=10\r\nFile1=C:
 app=$!
 "${run[@]}" "$build/show_window.exe"
 sleep 3  # let it paint; the uptime figure shows the seconds since start
-DISPLAY=":$(head -n1 "$root/xvfb.display")"
+DISPLAY=":$(head -n1 "$root/main/xvfb.display")"
 export DISPLAY
 window="$(xdotool search --sync --limit 1 --name '延时启动器')"
 eval "$(xdotool getwindowgeometry --shell "$window")"

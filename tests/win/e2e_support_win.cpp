@@ -84,7 +84,8 @@ bool RunningProgram::WaitForWindow(DWORD limit_ms) {
                          std::chrono::milliseconds(limit_ms)) &&
                      window_ != nullptr;
   // The window exists from the start of its creation; its start-up (settings read, listeners
-  // open) is over once the program first waits for input.
+  // open) is mostly over once the program first waits for input. Tests that read what start-up
+  // fills in still wait for the text they expect.
   if (found) WaitForInputIdle(process_, limit_ms);
   return found;
 }

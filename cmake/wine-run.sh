@@ -114,6 +114,14 @@ case "$action" in
     ensure_locale
     ensure_display
     ensure_wine
-    exec "$WINE64" "$@"
+    # The program writes to a file, shown once it has ended: a Wine system process it causes to
+    # start (the desktop's explorer, say) would inherit a pipe and hold the caller's end open
+    # long after the program is gone.
+    out="$(mktemp)"
+    trap 'rm -f "$out"' EXIT
+    status=0
+    "$WINE64" "$@" >"$out" 2>&1 || status=$?
+    cat "$out"
+    exit "$status"
     ;;
 esac

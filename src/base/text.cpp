@@ -29,4 +29,14 @@ std::size_t CharCount(std::string_view utf8) {
   return count;
 }
 
+std::string_view FirstChars(std::string_view utf8, std::size_t count) {
+  std::size_t seen = 0;
+  for (std::size_t i = 0; i < utf8.size(); ++i) {
+    if ((static_cast<unsigned char>(utf8[i]) & 0xC0) == 0x80) continue;
+    if (seen == count) return utf8.substr(0, i);
+    ++seen;
+  }
+  return utf8;
+}
+
 }  // namespace qyr

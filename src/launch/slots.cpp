@@ -19,7 +19,7 @@ std::int32_t DefaultDelay(int slot) {
 
 LaunchSlot SlotFromProfile(int slot, std::string_view file, std::string_view delay) {
   LaunchSlot s;
-  s.Path = std::string(file.substr(0, kProfileValueMax));
+  s.Path = std::string(FirstChars(file, kProfileValueMax));
   s.Delay = IntegerOr(delay, DefaultDelay(slot));
   return s;
 }

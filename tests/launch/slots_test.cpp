@@ -23,7 +23,24 @@ TEST(Slots, DelayTextsFromTheFile) {
   EXPECT_EQ(SlotFromProfile(1, "", "$1E").Delay, 30);
   EXPECT_EQ(SlotFromProfile(1, "", "abc").Delay, 15);
   EXPECT_EQ(SlotFromProfile(3, "", "-4").Delay, -4);
-  EXPECT_EQ(SlotFromProfile(0, std::string(3000, 'a'), "1").Path.size(), kProfileValueMax);
+}
+
+TEST(Slots, LongPathsAreCutAfter2047Characters) {
+  std::string chinese;
+  for (int i = 0; i < 3000; ++i) chinese += "展";
+  const struct {
+    std::string path;
+    std::string want;
+  } cases[] = {
+      {std::string(3000, 'a'), std::string(2047, 'a')},
+      {std::string(2047, 'a'), std::string(2047, 'a')},
+      {chinese, chinese.substr(0, 2047 * 3)},                        // never inside a character
+      {"D:\\" + chinese, "D:\\" + chinese.substr(0, 2044 * 3)},  // mixed widths
+      {std::string(2046, 'a') + "\xF0\x9F\x98\x80" "b", std::string(2046, 'a') + "\xF0\x9F\x98\x80"},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(SlotFromProfile(0, c.path, "1").Path, c.want) << c.path.size() << " bytes";
+  }
 }
 
 TEST(Slots, OnlyPathsLongerThanTwoAreShown) {

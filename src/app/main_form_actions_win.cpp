@@ -72,7 +72,7 @@ void TMainForm::BitBtn1Click() {
     // The schedule stands still while the user reads why.
     TimerTask.SetEnabled(false);
     ShowStatus(kAutoRunFailedStatus);
-    ShowPlainMessage(kAutoRunFailedMessage);
+    ShowPlainMessage(hwnd_, kAutoRunFailedMessage);
     ShowWindow(Control(ControlId::ButtonUserSetAutoRUN), SW_SHOW);
     TimerTask.SetEnabled(true);
   }

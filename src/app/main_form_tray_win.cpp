@@ -12,7 +12,10 @@ void TMainForm::CreateTrayIcon() {
   TextTrayIcon1->SetText("延");
 }
 
-void TMainForm::TextTrayIcon1Click() { RestoreMainWindow(); }
+void TMainForm::TextTrayIcon1Click() {
+  // A click while the start-up box is open would show a window that is still being set up.
+  if (created_) RestoreMainWindow();
+}
 
 void TMainForm::RestoreMainWindow() {
   if (TextTrayIcon1) TextTrayIcon1->RestoreMainWindow();

@@ -40,7 +40,7 @@ void TMainForm::FormCreate() {
   PresetPlayerDisplay();
   UptimeTicks = 0;
   LoadSettings();
-  if (!PassesNameTest(exe_path_)) ShowPlainMessage(kWrongNameMessage);
+  if (!PassesNameTest(exe_path_)) ShowPlainMessage(hwnd_, kWrongNameMessage);
   if (OpensRemoteControl(exe_path_)) StartRemoteControl();
   PowerOffCountdown = 0;
   RebootCountdown = 0;
@@ -107,10 +107,13 @@ LRESULT TMainForm::HandleMessage(UINT msg, WPARAM wp, LPARAM lp) {
   switch (msg) {
     case WM_CREATE:
       CreateControls();
-      TimerTask.Attach(hwnd_);
       TimerCTRL.Attach(hwnd_);
       CreateTrayIcon();
-      RunHandler([this] { FormCreate(); });
+      RunHandler(hwnd_, [this] { FormCreate(); });
+      // The schedule starts only now: the name-test box of FormCreate runs a message loop of
+      // its own, and no slot may start behind it. The first tick comes a period from here.
+      TimerTask.Attach(hwnd_);
+      created_ = true;
       return 0;
     case WM_TIMER:
       if (wp == kTimerTask) TimerTaskTimer();

@@ -132,6 +132,7 @@ class TMainForm : public BaseWindow<TMainForm> {
 
   std::string exe_path_;
   bool is_main_window_ = false;
+  bool created_ = false;  // FormCreate has returned
   std::array<HWND, kControlCount> controls_{};
   int dpi_ = 96;
   Rect96 initial_client_{};

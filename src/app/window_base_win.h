@@ -32,7 +32,7 @@ class BaseWindow {
     if (self == nullptr) return DefWindowProcW(hwnd, msg, wp, lp);
 
     LRESULT result = 0;
-    if (!RunHandler([&] { result = self->HandleMessage(msg, wp, lp); })) {
+    if (!RunHandler(hwnd, [&] { result = self->HandleMessage(msg, wp, lp); })) {
       result = DefWindowProcW(hwnd, msg, wp, lp);
     }
     if (msg == WM_NCDESTROY) {

@@ -152,6 +152,33 @@ TEST(PowerScreen, AClickOnTheStatusLineCancelsAndLeavesTheFullScreenWindow) {
   EXPECT_TRUE(FullScreen(form));
 }
 
+TEST(PowerScreen, BoxesOpenAboveTheWindowThatTheScreenLeftTopmost) {
+  // Cancelled on the status line or left by a click on the screen: the window stays topmost.
+  for (const ControlId click : {ControlId::LabelStatus, ControlId::PanelPowerOFFTips}) {
+    ScratchDir dir("Qyr_power_box");
+    PowerForm f(dir);
+    HWND form = f.form.hwnd();
+    f.form.HandleCommand("QyrNOR_PC_OFF");
+    PowerForm::Click(click == ControlId::LabelStatus ? f.form.Control(click)
+                                                     : f.form.PanelLabel(PanelLabelId::Label1Tips));
+    ASSERT_TRUE(Topmost(form));
+    f.form.SetControlText(ControlId::EditDelay2, "x");
+    bool disabled_while_open = false;
+    test::BoxCatcher box(GetCurrentProcessId(),
+                         [&] { disabled_while_open = !IsWindowEnabled(form); });
+    SendMessageW(f.form.Control(ControlId::BitBtn1), BM_CLICK, 0, 0);
+    box.Stop();
+    ASSERT_TRUE(box.seen());
+    EXPECT_EQ(box.text(), "'x' is not a valid integer value.");
+    EXPECT_TRUE(box.has_stop_icon());
+    EXPECT_EQ(box.owner(), form);
+    EXPECT_TRUE(box.topmost());
+    EXPECT_TRUE(box.above_owner());
+    EXPECT_TRUE(disabled_while_open);  // still modal
+    EXPECT_TRUE(IsWindowEnabled(form));
+  }
+}
+
 TEST(PowerScreen, AClickOnTheScreenTextGivesTheFrameBackAndPauses) {
   for (const PanelLabelId label : {PanelLabelId::Label1Tips, PanelLabelId::Label15}) {
     SCOPED_TRACE(std::string(PanelSpec(label).name));

@@ -30,6 +30,9 @@ std::string ReadFileBytes(const std::string& path);
 void WriteFileBytes(const std::string& path, const std::string& bytes);
 bool CopyFileTo(const std::string& from, const std::string& to);
 
+// Whether `upper` comes before `lower` in the stacking order of top-level windows.
+bool StacksAbove(HWND upper, HWND lower);
+
 // Dispatches this thread's messages for the given time.
 void PumpMessages(std::chrono::milliseconds duration);
 
@@ -54,6 +57,12 @@ class BoxCatcher {
   const std::string& caption() const { return caption_; }
   const std::string& text() const { return text_; }
   bool has_stop_icon() const { return stop_icon_; }
+  // Where the box stood: its owner, whether it was topmost and above its owner in the
+  // stacking order, and its place on the screen.
+  HWND owner() const { return owner_; }
+  bool topmost() const { return topmost_; }
+  bool above_owner() const { return above_owner_; }
+  RECT rect() const { return rect_; }
 
  private:
   void Run();
@@ -63,6 +72,10 @@ class BoxCatcher {
   volatile LONG stop_ = 0;
   bool seen_ = false;
   bool stop_icon_ = false;
+  HWND owner_ = nullptr;
+  bool topmost_ = false;
+  bool above_owner_ = false;
+  RECT rect_ = {};
   std::string caption_;
   std::string text_;
 };

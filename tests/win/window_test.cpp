@@ -6,6 +6,7 @@
 
 #include "app/app_win.h"
 #include "app/main_form_win.h"
+#include "base/ids_win.h"
 #include "base/wide_win.h"
 #include "test_support_win.h"
 
@@ -244,6 +245,41 @@ TEST(MainWindow, DoubleClickOnTheUptimeFigureRestartsTheCount) {
   SendMessageW(f.form.Control(ControlId::LabelUptime), WM_LBUTTONDBLCLK, MK_LBUTTON,
                MAKELPARAM(5, 5));
   EXPECT_EQ(f.form.UptimeTicks, 0);
+}
+
+LONG own_ticks = 0;
+
+TEST(MainWindow, TheNameTestBoxComesFirstAndNothingRunsBehindIt) {
+  ScratchDir dir("Launcher_name");  // neither the folder nor the file holds the product name
+  TMainForm form(dir / "Launcher.exe");
+  // The box runs a message loop of its own: the test's timer firing there shows that ticks
+  // are delivered while it is open, so the schedule's would have been too.
+  own_ticks = 0;
+  const UINT_PTR own = SetTimer(nullptr, 0, 250,
+                                [](HWND, UINT, UINT_PTR, DWORD) { InterlockedIncrement(&own_ticks); });
+  std::int32_t ticks_while_open = -1;
+  bool shown_while_open = true;
+  test::BoxCatcher box(GetCurrentProcessId(), [&] {
+    while (own_ticks < 6) Sleep(20);  // a second and a half: past the schedule's first tick
+    ticks_while_open = form.UptimeTicks;
+    // A click on the tray entry meanwhile shows nothing half set up.
+    HWND tray = form.TextTrayIcon1->HandlerWindow();
+    SendMessageW(tray, kWmTrayCallback, form.TextTrayIcon1->Id(), WM_LBUTTONDOWN);
+    SendMessageW(tray, kWmTrayCallback, form.TextTrayIcon1->Id(), WM_LBUTTONUP);
+    shown_while_open = IsWindowVisible(form.hwnd()) != FALSE;
+  });
+  ASSERT_TRUE(form.Create(SW_HIDE));
+  box.Stop();
+  KillTimer(nullptr, own);
+  ASSERT_TRUE(box.seen());
+  EXPECT_EQ(box.text(), "EXE文件名有误,请改为QyrDelay.exe");
+  EXPECT_EQ(box.caption(), ApplicationTitle());
+  EXPECT_FALSE(box.has_stop_icon());
+  EXPECT_TRUE(box.topmost());  // nothing visible to be owned by: it comes to the front itself
+  EXPECT_EQ(ticks_while_open, 0);
+  EXPECT_FALSE(shown_while_open);
+  // Once start-up is done, the schedule runs: its first tick comes a second later.
+  EXPECT_TRUE(test::PumpUntil([&] { return form.UptimeTicks == 1; }, std::chrono::seconds(5)));
 }
 
 // Types `file` into the open-file dialog that the watcher finds and records what it offered.

@@ -28,14 +28,21 @@ std::string AbsoluteExePath() {
 
 bool SetAutoRun(std::string_view name, bool enable) noexcept {
   try {
-    RegistryKey key = RegistryKey::Open(HKEY_LOCAL_MACHINE, kRunKeyPath, KEY_ALL_ACCESS);
     if (!enable) {
       // Nothing to delete, no key or no rights: the value is not there for us either way.
-      key.DeleteValue(name);
+      RegistryKey::Open(HKEY_LOCAL_MACHINE, kRunKeyPath, KEY_SET_VALUE).DeleteValue(name);
+      return true;
+    }
+    // Already registered (by the installer, or by an earlier Save): done, and seeing that
+    // needs no write rights, which a standard user does not have.
+    const std::string exe = AbsoluteExePath();
+    if (RegistryKey::Open(HKEY_LOCAL_MACHINE, kRunKeyPath, KEY_QUERY_VALUE).GetString(name) ==
+        exe) {
       return true;
     }
     // No quotes even when the path holds blanks: the Run key takes the path as it stands.
-    return key && key.SetString(name, AbsoluteExePath()) == ERROR_SUCCESS;
+    RegistryKey key = RegistryKey::Open(HKEY_LOCAL_MACHINE, kRunKeyPath, KEY_SET_VALUE);
+    return key && key.SetString(name, exe) == ERROR_SUCCESS;
   } catch (const std::exception&) {
     return false;  // only an out-of-memory can get here; it is a failed write all the same
   }

@@ -15,6 +15,29 @@ RegistryKey RegistryKey::Open(HKEY root, std::string_view path, REGSAM access) {
   return key;
 }
 
+std::optional<std::string> RegistryKey::GetString(std::string_view name) const {
+  if (!key_) return std::nullopt;
+  const std::wstring wide_name = Utf8ToWide(name);
+  DWORD type = 0;
+  DWORD bytes = 0;
+  if (RegQueryValueExW(key_.get(), wide_name.c_str(), nullptr, &type, nullptr, &bytes) !=
+          ERROR_SUCCESS ||
+      type != REG_SZ) {
+    return std::nullopt;
+  }
+  std::wstring data(bytes / sizeof(wchar_t) + 1, L'\0');
+  bytes = static_cast<DWORD>(data.size() * sizeof(wchar_t));
+  if (RegQueryValueExW(key_.get(), wide_name.c_str(), nullptr, &type,
+                       reinterpret_cast<BYTE*>(data.data()), &bytes) != ERROR_SUCCESS ||
+      type != REG_SZ) {
+    return std::nullopt;
+  }
+  // Stored data need not end in a zero, and may end in more than one.
+  data.resize(bytes / sizeof(wchar_t));
+  while (!data.empty() && data.back() == L'\0') data.pop_back();
+  return WideToUtf8(data);
+}
+
 LSTATUS RegistryKey::SetString(std::string_view name, std::string_view value) {
   if (!key_) return ERROR_INVALID_HANDLE;
   const std::wstring data = Utf8ToWide(value);

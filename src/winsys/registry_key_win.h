@@ -2,6 +2,8 @@
 // An open registry key, closed when it goes out of scope. Opening never creates a key.
 #include <windows.h>
 
+#include <optional>
+#include <string>
 #include <string_view>
 
 #include "base/handles_win.h"
@@ -20,6 +22,10 @@ class RegistryKey {
 
   explicit operator bool() const { return static_cast<bool>(key_); }
   HKEY get() const { return key_.get(); }
+
+  // A REG_SZ value as it is stored, without its terminating zero; empty when missing, of
+  // another type or unreadable.
+  std::optional<std::string> GetString(std::string_view name) const;
 
   // Each returns the system's result (ERROR_SUCCESS when done).
   LSTATUS SetString(std::string_view name, std::string_view value);

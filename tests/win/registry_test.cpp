@@ -3,6 +3,8 @@
 // end-to-end tests, so they never run alongside them.
 #include <gtest/gtest.h>
 #include <windows.h>
+// after <windows.h>
+#include <sddl.h>
 
 #include <optional>
 #include <utility>
@@ -10,6 +12,7 @@
 
 #include "app/app_win.h"
 #include "app/main_form_win.h"
+#include "base/text.h"
 #include "base/wide_win.h"
 #include "test_support_win.h"
 #include "winsys/autorun_win.h"
@@ -85,9 +88,17 @@ class RunKey {
       }
       if (auto v = ReadValue(HKEY_LOCAL_MACHINE, kRun, name)) saved_.emplace_back(name, *v);
     }
+    DWORD size = 0;
+    RegGetKeySecurity(k, DACL_SECURITY_INFORMATION, nullptr, &size);
+    access_.resize(size);
+    if (size == 0 ||
+        RegGetKeySecurity(k, DACL_SECURITY_INFORMATION, access_.data(), &size) != ERROR_SUCCESS) {
+      access_.clear();
+    }
     RegCloseKey(k);
   }
   ~RunKey() {
+    if (!access_.empty()) SetAccess(access_.data());
     HKEY k = nullptr;
     RegCreateKeyExW(HKEY_LOCAL_MACHINE, kRun.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &k,
                     nullptr);
@@ -102,8 +113,25 @@ class RunKey {
 
   void Remove() { DeleteKey(HKEY_LOCAL_MACHINE, kRun); }
 
+  // As a standard user sees the key: readable, not writable (Wine checks a key's access list
+  // when it is opened). The list is put back with the values.
+  void ReadOnly() {
+    PSECURITY_DESCRIPTOR sd = nullptr;
+    ConvertStringSecurityDescriptorToSecurityDescriptorW(L"D:P(A;;KRWD;;;WD)", SDDL_REVISION_1,
+                                                         &sd, nullptr);
+    SetAccess(sd);
+    LocalFree(sd);
+  }
+
  private:
+  static void SetAccess(PSECURITY_DESCRIPTOR sd) {
+    HKEY k = nullptr;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kRun.c_str(), 0, WRITE_DAC, &k) != ERROR_SUCCESS) return;
+    RegSetKeySecurity(k, DACL_SECURITY_INFORMATION, sd);
+    RegCloseKey(k);
+  }
   std::vector<std::pair<std::wstring, Value>> saved_;
+  std::vector<BYTE> access_;  // the key's own access list
 };
 
 struct Form {
@@ -168,6 +196,9 @@ TEST(RegistryAutoRun, WithoutTheRunKeySaveReportsItAndOffersTheManualWay) {
   ScratchDir dir("Qyr_norun");
   Form f(dir);
   f.form.TimerTask.SetEnabled(true);
+  // A normal window in a corner: the box is owned by it, yet centred on the screen.
+  SetWindowPos(f.form.hwnd(), nullptr, 0, 0, 0, 0, SWP_NOSIZE | SWP_NOZORDER);
+  ShowWindow(f.form.hwnd(), SW_SHOWNORMAL);
   std::string status_while_open;
   bool timer_while_open = true;
   test::BoxCatcher box(GetCurrentProcessId(), [&] {
@@ -180,6 +211,13 @@ TEST(RegistryAutoRun, WithoutTheRunKeySaveReportsItAndOffersTheManualWay) {
   EXPECT_EQ(box.text(), "错误:自启动设置失败,需管理权限启动本程序,或自行手动加入启动项");
   EXPECT_EQ(box.caption(), ApplicationTitle());
   EXPECT_FALSE(box.has_stop_icon());
+  EXPECT_EQ(box.owner(), f.form.hwnd());
+  EXPECT_TRUE(box.above_owner());
+  RECT work = {};
+  SystemParametersInfoW(SPI_GETWORKAREA, 0, &work, 0);
+  const RECT r = box.rect();
+  EXPECT_NEAR(r.left + r.right, work.left + work.right, 2);
+  EXPECT_NEAR(r.top + r.bottom, work.top + work.bottom, 2);
   EXPECT_EQ(status_while_open, "错误:自启动设置失败,需管理权限启动本程序.");
   EXPECT_FALSE(timer_while_open);
   EXPECT_TRUE(f.form.TimerTask.Enabled());
@@ -187,6 +225,39 @@ TEST(RegistryAutoRun, WithoutTheRunKeySaveReportsItAndOffersTheManualWay) {
               WS_VISIBLE);
   EXPECT_EQ(f.form.ControlText(ControlId::LabelStatus), "保存成功,正在测试运行...");
   EXPECT_TRUE(test::FileExists(dir / "QyrDelay.ini"));
+}
+
+TEST(RegistryAutoRun, ForAStandardUserOnlyAValueNamingThisExeCountsAsDone) {
+  // A standard user may read the Run key that the installer filled, not write it: a value that
+  // is exactly this program is done; anything else still fails, and nothing is changed.
+  const std::string exe = FullExePath();
+  const struct {
+    const char* what;
+    std::optional<std::string> stored;
+    bool done;
+  } cases[] = {
+      {"this exe", exe, true},
+      {"another copy", "C:\\QyrNOR\\Old\\QyrDelay.exe", false},
+      {"this exe in other letters", AsciiLower(exe), false},
+      {"this exe quoted", "\"" + exe + "\"", false},
+      {"no value", std::nullopt, false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    RunKey run;
+    if (c.stored) {
+      const std::wstring stored = Utf8ToWide(*c.stored);
+      RegSetKeyValueW(HKEY_LOCAL_MACHINE, kRun.c_str(), kValue.c_str(), REG_SZ, stored.c_str(),
+                      static_cast<DWORD>((stored.size() + 1) * sizeof(wchar_t)));
+    }
+    run.ReadOnly();
+    EXPECT_EQ(SetAutoRun(kAutoRunValueName, true), c.done);
+    const auto now = ReadValue(HKEY_LOCAL_MACHINE, kRun, kValue);
+    EXPECT_EQ(now.has_value(), c.stored.has_value());
+    if (now && c.stored) {
+      EXPECT_EQ(StringOf(*now), *c.stored + '\0');
+    }
+  }
 }
 
 // The player's key for one test: created with the given DWORD/string values, removed after.

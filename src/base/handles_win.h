@@ -71,6 +71,13 @@ struct WindowTraits {
 };
 using UniqueWindow = UniqueHandle<HWND, WindowTraits>;
 
+// Files: CreateFileW reports failure as INVALID_HANDLE_VALUE, not null.
+struct FileHandleTraits {
+  static HANDLE Invalid() { return INVALID_HANDLE_VALUE; }
+  static void Close(HANDLE h) { CloseHandle(h); }
+};
+using UniqueFile = UniqueHandle<HANDLE, FileHandleTraits>;
+
 // Selects a GDI object into a device context and puts the previous one back.
 class ScopedSelectObject {
  public:

@@ -3,20 +3,27 @@
 #include <windows.h>
 
 #include "base/errors.h"
+#include "base/int_rules.h"
 #include "base/wide_win.h"
 
 namespace qyr {
 
 namespace {
 
+// Reads into a buffer of `size` characters; `full` tells whether the value may have been cut.
+std::string ReadProfileValue(const std::wstring& file, const char* section, const std::string& key,
+                             const std::string& fallback, std::size_t size, bool* full = nullptr) {
+  std::wstring buffer(size, L'\0');
+  const DWORD n = GetPrivateProfileStringW(Utf8ToWide(section).c_str(), Utf8ToWide(key).c_str(),
+                                           Utf8ToWide(fallback).c_str(), buffer.data(),
+                                           static_cast<DWORD>(size), file.c_str());
+  if (full != nullptr) *full = n + 1 >= size;
+  return WideToUtf8(std::wstring_view(buffer.data(), n));
+}
+
 std::string ReadProfileString(const std::wstring& file, const std::string& key,
                               const std::string& fallback) {
-  wchar_t buffer[kProfileValueMax + 1] = {};
-  const DWORD n = GetPrivateProfileStringW(Utf8ToWide(kSettingsSection).c_str(),
-                                           Utf8ToWide(key).c_str(), Utf8ToWide(fallback).c_str(),
-                                           buffer, static_cast<DWORD>(std::size(buffer)),
-                                           file.c_str());
-  return WideToUtf8(std::wstring_view(buffer, n));
+  return ReadProfileValue(file, kSettingsSection, key, fallback, kProfileValueMax + 1);
 }
 
 void WriteProfileString(const std::wstring& file, const std::string& ini_path,
@@ -38,6 +45,20 @@ SlotArray ReadSlots(const std::string& ini_path, std::string_view exe_folder) {
     slots[static_cast<std::size_t>(i)] = SlotFromProfile(i, path, delay);
   }
   return slots;
+}
+
+RemoteSettings ReadRemoteSettings(const std::string& ini_path) {
+  const std::wstring file = Utf8ToWide(ini_path);
+  constexpr std::size_t kAllowFromMax = 32767;  // the most the profile API reads of a value
+  RemoteSettings settings;
+  bool full = false;
+  settings.allow_from =
+      ReadProfileValue(file, kRemoteSection, "AllowFrom", "", kAllowFromMax + 1, &full);
+  // A cut list could end in a different address ("192.168.1.100" cut to "192.168.1.1"): it is
+  // made to fail as a whole instead.
+  if (full) settings.allow_from = "(longer than " + std::to_string(kAllowFromMax) + ")";
+  settings.log = IntegerOr(ReadProfileValue(file, kRemoteSection, "Log", "", 32), 0) != 0;
+  return settings;
 }
 
 void WriteSlots(const std::string& ini_path, const SlotArray& slots) {

@@ -15,4 +15,12 @@ SlotArray ReadSlots(const std::string& ini_path, std::string_view exe_folder);
 // <path>") at the first write the system refuses (the keys before it stay written).
 void WriteSlots(const std::string& ini_path, const SlotArray& slots);
 
+// The optional [REMOTE] section: who may send commands and whether they are logged. Read once
+// at start; the window never writes it.
+struct RemoteSettings {
+  std::string allow_from;  // as written; a value too long to read whole comes back unusable
+  bool log = false;        // Log= a non-zero integer
+};
+RemoteSettings ReadRemoteSettings(const std::string& ini_path);
+
 }  // namespace qyr

@@ -74,6 +74,11 @@ std::string_view StatusPrefix(Command command) {
   return row != nullptr ? row->status : kUnknownStatus;
 }
 
+std::string_view CommandWord(Command command) {
+  const CommandRow* row = RowOf(command);
+  return row != nullptr ? row->word : std::string_view();
+}
+
 std::string_view ReplyFor(Command command) { return RowOf(command) != nullptr ? "OK" : "ERR"; }
 
 std::string_view PowerScreenText(Command command) {

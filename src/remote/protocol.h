@@ -24,6 +24,9 @@ Command MatchCommand(std::string_view text);
 // The status line text before the message itself (UTF-8).
 std::string_view StatusPrefix(Command command);
 
+// The command word itself ("QyrNOR_PC_OFF"); empty for an unknown message.
+std::string_view CommandWord(Command command);
+
 // "OK" for every command word, "ERR" otherwise.
 std::string_view ReplyFor(Command command);
 

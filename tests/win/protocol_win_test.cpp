@@ -4,6 +4,12 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
+
+#include "base/wide_win.h"
+#include "remote/command_log.h"
+#include "remote/command_log_win.h"
+#include "test_support_win.h"
 
 #include "remote/protocol.h"
 
@@ -27,6 +33,53 @@ TEST(Utf8ToCodePage, ConvertsTheDecodedUnitsTo936) {
   for (const Case& c : cases) {
     EXPECT_EQ(Utf8ToCodePage(c.bytes, kCommandCodePage), c.text) << c.what;
   }
+}
+
+// The events of a log, each line checked for its "YYYY-MM-DD hh:mm:ss.mmm " stamp and CR LF.
+std::vector<std::string> Events(const std::string& log) {
+  std::vector<std::string> events;
+  for (std::size_t at = 0; at < log.size();) {
+    const std::size_t end = log.find("\r\n", at);
+    if (end == std::string::npos || end - at < 24) return {"malformed: " + log.substr(at)};
+    const std::string stamp = log.substr(at, 24);
+    if (stamp[4] != '-' || stamp[10] != ' ' || stamp[19] != '.' || stamp[23] != ' ') {
+      return {"bad stamp: " + stamp};
+    }
+    events.push_back(log.substr(at + 24, end - at - 24));
+    at = end + 2;
+  }
+  return events;
+}
+
+TEST(CommandLogFile, AppendsLinesRollsOverAtOneMebibyteAndDropsWhatItCannotWrite) {
+  test::ScratchDir dir("Qyr_log");
+  const std::string path = dir / "QyrDelay.log";
+  CommandLogFile().Write("never written");
+  EXPECT_FALSE(CommandLogFile().On());
+
+  const CommandLogFile log(path);
+  log.Write("QyrDelay started");
+  log.Write("TCP 127.0.0.1:5 QyrNOR_PC_TEST -> OK");
+  EXPECT_EQ(Events(test::ReadFileBytes(path)),
+            (std::vector<std::string>{"QyrDelay started", "TCP 127.0.0.1:5 QyrNOR_PC_TEST -> OK"}));
+
+  // Nearly full: the next line moves everything to the old file, which keeps one generation.
+  const std::string old(kLogLimitBytes - 20, 'x');
+  test::WriteFileBytes(dir / "QyrDelay.log.1", "older still");
+  test::WriteFileBytes(path, old);
+  log.Write("UDP 127.0.0.1:5 QyrNOR_PC_CHECK -> none");
+  EXPECT_EQ(test::ReadFileBytes(dir / "QyrDelay.log.1"), old);
+  EXPECT_EQ(Events(test::ReadFileBytes(path)),
+            std::vector<std::string>{"UDP 127.0.0.1:5 QyrNOR_PC_CHECK -> none"});
+
+  // A log that cannot be written (a folder in its place: the tests run as root, which ignores
+  // read-only files) loses the line, and only that one.
+  const CommandLogFile blocked(dir / "blocked.log");
+  CreateDirectoryW(Utf8ToWide(blocked.Path()).c_str(), nullptr);
+  blocked.Write("lost");
+  RemoveDirectoryW(Utf8ToWide(blocked.Path()).c_str());
+  blocked.Write("kept");
+  EXPECT_EQ(Events(test::ReadFileBytes(blocked.Path())), std::vector<std::string>{"kept"});
 }
 
 }  // namespace

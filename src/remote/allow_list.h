@@ -1,0 +1,46 @@
+#pragma once
+// Who may send commands: the optional list of IPv4 addresses and CIDR ranges of the settings
+// file ("192.168.1.10, 192.168.1.0/24"). No list allows everyone; a list that does not parse
+// allows no one, so a typing error can never open the PC to the whole network.
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace qyr {
+
+// An IPv4 address in host byte order (192.168.1.10 is 0xC0A8010A).
+using Ipv4 = std::uint32_t;
+
+// Dotted quad, four decimal parts of 0 to 255 without signs, blanks or leading zeros (which
+// other readers take as octal).
+std::optional<Ipv4> ParseIpv4(std::string_view text);
+std::string FormatIpv4(Ipv4 address);
+
+struct Ipv4Range {
+  Ipv4 network = 0;  // host bits cleared
+  int prefix = 32;   // 0 to 32
+  bool operator==(const Ipv4Range&) const = default;
+};
+
+enum class AllowListError { kNone, kEmptyEntry, kBadAddress, kBadPrefix };
+
+struct AllowList {
+  std::vector<Ipv4Range> ranges;  // empty with no error: everyone is allowed
+  AllowListError error = AllowListError::kNone;
+  std::string bad_entry;  // the first entry that did not parse, as written (blanks trimmed)
+  bool ok() const { return error == AllowListError::kNone; }
+};
+
+// Comma-separated entries, blanks allowed around each. A blank text is no list. An empty entry
+// (",,", a trailing comma) is an error like any other bad entry.
+AllowList ParseAllowList(std::string_view text);
+
+// Whether a source may be served: always with no list, never with a list that failed to parse.
+bool Allows(const AllowList& list, Ipv4 source);
+
+// The status line when the list is invalid and remote control stays off.
+std::string AllowListOffText(const AllowList& list);
+
+}  // namespace qyr

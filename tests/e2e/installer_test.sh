@@ -22,6 +22,10 @@ check() {  # check DESCRIPTION COMMAND...
 run_value() { run reg query "$run_key" /v QyrNOR_Delay_Luancher 2>/dev/null | tr -d '\r' |
   sed -n 's/^ *QyrNOR_Delay_Luancher *REG_SZ *//p'; }
 no_run_value() { [ -z "$(run_value)" ]; }
+# An earlier 32-bit copy's autostart value, in the 32-bit view of the registry.
+old_value() { run reg add "$run_key" /v QyrNOR_Delay_Luancher /d 'C:\QyrNOR\Old\QyrDelay.exe' /f /reg:32 >/dev/null 2>&1; }
+has_old_value() { run reg query "$run_key" /v QyrNOR_Delay_Luancher /reg:32 >/dev/null 2>&1; }
+no_old_value() { ! has_old_value; }
 no_uninst_key() { ! run reg query "$uninst_key" >/dev/null 2>&1; }
 # The uninstaller hands over to a copy of itself and returns at once: wait for its work.
 wait_gone() { for _ in $(seq 60); do [ ! -e "$1" ] && return 0; sleep 0.5; done; return 1; }
@@ -37,7 +41,10 @@ code=0; run "${setup[0]}" /S '/D=C:\Plain\QyrDelay' || code=$?
 check "a folder without QyrNOR is refused (exit $code)" [ "$code" -ne 0 ]
 check "nothing installed there" [ ! -e "$drive_c/Plain/QyrDelay/QyrDelay.exe" ]
 
+old_value
+check "an earlier copy's 32-bit value is there to begin with" has_old_value
 run "${setup[0]}" /S "/D=$win_dir"
+check "the earlier copy's 32-bit autostart value is removed" no_old_value
 check "program and uninstaller installed" [ -f "$dir/QyrDelay.exe" -a -f "$dir/uninstall.exe" ]
 check "Run value holds the plain path" [ "$(run_value)" = "$win_dir\\QyrDelay.exe" ]
 listed() { run reg query "$uninst_key" /v UninstallString >/dev/null 2>&1; }
@@ -47,6 +54,18 @@ for proto in TCP UDP; do
     "advfirewall firewall add rule name=\"QyrDelay $proto 26908\" dir=in action=allow program=\"$win_dir\\QyrDelay.exe\" protocol=$proto localport=26908" \
     "$dir/install.log"
 done
+
+# A standard user must be able to save and log: the files exist, empty (an empty settings file
+# reads as none), and Users (by SID, for any language) may modify them; only administrators
+# may change the folder and the program. Wine does not enforce file rights: the commands and
+# their results in install.log stand in for that.
+for f in QyrDelay.ini QyrDelay.log QyrDelay.log.1; do
+  check "$f created empty" [ -f "$dir/$f" -a ! -s "$dir/$f" ]
+  check "$f made modifiable for Users" grep -qF "icacls.exe\" \"$win_dir\\$f\" /grant *S-1-5-32-545:(M)" "$dir/install.log"
+done
+check "the folder's rights are set explicitly" grep -qF \
+  "\"$win_dir\" /inheritance:r /grant:r *S-1-5-32-544:(OI)(CI)F *S-1-5-18:(OI)(CI)F *S-1-5-32-545:(OI)(CI)RX" "$dir/install.log"
+check "every rights step succeeded" [ "$(grep -A1 -F icacls.exe "$dir/install.log" | grep -c -- '-> 0')" = 4 ]
 
 # The installed copy opens its listeners; a settings file appears once the user saves.
 run "$win_dir\\QyrDelay.exe" >/dev/null 2>&1 &
@@ -59,16 +78,21 @@ done
 check "the installed program answers QyrNOR_PC_CHECK (got: $answer)" [ "$answer" = "127.0.0.1  OK" ]
 printf '[AUTORUN]\r\nDelay0=7\r\n' >"$dir/QyrDelay.ini"
 
+old_value
 run "$dir/uninstall.exe" /S 2>/dev/null || run "$win_dir\\uninstall.exe" /S
 check "uninstall removes the program" wait_gone "$dir/QyrDelay.exe"
+check "uninstall removes an earlier copy's 32-bit autostart value" no_old_value
 check "uninstall removes the uninstaller" wait_gone "$dir/uninstall.exe"
 check "uninstall removes the Run value" no_run_value
 check "uninstall removes the programs-list entry" no_uninst_key
 check "uninstall keeps the settings file" [ -f "$dir/QyrDelay.ini" ]
 
-# Reinstalling over kept settings leaves them alone; /PURGE takes everything.
-run "${setup[0]}" /S "/D=$win_dir"
+# Reinstalling over kept settings leaves them alone, and /ALLOW= adds who may send commands.
+run "${setup[0]}" /S /ALLOW=127.0.0.0/8,10.1.2.3 "/D=$win_dir"
 check "reinstall keeps the settings file" grep -q 'Delay0=7' "$dir/QyrDelay.ini"
+allow_from() { tr -d '\r' <"$dir/QyrDelay.ini" | sed -n '/^\[REMOTE\]$/,/^\[/s/^AllowFrom=//p'; }
+check "/ALLOW= is written to [REMOTE] (got: $(allow_from))" [ "$(allow_from)" = "127.0.0.0/8,10.1.2.3" ]
+# /PURGE takes everything.
 run "$win_dir\\uninstall.exe" /S /PURGE
 check "uninstall /PURGE removes the folder" wait_gone "$dir"
 check "uninstall /PURGE removes the Run value" no_run_value

@@ -1,6 +1,6 @@
 ; QyrDelay installer. Built by CMake with:
 ;   makensis -DVERSION=x.y.z -DEXE=<QyrDelay.exe> -DICON=<qyrdelay.ico> -DOUTFILE=<setup.exe>
-; Silent use:  setup.exe /S [/D=C:\QyrNOR\QyrDelay]     (the folder path must hold "QyrNOR")
+; Silent use:  setup.exe /S [/ALLOW=<list>] [/D=C:\QyrNOR\QyrDelay]   (the path must hold "QyrNOR")
 ;              uninstall.exe /S [/PURGE]                  (/PURGE also deletes QyrDelay.ini)
 Unicode true
 Target amd64-unicode
@@ -19,6 +19,10 @@ RequestExecutionLevel admin
 !define PORT 26908
 !define RULE_TCP "QyrDelay TCP ${PORT}"
 !define RULE_UDP "QyrDelay UDP ${PORT}"
+; Well-known SIDs, so that the rights are right on Windows in any language.
+!define SID_USERS "*S-1-5-32-545"
+!define SID_ADMINS "*S-1-5-32-544"
+!define SID_SYSTEM "*S-1-5-18"
 
 Name "QyrDelay 延时启动器"
 OutFile "${OUTFILE}"
@@ -100,6 +104,54 @@ FunctionEnd
   FileWrite $9 "$2$\r$\n  -> $0 $1$\r$\n"
 !macroend
 
+; An earlier 32-bit copy kept its autostart value in the 32-bit view of the registry, which a
+; 64-bit installer does not see by default: left there, it would start a second launcher.
+!macro RemoveOld32BitAutostart
+  SetRegView 32
+  ClearErrors
+  ReadRegStr $0 HKLM "${RUN_KEY}" "${RUN_VALUE}"
+  ${IfNot} ${Errors}
+    DeleteRegValue HKLM "${RUN_KEY}" "${RUN_VALUE}"
+    DetailPrint "removed the 32-bit autostart value of an earlier copy: $0"
+    FileWrite $9 "removed the 32-bit autostart value of an earlier copy: $0$\r$\n"
+  ${EndIf}
+  SetRegView 64
+!macroend
+
+; The program runs as the logged-on user, who may be a standard user: the settings file and the
+; two log files are created here (an empty settings file reads as no file: every key takes its
+; default) and made writable for the Users group. The folder itself gets explicit rights, so
+; that only administrators can change the program that the machine-wide Run value starts
+; (a folder outside Program Files would otherwise let any user replace it).
+!macro UserWritableFiles
+  !insertmacro Logged '"$SYSDIR\icacls.exe" "$INSTDIR" /inheritance:r /grant:r ${SID_ADMINS}:(OI)(CI)F ${SID_SYSTEM}:(OI)(CI)F ${SID_USERS}:(OI)(CI)RX'
+  !insertmacro CreateUserFile "QyrDelay.ini"
+  !insertmacro CreateUserFile "QyrDelay.log"
+  !insertmacro CreateUserFile "QyrDelay.log.1"
+!macroend
+
+; Creates an empty file unless it exists (kept byte for byte), and lets Users modify it.
+!macro CreateUserFile NAME
+  ${IfNot} ${FileExists} "$INSTDIR\${NAME}"
+    FileOpen $0 "$INSTDIR\${NAME}" w
+    FileClose $0
+  ${EndIf}
+  !insertmacro Logged '"$SYSDIR\icacls.exe" "$INSTDIR\${NAME}" /grant ${SID_USERS}:(M)'
+!macroend
+
+; The /ALLOW=<list> option: who may send commands, written into [REMOTE] of the settings file;
+; the rest of the file stays as it is.
+!macro WriteAllowList
+  ${GetParameters} $0
+  ClearErrors
+  ${GetOptions} $0 "/ALLOW=" $1
+  ${IfNot} ${Errors}
+    WriteINIStr "$INSTDIR\QyrDelay.ini" "REMOTE" "AllowFrom" "$1"
+    DetailPrint "AllowFrom=$1"
+    FileWrite $9 "AllowFrom=$1$\r$\n"
+  ${EndIf}
+!macroend
+
 ; A running copy holds its files and the port; it is the only one (single instance).
 !macro StopRunningCopy
   nsExec::Exec '"$SYSDIR\taskkill.exe" /F /IM QyrDelay.exe'
@@ -126,11 +178,14 @@ Section "QyrDelay" SecMain
   WriteRegStr HKLM "${RUN_KEY}" "${RUN_VALUE}" "$INSTDIR\QyrDelay.exe"
 
   FileOpen $9 "$INSTDIR\install.log" w
+  !insertmacro RemoveOld32BitAutostart
+  !insertmacro UserWritableFiles
   ; Removing first keeps a reinstall from adding the rules twice.
   !insertmacro Logged '"$SYSDIR\netsh.exe" advfirewall firewall delete rule name="${RULE_TCP}"'
   !insertmacro Logged '"$SYSDIR\netsh.exe" advfirewall firewall delete rule name="${RULE_UDP}"'
   !insertmacro Logged '"$SYSDIR\netsh.exe" advfirewall firewall add rule name="${RULE_TCP}" dir=in action=allow program="$INSTDIR\QyrDelay.exe" protocol=TCP localport=${PORT} enable=yes profile=any'
   !insertmacro Logged '"$SYSDIR\netsh.exe" advfirewall firewall add rule name="${RULE_UDP}" dir=in action=allow program="$INSTDIR\QyrDelay.exe" protocol=UDP localport=${PORT} enable=yes profile=any'
+  !insertmacro WriteAllowList
   FileClose $9
 
   WriteRegStr HKLM "${UNINST_KEY}" "DisplayName" "QyrDelay 延时启动器"
@@ -152,6 +207,7 @@ Section "un.$(SecProgram)" UnSecMain
   !insertmacro StopRunningCopy
 
   FileOpen $9 "$TEMP\QyrDelay-uninstall.log" w
+  !insertmacro RemoveOld32BitAutostart
   !insertmacro Logged '"$SYSDIR\netsh.exe" advfirewall firewall delete rule name="${RULE_TCP}"'
   !insertmacro Logged '"$SYSDIR\netsh.exe" advfirewall firewall delete rule name="${RULE_UDP}"'
   FileClose $9
@@ -170,6 +226,8 @@ SectionEnd
 
 Section /o "un.$(SecSettings)" UnSecSettings
   Delete "$INSTDIR\QyrDelay.ini"
+  Delete "$INSTDIR\QyrDelay.log"
+  Delete "$INSTDIR\QyrDelay.log.1"
 SectionEnd
 
 Section "-un.Folders"

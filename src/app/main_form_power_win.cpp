@@ -1,6 +1,7 @@
 // The power countdown: the full-screen shutdown screen, its ticks and the clicks that leave it.
 #include "app/main_form_win.h"
 #include "base/wide_win.h"
+#include "remote/command_log.h"
 #include "remote/power_win.h"
 
 namespace qyr {
@@ -47,11 +48,16 @@ void TMainForm::TimerCTRLTimer() {
     ShowStatus(step.status);
     SetWindowTextUtf8(PanelLabel(PanelLabelId::Label1Tips), step.screen);
     // Whether the machine goes down or not, the screen stays as it is.
-    if (step.action) PowerAction(*step.action);
+    if (step.action) {
+      const bool privileged = EnableShutdownPrivilege();
+      command_log_.Write(PowerEvent(*step.action == PowerRequest::kReboot, privileged));
+      RequestPowerAction(*step.action);
+    }
   }
 }
 
 void TMainForm::LabelStatusClick() {
+  if (PowerOffCountdown != 0 || RebootCountdown != 0) command_log_.Write("countdown cancelled at the PC");
   PowerOffCountdown = 0;
   RebootCountdown = 0;
   TimerCTRL.SetEnabled(false);
@@ -59,6 +65,9 @@ void TMainForm::LabelStatusClick() {
 }
 
 void TMainForm::Label1TipsClick() {
+  if (TimerCTRL.Enabled() && (PowerOffCountdown != 0 || RebootCountdown != 0)) {
+    command_log_.Write("countdown paused at the PC");
+  }
   TimerCTRL.SetEnabled(false);
   ShowWindow(Control(ControlId::PanelPowerOFFTips), SW_HIDE);
   SetBorderless(false);

@@ -4,6 +4,8 @@
 
 #include "app/main_form_win.h"
 #include "base/wide_win.h"
+#include "launch/settings_win.h"
+#include "remote/command_log.h"
 #include "remote/countdown.h"
 #include "remote/protocol.h"
 #include "remote/protocol_win.h"
@@ -30,14 +32,30 @@ void TMainForm::WireRemoteControl() {
       SocketServer1DataAvailable(sender, err_code);
     };
   }
+  SocketServer1.OnAcceptSource = [this](const Source& peer) { return AllowedSource(peer); };
+}
+
+bool TMainForm::AllowedSource(const Source& source) const {
+  if (Allows(allow_list_, source.address)) return true;
+  command_log_.Write(RefusedEvent(source));
+  return false;
 }
 
 void TMainForm::StartRemoteControl() {
+  const RemoteSettings settings = ReadRemoteSettings(SettingsPath());
+  if (settings.log) command_log_ = CommandLogFile(SiblingPath(exe_path_, ".log"));
+  command_log_.Write("QyrDelay started: " + exe_path_);
+  allow_list_ = ParseAllowList(settings.allow_from);
+  if (!allow_list_.ok()) {
+    // Never fail open: without a list that can be read, nobody is served.
+    ShowStatus(AllowListOffText(allow_list_));
+    command_log_.Write("remote control off: invalid AllowFrom entry " +
+                       EscapeForLog(allow_list_.bad_entry));
+    return;
+  }
   try {
     SocketServer1.SetAddr(kRemoteAddr);
     SocketServer1.SetPort(kRemotePort);
-    SocketServer1.Banner.clear();
-    SocketServer1.BusyBanner.clear();
     SocketServer1.Listen();
     SetControlText(ControlId::LabelTCP, kRemoteLabel + SocketServer1.Port());
     SocketServer_udp.SetAddr(kRemoteAddr);
@@ -51,6 +69,7 @@ void TMainForm::StartRemoteControl() {
 void TMainForm::StopRemoteControl() {
   SocketServer1.Close();
   SocketServer_udp.Close();
+  command_log_.Write("QyrDelay ended");
 }
 
 void TMainForm::SocketServer1ClientConnect(TSocketServer& /*sender*/, TSocketClient& client,
@@ -65,7 +84,11 @@ void TMainForm::SocketServer1DataAvailable(TCustomSocket& sender, std::uint16_t 
   const std::int32_t size = HandlerReadSize(sender.PendingCount());
   const std::int32_t n = sender.Receive(buffer, size);
   const std::string message(buffer, n > 0 ? static_cast<std::size_t>(n) : 0);
-  const std::string reply = HandleCommand(Utf8ToCodePage(message, kCommandCodePage));
+  // A datagram from outside the list has been read; it is dropped unseen.
+  if (!sender.Peer().tcp && !AllowedSource(sender.Peer())) return;
+  const std::string text = Utf8ToCodePage(message, kCommandCodePage);
+  const std::string reply = HandleCommand(text);
+  if (command_log_.On()) command_log_.Write(CommandEvent(sender.Peer(), message, MatchCommand(text)));
   // Datagram peers are never answered.
   if (!reply.empty() && sender.Proto() == "tcp") {
     sender.Send(reply.data(), static_cast<std::int32_t>(reply.size()));

@@ -106,6 +106,8 @@ LRESULT TMainForm::HandleMessage(UINT msg, WPARAM wp, LPARAM lp) {
   if (TextTrayIcon1) TextTrayIcon1->MainWindowMessage(msg, wp, lp);
   switch (msg) {
     case WM_CREATE:
+      // Errors escaping the handlers of the socket windows end in this window's error box.
+      SetErrorSink([this](const std::string& message) { ShowErrorBox(hwnd_, message); });
       CreateControls();
       TimerCTRL.Attach(hwnd_);
       CreateTrayIcon();
@@ -133,6 +135,7 @@ LRESULT TMainForm::HandleMessage(UINT msg, WPARAM wp, LPARAM lp) {
       return 0;
     }
     case WM_DESTROY:
+      SetErrorSink(nullptr);
       TimerTask.Detach();
       TimerCTRL.Detach();
       StopRemoteControl();

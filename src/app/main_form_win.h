@@ -19,6 +19,8 @@
 #include "base/ids_win.h"
 #include "launch/schedule.h"
 #include "launch/slots.h"
+#include "remote/allow_list.h"
+#include "remote/command_log_win.h"
 #include "remote/countdown.h"
 #include "remote/socket_win.h"
 #include "tray/text_tray_icon_win.h"
@@ -115,6 +117,10 @@ class TMainForm : public BaseWindow<TMainForm> {
 
  private:
   void WireRemoteControl();
+  // Who may send commands, and the command log; both from the settings file at start.
+  bool AllowedSource(const Source& source) const;
+  AllowList allow_list_;
+  CommandLogFile command_log_;
   void CreatePanelLabels();
   void ArrangePowerPanel();
   void SetBorderless(bool borderless);

@@ -50,12 +50,14 @@ std::size_t NameStart(std::string_view path) {
 
 }  // namespace
 
-std::string SettingsPathFor(std::string_view exe_path) {
+std::string SettingsPathFor(std::string_view exe_path) { return SiblingPath(exe_path, ".ini"); }
+
+std::string SiblingPath(std::string_view exe_path, std::string_view extension) {
   const std::size_t name = NameStart(exe_path);
   const std::size_t dot = exe_path.rfind('.');
   const std::string_view stem =
       (dot != std::string_view::npos && dot >= name) ? exe_path.substr(0, dot) : exe_path;
-  return std::string(stem) + ".ini";
+  return std::string(stem) + std::string(extension);
 }
 
 std::string FolderOf(std::string_view exe_path) {

@@ -55,6 +55,8 @@ std::string DelayText(std::int32_t delay);
 
 // D:\Show\QyrDelay.exe -> D:\Show\QyrDelay.ini ; the folder with its trailing backslash.
 std::string SettingsPathFor(std::string_view exe_path);
+// The same with another extension: D:\Show\QyrDelay.exe, ".log" -> D:\Show\QyrDelay.log
+std::string SiblingPath(std::string_view exe_path, std::string_view extension);
 std::string FolderOf(std::string_view exe_path);
 
 }  // namespace qyr

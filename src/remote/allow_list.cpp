@@ -54,6 +54,12 @@ std::optional<Ipv4> ParseIpv4(std::string_view text) {
   return address;
 }
 
+std::optional<std::uint16_t> ParsePort(std::string_view text) {
+  const std::optional<unsigned> value = ParseDecimal(text, 5);
+  if (!value || *value > 65535) return std::nullopt;
+  return static_cast<std::uint16_t>(*value);
+}
+
 std::string FormatIpv4(Ipv4 address) {
   return std::to_string(address >> 24) + '.' + std::to_string(address >> 16 & 0xFF) + '.' +
          std::to_string(address >> 8 & 0xFF) + '.' + std::to_string(address & 0xFF);

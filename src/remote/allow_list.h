@@ -18,6 +18,16 @@ using Ipv4 = std::uint32_t;
 std::optional<Ipv4> ParseIpv4(std::string_view text);
 std::string FormatIpv4(Ipv4 address);
 
+// A port number in decimal, 0 to 65535, without sign or blanks.
+std::optional<std::uint16_t> ParsePort(std::string_view text);
+
+// Where a message came from: the connection's peer, or the datagram's sender.
+struct Source {
+  bool tcp = true;
+  Ipv4 address = 0;
+  std::uint16_t port = 0;
+};
+
 struct Ipv4Range {
   Ipv4 network = 0;  // host bits cleared
   int prefix = 32;   // 0 to 32

@@ -18,12 +18,6 @@ struct LocalTime {
   int year = 0, month = 0, day = 0, hour = 0, minute = 0, second = 0, millisecond = 0;
 };
 
-struct Source {
-  bool tcp = true;
-  Ipv4 address = 0;
-  std::uint16_t port = 0;
-};
-
 // "TCP 192.168.1.10:50123"
 std::string SourceText(const Source& source);
 

@@ -6,7 +6,7 @@
 
 namespace qyr {
 
-bool PowerAction(PowerRequest request) {
+bool EnableShutdownPrivilege() {
   bool ok = false;
   HANDLE raw_token = nullptr;
   if (OpenProcessToken(GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES | TOKEN_QUERY, &raw_token)) {
@@ -22,9 +22,9 @@ bool PowerAction(PowerRequest request) {
                                  &previous_size) != 0;
     }
   }
-  // The request goes out whatever the privilege steps said; its own result is not looked at.
-  ExitWindowsEx(static_cast<UINT>(request), 0);
   return ok;
 }
+
+void RequestPowerAction(PowerRequest request) { ExitWindowsEx(static_cast<UINT>(request), 0); }
 
 }  // namespace qyr

@@ -15,6 +15,23 @@ constexpr long kClientEvents = FD_READ | FD_WRITE | FD_CONNECT | FD_CLOSE;
 // A peer that keeps sending must not hold the GUI thread: after this many reads in one
 // notification the rest waits for the next one, which the last recv has asked for.
 constexpr int kMaxReadsPerNotification = 64;
+constexpr int kListenBacklog = 5;
+
+Source SourceOf(const sockaddr_in& address, bool tcp) {
+  return {tcp, ntohl(address.sin_addr.s_addr), ntohs(address.sin_port)};
+}
+
+// Counts the notifications on the stack of one object, also when one ends in an error.
+class BusyScope {
+ public:
+  explicit BusyScope(int& depth) : depth_(depth) { ++depth_; }
+  ~BusyScope() { --depth_; }
+  BusyScope(const BusyScope&) = delete;
+  BusyScope& operator=(const BusyScope&) = delete;
+
+ private:
+  int& depth_;
+};
 
 void RegisterNotifyClass(WNDPROC proc) {
   static const bool registered = [proc] {
@@ -76,16 +93,23 @@ LRESULT CALLBACK TCustomSocket::WindowProc(HWND hwnd, UINT msg, WPARAM wp, LPARA
   }
   auto* self = reinterpret_cast<TCustomSocket*>(GetWindowLongPtrW(hwnd, GWLP_USERDATA));
   if (self == nullptr) return DefWindowProcW(hwnd, msg, wp, lp);
-  if (msg == kWmSocketNotify) {
-    const auto s = static_cast<SOCKET>(wp);
-    if (s != INVALID_SOCKET && s == self->socket_) {
-      self->Notify(s, WSAGETSELECTEVENT(lp), WSAGETSELECTERROR(lp));
-    } else {
-      self->HandlePrivateMessage(msg, wp, lp);  // a listener passes it on by socket handle
+  // No exception may cross the system's frames: the application's own errors go to its error
+  // box; socket errors never get here.
+  try {
+    if (msg == kWmSocketNotify) {
+      const auto s = static_cast<SOCKET>(wp);
+      if (s != INVALID_SOCKET && s == self->socket_) {
+        self->Notify(s, WSAGETSELECTEVENT(lp), WSAGETSELECTERROR(lp));
+      } else {
+        self->HandlePrivateMessage(msg, wp, lp);  // a listener passes it on by socket handle
+      }
+      return 0;
     }
+    if (self->HandlePrivateMessage(msg, wp, lp)) return 0;
+  } catch (const std::exception& e) {
+    ReportError(e.what());
     return 0;
   }
-  if (self->HandlePrivateMessage(msg, wp, lp)) return 0;
   return DefWindowProcW(hwnd, msg, wp, lp);
 }
 
@@ -100,7 +124,7 @@ void TCustomSocket::SetPort(std::string_view port) {
 }
 
 void TCustomSocket::Notify(SOCKET s, WORD events, WORD error) {
-  ++busy_;
+  const BusyScope busy(busy_);
   try {
     // Fixed order: connect, read, write, accept, close. Each step looks again at the socket,
     // since the one before may have closed it.
@@ -108,11 +132,10 @@ void TCustomSocket::Notify(SOCKET s, WORD events, WORD error) {
     if ((events & FD_WRITE) != 0 && s == socket_) SendQueued();
     if ((events & FD_ACCEPT) != 0 && s == socket_) HandleAccept(error);
     if ((events & FD_CLOSE) != 0) HandlePeerClose(error);
-  } catch (...) {
-    // Nobody listens for background errors: the object gives up its connection.
+  } catch (const ESocketException&) {
+    // Nobody listens for background socket errors: the object gives up its connection.
     if (s == socket_) Abort();
   }
-  --busy_;
 }
 
 bool TCustomSocket::NothingToRead() {
@@ -138,8 +161,8 @@ void TCustomSocket::ReceiveLoop(WORD error, bool forced) {
         char sink[1024];
         Receive(sink, sizeof(sink));
       }
-    } catch (...) {
-      return;  // the handler's failure ends this notification only; the connection stays
+    } catch (const ESocketException&) {
+      return;  // the handler's socket failure ends this notification only; the connection stays
     }
     if (last_error_ != 0 || socket_ == INVALID_SOCKET) return;
     u_long count = 0;
@@ -166,7 +189,12 @@ std::int32_t TCustomSocket::PendingCount() {
 }
 
 std::int32_t TCustomSocket::Receive(void* buffer, std::int32_t size) {
-  const int n = recv(socket_, static_cast<char*>(buffer), size, 0);
+  sockaddr_in from = {};
+  int from_len = sizeof(from);
+  const int n = stream_ ? recv(socket_, static_cast<char*>(buffer), size, 0)
+                        : recvfrom(socket_, static_cast<char*>(buffer), size, 0,
+                                   reinterpret_cast<sockaddr*>(&from), &from_len);
+  if (!stream_ && n != SOCKET_ERROR) peer_ = SourceOf(from, false);
   if (n == SOCKET_ERROR) {
     last_error_ = WSAGetLastError();
     return -1;
@@ -256,21 +284,13 @@ TSocketClient::~TSocketClient() {
   }
 }
 
-bool TSocketClient::Adopt(SOCKET s) {
+bool TSocketClient::Adopt(SOCKET s, const Source& peer) {
   socket_ = s;
-  int size = 0;
-  int len = sizeof(size);
-  sockaddr_in peer = {};
-  int peer_len = sizeof(peer);
+  peer_ = peer;
   linger l = {1, 0};
-  // The buffer sizes and the peer's address are not used; failing to read them means the
-  // connection is already gone.
   const bool ok =
-      getsockopt(s, SOL_SOCKET, SO_SNDBUF, reinterpret_cast<char*>(&size), &len) == 0 &&
-      getsockopt(s, SOL_SOCKET, SO_RCVBUF, reinterpret_cast<char*>(&size), &len) == 0 &&
       setsockopt(s, SOL_SOCKET, SO_LINGER, reinterpret_cast<const char*>(&l), sizeof(l)) == 0 &&
-      WSAAsyncSelect(s, NotifyWindow(), kWmSocketNotify, kClientEvents) == 0 &&
-      getpeername(s, reinterpret_cast<sockaddr*>(&peer), &peer_len) == 0;
+      WSAAsyncSelect(s, NotifyWindow(), kWmSocketNotify, kClientEvents) == 0;
   if (!ok) {
     DropSocket();
     return false;
@@ -298,7 +318,7 @@ void TSocketClient::HandlePeerClose(WORD error) {
 void TSocketClient::HandleClosed(WORD error) {
   if (release_posted_) return;
   release_posted_ = true;
-  PostMessageW(server_.NotifyWindow(), kWmSocketRelease, error, reinterpret_cast<LPARAM>(this));
+  PostMessageW(server_.NotifyWindow(), kWmSocketRelease, error, static_cast<LPARAM>(id_));
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -338,19 +358,14 @@ void TSocketServer::Listen() {
   } else {
     throw ESocketException(WSAEPROTONOSUPPORT, "Cannot resolve protocol '" + Proto() + "'");
   }
-  unsigned long port = 0;
-  if (Port().size() > 5 || !std::all_of(Port().begin(), Port().end(), [](char c) {
-        return c >= '0' && c <= '9';
-      }) || (port = std::stoul(Port())) > 65535) {
-    throw ESocketException(WSAEINVAL, "Cannot resolve port '" + Port() + "'");
-  }
+  const std::optional<std::uint16_t> port = ParsePort(Port());
+  if (!port) throw ESocketException(WSAEINVAL, "Cannot resolve port '" + Port() + "'");
+  const std::optional<Ipv4> address = ParseIpv4(Addr());
+  if (!address) throw ESocketException(WSAEINVAL, "Cannot resolve address '" + Addr() + "'");
   sockaddr_in local = {};
   local.sin_family = AF_INET;
-  local.sin_port = htons(static_cast<u_short>(port));
-  local.sin_addr.s_addr = inet_addr(Addr().c_str());
-  if (local.sin_addr.s_addr == INADDR_NONE && Addr() != "255.255.255.255") {
-    throw ESocketException(WSAEINVAL, "Cannot resolve address '" + Addr() + "'");
-  }
+  local.sin_port = htons(*port);
+  local.sin_addr.s_addr = htonl(*address);
 
   queue_.Clear();
   stream_ = type == SOCK_STREAM;
@@ -363,17 +378,10 @@ void TSocketServer::Listen() {
     state_ = TSocketState::ssClosed;
     throw ESocketException(code, step);
   };
-  if (!stream_ && ReuseAddr) {
-    const BOOL on = TRUE;
-    if (setsockopt(s, SOL_SOCKET, SO_REUSEADDR, reinterpret_cast<const char*>(&on),
-                   sizeof(on)) != 0) {
-      fail("setsockopt");
-    }
-  }
   if (bind(s, reinterpret_cast<const sockaddr*>(&local), sizeof(local)) != 0) fail("bind");
   state_ = TSocketState::ssBound;
   if (stream_) {
-    if (listen(s, ListenBacklog) != 0) fail("listen");
+    if (listen(s, kListenBacklog) != 0) fail("listen");
     state_ = TSocketState::ssListening;
   } else {
     state_ = TSocketState::ssConnected;  // a datagram listener reads at once
@@ -395,11 +403,14 @@ std::uint16_t TSocketServer::BoundPort() const {
 
 void TSocketServer::HandleAccept(WORD error) {
   if (error != 0 || !stream_) return;
-  const SOCKET s = accept(socket_, nullptr, nullptr);
+  sockaddr_in from = {};
+  int from_len = sizeof(from);
+  const SOCKET s = accept(socket_, reinterpret_cast<sockaddr*>(&from), &from_len);
   // A connection that is gone before we take it, or one we cannot set up, costs only itself:
   // the listener goes on accepting.
   if (s == INVALID_SOCKET) return;
-  if (clients_.size() >= kClientCeiling) {
+  const Source peer = SourceOf(from, true);
+  if (clients_.size() >= kClientCeiling || (OnAcceptSource && !OnAcceptSource(peer))) {
     SetLinger(s, true);
     closesocket(s);
     return;
@@ -412,26 +423,11 @@ void TSocketServer::HandleAccept(WORD error) {
     closesocket(s);
     return;
   }
-  owned->Banner = Banner;
-  if (!owned->Adopt(s)) return;
+  if (!owned->Adopt(s, peer)) return;
+  owned->id_ = ++next_client_id_;
   TSocketClient* client = owned.get();
   clients_.push_back(std::move(owned));
-
   if (OnClientConnect) OnClientConnect(*this, *client, error);
-
-  const bool listed = std::any_of(clients_.begin(), clients_.end(),
-                                  [client](const auto& c) { return c.get() == client; });
-  if (!listed || client->State() != TSocketState::ssConnected) return;
-  if (MaxClients > 0 && clients_.size() > MaxClients) {
-    if (!BusyBanner.empty()) {
-      const std::string line = BusyBanner + "\r\n";
-      client->Send(line.data(), static_cast<std::int32_t>(line.size()));
-    }
-    client->CloseSocket(true, 0);
-  } else if (!client->Banner.empty()) {
-    const std::string line = client->Banner + "\r\n";
-    client->Send(line.data(), static_cast<std::int32_t>(line.size()));
-  }
 }
 
 bool TSocketServer::HandlePrivateMessage(UINT msg, WPARAM wp, LPARAM lp) {
@@ -441,7 +437,7 @@ bool TSocketServer::HandlePrivateMessage(UINT msg, WPARAM wp, LPARAM lp) {
     return true;
   }
   if (msg == kWmSocketRelease) {
-    Release(reinterpret_cast<TSocketClient*>(lp));
+    Release(static_cast<std::uint64_t>(lp));
     return true;
   }
   return false;
@@ -457,13 +453,13 @@ void TSocketServer::ForwardToClient(SOCKET s, WORD events, WORD error) {
   }
 }
 
-void TSocketServer::Release(TSocketClient* client) {
+void TSocketServer::Release(std::uint64_t id) {
   auto it = std::find_if(clients_.begin(), clients_.end(),
-                         [client](const auto& c) { return c.get() == client; });
+                         [id](const auto& c) { return c->id_ == id; });
   if (it == clients_.end()) return;
   if ((*it)->busy_ > 0) {
     // Its notification is still on the stack (a nested message loop): try again later.
-    PostMessageW(NotifyWindow(), kWmSocketRelease, 0, reinterpret_cast<LPARAM>(client));
+    PostMessageW(NotifyWindow(), kWmSocketRelease, 0, static_cast<LPARAM>(id));
     return;
   }
   clients_.erase(it);

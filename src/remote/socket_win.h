@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "base/errors.h"
+#include "remote/allow_list.h"
 #include "remote/send_queue.h"
 
 namespace qyr {
@@ -60,7 +61,10 @@ class TCustomSocket {
   // Bytes that can be read now. Raises when the query fails.
   std::int32_t PendingCount();
   // One recv of at most `size` bytes: the count read, or -1 with LastError set. Never raises.
+  // A datagram socket records the sender of what it read as its Peer.
   std::int32_t Receive(void* buffer, std::int32_t size);
+  // The other end: a connection's peer, or the sender of the datagram read last.
+  const Source& Peer() const { return peer_; }
   // Queues the bytes and sends what the peer takes now; the rest follows on write readiness.
   // Returns `length` (0 when not positive); raises when not connected.
   std::int32_t Send(const void* data, std::int32_t length);
@@ -93,6 +97,7 @@ class TCustomSocket {
   bool stream_ = true;
   SendQueue queue_;
   int busy_ = 0;  // depth of notifications being handled on this object
+  Source peer_;
 
  private:
   static LRESULT CALLBACK WindowProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp);
@@ -109,10 +114,8 @@ class TSocketClient : public TCustomSocket {
   explicit TSocketClient(TSocketServer& server);
   ~TSocketClient() override;
 
-  // Takes over an accepted socket; false (and the socket closed) if it cannot.
-  bool Adopt(SOCKET s);
-
-  std::string Banner;
+  // Takes over an accepted socket from `peer`; false (and the socket closed) if it cannot.
+  bool Adopt(SOCKET s, const Source& peer);
 
  private:
   friend class TSocketServer;
@@ -120,6 +123,8 @@ class TSocketClient : public TCustomSocket {
   void HandleClosed(WORD error) override;
 
   TSocketServer& server_;
+  // Names the client in its posted release; never reused, so a late release can only miss.
+  std::uint64_t id_ = 0;
   bool release_posted_ = false;
 };
 
@@ -141,21 +146,20 @@ class TSocketServer : public TCustomSocket {
   std::size_t ClientCount() const { return clients_.size(); }
   TSocketClient* Client(std::size_t i) const { return clients_[i].get(); }
 
-  std::string Banner;
-  std::string BusyBanner;
-  int ListenBacklog = 5;
-  std::size_t MaxClients = 0;  // 0: no limit below the ceiling
-  bool ReuseAddr = false;
   TSocketClientConnectEvent OnClientConnect;
+  // Asked right after a connection is accepted, before anything is read or sent: false closes
+  // it at once. Not set: every source is served.
+  std::function<bool(const Source& peer)> OnAcceptSource;
 
  private:
   friend class TSocketClient;
   void HandleAccept(WORD error) override;
   bool HandlePrivateMessage(UINT msg, WPARAM wp, LPARAM lp) override;
   void ForwardToClient(SOCKET s, WORD events, WORD error);
-  void Release(TSocketClient* client);
+  void Release(std::uint64_t id);
 
   std::vector<std::unique_ptr<TSocketClient>> clients_;
+  std::uint64_t next_client_id_ = 0;
   bool winsock_started_ = false;
 };
 

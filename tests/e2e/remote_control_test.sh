@@ -1,48 +1,48 @@
 #!/usr/bin/env bash
-# The control system on Linux talks to QyrDelay.exe under Wine over real TCP and UDP:
-# a test command over TCP is answered "OK"; the same over UDP gets no answer.
+# The control system on Linux talks to QyrDelay.exe under Wine over real TCP and UDP: a test
+# command over TCP is answered "OK"; the same over UDP gets no answer. With an AllowFrom list
+# only listed sources are served, an invalid list keeps the port closed, and with Log=1 every
+# command is logged with its source and reply.
 set -euo pipefail
-: "${QYR_BUILD_DIR:?}" "${QYR_WINE_RUN:?}" "${QYR_WINE_ROOT:?}"
-port=26908
-work="$QYR_BUILD_DIR/e2e-remote/QyrNOR_$$"
-mkdir -p "$work"
-program=""  # the Windows process itself: the runner that starts it may end before it
-finish() {
-  if [ -n "$program" ]; then
-    kill "$program" 2>/dev/null || true
-    # Gone, and the port with it, before the next test wants it.
-    for _ in $(seq 100); do kill -0 "$program" 2>/dev/null || break; sleep 0.1; done
-  fi
-  wait 2>/dev/null || true
-  rm -rf "$work"
-}
-trap finish EXIT
-cp "$QYR_BUILD_DIR/QyrDelay.exe" "$work/QyrDelay.exe"
-# The port must be ours: give a program that is just ending time to let go of it.
-port_open() { timeout 2 bash -c "exec 3<>/dev/tcp/127.0.0.1/$port" 2>/dev/null; }
-for _ in $(seq 30); do port_open || break; sleep 1; done
-if port_open; then echo "port $port is already taken by another program"; exit 1; fi
+source "$(dirname "$0")/lib.sh"
 
-"$QYR_WINE_RUN" --root "$QYR_WINE_ROOT" "$work/QyrDelay.exe" >/dev/null 2>&1 &
-
-listening=no
-for _ in $(seq 120); do
-  # Wine names the process by its Windows path, which only this run uses.
-  program="$(pgrep -f -x -- "$work/QyrDelay.exe" | head -n1 || true)"
-  if [ -n "$program" ] && port_open; then listening=yes; break; fi
-  sleep 0.5
-done
-[ "$listening" = yes ] || { echo "port $port never opened"; exit 1; }
-
-reply="$(timeout 10 bash -c "exec 3<>/dev/tcp/127.0.0.1/$port; printf 'QyrNOR_PC_TEST' >&3; head -c 2 <&3")"
-[ "$reply" = "OK" ] || { echo "TCP reply was '$reply', expected OK"; exit 1; }
-
+start_program
+[ "$(send QyrNOR_PC_TEST)" = "OK" ] || fail "TCP reply was not OK"
 # UDP: the datagram is taken, nothing ever comes back.
-udp_reply="$(timeout 3 bash -c "exec 4<>/dev/udp/127.0.0.1/$port; printf 'QyrNOR_PC_TEST' >&4; head -c 1 <&4" || true)"
-[ -z "$udp_reply" ] || { echo "UDP got an answer: '$udp_reply'"; exit 1; }
-
+[ -z "$(send_udp QyrNOR_PC_TEST)" ] || fail "UDP got an answer"
 # Still serving TCP after the datagram.
-reply="$(timeout 10 bash -c "exec 3<>/dev/tcp/127.0.0.1/$port; printf 'qyrnor_pc_check' >&3; head -c 2 <&3")"
-[ "$reply" = "OK" ] || { echo "TCP reply after UDP was '$reply'"; exit 1; }
-kill -0 "$program" || { echo "the program ended"; exit 1; }
-echo "remote control answers TCP and stays silent on UDP"
+[ "$(send qyrnor_pc_check)" = "OK" ] || fail "TCP reply after UDP was not OK"
+kill -0 "$program" || fail "the program ended"
+[ ! -e "$work/QyrDelay.log" ] || fail "a log was written without Log=1"
+echo "ok: without a [REMOTE] section every source is served and nothing is logged"
+
+# A range holding the loopback address: served as before, and logged with source and reply.
+start_program $'[REMOTE]\nAllowFrom=10.1.2.3, 127.0.0.0/8\nLog=1'
+[ "$(send QyrNOR_PC_CHECK)" = "OK" ] || fail "a source inside the list was not answered OK"
+[ "$(send hello)" = "ERR" ] || fail "an unknown message from inside the list was not answered ERR"
+send_udp QyrNOR_PC_TEST >/dev/null
+wait_for_log 'UDP 127\.0\.0\.1:[0-9]+ QyrNOR_PC_TEST -> none' || fail "no log line for the datagram"
+grep -qE 'TCP 127\.0\.0\.1:[0-9]+ QyrNOR_PC_CHECK -> OK' "$work/QyrDelay.log" || fail "no log line for the check"
+grep -qE 'TCP 127\.0\.0\.1:[0-9]+ unknown "hello" -> ERR' "$work/QyrDelay.log" || fail "no log line for the unknown message"
+echo "ok: a source inside the list is answered, and each command is logged with its reply"
+
+# A list without the loopback address: closed before anything is read or sent.
+start_program $'[REMOTE]\nAllowFrom=192.168.1.10, 10.0.0.0/8\nLog=1'
+[ -z "$(send QyrNOR_PC_CHECK)" ] || fail "a source outside the list got a reply"
+wait_for_log 'TCP 127\.0\.0\.1:[0-9]+ refused' || fail "the refused connection was not logged"
+grep -q 'QyrNOR_PC_CHECK' "$work/QyrDelay.log" && fail "a refused source's command was taken"
+echo "ok: a source outside the list gets no reply"
+
+# An invalid list fails closed: the port stays shut, and the log says why.
+no_port=1 start_program $'[REMOTE]\nAllowFrom=127.0.0.1, 127.0.0.300\nLog=1'
+wait_for_log 'remote control off' || fail "the invalid list was not reported in the log"
+port_open && fail "an invalid list left the port open"
+echo "ok: an invalid list keeps the port closed"
+
+# A log past 1 MiB moves to QyrDelay.log.1 and starts again.
+full=$((1024 * 1024 - 16))
+prefill_log=$full start_program $'[REMOTE]\nLog=1'
+wait_for_log 'QyrDelay started' || fail "no start line after the rollover"
+[ "$(stat -c %s "$work/QyrDelay.log.1")" = "$full" ] || fail "the full log was not kept as QyrDelay.log.1"
+[ "$(stat -c %s "$work/QyrDelay.log")" -lt 4096 ] || fail "the log did not start again"
+echo "ok: a log past 1 MiB rolls over"

@@ -70,6 +70,16 @@ TEST(AllowList, AllowsOnlyListedSourcesAndNoOneOnABadList) {
   }
 }
 
+TEST(AllowList, PortsAreDecimalUpTo65535) {
+  const struct {
+    const char* text;
+    std::optional<std::uint16_t> port;
+  } cases[] = {{"26908", 26908}, {"0", 0},           {"65535", 65535}, {"65536", std::nullopt},
+               {"", std::nullopt}, {"+1", std::nullopt}, {"026908", std::nullopt},
+               {"2690 8", std::nullopt}, {"123456", std::nullopt}};
+  for (const auto& c : cases) EXPECT_EQ(ParsePort(c.text), c.port) << c.text;
+}
+
 TEST(AllowList, TheOffTextNamesTheBadEntry) {
   EXPECT_EQ(AllowListOffText(ParseAllowList("192.168.1.10, 192.168.1.300")),
             "远程控制已关闭:设置项AllowFrom无效 \"192.168.1.300\"");

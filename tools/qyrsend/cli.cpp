@@ -63,8 +63,21 @@ std::string Describe(const Outcome& outcome) {
 
 }  // namespace
 
+static ParsedArgs WakeArgs(Options options, const std::vector<std::string>& positional,
+                    bool port_given) {
+  if (options.transport == Transport::Udp || options.crlf)
+    return {std::nullopt, "--udp and --crlf do not go with --wake"};
+  if (!port_given) options.port = kDefaultWakePort;
+  const std::size_t wanted_min = options.hosts_file.empty() ? 1 : 0;
+  if (positional.size() < wanted_min || positional.size() > 1)
+    return {std::nullopt, options.hosts_file.empty() ? "expected MAC[,MAC...]" : "expected [MAC[,MAC...]]"};
+  options.command = positional.empty() ? std::string() : positional.front();
+  return {options, {}};
+}
+
 ParsedArgs ParseArgs(const std::vector<std::string>& args) {
   Options options;
+  bool port_given = false;
   std::vector<std::string> positional;
   for (std::size_t i = 0; i < args.size(); ++i) {
     const std::string& arg = args[i];
@@ -74,7 +87,12 @@ ParsedArgs ParseArgs(const std::vector<std::string>& args) {
       return true;
     };
     std::string text;
-    if (arg == "--udp") {
+    if (arg == "--wake") {
+      options.wake = true;
+    } else if (arg == "--broadcast") {
+      if (!value(options.broadcast) || options.broadcast.empty())
+        return {std::nullopt, "--broadcast needs an address"};
+    } else if (arg == "--udp") {
       options.transport = Transport::Udp;
     } else if (arg == "--crlf") {
       options.crlf = true;
@@ -82,6 +100,7 @@ ParsedArgs ParseArgs(const std::vector<std::string>& args) {
       options.help = true;
       return {options, {}};
     } else if (arg == "--port") {
+      port_given = true;
       if (!value(text) || !ParseNumber<std::uint16_t>(text, 1, 65535, options.port))
         return {std::nullopt, "--port needs a number from 1 to 65535"};
     } else if (arg == "--timeout") {
@@ -101,6 +120,7 @@ ParsedArgs ParseArgs(const std::vector<std::string>& args) {
     }
   }
 
+  if (options.wake) return WakeArgs(std::move(options), positional, port_given);
   // With --hosts the host list on the command line is optional.
   const std::size_t wanted_min = options.hosts_file.empty() ? 2 : 1;
   if (positional.size() < wanted_min || positional.size() > 2)
@@ -197,6 +217,73 @@ int ExitCode(const std::vector<Outcome>& outcomes) {
   return unconfirmed ? 3 : 0;
 }
 
+std::optional<Mac> ParseMac(std::string_view text) {
+  if (!LooksLikeMac(text) || text[2] != text[5] || text[2] != text[8] || text[2] != text[11] ||
+      text[2] != text[14])
+    return std::nullopt;
+  Mac mac{};
+  for (std::size_t i = 0; i < mac.size(); ++i) {
+    const std::string_view pair = text.substr(i * 3, 2);
+    const auto [end, ec] = std::from_chars(pair.data(), pair.data() + 2, mac[i], 16);
+    if (ec != std::errc() || end != pair.data() + 2) return std::nullopt;
+  }
+  return mac;
+}
+
+bool LooksLikeMac(std::string_view item) {
+  if (item.size() != 17) return false;
+  for (std::size_t i = 2; i < item.size(); i += 3) {
+    if (item[i] != ':' && item[i] != '-') return false;
+  }
+  return true;
+}
+
+std::string MacText(const Mac& mac) {
+  static constexpr char kHex[] = "0123456789abcdef";
+  std::string out;
+  for (const std::uint8_t b : mac) {
+    if (!out.empty()) out += ':';
+    out += kHex[b >> 4];
+    out += kHex[b & 15];
+  }
+  return out;
+}
+
+std::string MagicPacket(const Mac& mac) {
+  std::string packet(6, '\xFF');
+  for (int i = 0; i < 16; ++i) packet.append(mac.begin(), mac.end());
+  return packet;
+}
+
+std::optional<std::vector<Mac>> MacsOf(const std::vector<std::string>& items, std::string& error) {
+  std::vector<Mac> macs;
+  for (const std::string& item : items) {
+    if (!LooksLikeMac(item)) continue;
+    const std::optional<Mac> mac = ParseMac(item);
+    if (!mac) {
+      error = "malformed MAC " + item;
+      return std::nullopt;
+    }
+    macs.push_back(*mac);
+  }
+  return macs;
+}
+
+std::string WakeReport(const std::vector<Mac>& macs, const std::vector<std::string>& errors) {
+  std::string out;
+  for (std::size_t i = 0; i < macs.size() && i < errors.size(); ++i) {
+    out += MacText(macs[i]) + "  " + (errors[i].empty() ? "sent" : "error: " + errors[i]) + '\n';
+  }
+  return out;
+}
+
+int WakeExitCode(const std::vector<std::string>& errors) {
+  for (const std::string& e : errors) {
+    if (!e.empty()) return 1;
+  }
+  return 0;
+}
+
 std::string_view UsageText() {
   return "usage: qyrsend [--udp] [--port N] [--timeout MS] [--crlf] [--hosts FILE]\n"
          "               HOST[:PORT][,HOST[:PORT]...] COMMAND\n"
@@ -211,7 +298,14 @@ std::string_view UsageText() {
          "  --hosts FILE   read hosts from FILE as well (commas, blanks or lines; # comments)\n"
          "\n"
          "Exit code: 0 every host answered OK; 1 some host did not; 2 usage error;\n"
-         "3 UDP datagrams sent, none could be confirmed.\n";
+         "3 UDP datagrams sent, none could be confirmed.\n"
+         "\n"
+         "       qyrsend --wake [--broadcast ADDR] [--port N] [--hosts FILE] MAC[,MAC...]\n"
+         "\n"
+         "Wakes PCs: one Wake-on-LAN magic packet per MAC (aa:bb:cc:dd:ee:ff or\n"
+         "aa-bb-cc-dd-ee-ff) over UDP to ADDR (default 255.255.255.255) on port N (default 9).\n"
+         "A hosts file may carry each PC's MAC after its address; --wake takes the MACs.\n"
+         "Exit code: 0 every packet sent; 1 a send failed; 2 a malformed MAC or option.\n";
 }
 
 }  // namespace qyrsend

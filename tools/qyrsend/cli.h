@@ -1,6 +1,7 @@
 #pragma once
 // What qyrsend is asked to do and how it reports: argument and host-list parsing, reply
 // classification, the report lines and the exit code. No sockets here.
+#include <array>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -11,6 +12,8 @@ namespace qyrsend {
 
 inline constexpr std::uint16_t kDefaultPort = 26908;
 inline constexpr int kDefaultTimeoutMs = 2000;
+inline constexpr std::uint16_t kDefaultWakePort = 9;
+inline constexpr const char* kDefaultBroadcast = "255.255.255.255";
 
 enum class Transport { Tcp, Udp };
 
@@ -23,6 +26,9 @@ struct Options {
   std::string hosts_file;          // empty: none
   std::vector<std::string> hosts;  // from the command line, as written
   std::string command;
+  // --wake: Wake-on-LAN magic packets to the MACs in `command` (and the hosts file).
+  bool wake = false;
+  std::string broadcast = kDefaultBroadcast;
 };
 
 struct ParsedArgs {
@@ -74,6 +80,27 @@ std::string Report(const std::vector<Target>& targets, const std::vector<Outcome
 int ExitCode(const std::vector<Outcome>& outcomes);
 
 inline constexpr int kUsageExitCode = 2;
+
+using Mac = std::array<std::uint8_t, 6>;
+
+// "aa:bb:cc:dd:ee:ff" or "aa-bb-cc-dd-ee-ff", either letter case, one separator throughout.
+std::optional<Mac> ParseMac(std::string_view text);
+// The shape of a MAC (17 characters, separators at every third): such an item of a hosts file
+// is a MAC, never a host.
+bool LooksLikeMac(std::string_view item);
+std::string MacText(const Mac& mac);  // "aa:bb:cc:dd:ee:ff"
+
+// Six bytes 0xFF, then the MAC sixteen times: 102 bytes.
+std::string MagicPacket(const Mac& mac);
+
+// The MACs of host-list items (MAC-shaped items only; host items are skipped). Empty with
+// `error` set when a MAC-shaped item is not a MAC.
+std::optional<std::vector<Mac>> MacsOf(const std::vector<std::string>& items, std::string& error);
+
+// One line per MAC: "sent" or "error: <reason>" (empty reason: sent).
+std::string WakeReport(const std::vector<Mac>& macs, const std::vector<std::string>& errors);
+// 0 when every packet went out, 1 otherwise.
+int WakeExitCode(const std::vector<std::string>& errors);
 
 std::string_view UsageText();
 

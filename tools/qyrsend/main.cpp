@@ -2,11 +2,13 @@
 #include <filesystem>
 #include <fstream>
 #include <iostream>
+#include <optional>
 #include <sstream>
 #include <string>
 #include <vector>
 
 #include "cli.h"
+#include "net.h"
 #include "sender.h"
 
 #ifdef _WIN32
@@ -45,6 +47,28 @@ void Print(std::ostream& stream, const std::string& utf8) {
   stream << utf8 << std::flush;
 }
 
+int Wake(const qyrsend::Options& options, const std::vector<std::string>& items) {
+  std::string error;
+  const std::optional<std::vector<qyrsend::Mac>> macs = qyrsend::MacsOf(items, error);
+  if (!macs || macs->empty()) {
+    Print(std::cerr, "qyrsend: " + (macs ? std::string("no MAC given") : error) + "\n");
+    return qyrsend::kUsageExitCode;
+  }
+  qyrsend::net::Library library;
+  std::vector<std::string> errors;
+  for (const qyrsend::Mac& mac : *macs) {
+    const qyrsend::net::Step step = library.ok() ? qyrsend::net::SendDatagram(
+                                                       options.broadcast, options.port,
+                                                       qyrsend::MagicPacket(mac))
+                                                 : qyrsend::net::Step{};
+    errors.push_back(step.status == qyrsend::net::Status::Done
+                         ? std::string()
+                         : (step.error.empty() ? "not sent" : step.error));
+  }
+  Print(std::cout, qyrsend::WakeReport(*macs, errors));
+  return qyrsend::WakeExitCode(errors);
+}
+
 int Run(const std::vector<std::string>& args) {
   const qyrsend::ParsedArgs parsed = qyrsend::ParseArgs(args);
   if (!parsed.options) {
@@ -57,15 +81,27 @@ int Run(const std::vector<std::string>& args) {
     return 0;
   }
 
-  std::vector<std::string> items = options.hosts;
+  std::vector<std::string> items = options.wake ? qyrsend::SplitHosts(options.command)
+                                                 : options.hosts;
+  // On the command line every item of --wake must be a MAC.
+  for (const std::string& item : items) {
+    if (options.wake && !qyrsend::ParseMac(item)) {
+      Print(std::cerr, "qyrsend: malformed MAC " + item + "\n");
+      return qyrsend::kUsageExitCode;
+    }
+  }
   if (!options.hosts_file.empty()) {
     std::string text;
     if (!ReadWholeFile(options.hosts_file, text)) {
       Print(std::cerr, "qyrsend: cannot read " + options.hosts_file + "\n");
       return qyrsend::kUsageExitCode;
     }
-    for (std::string& host : qyrsend::SplitHosts(text)) items.push_back(std::move(host));
+    for (std::string& host : qyrsend::SplitHosts(text)) {
+      // A host line may carry the PC's MAC for --wake; it is no host to send a command to.
+      if (options.wake || !qyrsend::LooksLikeMac(host)) items.push_back(std::move(host));
+    }
   }
+  if (options.wake) return Wake(options, items);
   if (items.empty()) {
     Print(std::cerr, "qyrsend: no host given\n");
     return qyrsend::kUsageExitCode;

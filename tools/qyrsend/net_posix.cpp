@@ -46,6 +46,25 @@ Step Open(const std::string& host, std::uint16_t port, bool udp, Socket& out) {
   return Fail(errno);
 }
 
+Step SendDatagram(const std::string& address, std::uint16_t port, std::string_view bytes) {
+  sockaddr_in to = {};
+  to.sin_family = AF_INET;
+  to.sin_port = htons(port);
+  if (inet_pton(AF_INET, address.c_str(), &to.sin_addr) != 1)
+    return {Status::Failed, "not an IPv4 address: " + address};
+  const int s = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+  if (s < 0) return Fail(errno);
+  const int on = 1;
+  Step step{Status::Done, {}};
+  if (setsockopt(s, SOL_SOCKET, SO_BROADCAST, &on, sizeof(on)) != 0 ||
+      sendto(s, bytes.data(), bytes.size(), 0, reinterpret_cast<const sockaddr*>(&to),
+             sizeof(to)) != static_cast<ssize_t>(bytes.size())) {
+    step = Fail(errno);
+  }
+  close(s);
+  return step;
+}
+
 Step ConnectResult(Socket s) {
   int code = 0;
   socklen_t len = sizeof(code);

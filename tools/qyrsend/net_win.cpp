@@ -49,6 +49,25 @@ Library::~Library() {
   if (ok_) WSACleanup();
 }
 
+Step SendDatagram(const std::string& address, std::uint16_t port, std::string_view bytes) {
+  sockaddr_in to = {};
+  to.sin_family = AF_INET;
+  to.sin_port = htons(port);
+  if (inet_pton(AF_INET, address.c_str(), &to.sin_addr) != 1)
+    return {Status::Failed, "not an IPv4 address: " + address};
+  const SOCKET s = socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP);
+  if (s == INVALID_SOCKET) return Fail(WSAGetLastError());
+  const BOOL on = TRUE;
+  Step step{Status::Done, {}};
+  if (setsockopt(s, SOL_SOCKET, SO_BROADCAST, reinterpret_cast<const char*>(&on), sizeof(on)) != 0 ||
+      sendto(s, bytes.data(), static_cast<int>(bytes.size()), 0,
+             reinterpret_cast<const sockaddr*>(&to), sizeof(to)) != static_cast<int>(bytes.size())) {
+    step = Fail(WSAGetLastError());
+  }
+  closesocket(s);
+  return step;
+}
+
 Step Open(const std::string& host, std::uint16_t port, bool udp, Socket& out) {
   out = kNoSocket;
   addrinfo hints = {};

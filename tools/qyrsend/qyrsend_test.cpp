@@ -6,11 +6,13 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "cli.h"
+#include "net.h"
 #include "sender.h"
 
 namespace qyrsend {
@@ -91,12 +93,61 @@ TEST(QyrsendArgs, RejectsWhatCannotBeSent) {
       {"--bogus", "h", "c"},
       {"h", ""},    // empty command
       {",,", "c"},  // no host in the list
+      {"--wake"},   // no MAC
+      {"--wake", "a", "b"},
+      {"--wake", "--udp", "aa:bb:cc:dd:ee:ff"},
+      {"--wake", "--broadcast"},
   };
   for (const auto& args : cases) {
     const ParsedArgs parsed = ParseArgs(args);
     EXPECT_FALSE(parsed.options) << (args.empty() ? "(none)" : args.front());
     EXPECT_FALSE(parsed.error.empty());
   }
+}
+
+TEST(QyrsendWake, TakesMacsInEitherFormAndDefaultsToTheWakePortAndBroadcast) {
+  const struct {
+    const char* text;
+    std::optional<Mac> mac;
+  } macs[] = {
+      {"aa:bb:cc:dd:ee:ff", Mac{0xaa, 0xbb, 0xcc, 0xdd, 0xee, 0xff}},
+      {"00-1A-2b-3C-4d-5E", Mac{0x00, 0x1a, 0x2b, 0x3c, 0x4d, 0x5e}},
+      {"aa:bb:cc:dd:ee", std::nullopt},
+      {"aa:bb:cc:dd:ee:ff:00", std::nullopt},
+      {"aa:bb-cc:dd:ee:ff", std::nullopt},  // one separator throughout
+      {"ga:bb:cc:dd:ee:ff", std::nullopt},
+      {"aabb.ccdd.eeff", std::nullopt},
+      {"", std::nullopt},
+  };
+  for (const auto& c : macs) EXPECT_EQ(ParseMac(c.text), c.mac) << c.text;
+
+  const ParsedArgs plain = ParseArgs({"--wake", "aa:bb:cc:dd:ee:ff,00-11-22-33-44-55"});
+  ASSERT_TRUE(plain.options) << plain.error;
+  EXPECT_EQ(plain.options->port, kDefaultWakePort);
+  EXPECT_EQ(plain.options->broadcast, "255.255.255.255");
+  EXPECT_EQ(plain.options->command, "aa:bb:cc:dd:ee:ff,00-11-22-33-44-55");
+  const ParsedArgs aimed =
+      ParseArgs({"--wake", "--broadcast", "192.168.1.255", "--port", "7", "--hosts", "hall.txt"});
+  ASSERT_TRUE(aimed.options) << aimed.error;
+  EXPECT_EQ(aimed.options->port, 7);
+  EXPECT_EQ(aimed.options->broadcast, "192.168.1.255");
+  EXPECT_EQ(aimed.options->hosts_file, "hall.txt");
+
+  // A hosts file line may carry the PC's MAC after its address; only --wake takes it.
+  std::string error;
+  const auto from_file = MacsOf(
+      SplitHosts("192.168.1.21 aa:bb:cc:dd:ee:ff  # left\n192.168.1.22:26908 AA-BB-CC-DD-EE-01\n"
+                 "hall-pc-3\n"),
+      error);
+  ASSERT_TRUE(from_file) << error;
+  EXPECT_EQ(*from_file, (std::vector<Mac>{{0xaa, 0xbb, 0xcc, 0xdd, 0xee, 0xff},
+                                          {0xaa, 0xbb, 0xcc, 0xdd, 0xee, 0x01}}));
+  EXPECT_FALSE(MacsOf({"10.0.0.1", "zz:bb:cc:dd:ee:ff"}, error));
+  EXPECT_EQ(error, "malformed MAC zz:bb:cc:dd:ee:ff");
+  EXPECT_EQ(WakeReport({{1, 2, 3, 4, 5, 0xab}, {0, 0, 0, 0, 0, 0}}, {"", "Network is unreachable"}),
+            "01:02:03:04:05:ab  sent\n00:00:00:00:00:00  error: Network is unreachable\n");
+  EXPECT_EQ(WakeExitCode({"", ""}), 0);
+  EXPECT_EQ(WakeExitCode({"", "x"}), 1);
 }
 
 TEST(QyrsendHosts, SplitsListsAndFilesAndReadsPorts) {
@@ -288,6 +339,21 @@ TEST(QyrsendUdp, TellsAnUnansweredDatagramFromARefusedPortAndReadsAReply) {
   char buffer[64];
   const ssize_t n = recv(quiet.fd(), buffer, sizeof(buffer), MSG_DONTWAIT);
   EXPECT_EQ(std::string(buffer, static_cast<std::size_t>(n > 0 ? n : 0)), "QyrNOR_PC_CHECK");
+}
+
+TEST(QyrsendWake, TheMagicPacketArrivesByteForByte) {
+  LoopbackSocket waking(SOCK_DGRAM);
+  const Mac mac = {0x00, 0x1a, 0x2b, 0x3c, 0x4d, 0x5e};
+  const net::Library library;
+  ASSERT_EQ(net::SendDatagram("127.0.0.1", waking.port(), MagicPacket(mac)).status,
+            net::Status::Done);
+  char buffer[256];
+  const ssize_t n = recv(waking.fd(), buffer, sizeof(buffer), 0);
+  ASSERT_EQ(n, 102);
+  std::string want(6, '\xFF');
+  for (int i = 0; i < 16; ++i) want += std::string("\x00\x1a\x2b\x3c\x4d\x5e", 6);
+  EXPECT_EQ(std::string(buffer, 102), want);
+  EXPECT_EQ(net::SendDatagram("hall-pc", 9, "x").status, net::Status::Failed);
 }
 
 }  // namespace

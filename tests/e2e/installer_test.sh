@@ -88,10 +88,10 @@ check "uninstall removes the programs-list entry" no_uninst_key
 check "uninstall keeps the settings file" [ -f "$dir/QyrDelay.ini" ]
 
 # Reinstalling over kept settings leaves them alone, and /ALLOW= adds who may send commands.
-run "${setup[0]}" /S /ALLOW=127.0.0.0/8,10.1.2.3 "/D=$win_dir"
+run "${setup[0]}" /S "/ALLOW=127.0.0.0/8, 10.1.2.3" "/D=$win_dir"
 check "reinstall keeps the settings file" grep -q 'Delay0=7' "$dir/QyrDelay.ini"
 allow_from() { tr -d '\r' <"$dir/QyrDelay.ini" | sed -n '/^\[REMOTE\]$/,/^\[/s/^AllowFrom=//p'; }
-check "/ALLOW= is written to [REMOTE] (got: $(allow_from))" [ "$(allow_from)" = "127.0.0.0/8,10.1.2.3" ]
+check "/ALLOW= is written to [REMOTE] (got: $(allow_from))" [ "$(allow_from)" = "127.0.0.0/8, 10.1.2.3" ]
 # /PURGE takes everything.
 run "$win_dir\\uninstall.exe" /S /PURGE
 check "uninstall /PURGE removes the folder" wait_gone "$dir"

@@ -10,6 +10,8 @@ RequestExecutionLevel admin
 !include MUI2.nsh
 !include LogicLib.nsh
 !include FileFunc.nsh
+!include StrFunc.nsh
+${StrStr}
 
 !define PRODUCT "QyrDelay"
 !define RUN_KEY "SOFTWARE\Microsoft\Windows\CurrentVersion\Run"
@@ -140,12 +142,33 @@ FunctionEnd
 !macroend
 
 ; The /ALLOW=<list> option: who may send commands, written into [REMOTE] of the settings file;
-; the rest of the file stays as it is.
+; the rest of the file stays as it is. The list holds "/" (192.168.1.0/24), which the usual
+; option reader takes for the next option: it is read by hand, up to the next blank, or up to
+; the closing quote when the option is quoted ("/ALLOW=a, b").
 !macro WriteAllowList
   ${GetParameters} $0
-  ClearErrors
-  ${GetOptions} $0 "/ALLOW=" $1
-  ${IfNot} ${Errors}
+  ${StrStr} $1 $0 "/ALLOW="
+  ${If} $1 != ""
+    StrLen $2 $0
+    StrLen $3 $1
+    IntOp $2 $2 - $3
+    IntOp $2 $2 - 1
+    StrCpy $4 $0 1 $2   ; the character before the option: a quote when it is quoted
+    StrCpy $1 $1 "" 7
+    StrCpy $5 0
+    ${Do}
+      StrCpy $3 $1 1 $5
+      ${If} $3 == ""
+      ${OrIf} $3 == '"'
+        ${ExitDo}
+      ${EndIf}
+      ${If} $3 == " "
+      ${AndIf} $4 != '"'
+        ${ExitDo}
+      ${EndIf}
+      IntOp $5 $5 + 1
+    ${Loop}
+    StrCpy $1 $1 $5
     WriteINIStr "$INSTDIR\QyrDelay.ini" "REMOTE" "AllowFrom" "$1"
     DetailPrint "AllowFrom=$1"
     FileWrite $9 "AllowFrom=$1$\r$\n"

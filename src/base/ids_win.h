@@ -7,7 +7,7 @@ namespace qyr {
 enum PrivateMessage : UINT {
   // Socket notification: wParam = socket, LOWORD(lParam) = events, HIWORD(lParam) = error.
   kWmSocketNotify = WM_USER + 1,
-  // A client asks its listener to release it: wParam = error code, lParam = the client.
+  // A client asks its listener to release it: wParam = error code, lParam = the client's id.
   kWmSocketRelease = WM_USER + 30,
   // Shell notification of the tray entry: wParam = icon id, lParam = mouse message.
   kWmTrayCallback = WM_USER + 0x400,

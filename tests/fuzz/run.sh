@@ -3,7 +3,7 @@
 set -euo pipefail
 src="$(cd "$(dirname "$0")/../.." && pwd)"
 build="$(realpath -m "${QYR_FUZZ_BUILD_DIR:-$src/build/fuzz}")"
-seconds="${QYR_FUZZ_SECONDS:-45}"
+seconds="${QYR_FUZZ_SECONDS:-30}"
 
 cmake --preset fuzz -B "$build" >/dev/null
 cmake --build "$build"

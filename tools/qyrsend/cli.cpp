@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <charconv>
 
+#include "remote/allow_list.h"
+
 namespace qyrsend {
 
 namespace {
@@ -90,8 +92,9 @@ ParsedArgs ParseArgs(const std::vector<std::string>& args) {
     if (arg == "--wake") {
       options.wake = true;
     } else if (arg == "--broadcast") {
-      if (!value(options.broadcast) || options.broadcast.empty())
-        return {std::nullopt, "--broadcast needs an address"};
+      const std::optional<qyr::Ipv4> address = value(text) ? qyr::ParseIpv4(text) : std::nullopt;
+      if (!address) return {std::nullopt, "--broadcast needs an IPv4 address"};
+      options.broadcast = *address;
     } else if (arg == "--udp") {
       options.transport = Transport::Udp;
     } else if (arg == "--crlf") {

@@ -13,7 +13,6 @@ namespace qyrsend {
 inline constexpr std::uint16_t kDefaultPort = 26908;
 inline constexpr int kDefaultTimeoutMs = 2000;
 inline constexpr std::uint16_t kDefaultWakePort = 9;
-inline constexpr const char* kDefaultBroadcast = "255.255.255.255";
 
 enum class Transport { Tcp, Udp };
 
@@ -28,7 +27,7 @@ struct Options {
   std::string command;
   // --wake: Wake-on-LAN magic packets to the MACs in `command` (and the hosts file).
   bool wake = false;
-  std::string broadcast = kDefaultBroadcast;
+  std::uint32_t broadcast = 0xFFFFFFFF;  // IPv4, host byte order
 };
 
 struct ParsedArgs {

@@ -40,8 +40,9 @@ Step Send(Socket s, std::string_view bytes, std::size_t& sent);
 // Appends what has arrived to `out`. Done with nothing appended: the peer closed.
 Step Receive(Socket s, std::string& out);
 void Close(Socket s);
-// One datagram to an IPv4 address (broadcast allowed); blocking, nothing is waited for back.
-Step SendDatagram(const std::string& address, std::uint16_t port, std::string_view bytes);
+// One datagram to an IPv4 address in host byte order (broadcast allowed); blocking, nothing is
+// waited for back.
+Step SendDatagram(std::uint32_t address, std::uint16_t port, std::string_view bytes);
 
 struct Watch {
   Socket socket = kNoSocket;

@@ -49,12 +49,11 @@ Library::~Library() {
   if (ok_) WSACleanup();
 }
 
-Step SendDatagram(const std::string& address, std::uint16_t port, std::string_view bytes) {
+Step SendDatagram(std::uint32_t address, std::uint16_t port, std::string_view bytes) {
   sockaddr_in to = {};
   to.sin_family = AF_INET;
   to.sin_port = htons(port);
-  if (inet_pton(AF_INET, address.c_str(), &to.sin_addr) != 1)
-    return {Status::Failed, "not an IPv4 address: " + address};
+  to.sin_addr.s_addr = htonl(address);
   const SOCKET s = socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP);
   if (s == INVALID_SOCKET) return Fail(WSAGetLastError());
   const BOOL on = TRUE;

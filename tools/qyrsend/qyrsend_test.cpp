@@ -97,6 +97,7 @@ TEST(QyrsendArgs, RejectsWhatCannotBeSent) {
       {"--wake", "a", "b"},
       {"--wake", "--udp", "aa:bb:cc:dd:ee:ff"},
       {"--wake", "--broadcast"},
+      {"--wake", "--broadcast", "hall-net", "aa:bb:cc:dd:ee:ff"},
   };
   for (const auto& args : cases) {
     const ParsedArgs parsed = ParseArgs(args);
@@ -124,13 +125,13 @@ TEST(QyrsendWake, TakesMacsInEitherFormAndDefaultsToTheWakePortAndBroadcast) {
   const ParsedArgs plain = ParseArgs({"--wake", "aa:bb:cc:dd:ee:ff,00-11-22-33-44-55"});
   ASSERT_TRUE(plain.options) << plain.error;
   EXPECT_EQ(plain.options->port, kDefaultWakePort);
-  EXPECT_EQ(plain.options->broadcast, "255.255.255.255");
+  EXPECT_EQ(plain.options->broadcast, 0xFFFFFFFFu);
   EXPECT_EQ(plain.options->command, "aa:bb:cc:dd:ee:ff,00-11-22-33-44-55");
   const ParsedArgs aimed =
       ParseArgs({"--wake", "--broadcast", "192.168.1.255", "--port", "7", "--hosts", "hall.txt"});
   ASSERT_TRUE(aimed.options) << aimed.error;
   EXPECT_EQ(aimed.options->port, 7);
-  EXPECT_EQ(aimed.options->broadcast, "192.168.1.255");
+  EXPECT_EQ(aimed.options->broadcast, 0xC0A801FFu);
   EXPECT_EQ(aimed.options->hosts_file, "hall.txt");
 
   // A hosts file line may carry the PC's MAC after its address; only --wake takes it.
@@ -345,7 +346,7 @@ TEST(QyrsendWake, TheMagicPacketArrivesByteForByte) {
   LoopbackSocket waking(SOCK_DGRAM);
   const Mac mac = {0x00, 0x1a, 0x2b, 0x3c, 0x4d, 0x5e};
   const net::Library library;
-  ASSERT_EQ(net::SendDatagram("127.0.0.1", waking.port(), MagicPacket(mac)).status,
+  ASSERT_EQ(net::SendDatagram(0x7F000001, waking.port(), MagicPacket(mac)).status,
             net::Status::Done);
   char buffer[256];
   const ssize_t n = recv(waking.fd(), buffer, sizeof(buffer), 0);
@@ -353,7 +354,6 @@ TEST(QyrsendWake, TheMagicPacketArrivesByteForByte) {
   std::string want(6, '\xFF');
   for (int i = 0; i < 16; ++i) want += std::string("\x00\x1a\x2b\x3c\x4d\x5e", 6);
   EXPECT_EQ(std::string(buffer, 102), want);
-  EXPECT_EQ(net::SendDatagram("hall-pc", 9, "x").status, net::Status::Failed);
 }
 
 }  // namespace

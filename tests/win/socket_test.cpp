@@ -233,6 +233,22 @@ TEST(RemoteUdp, DatagramsAreInterpretedAndNeverAnswered) {
   EXPECT_EQ(peer.Read(1, 500ms), "");
 }
 
+TEST(RemoteListener, AnInvalidAllowFromListKeepsRemoteControlOffAndSaysWhy) {
+  // Installed where the listeners would open: the list fails closed before any port is taken.
+  ScratchDir dir("QyrNOR_badlist");
+  test::WriteFileBytes(dir / "QyrDelay.ini",
+                       "[REMOTE]\r\nAllowFrom=192.168.1.10, 192.168.1.0/33\r\n");
+  TMainForm form(dir / "QyrDelay.exe");
+  ASSERT_TRUE(form.Create(SW_HIDE));
+  form.TimerTask.SetEnabled(false);
+  EXPECT_EQ(form.ControlText(ControlId::LabelStatus),
+            "远程控制已关闭:设置项AllowFrom无效 \"192.168.1.0/33\"");
+  EXPECT_EQ(form.ControlText(ControlId::LabelTCP), "");
+  EXPECT_EQ(form.SocketServer1.State(), TSocketState::ssClosed);
+  EXPECT_EQ(form.SocketServer_udp.State(), TSocketState::ssClosed);
+  EXPECT_FALSE(test::FileExists(dir / "QyrDelay.log"));  // no Log=1, no file
+}
+
 TEST(RemoteListener, APortInUseFailsTheListenAndHoldsNothing) {
   Remote r;
   TSocketServer server;

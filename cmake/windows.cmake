@@ -87,8 +87,8 @@ foreach(src ${qyr_test_helpers})
   add_dependencies(qyr_e2e_tests ${stem})
 endforeach()
 
-# Wine now and then leaves a finished test process hanging; a short limit and one retry (the
-# test preset) keep such a hang from costing minutes or failing a run whose tests all passed.
+# A short limit per test: a hang costs a minute, and the Wine runner shows what the test
+# printed up to then.
 gtest_discover_tests(qyr_tests
   DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 120
   PROPERTIES FIXTURES_REQUIRED wine TIMEOUT 60)

@@ -114,14 +114,19 @@ case "$action" in
     ensure_locale
     ensure_display
     ensure_wine
-    # The program writes to a file, shown once it has ended: a Wine system process it causes to
-    # start (the desktop's explorer, say) would inherit a pipe and hold the caller's end open
-    # long after the program is gone.
+    # The program writes to a file, never to the caller's pipe: a Wine system process it causes
+    # to start (the desktop's explorer, say) would inherit the pipe and hold the caller's end
+    # open long after the program is gone. A reader of our own copies the file out as it grows
+    # and ends with the program, so a test stopped by its time limit still shows how far it got.
     out="$(mktemp)"
     trap 'rm -f "$out"' EXIT
     status=0
-    "$WINE64" "$@" >"$out" 2>&1 || status=$?
-    cat "$out"
+    "$WINE64" "$@" </dev/null >"$out" 2>&1 &
+    program=$!
+    tail -s 0.1 -n +1 -f --pid="$program" "$out" &
+    reader=$!
+    wait "$program" || status=$?
+    wait "$reader" 2>/dev/null || true
     exit "$status"
     ;;
 esac

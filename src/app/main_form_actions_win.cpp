@@ -70,11 +70,10 @@ void TMainForm::BitBtn1Click() {
       SendMessageW(Control(ControlId::CheckBoxAutoRun), BM_GETCHECK, 0, 0) == BST_CHECKED;
   if (!SetAutoRun(kAutoRunValueName, checked)) {
     // The schedule stands still while the user reads why.
-    TimerTask.SetEnabled(false);
+    const ScopedTimerPause pause(TimerTask);
     ShowStatus(kAutoRunFailedStatus);
     ShowPlainMessage(hwnd_, kAutoRunFailedMessage);
     ShowWindow(Control(ControlId::ButtonUserSetAutoRUN), SW_SHOW);
-    TimerTask.SetEnabled(true);
   }
   ShowStatus(kSavedStatus);
 }

@@ -72,9 +72,11 @@ void TMainForm::SaveSettings() {
 }
 
 void TMainForm::TimerTaskTimer() {
-  TimerTask.SetEnabled(false);
-  LaunchTick();
-  TimerTask.SetEnabled(true);
+  {
+    // A started program may take seconds to become ready: no tick piles up meanwhile.
+    const ScopedTimerPause pause(TimerTask);
+    LaunchTick();
+  }
   if (InSlowMode(UptimeTicks)) {
     ShowStatus(kSlowModeText);
     TimerTask.SetInterval(kSlowTaskPeriodMs);

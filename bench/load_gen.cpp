@@ -124,8 +124,15 @@ int RunLoad(const Options& o) {
     c.fd = StartConnect(o.port);
     if (c.fd < 0) ++failed_conns;
   }
+  // The first round trip of each connection waits for the program to accept it, which it does
+  // one connection per notification: that is connection set-up, not a command's latency. It is
+  // left out of the figures, and the measured commands start together once every connection
+  // has had its first reply; otherwise the first connections would run alone while the others
+  // are still being accepted, and their latency would meet no competition.
+  int warmed = 0;
+  auto measured_from = start;
   auto send_next = [&](LoadConn& c) {
-    if (c.sent >= o.msgs) return;
+    if (c.sent >= o.msgs + 1) return;
     c.sent_at = Clock::now();
     if (send(c.fd, kCheck.data(), kCheck.size(), MSG_NOSIGNAL) != static_cast<ssize_t>(kCheck.size())) {
       close(c.fd);
@@ -141,7 +148,7 @@ int RunLoad(const Options& o) {
     pfds.clear();
     owners.clear();
     for (auto& c : conns) {
-      if (c.fd < 0 || c.answered >= o.msgs) continue;
+      if (c.fd < 0 || c.answered >= o.msgs + 1) continue;
       pfds.push_back({c.fd, static_cast<short>(c.connected ? POLLIN : POLLOUT), 0});
       owners.push_back(&c);
     }
@@ -174,27 +181,37 @@ int RunLoad(const Options& o) {
       // One command in flight per connection, so the bytes that came back are its reply.
       while (!c.pending.empty()) {
         std::size_t used = 0;
+        const long counted = c.answered > 0 ? 1 : 0;
         if (c.pending.starts_with("OK")) {
           used = 2;
-          ++ok;
+          ok += counted;
         } else if (c.pending.starts_with("ERR")) {
           used = 3;
-          ++err;
+          err += counted;
         } else if (c.pending.size() >= 3 || !(std::string_view("ERR").starts_with(c.pending) ||
                                                std::string_view("OK").starts_with(c.pending))) {
           used = c.pending.size();
-          ++bad;
+          bad += counted;
         } else {
           break;  // a reply split across reads
         }
         c.pending.erase(0, used);
-        latencies_us.push_back(Seconds(Clock::now() - c.sent_at) * 1e6);
         ++c.answered;
-        send_next(c);
+        if (c.answered > 1) {
+          latencies_us.push_back(Seconds(Clock::now() - c.sent_at) * 1e6);
+          send_next(c);
+        } else if (++warmed == o.conns - failed_conns) {
+          // Every connection is ready: all start together, so each round trip meets the same
+          // competition from the others.
+          measured_from = Clock::now();
+          for (auto& other : conns) {
+            if (other.fd >= 0) send_next(other);
+          }
+        }
       }
     }
   }
-  const double elapsed = Seconds(Clock::now() - start);
+  const double elapsed = Seconds(Clock::now() - measured_from);
   for (auto& c : conns)
     if (c.fd >= 0) close(c.fd);
   const long expected = static_cast<long>(o.conns) * o.msgs;

@@ -67,9 +67,22 @@ pids+=("$floor_pid")
 qyr_pid=$!
 pids+=("$qyr_pid")
 
+# The Windows process itself, not the runner that started it: Wine names it by the path given.
+program_pid() {
+  local found=""
+  for _ in $(seq 100); do
+    found="$(pgrep -f -- "^$1( |\$)" | head -n1 || true)"
+    [ -n "$found" ] && break
+    sleep 0.1
+  done
+  echo "$found"
+}
 value() { sed -n "s/^$1=//p"; }
 ready=$("$load" wait --port "$port" --timeout 60 | value ready_at)
 "$load" wait --port "$floor_port" --timeout 60 >/dev/null
+qyr_pid=$(program_pid "$run_dir/QyrDelay.exe")
+floor_pid=$(program_pid "$win/floor_server.exe")
+pids+=("$qyr_pid" "$floor_pid")
 [ "$ready" != none ] || { say "QyrDelay did not open port $port"; exit 1; }
 kill -0 "$qyr_pid" 2>/dev/null || { say "QyrDelay ended at once (another copy in this Wine?)"; exit 1; }
 
@@ -105,6 +118,18 @@ say "load: $conns connections x $msgs commands"
 floor_out=$("$load" load --port "$floor_port" --conns "$conns" --msgs "$msgs" | tee "$win/run/load_floor.txt" || true)
 qyr_out=$("$load" load --port "$port" --conns "$conns" --msgs "$msgs" | tee "$win/run/load_qyr.txt" || true)
 
+# One connection, one command at a time: the latency of a round trip with nothing competing.
+# Program and floor take turns three times; the table has the median of the three p50s.
+say "latency: 1 connection x 3000 commands, 3 turns each"
+p50s_q=() p50s_f=()
+for _ in 1 2 3; do
+  p50s_f+=("$("$load" load --port "$floor_port" --conns 1 --msgs 3000 | value p50_us)")
+  p50s_q+=("$("$load" load --port "$port" --conns 1 --msgs 3000 | value p50_us)")
+done
+median() { printf '%s\n' "$@" | sort -g | sed -n 2p; }
+single_q=$(median "${p50s_q[@]}")
+single_f=$(median "${p50s_f[@]}")
+
 say "churn: $churn connections opened and closed"
 "$load" churn --port "$floor_port" --count "$churn" --timeout 100 >"$win/run/churn_floor.txt" &
 churn_floor=$!
@@ -124,8 +149,28 @@ sleep "$idle"
 q1=$(cpu_ticks "$qyr_pid")
 f1=$(cpu_ticks "$floor_pid")
 
+# The same load once more with the command log on ([REMOTE] Log=1 is read at start): the cost
+# of a log line on every round trip.
+say "load with the command log on"
+kill "$qyr_pid" 2>/dev/null || true
+for _ in $(seq 100); do kill -0 "$qyr_pid" 2>/dev/null || break; sleep 0.1; done
+for _ in $(seq 60); do "$load" wait --port "$port" --timeout 0.2 >/dev/null || break; sleep 0.5; done
+printf '[REMOTE]\r\nLog=1\r\n' >"$run_dir/QyrDelay.ini"
+"${wine_run[@]}" "$run_dir/QyrDelay.exe" </dev/null >/dev/null 2>&1 &
+pids+=("$!")
+"$load" wait --port "$port" --timeout 60 >/dev/null
+qyr_pid=$(program_pid "$run_dir/QyrDelay.exe")
+pids+=("$qyr_pid")
+"$load" load --port "$port" --conns "$conns" --msgs 50 >/dev/null || true
+log_out=$("$load" load --port "$port" --conns "$conns" --msgs "$msgs" | tee "$win/run/load_qyr_log.txt" || true)
+p50s_l=()
+for _ in 1 2 3; do p50s_l+=("$("$load" load --port "$port" --conns 1 --msgs 3000 | value p50_us)"); done
+single_l=$(median "${p50s_l[@]}")
+log_lines=$(grep -c . "$run_dir/QyrDelay.log" 2>/dev/null || echo 0)
+
 ratio() { awk -v a="$1" -v b="$2" 'BEGIN { if (b > 0) printf "%.2f", a / b; else printf "n/a" }'; }
 q() { echo "$qyr_out" | value "$1"; }
+l() { echo "$log_out" | value "$1"; }
 f() { echo "$floor_out" | value "$1"; }
 ms() { awk -v t="$1" -v hz="$hz" 'BEGIN { printf "%d", t * 1000 / hz }'; }
 idle_q=$(ms $((q1 - q0)))
@@ -138,9 +183,12 @@ QyrDelay benchmark, $(date -u +%Y-%m-%d), $(nproc) cores, loopback, Wine $(${WIN
 | Figure | QyrDelay | Floor | Ratio |
 |---|---|---|---|
 | replies OK / expected ($conns x $msgs) | $(q ok) / $(q expected) | $(f ok) / $(f expected) | |
-| latency p50 (ms) | $(awk -v v="$(q p50_us)" 'BEGIN{printf "%.2f", v/1000}') | $(awk -v v="$(f p50_us)" 'BEGIN{printf "%.2f", v/1000}') | $(ratio "$(q p50_us)" "$(f p50_us)") |
-| latency p99 (ms) | $(awk -v v="$(q p99_us)" 'BEGIN{printf "%.2f", v/1000}') | $(awk -v v="$(f p99_us)" 'BEGIN{printf "%.2f", v/1000}') | $(ratio "$(q p99_us)" "$(f p99_us)") |
-| throughput (replies/s) | $(q throughput) | $(f throughput) | $(ratio "$(q throughput)" "$(f throughput)") |
+| latency p50, 1 connection, median of 3 turns (ms) | $(awk -v v="$single_q" 'BEGIN{printf "%.2f", v/1000}') | $(awk -v v="$single_f" 'BEGIN{printf "%.2f", v/1000}') | $(ratio "$single_q" "$single_f") |
+| latency mean, $conns connections (ms) | $(awk -v v="$(q mean_us)" 'BEGIN{printf "%.2f", v/1000}') | $(awk -v v="$(f mean_us)" 'BEGIN{printf "%.2f", v/1000}') | $(ratio "$(q mean_us)" "$(f mean_us)") |
+| latency p99, $conns connections (ms) | $(awk -v v="$(q p99_us)" 'BEGIN{printf "%.2f", v/1000}') | $(awk -v v="$(f p99_us)" 'BEGIN{printf "%.2f", v/1000}') | $(ratio "$(q p99_us)" "$(f p99_us)") |
+| throughput, $conns connections (replies/s) | $(q throughput) | $(f throughput) | $(ratio "$(q throughput)" "$(f throughput)") |
+| with the command log on: latency p50, 1 connection (ms) | $(awk -v v="$single_l" 'BEGIN{printf "%.2f", v/1000}') | $(awk -v v="$single_f" 'BEGIN{printf "%.2f", v/1000}') | $(ratio "$single_l" "$single_f") |
+| with the command log on: throughput, $conns connections (replies/s; $log_lines lines logged) | $(l throughput) | $(f throughput) | $(ratio "$(l throughput)" "$(f throughput)") |
 | resident memory after start (KiB) | $rss_start_q | $rss_start_f | $(ratio "$rss_start_q" "$rss_start_f") |
 | resident memory after $churn connections (KiB) | $rss_churn_q | $rss_churn_f | $(ratio "$rss_churn_q" "$rss_churn_f") |
 | connections opened and closed | $(echo "$churn_q_out" | value completed) / $churn | $(value completed <"$win/run/churn_floor.txt") / $churn | |

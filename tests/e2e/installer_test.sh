@@ -63,8 +63,8 @@ for f in QyrDelay.ini QyrDelay.log QyrDelay.log.1; do
   check "$f created empty" [ -f "$dir/$f" -a ! -s "$dir/$f" ]
   check "$f made modifiable for Users" grep -qF "icacls.exe\" \"$win_dir\\$f\" /grant *S-1-5-32-545:(M)" "$dir/install.log"
 done
-check "the folder's rights are set explicitly" grep -qF \
-  "\"$win_dir\" /inheritance:r /grant:r *S-1-5-32-544:(OI)(CI)F *S-1-5-18:(OI)(CI)F *S-1-5-32-545:(OI)(CI)RX" "$dir/install.log"
+check "the topmost new folder's rights are set explicitly" grep -qF \
+  "\"C:\\QyrNOR_hall\" /inheritance:r /grant:r *S-1-5-32-544:(OI)(CI)F *S-1-5-18:(OI)(CI)F *S-1-5-32-545:(OI)(CI)RX" "$dir/install.log"
 check "every rights step succeeded" [ "$(grep -A1 -F icacls.exe "$dir/install.log" | grep -c -- '-> 0')" = 4 ]
 
 # The installed copy opens its listeners; a settings file appears once the user saves.

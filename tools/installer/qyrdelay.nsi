@@ -65,6 +65,22 @@ LangString SecSettings ${LANG_SIMPCHINESE} "同时删除设置文件 QyrDelay.in
 LangString SecSettings ${LANG_ENGLISH} "Also delete the settings file QyrDelay.ini"
 
 Var Found
+Var NewTop
+
+; Sets $NewTop to the topmost folder of $INSTDIR that does not exist yet ($INSTDIR when it does).
+Function FindNewTop
+  Push $0
+  StrCpy $NewTop $INSTDIR
+  StrCpy $0 $INSTDIR
+  ${Do}
+    ${If} ${FileExists} "$0\*.*"
+      ${ExitDo}
+    ${EndIf}
+    StrCpy $NewTop $0
+    ${GetParent} $0 $0
+  ${LoopUntil} $0 == ""
+  Pop $0
+FunctionEnd
 
 ; Sets $Found to 1 when $INSTDIR holds "qyrnor" in any letter case (StrCmp ignores case),
 ; the same test the program makes before it opens its listeners.
@@ -120,13 +136,19 @@ FunctionEnd
   SetRegView 64
 !macroend
 
+; Only administrators may change the program that the machine-wide Run value starts for
+; everyone. The topmost folder this installer creates (C:\QyrNOR for C:\QyrNOR\QyrDelay), or
+; the install folder when it exists, gets explicit rights before the program lands in it: a new
+; folder outside Program Files inherits rights (from C:\, say) that let any user rename it or
+; replace what is in it. Folders that existed before keep theirs: they may hold other things.
+!macro LockProgramFolder
+  !insertmacro Logged '"$SYSDIR\icacls.exe" "$NewTop" /inheritance:r /grant:r ${SID_ADMINS}:(OI)(CI)F ${SID_SYSTEM}:(OI)(CI)F ${SID_USERS}:(OI)(CI)RX'
+!macroend
+
 ; The program runs as the logged-on user, who may be a standard user: the settings file and the
 ; two log files are created here (an empty settings file reads as no file: every key takes its
-; default) and made writable for the Users group. The folder itself gets explicit rights, so
-; that only administrators can change the program that the machine-wide Run value starts
-; (a folder outside Program Files would otherwise let any user replace it).
+; default) and made writable for the Users group; nothing else in the folder is.
 !macro UserWritableFiles
-  !insertmacro Logged '"$SYSDIR\icacls.exe" "$INSTDIR" /inheritance:r /grant:r ${SID_ADMINS}:(OI)(CI)F ${SID_SYSTEM}:(OI)(CI)F ${SID_USERS}:(OI)(CI)RX'
   !insertmacro CreateUserFile "QyrDelay.ini"
   !insertmacro CreateUserFile "QyrDelay.log"
   !insertmacro CreateUserFile "QyrDelay.log.1"
@@ -193,16 +215,19 @@ Section "QyrDelay" SecMain
   ${EndIf}
 
   !insertmacro StopRunningCopy
+  Call FindNewTop
+  CreateDirectory "$INSTDIR"
+  FileOpen $9 "$INSTDIR\install.log" w
+  !insertmacro RemoveOld32BitAutostart
+  !insertmacro LockProgramFolder
   SetOutPath "$INSTDIR"
   File "/oname=QyrDelay.exe" "${EXE}"
   WriteUninstaller "$INSTDIR\uninstall.exe"
+  !insertmacro UserWritableFiles
 
   ; The same value the program writes when the user saves with autostart on: plain path, no quotes.
   WriteRegStr HKLM "${RUN_KEY}" "${RUN_VALUE}" "$INSTDIR\QyrDelay.exe"
 
-  FileOpen $9 "$INSTDIR\install.log" w
-  !insertmacro RemoveOld32BitAutostart
-  !insertmacro UserWritableFiles
   ; Removing first keeps a reinstall from adding the rules twice.
   !insertmacro Logged '"$SYSDIR\netsh.exe" advfirewall firewall delete rule name="${RULE_TCP}"'
   !insertmacro Logged '"$SYSDIR\netsh.exe" advfirewall firewall delete rule name="${RULE_UDP}"'

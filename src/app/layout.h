@@ -1,7 +1,8 @@
 #pragma once
 // The main window's layout: one row per control, in creation (stacking) order, with places at
-// 96 dots per inch, captions, looks, anchors, tab order and events. The Win32 side creates,
-// paints, moves and dispatches the controls from this table alone.
+// 96 dots per inch, captions, looks, anchors and tab order. The Win32 side creates, paints and
+// moves the controls from this table alone; which handler a control's click runs is the
+// window's own table of events.
 #include <array>
 #include <cstddef>
 #include <cstdint>
@@ -103,23 +104,6 @@ enum class Anchor : std::uint8_t {
   kBottomFullWidth,  // along the bottom edge, as wide as the window
 };
 
-// The handler a control's event runs; LabelUptimeDblClick is a double click, the rest clicks.
-enum class Event : std::uint8_t {
-  kNone,
-  BitBtn1Click,
-  BitBtn2Click,
-  BitBtn3Click,
-  BitBtn4Click,
-  BitBtn5Click,
-  BitBtn6Click,
-  Label13Click,
-  LabelUptimeDblClick,
-  ButtonUserSetAutoRUNClick,
-  LabelStatusClick,
-  Label1Click,
-  Label1TipsClick,
-};
-
 inline constexpr int kNoTab = -1;
 
 // A row names what it is and where it goes; everything else it names only where it differs
@@ -135,7 +119,6 @@ struct ControlSpec {
   bool enabled = true;
   Anchor anchor = Anchor::kTopLeft;
   int tab = kNoTab;  // position in the keyboard order
-  Event event = Event::kNone;
 };
 
 inline constexpr Rect96 kClientSize96 = {0, 0, 497, 267};
@@ -150,12 +133,12 @@ using enum ControlKind;
 // clang-format off
 inline constexpr std::array<ControlSpec, kControlCount> kLayout = {{
     {.id = LabelUptime, .name = "LabelUptime", .kind = kLabel, .place = {24, 200, 73, 33},
-     .caption = "0", .look = kUptime, .event = Event::LabelUptimeDblClick},
+     .caption = "0", .look = kUptime},
     {.id = LabelStatus, .name = "LabelStatus", .kind = kLabel, .place = {0, 248, 497, 19},
      .caption = "延时启动正在运行....", .look = kGreenText, .enabled = false,
-     .anchor = Anchor::kBottomFullWidth, .event = Event::LabelStatusClick},
+     .anchor = Anchor::kBottomFullWidth},
     {.id = Label1, .name = "Label1", .kind = kLabel, .place = {11, 53, 57, 17},
-     .caption = "程序1:", .look = kCentred, .event = Event::Label1Click},
+     .caption = "程序1:", .look = kCentred},
     {.id = Label5, .name = "Label5", .kind = kLabel, .place = {333, 54, 44, 17},
      .caption = "延时:", .look = kCentred},
     {.id = Label6, .name = "Label6", .kind = kLabel, .place = {422, 54, 39, 17},
@@ -179,7 +162,7 @@ inline constexpr std::array<ControlSpec, kControlCount> kLayout = {{
     {.id = Label12, .name = "Label12", .kind = kLabel, .place = {422, 149, 39, 17},
      .caption = "秒", .look = kCentred},
     {.id = Label13, .name = "Label13", .kind = kLabel, .place = {432, 8, 44, 17},
-     .caption = "?帮助", .look = kLink, .event = Event::Label13Click},
+     .caption = "?帮助", .look = kLink},
     {.id = Bevel1, .name = "Bevel1", .kind = kBevel, .place = {0, 24, 481, 9}},
     {.id = Bevel2, .name = "Bevel2", .kind = kBevel, .place = {1, 179, 481, 9}},
     {.id = Label14, .name = "Label14", .kind = kLabel, .place = {14, 3, 179, 25},
@@ -189,39 +172,37 @@ inline constexpr std::array<ControlSpec, kControlCount> kLayout = {{
     {.id = PanelPowerOFFTips, .name = "PanelPowerOFFTips", .kind = kPanel,
      .place = {456, 152, 1433, 713}, .look = kPowerPanel, .visible = false, .tab = 16},
     {.id = BitBtn1, .name = "BitBtn1", .kind = kButton, .place = {374, 194, 105, 44},
-     .caption = "保存修改(&OK)", .anchor = Anchor::kBottom, .tab = 0,
-     .event = Event::BitBtn1Click},
+     .caption = "保存修改(&OK)", .anchor = Anchor::kBottom, .tab = 0},
     {.id = BitBtn2, .name = "BitBtn2", .kind = kButton, .place = {264, 194, 97, 44},
-     .caption = "取消(&C)", .anchor = Anchor::kBottom, .tab = 1, .event = Event::BitBtn2Click},
+     .caption = "取消(&C)", .anchor = Anchor::kBottom, .tab = 1},
     {.id = EditFile1, .name = "EditFile1", .kind = kEdit, .place = {72, 51, 217, 21},
      .caption = "QyrPlayer_V3.exe", .tab = 2},
     {.id = BitBtn3, .name = "BitBtn3", .kind = kButton, .place = {295, 48, 35, 25},
-     .caption = "---", .tab = 3, .event = Event::BitBtn3Click},
+     .caption = "---", .tab = 3},
     {.id = EditDelay1, .name = "EditDelay1", .kind = kEdit, .place = {378, 51, 41, 21},
      .caption = "10", .tab = 4},
     {.id = EditFile2, .name = "EditFile2", .kind = kEdit, .place = {72, 83, 217, 21},
      .tab = 5},
     {.id = BitBtn4, .name = "BitBtn4", .kind = kButton, .place = {295, 80, 35, 25},
-     .caption = "---", .tab = 6, .event = Event::BitBtn4Click},
+     .caption = "---", .tab = 6},
     {.id = EditDelay2, .name = "EditDelay2", .kind = kEdit, .place = {378, 83, 41, 21},
      .caption = "15", .tab = 7},
     {.id = EditFile3, .name = "EditFile3", .kind = kEdit, .place = {72, 114, 217, 21},
      .tab = 8},
     {.id = BitBtn5, .name = "BitBtn5", .kind = kButton, .place = {295, 111, 35, 25},
-     .caption = "---", .tab = 9, .event = Event::BitBtn5Click},
+     .caption = "---", .tab = 9},
     {.id = EditDelay3, .name = "EditDelay3", .kind = kEdit, .place = {378, 114, 41, 21},
      .caption = "18", .tab = 10},
     {.id = EditFile4, .name = "EditFile4", .kind = kEdit, .place = {72, 146, 217, 21},
      .tab = 11},
     {.id = BitBtn6, .name = "BitBtn6", .kind = kButton, .place = {295, 143, 35, 25},
-     .caption = "---", .tab = 12, .event = Event::BitBtn6Click},
+     .caption = "---", .tab = 12},
     {.id = EditDelay4, .name = "EditDelay4", .kind = kEdit, .place = {378, 146, 41, 21},
      .caption = "20", .tab = 13},
     {.id = CheckBoxAutoRun, .name = "CheckBoxAutoRun", .kind = kCheckBox,
      .place = {129, 205, 105, 25}, .caption = "开机自启动", .tab = 14},
     {.id = ButtonUserSetAutoRUN, .name = "ButtonUserSetAutoRUN", .kind = kButton,
-     .place = {112, 195, 129, 41}, .caption = "手动设置自启动", .visible = false, .tab = 15,
-     .event = Event::ButtonUserSetAutoRUNClick},
+     .place = {112, 195, 129, 41}, .caption = "手动设置自启动", .visible = false, .tab = 15},
 }};
 // clang-format on
 
@@ -251,7 +232,6 @@ struct PanelLabelSpec {
   int height = 0;  // of a kTop strip, at 96 dpi
   std::string_view caption;
   Look look;
-  Event event = Event::kNone;
 };
 
 // The panel's raised bevel, inside which its labels lie.
@@ -262,9 +242,9 @@ inline constexpr std::size_t kPanelLabelCount = static_cast<std::size_t>(PanelLa
 // clang-format off
 inline constexpr std::array<PanelLabelSpec, kPanelLabelCount> kPanelLayout = {{
     {.id = PanelLabelId::Label15, .name = "Label15", .dock = Dock::kTop, .height = 121,
-     .caption = "奎尔诺(QyrNOR)控制系统", .look = kPowerTitle, .event = Event::Label1TipsClick},
+     .caption = "奎尔诺(QyrNOR)控制系统", .look = kPowerTitle},
     {.id = PanelLabelId::Label1Tips, .name = "Label1Tips", .dock = Dock::kFill,
-     .caption = "系统关机中...", .look = kPowerTips, .event = Event::Label1TipsClick},
+     .caption = "系统关机中...", .look = kPowerTips},
 }};
 // clang-format on
 

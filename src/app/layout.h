@@ -6,7 +6,10 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string_view>
+#include <utility>
+#include <vector>
 
 namespace qyr {
 
@@ -266,6 +269,17 @@ inline constexpr std::array<ControlId, 4> kDelayBoxes = {
 inline constexpr std::size_t kTabCount = 17;
 std::array<ControlId, kTabCount> TabOrder();
 
+// A control of the keyboard order as the window finds it when Tab is pressed.
+struct TabStop {
+  bool focused;
+  bool takes_focus;  // visible, enabled and a tab stop
+};
+
+// Where Tab (Shift+Tab with `back`) moves the focus, as a place in the keyboard order: the next
+// control round the order that takes the focus; with the focus outside the order, the first
+// (Shift+Tab: the last) that takes it. Nothing when no control takes it.
+std::optional<std::size_t> NextTabStop(const std::array<TabStop, kTabCount>& stops, bool back);
+
 // Scales a 96-dpi length to the system's dots per inch, rounding as the layout is scaled.
 int ScaleToDpi(int value, int dpi);
 Rect96 ScaleToDpi(const Rect96& place, int dpi);
@@ -273,6 +287,11 @@ Rect96 ScaleToDpi(const Rect96& place, int dpi);
 // Where a control goes when the client area changes from `initial` (the size it was created
 // with, both in the same pixels as `place`) to `now`.
 Rect96 AnchoredPlace(Anchor anchor, const Rect96& place, const Rect96& initial, const Rect96& now);
+
+// The controls that follow the window and where they go: AnchoredPlace for every control not
+// anchored top-left, from the places they were created at (`created`, indexed by ControlId).
+std::vector<std::pair<ControlId, Rect96>> AnchoredPlaces(
+    const std::array<Rect96, kControlCount>& created, const Rect96& initial, const Rect96& now);
 
 // The shutdown panel once it is aligned: the whole client area above the status line.
 Rect96 PowerPanelPlace(const Rect96& client, const Rect96& status);

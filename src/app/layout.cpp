@@ -33,12 +33,26 @@ static_assert(TabCount() == std::tuple_size_v<decltype(TabOrder())>,
 
 }  // namespace
 
-std::array<ControlId, 17> TabOrder() {
-  std::array<ControlId, 17> order{};
+std::array<ControlId, kTabCount> TabOrder() {
+  std::array<ControlId, kTabCount> order{};
   for (const ControlSpec& row : kLayout) {
     if (row.tab != kNoTab) order.at(static_cast<std::size_t>(row.tab)) = row.id;
   }
   return order;
+}
+
+std::optional<std::size_t> NextTabStop(const std::array<TabStop, kTabCount>& stops, bool back) {
+  const int n = static_cast<int>(stops.size());
+  int at = -1;  // outside the order, Tab starts before the first control...
+  for (int i = 0; i < n; ++i) {
+    if (stops[static_cast<std::size_t>(i)].focused) at = i;
+  }
+  if (at < 0 && back) at = n;  // ...and Shift+Tab after the last
+  for (int step = 1; step <= n; ++step) {
+    const auto i = static_cast<std::size_t>(((at + (back ? -step : step)) % n + n) % n);
+    if (stops[i].takes_focus) return i;
+  }
+  return std::nullopt;
 }
 
 int ScaleToDpi(int value, int dpi) {
@@ -68,6 +82,17 @@ Rect96 AnchoredPlace(Anchor anchor, const Rect96& place, const Rect96& initial, 
     }
   }
   return place;
+}
+
+std::vector<std::pair<ControlId, Rect96>> AnchoredPlaces(
+    const std::array<Rect96, kControlCount>& created, const Rect96& initial, const Rect96& now) {
+  std::vector<std::pair<ControlId, Rect96>> places;
+  for (const ControlSpec& row : kLayout) {
+    if (row.anchor == Anchor::kTopLeft) continue;
+    places.emplace_back(
+        row.id, AnchoredPlace(row.anchor, created[static_cast<std::size_t>(row.id)], initial, now));
+  }
+  return places;
 }
 
 Rect96 PowerPanelPlace(const Rect96& client, const Rect96& status) {

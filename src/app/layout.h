@@ -1,10 +1,15 @@
 #pragma once
 // The main window's layout: one row per control, in creation (stacking) order, with places at
-// 96 dots per inch, captions, looks, anchors, tab order and events. The Win32 side creates,
-// paints, moves and dispatches the controls from this table alone.
+// 96 dots per inch, captions, looks, anchors and tab order. The Win32 side creates, paints and
+// moves the controls from this table alone; which handler a control's click runs is the
+// window's own table of events.
 #include <array>
+#include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string_view>
+#include <utility>
+#include <vector>
 
 namespace qyr {
 
@@ -66,13 +71,34 @@ struct FontSpec {
   friend constexpr bool operator==(const FontSpec&, const FontSpec&) = default;
 };
 
+inline constexpr FontSpec kFormFont = {"MS Sans Serif", 11};
+
+// The window's own font and colours unless a look says otherwise.
 struct Look {
-  FontSpec font;
-  Colour text;
-  Colour back;
-  Align align;
-  Cursor cursor;
+  FontSpec font = kFormFont;
+  Colour text = Colour::kWindowText;
+  Colour back = Colour::kBtnFace;
+  Align align = Align::kLeft;
+  Cursor cursor = Cursor::kArrow;
 };
+
+// The looks of the table.
+inline constexpr Look kPlain = {};
+inline constexpr Look kCentred = {.align = Align::kCenter};
+inline constexpr Look kGreenText = {.text = Colour::kGreen};
+inline constexpr Look kLink = {.text = Colour::kBlue, .cursor = Cursor::kHand};
+inline constexpr Look kTitle = {.font = {"宋体", 24}, .text = Colour::kGreen};
+inline constexpr Look kUptime = {.font = {"MS Sans Serif", 33},
+                                 .text = Colour::kScrollBar,
+                                 .back = Colour::kGreen,
+                                 .align = Align::kCenter};
+inline constexpr Look kPowerPanel = {.back = Colour::kBackground};
+inline constexpr Look kPowerTitle = {.font = {"宋体", 40},
+                                     .text = Colour::kHighlight,
+                                     .back = Colour::kBackground,
+                                     .align = Align::kMiddle};
+inline constexpr Look kPowerTips = {
+    .font = {"黑体", 67}, .text = Colour::kGreen, .back = Colour::kBlack, .align = Align::kMiddle};
 
 // How a control follows the window when it is resized.
 enum class Anchor : std::uint8_t {
@@ -81,104 +107,111 @@ enum class Anchor : std::uint8_t {
   kBottomFullWidth,  // along the bottom edge, as wide as the window
 };
 
-// The handler a control's event runs; LabelUptimeDblClick is a double click, the rest clicks.
-enum class Event : std::uint8_t {
-  kNone,
-  BitBtn1Click,
-  BitBtn2Click,
-  BitBtn3Click,
-  BitBtn4Click,
-  BitBtn5Click,
-  BitBtn6Click,
-  Label13Click,
-  LabelUptimeDblClick,
-  ButtonUserSetAutoRUNClick,
-  LabelStatusClick,
-  Label1Click,
-  Label1TipsClick,
-};
-
 inline constexpr int kNoTab = -1;
 
+// A row names what it is and where it goes; everything else it names only where it differs
+// from a plain, visible, enabled control that keeps its place and is outside the keyboard order.
 struct ControlSpec {
   ControlId id;
   std::string_view name;
   ControlKind kind;
   Rect96 place;
-  std::string_view caption;
-  Look look;
-  bool visible;
-  bool enabled;
-  Anchor anchor;
-  int tab;  // position in the keyboard order, kNoTab for controls outside it
-  Event event;
+  std::string_view caption = {};
+  Look look = kPlain;
+  bool visible = true;
+  bool enabled = true;
+  Anchor anchor = Anchor::kTopLeft;
+  int tab = kNoTab;  // position in the keyboard order
 };
 
 inline constexpr Rect96 kClientSize96 = {0, 0, 497, 267};
 inline constexpr Rect96 kWindowSize96 = {0, 0, 513, 306};
-inline constexpr FontSpec kFormFont = {"MS Sans Serif", 11};
 
-// The looks of the table. The window's own font and colours unless a control says otherwise.
-inline constexpr Look kPlain = {kFormFont, Colour::kWindowText, Colour::kBtnFace, Align::kLeft,
-                                Cursor::kArrow};
-inline constexpr Look kCentred = {kFormFont, Colour::kWindowText, Colour::kBtnFace,
-                                  Align::kCenter, Cursor::kArrow};
-inline constexpr Look kGreenText = {kFormFont, Colour::kGreen, Colour::kBtnFace, Align::kLeft,
-                                    Cursor::kArrow};
-inline constexpr Look kLink = {kFormFont, Colour::kBlue, Colour::kBtnFace, Align::kLeft,
-                               Cursor::kHand};
-inline constexpr Look kTitle = {{"宋体", 24}, Colour::kGreen, Colour::kBtnFace, Align::kLeft,
-                                Cursor::kArrow};
-inline constexpr Look kUptime = {{"MS Sans Serif", 33}, Colour::kScrollBar, Colour::kGreen,
-                                 Align::kCenter, Cursor::kArrow};
-inline constexpr Look kPowerPanel = {kFormFont, Colour::kWindowText, Colour::kBackground,
-                                     Align::kLeft, Cursor::kArrow};
-inline constexpr Look kPowerTitle = {
-    {"宋体", 40}, Colour::kHighlight, Colour::kBackground, Align::kMiddle, Cursor::kArrow};
-inline constexpr Look kPowerTips = {
-    {"黑体", 67}, Colour::kGreen, Colour::kBlack, Align::kMiddle, Cursor::kArrow};
+// The rows spell control ids and kinds unqualified, in a namespace of their own so that the
+// short names stay here.
+namespace layout_rows {
+using enum ControlId;
+using enum ControlKind;
 
 // clang-format off
 inline constexpr std::array<ControlSpec, kControlCount> kLayout = {{
-  // id, name, kind, place, caption, look, visible, enabled, anchor, tab, event
-  {ControlId::LabelUptime, "LabelUptime", ControlKind::kLabel, {24, 200, 73, 33}, "0", kUptime, true, true, Anchor::kTopLeft, kNoTab, Event::LabelUptimeDblClick},
-  {ControlId::LabelStatus, "LabelStatus", ControlKind::kLabel, {0, 248, 497, 19}, "延时启动正在运行....", kGreenText, true, false, Anchor::kBottomFullWidth, kNoTab, Event::LabelStatusClick},
-  {ControlId::Label1, "Label1", ControlKind::kLabel, {11, 53, 57, 17}, "程序1:", kCentred, true, true, Anchor::kTopLeft, kNoTab, Event::Label1Click},
-  {ControlId::Label5, "Label5", ControlKind::kLabel, {333, 54, 44, 17}, "延时:", kCentred, true, true, Anchor::kTopLeft, kNoTab, Event::kNone},
-  {ControlId::Label6, "Label6", ControlKind::kLabel, {422, 54, 39, 17}, "秒", kCentred, true, true, Anchor::kTopLeft, kNoTab, Event::kNone},
-  {ControlId::Label2, "Label2", ControlKind::kLabel, {11, 85, 57, 17}, "程序2:", kCentred, true, true, Anchor::kTopLeft, kNoTab, Event::kNone},
-  {ControlId::Label3, "Label3", ControlKind::kLabel, {333, 86, 44, 17}, "延时:", kCentred, true, true, Anchor::kTopLeft, kNoTab, Event::kNone},
-  {ControlId::Label4, "Label4", ControlKind::kLabel, {422, 86, 39, 17}, "秒", kCentred, true, true, Anchor::kTopLeft, kNoTab, Event::kNone},
-  {ControlId::Label7, "Label7", ControlKind::kLabel, {11, 116, 57, 17}, "程序3:", kCentred, true, true, Anchor::kTopLeft, kNoTab, Event::kNone},
-  {ControlId::Label8, "Label8", ControlKind::kLabel, {333, 117, 44, 17}, "延时:", kCentred, true, true, Anchor::kTopLeft, kNoTab, Event::kNone},
-  {ControlId::Label9, "Label9", ControlKind::kLabel, {422, 117, 39, 17}, "秒", kCentred, true, true, Anchor::kTopLeft, kNoTab, Event::kNone},
-  {ControlId::Label10, "Label10", ControlKind::kLabel, {11, 148, 57, 17}, "程序4:", kCentred, true, true, Anchor::kTopLeft, kNoTab, Event::kNone},
-  {ControlId::Label11, "Label11", ControlKind::kLabel, {333, 149, 44, 17}, "延时:", kCentred, true, true, Anchor::kTopLeft, kNoTab, Event::kNone},
-  {ControlId::Label12, "Label12", ControlKind::kLabel, {422, 149, 39, 17}, "秒", kCentred, true, true, Anchor::kTopLeft, kNoTab, Event::kNone},
-  {ControlId::Label13, "Label13", ControlKind::kLabel, {432, 8, 44, 17}, "?帮助", kLink, true, true, Anchor::kTopLeft, kNoTab, Event::Label13Click},
-  {ControlId::Bevel1, "Bevel1", ControlKind::kBevel, {0, 24, 481, 9}, "", kPlain, true, true, Anchor::kTopLeft, kNoTab, Event::kNone},
-  {ControlId::Bevel2, "Bevel2", ControlKind::kBevel, {1, 179, 481, 9}, "", kPlain, true, true, Anchor::kTopLeft, kNoTab, Event::kNone},
-  {ControlId::Label14, "Label14", ControlKind::kLabel, {14, 3, 179, 25}, "程序延时启动器", kTitle, true, false, Anchor::kTopLeft, kNoTab, Event::kNone},
-  {ControlId::LabelTCP, "LabelTCP", ControlKind::kLabel, {248, 7, 161, 17}, "", kGreenText, true, true, Anchor::kTopLeft, kNoTab, Event::kNone},
-  {ControlId::PanelPowerOFFTips, "PanelPowerOFFTips", ControlKind::kPanel, {456, 152, 1433, 713}, "", kPowerPanel, false, true, Anchor::kTopLeft, 16, Event::kNone},
-  {ControlId::BitBtn1, "BitBtn1", ControlKind::kButton, {374, 194, 105, 44}, "保存修改(&OK)", kPlain, true, true, Anchor::kBottom, 0, Event::BitBtn1Click},
-  {ControlId::BitBtn2, "BitBtn2", ControlKind::kButton, {264, 194, 97, 44}, "取消(&C)", kPlain, true, true, Anchor::kBottom, 1, Event::BitBtn2Click},
-  {ControlId::EditFile1, "EditFile1", ControlKind::kEdit, {72, 51, 217, 21}, "QyrPlayer_V3.exe", kPlain, true, true, Anchor::kTopLeft, 2, Event::kNone},
-  {ControlId::BitBtn3, "BitBtn3", ControlKind::kButton, {295, 48, 35, 25}, "---", kPlain, true, true, Anchor::kTopLeft, 3, Event::BitBtn3Click},
-  {ControlId::EditDelay1, "EditDelay1", ControlKind::kEdit, {378, 51, 41, 21}, "10", kPlain, true, true, Anchor::kTopLeft, 4, Event::kNone},
-  {ControlId::EditFile2, "EditFile2", ControlKind::kEdit, {72, 83, 217, 21}, "", kPlain, true, true, Anchor::kTopLeft, 5, Event::kNone},
-  {ControlId::BitBtn4, "BitBtn4", ControlKind::kButton, {295, 80, 35, 25}, "---", kPlain, true, true, Anchor::kTopLeft, 6, Event::BitBtn4Click},
-  {ControlId::EditDelay2, "EditDelay2", ControlKind::kEdit, {378, 83, 41, 21}, "15", kPlain, true, true, Anchor::kTopLeft, 7, Event::kNone},
-  {ControlId::EditFile3, "EditFile3", ControlKind::kEdit, {72, 114, 217, 21}, "", kPlain, true, true, Anchor::kTopLeft, 8, Event::kNone},
-  {ControlId::BitBtn5, "BitBtn5", ControlKind::kButton, {295, 111, 35, 25}, "---", kPlain, true, true, Anchor::kTopLeft, 9, Event::BitBtn5Click},
-  {ControlId::EditDelay3, "EditDelay3", ControlKind::kEdit, {378, 114, 41, 21}, "18", kPlain, true, true, Anchor::kTopLeft, 10, Event::kNone},
-  {ControlId::EditFile4, "EditFile4", ControlKind::kEdit, {72, 146, 217, 21}, "", kPlain, true, true, Anchor::kTopLeft, 11, Event::kNone},
-  {ControlId::BitBtn6, "BitBtn6", ControlKind::kButton, {295, 143, 35, 25}, "---", kPlain, true, true, Anchor::kTopLeft, 12, Event::BitBtn6Click},
-  {ControlId::EditDelay4, "EditDelay4", ControlKind::kEdit, {378, 146, 41, 21}, "20", kPlain, true, true, Anchor::kTopLeft, 13, Event::kNone},
-  {ControlId::CheckBoxAutoRun, "CheckBoxAutoRun", ControlKind::kCheckBox, {129, 205, 105, 25}, "开机自启动", kPlain, true, true, Anchor::kTopLeft, 14, Event::kNone},
-  {ControlId::ButtonUserSetAutoRUN, "ButtonUserSetAutoRUN", ControlKind::kButton, {112, 195, 129, 41}, "手动设置自启动", kPlain, false, true, Anchor::kTopLeft, 15, Event::ButtonUserSetAutoRUNClick},
+    {.id = LabelUptime, .name = "LabelUptime", .kind = kLabel, .place = {24, 200, 73, 33},
+     .caption = "0", .look = kUptime},
+    {.id = LabelStatus, .name = "LabelStatus", .kind = kLabel, .place = {0, 248, 497, 19},
+     .caption = "延时启动正在运行....", .look = kGreenText, .enabled = false,
+     .anchor = Anchor::kBottomFullWidth},
+    {.id = Label1, .name = "Label1", .kind = kLabel, .place = {11, 53, 57, 17},
+     .caption = "程序1:", .look = kCentred},
+    {.id = Label5, .name = "Label5", .kind = kLabel, .place = {333, 54, 44, 17},
+     .caption = "延时:", .look = kCentred},
+    {.id = Label6, .name = "Label6", .kind = kLabel, .place = {422, 54, 39, 17},
+     .caption = "秒", .look = kCentred},
+    {.id = Label2, .name = "Label2", .kind = kLabel, .place = {11, 85, 57, 17},
+     .caption = "程序2:", .look = kCentred},
+    {.id = Label3, .name = "Label3", .kind = kLabel, .place = {333, 86, 44, 17},
+     .caption = "延时:", .look = kCentred},
+    {.id = Label4, .name = "Label4", .kind = kLabel, .place = {422, 86, 39, 17},
+     .caption = "秒", .look = kCentred},
+    {.id = Label7, .name = "Label7", .kind = kLabel, .place = {11, 116, 57, 17},
+     .caption = "程序3:", .look = kCentred},
+    {.id = Label8, .name = "Label8", .kind = kLabel, .place = {333, 117, 44, 17},
+     .caption = "延时:", .look = kCentred},
+    {.id = Label9, .name = "Label9", .kind = kLabel, .place = {422, 117, 39, 17},
+     .caption = "秒", .look = kCentred},
+    {.id = Label10, .name = "Label10", .kind = kLabel, .place = {11, 148, 57, 17},
+     .caption = "程序4:", .look = kCentred},
+    {.id = Label11, .name = "Label11", .kind = kLabel, .place = {333, 149, 44, 17},
+     .caption = "延时:", .look = kCentred},
+    {.id = Label12, .name = "Label12", .kind = kLabel, .place = {422, 149, 39, 17},
+     .caption = "秒", .look = kCentred},
+    {.id = Label13, .name = "Label13", .kind = kLabel, .place = {432, 8, 44, 17},
+     .caption = "?帮助", .look = kLink},
+    {.id = Bevel1, .name = "Bevel1", .kind = kBevel, .place = {0, 24, 481, 9}},
+    {.id = Bevel2, .name = "Bevel2", .kind = kBevel, .place = {1, 179, 481, 9}},
+    {.id = Label14, .name = "Label14", .kind = kLabel, .place = {14, 3, 179, 25},
+     .caption = "程序延时启动器", .look = kTitle, .enabled = false},
+    {.id = LabelTCP, .name = "LabelTCP", .kind = kLabel, .place = {248, 7, 161, 17},
+     .look = kGreenText},
+    {.id = PanelPowerOFFTips, .name = "PanelPowerOFFTips", .kind = kPanel,
+     .place = {456, 152, 1433, 713}, .look = kPowerPanel, .visible = false, .tab = 16},
+    {.id = BitBtn1, .name = "BitBtn1", .kind = kButton, .place = {374, 194, 105, 44},
+     .caption = "保存修改(&OK)", .anchor = Anchor::kBottom, .tab = 0},
+    {.id = BitBtn2, .name = "BitBtn2", .kind = kButton, .place = {264, 194, 97, 44},
+     .caption = "取消(&C)", .anchor = Anchor::kBottom, .tab = 1},
+    {.id = EditFile1, .name = "EditFile1", .kind = kEdit, .place = {72, 51, 217, 21},
+     .caption = "QyrPlayer_V3.exe", .tab = 2},
+    {.id = BitBtn3, .name = "BitBtn3", .kind = kButton, .place = {295, 48, 35, 25},
+     .caption = "---", .tab = 3},
+    {.id = EditDelay1, .name = "EditDelay1", .kind = kEdit, .place = {378, 51, 41, 21},
+     .caption = "10", .tab = 4},
+    {.id = EditFile2, .name = "EditFile2", .kind = kEdit, .place = {72, 83, 217, 21},
+     .tab = 5},
+    {.id = BitBtn4, .name = "BitBtn4", .kind = kButton, .place = {295, 80, 35, 25},
+     .caption = "---", .tab = 6},
+    {.id = EditDelay2, .name = "EditDelay2", .kind = kEdit, .place = {378, 83, 41, 21},
+     .caption = "15", .tab = 7},
+    {.id = EditFile3, .name = "EditFile3", .kind = kEdit, .place = {72, 114, 217, 21},
+     .tab = 8},
+    {.id = BitBtn5, .name = "BitBtn5", .kind = kButton, .place = {295, 111, 35, 25},
+     .caption = "---", .tab = 9},
+    {.id = EditDelay3, .name = "EditDelay3", .kind = kEdit, .place = {378, 114, 41, 21},
+     .caption = "18", .tab = 10},
+    {.id = EditFile4, .name = "EditFile4", .kind = kEdit, .place = {72, 146, 217, 21},
+     .tab = 11},
+    {.id = BitBtn6, .name = "BitBtn6", .kind = kButton, .place = {295, 143, 35, 25},
+     .caption = "---", .tab = 12},
+    {.id = EditDelay4, .name = "EditDelay4", .kind = kEdit, .place = {378, 146, 41, 21},
+     .caption = "20", .tab = 13},
+    {.id = CheckBoxAutoRun, .name = "CheckBoxAutoRun", .kind = kCheckBox,
+     .place = {129, 205, 105, 25}, .caption = "开机自启动", .tab = 14},
+    {.id = ButtonUserSetAutoRUN, .name = "ButtonUserSetAutoRUN", .kind = kButton,
+     .place = {112, 195, 129, 41}, .caption = "手动设置自启动", .visible = false, .tab = 15},
 }};
 // clang-format on
+
+}  // namespace layout_rows
+
+using layout_rows::kLayout;
 
 // The child-window id of a control (what WM_COMMAND carries and GetDlgItem finds).
 inline constexpr int kFirstControlWindowId = 100;
@@ -199,20 +232,22 @@ struct PanelLabelSpec {
   PanelLabelId id;
   std::string_view name;
   Dock dock;
-  int height;  // of a kTop strip, at 96 dpi
+  int height = 0;  // of a kTop strip, at 96 dpi
   std::string_view caption;
   Look look;
-  Event event;
 };
 
 // The panel's raised bevel, inside which its labels lie.
 inline constexpr int kPanelBevel = 1;
 
+inline constexpr std::size_t kPanelLabelCount = static_cast<std::size_t>(PanelLabelId::kCount);
+
 // clang-format off
-inline constexpr std::array<PanelLabelSpec, static_cast<std::size_t>(PanelLabelId::kCount)> kPanelLayout = {{
-  // id, name, dock, height, caption, look, event
-  {PanelLabelId::Label15, "Label15", Dock::kTop, 121, "奎尔诺(QyrNOR)控制系统", kPowerTitle, Event::Label1TipsClick},
-  {PanelLabelId::Label1Tips, "Label1Tips", Dock::kFill, 0, "系统关机中...", kPowerTips, Event::Label1TipsClick},
+inline constexpr std::array<PanelLabelSpec, kPanelLabelCount> kPanelLayout = {{
+    {.id = PanelLabelId::Label15, .name = "Label15", .dock = Dock::kTop, .height = 121,
+     .caption = "奎尔诺(QyrNOR)控制系统", .look = kPowerTitle},
+    {.id = PanelLabelId::Label1Tips, .name = "Label1Tips", .dock = Dock::kFill,
+     .caption = "系统关机中...", .look = kPowerTips},
 }};
 // clang-format on
 
@@ -231,7 +266,19 @@ inline constexpr std::array<ControlId, 4> kDelayBoxes = {
     ControlId::EditDelay1, ControlId::EditDelay2, ControlId::EditDelay3, ControlId::EditDelay4};
 
 // The controls of the keyboard order, first to last.
-std::array<ControlId, 17> TabOrder();
+inline constexpr std::size_t kTabCount = 17;
+std::array<ControlId, kTabCount> TabOrder();
+
+// A control of the keyboard order as the window finds it when Tab is pressed.
+struct TabStop {
+  bool focused;
+  bool takes_focus;  // visible, enabled and a tab stop
+};
+
+// Where Tab (Shift+Tab with `back`) moves the focus, as a place in the keyboard order: the next
+// control round the order that takes the focus; with the focus outside the order, the first
+// (Shift+Tab: the last) that takes it. Nothing when no control takes it.
+std::optional<std::size_t> NextTabStop(const std::array<TabStop, kTabCount>& stops, bool back);
 
 // Scales a 96-dpi length to the system's dots per inch, rounding as the layout is scaled.
 int ScaleToDpi(int value, int dpi);
@@ -240,6 +287,11 @@ Rect96 ScaleToDpi(const Rect96& place, int dpi);
 // Where a control goes when the client area changes from `initial` (the size it was created
 // with, both in the same pixels as `place`) to `now`.
 Rect96 AnchoredPlace(Anchor anchor, const Rect96& place, const Rect96& initial, const Rect96& now);
+
+// The controls that follow the window and where they go: AnchoredPlace for every control not
+// anchored top-left, from the places they were created at (`created`, indexed by ControlId).
+std::vector<std::pair<ControlId, Rect96>> AnchoredPlaces(
+    const std::array<Rect96, kControlCount>& created, const Rect96& initial, const Rect96& now);
 
 // The shutdown panel once it is aligned: the whole client area above the status line.
 Rect96 PowerPanelPlace(const Rect96& client, const Rect96& status);

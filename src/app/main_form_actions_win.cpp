@@ -1,8 +1,11 @@
-// TMainForm's buttons and links: Save, Cancel, the four file pickers, the help link and the
-// way to set up automatic start by hand.
+// TMainForm's table of events, and its buttons and links: Save, Cancel, the four file pickers,
+// the help link and the way to set up automatic start by hand.
 #include "app/main_form_win.h"
 // after <windows.h>, which it needs
 #include <shellapi.h>
+
+#include <algorithm>
+#include <iterator>
 
 #include "app/app_win.h"
 #include "base/wide_win.h"
@@ -20,47 +23,34 @@ constexpr const wchar_t* kMakerPageUrl = L"https://www.qyrnor.com/?from=QyrDelay
 
 }  // namespace
 
-void TMainForm::RunEvent(Event event) {
-  switch (event) {
-    case Event::kNone:
-      break;
-    case Event::BitBtn1Click:
-      BitBtn1Click();
-      break;
-    case Event::BitBtn2Click:
-      BitBtn2Click();
-      break;
-    case Event::BitBtn3Click:
-      BitBtn3Click();
-      break;
-    case Event::BitBtn4Click:
-      BitBtn4Click();
-      break;
-    case Event::BitBtn5Click:
-      BitBtn5Click();
-      break;
-    case Event::BitBtn6Click:
-      BitBtn6Click();
-      break;
-    case Event::Label13Click:
-      Label13Click();
-      break;
-    case Event::LabelUptimeDblClick:
-      LabelUptimeDblClick();
-      break;
-    case Event::ButtonUserSetAutoRUNClick:
-      ButtonUserSetAutoRUNClick();
-      break;
-    case Event::LabelStatusClick:
-      LabelStatusClick();
-      break;
-    case Event::Label1Click:
-      Label1Click();
-      break;
-    case Event::Label1TipsClick:
-      Label1TipsClick();
-      break;
-  }
+// The window's events: which control's notification runs which handler. Labels report
+// STN_CLICKED and buttons BN_CLICKED; the uptime figure alone wants a double click.
+void TMainForm::OnCommand(WORD window_id, WORD code) {
+  struct Binding {
+    int window_id;
+    WORD code;
+    void (TMainForm::*handler)();
+  };
+  static constexpr Binding kEvents[] = {
+      {ControlWindowId(ControlId::LabelUptime), STN_DBLCLK, &TMainForm::LabelUptimeDblClick},
+      {ControlWindowId(ControlId::LabelStatus), STN_CLICKED, &TMainForm::LabelStatusClick},
+      {ControlWindowId(ControlId::Label1), STN_CLICKED, &TMainForm::Label1Click},
+      {ControlWindowId(ControlId::Label13), STN_CLICKED, &TMainForm::Label13Click},
+      {ControlWindowId(ControlId::BitBtn1), BN_CLICKED, &TMainForm::BitBtn1Click},
+      {ControlWindowId(ControlId::BitBtn2), BN_CLICKED, &TMainForm::BitBtn2Click},
+      {ControlWindowId(ControlId::BitBtn3), BN_CLICKED, &TMainForm::BitBtn3Click},
+      {ControlWindowId(ControlId::BitBtn4), BN_CLICKED, &TMainForm::BitBtn4Click},
+      {ControlWindowId(ControlId::BitBtn5), BN_CLICKED, &TMainForm::BitBtn5Click},
+      {ControlWindowId(ControlId::BitBtn6), BN_CLICKED, &TMainForm::BitBtn6Click},
+      {ControlWindowId(ControlId::ButtonUserSetAutoRUN), BN_CLICKED,
+       &TMainForm::ButtonUserSetAutoRUNClick},
+      // The shutdown screen's two labels, passed on by their panel.
+      {PanelLabelWindowId(PanelLabelId::Label15), STN_CLICKED, &TMainForm::Label1TipsClick},
+      {PanelLabelWindowId(PanelLabelId::Label1Tips), STN_CLICKED, &TMainForm::Label1TipsClick},
+  };
+  const auto* event = std::ranges::find_if(
+      kEvents, [&](const Binding& b) { return b.window_id == window_id && b.code == code; });
+  if (event != std::end(kEvents)) (this->*event->handler)();
 }
 
 void TMainForm::BitBtn1Click() {

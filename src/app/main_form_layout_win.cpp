@@ -5,6 +5,8 @@
 // after <windows.h>, which it needs
 #include <commctrl.h>
 
+#include <optional>
+
 #include "base/wide_win.h"
 
 namespace qyr {
@@ -157,6 +159,22 @@ bool TakesFocus(HWND control) {
   return (style & WS_TABSTOP) != 0 && (style & WS_VISIBLE) != 0 && (style & WS_DISABLED) == 0;
 }
 
+// Tab and Shift+Tab in the layout's keyboard order; an edit box entered so is all selected.
+void MoveTabFocus(const TMainForm& form, bool back) {
+  const auto order = TabOrder();
+  HWND focus = GetFocus();
+  std::array<TabStop, kTabCount> stops{};
+  for (std::size_t i = 0; i < order.size(); ++i) {
+    HWND control = form.Control(order[i]);
+    stops[i] = {control == focus, TakesFocus(control)};
+  }
+  const std::optional<std::size_t> next = NextTabStop(stops, back);
+  if (!next) return;
+  HWND control = form.Control(order[*next]);
+  SetFocus(control);
+  if (RowOf(order[*next]).kind == ControlKind::kEdit) SendMessageW(control, EM_SETSEL, 0, -1);
+}
+
 }  // namespace
 
 bool TMainForm::Create(int show_cmd, int dpi) {
@@ -261,11 +279,8 @@ void TMainForm::ArrangeControls() {
   RECT client = {};
   GetClientRect(hwnd_, &client);
   const Rect96 now = {0, 0, client.right, client.bottom};
-  for (const ControlSpec& row : kLayout) {
-    if (row.anchor == Anchor::kTopLeft) continue;
-    const Rect96 r = AnchoredPlace(row.anchor, initial_places_[static_cast<std::size_t>(row.id)],
-                                   initial_client_, now);
-    MoveWindow(Control(row.id), r.left, r.top, r.width, r.height, TRUE);
+  for (const auto& [id, r] : AnchoredPlaces(initial_places_, initial_client_, now)) {
+    MoveWindow(Control(id), r.left, r.top, r.width, r.height, TRUE);
   }
   ArrangePowerPanel();
 }
@@ -329,24 +344,7 @@ bool TMainForm::PreTranslateMessage(MSG& msg) {
       (GetKeyState(VK_CONTROL) & 0x8000) == 0 && (GetKeyState(VK_MENU) & 0x8000) == 0) {
     // The dialog manager would follow the stacking order, which is not the keyboard order here
     // (the manual-autostart button lies above the check box but comes after it).
-    const bool back = (GetKeyState(VK_SHIFT) & 0x8000) != 0;
-    const auto order = TabOrder();
-    const int n = static_cast<int>(order.size());
-    int at = -1;
-    for (int i = 0; i < n; ++i) {
-      if (Control(order[static_cast<std::size_t>(i)]) == GetFocus()) at = i;
-    }
-    if (at < 0 && back) at = 0;
-    for (int step = 1; step <= n; ++step) {
-      const int i = ((at + (back ? -step : step)) % n + n) % n;
-      HWND next = Control(order[static_cast<std::size_t>(i)]);
-      if (!TakesFocus(next)) continue;
-      SetFocus(next);
-      if (RowOf(order[static_cast<std::size_t>(i)]).kind == ControlKind::kEdit) {
-        SendMessageW(next, EM_SETSEL, 0, -1);
-      }
-      break;
-    }
+    MoveTabFocus(*this, (GetKeyState(VK_SHIFT) & 0x8000) != 0);
     return true;
   }
   return IsDialogMessageW(hwnd_, &msg) != FALSE;

@@ -97,13 +97,6 @@ bool TMainForm::StartProgram(const std::string& path) { return qyr::StartProgram
 
 void TMainForm::LabelUptimeDblClick() { UptimeTicks = 0; }
 
-void TMainForm::OnCommand(ControlId id, WORD code) {
-  const Event event = RowOf(id).event;
-  // Statics report STN_CLICKED and buttons BN_CLICKED, both 0; the uptime figure wants two.
-  const WORD wanted = event == Event::LabelUptimeDblClick ? STN_DBLCLK : BN_CLICKED;
-  if (event != Event::kNone && code == wanted) RunEvent(event);
-}
-
 LRESULT TMainForm::HandleMessage(UINT msg, WPARAM wp, LPARAM lp) {
   if (TextTrayIcon1) TextTrayIcon1->MainWindowMessage(msg, wp, lp);
   switch (msg) {
@@ -123,19 +116,9 @@ LRESULT TMainForm::HandleMessage(UINT msg, WPARAM wp, LPARAM lp) {
       if (wp == kTimerTask) TimerTaskTimer();
       if (wp == kTimerCtrl) TimerCTRLTimer();
       return 0;
-    case WM_COMMAND: {
-      const int id = LOWORD(wp) - kFirstControlWindowId;
-      if (lp != 0 && id >= 0 && id < static_cast<int>(kControlCount)) {
-        OnCommand(static_cast<ControlId>(id), HIWORD(wp));
-      }
-      // The shutdown panel passes on its labels' clicks.
-      const int label = LOWORD(wp) - kFirstPanelLabelWindowId;
-      if (lp != 0 && label >= 0 && label < static_cast<int>(kPanelLayout.size()) &&
-          HIWORD(wp) == STN_CLICKED) {
-        RunEvent(kPanelLayout[static_cast<std::size_t>(label)].event);
-      }
+    case WM_COMMAND:
+      if (lp != 0) OnCommand(LOWORD(wp), HIWORD(wp));  // controls only, not menus or keys
       return 0;
-    }
     case WM_DESTROY:
       SetErrorSink(nullptr);
       TimerTask.Detach();

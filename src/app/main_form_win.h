@@ -129,8 +129,7 @@ class TMainForm : public BaseWindow<TMainForm> {
 
   void CreateControls();
   void CreateTrayIcon();
-  void OnCommand(ControlId id, WORD code);
-  void RunEvent(Event event);
+  void OnCommand(WORD window_id, WORD code);
   void PickFile(ControlId box);
   HFONT FontFor(const FontSpec& font);
   void ArrangeControls();

@@ -1,5 +1,7 @@
 #include "tray/text_icon_layout.h"
 
+#include <algorithm>
+
 namespace qyr {
 
 std::vector<std::string> SplitTextLines(std::string_view text) {
@@ -35,6 +37,16 @@ std::vector<TextOrigin> PlaceLines(const std::vector<int>& widths, int line_heig
     origins.push_back({(15 - widths[static_cast<std::size_t>(i)]) / 2 + offset_x, top + i * h});
   }
   return origins;
+}
+
+std::size_t CharsThatFit(const std::vector<int>& char_bytes, std::size_t budget) {
+  std::size_t used = 0;
+  for (std::size_t i = 0; i < char_bytes.size(); ++i) {
+    const auto length = static_cast<std::size_t>(std::max(char_bytes[i], 1));
+    if (used + length > budget) return i;
+    used += length;
+  }
+  return char_bytes.size();
 }
 
 }  // namespace qyr

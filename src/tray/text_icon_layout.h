@@ -1,5 +1,7 @@
 #pragma once
-// Where the tray picture's text goes in its 16 x 16 square, and which colour is its key.
+// Where the tray picture's text goes in its 16 x 16 square, which colour is its key, and how
+// much of the hint the tooltip holds.
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -40,5 +42,13 @@ TextOrigin PlaceSingleLine(int width, int height, int offset_x, int offset_y);
 // block.
 std::vector<TextOrigin> PlaceLines(const std::vector<int>& widths, int line_height,
                                    int line_distance, int offset_x, int offset_y);
+
+// The tray entry's tooltip holds this many bytes of the system code page.
+inline constexpr std::size_t kTrayTipBytes = 127;
+
+// How many characters of a hint the tooltip keeps: the most that fit in `budget` bytes, given each
+// character's length in the tooltip's code page; one that would end past the budget is dropped
+// whole. A length the code page could not give (0 or less) counts as one byte.
+std::size_t CharsThatFit(const std::vector<int>& char_bytes, std::size_t budget);
 
 }  // namespace qyr

@@ -1,28 +1,26 @@
 #include "tray/tray_icon_win.h"
 
+#include <vector>
+
 #include "base/ids_win.h"
 #include "base/wide_win.h"
+#include "tray/text_icon_layout.h"
 
 namespace qyr {
 
 namespace {
 
 constexpr wchar_t kHandlerClass[] = L"TTrayIconHandler";
-constexpr std::size_t kTipBytes = 127;  // what the entry's tooltip held in the system code page
 
-// The hint cut to at most 127 bytes of code page 936, whole characters only.
+// The hint cut to the tooltip's bytes of code page 936, whole characters only.
 std::wstring CutTip(const std::wstring& hint) {
-  std::wstring out;
-  std::size_t bytes = 0;
+  std::vector<int> char_bytes;
+  char_bytes.reserve(hint.size());
   for (wchar_t c : hint) {
     char buf[8];
-    const int n = WideCharToMultiByte(936, 0, &c, 1, buf, sizeof(buf), nullptr, nullptr);
-    const std::size_t len = n > 0 ? static_cast<std::size_t>(n) : 1;
-    if (bytes + len > kTipBytes) break;
-    bytes += len;
-    out.push_back(c);
+    char_bytes.push_back(WideCharToMultiByte(936, 0, &c, 1, buf, sizeof(buf), nullptr, nullptr));
   }
-  return out;
+  return hint.substr(0, CharsThatFit(char_bytes, kTrayTipBytes));
 }
 
 }  // namespace

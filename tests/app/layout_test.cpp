@@ -1,7 +1,13 @@
-// The layout rules: scaling, where anchored controls go on resizing, the keyboard order.
+// The layout rules: scaling, where anchored controls go on resizing, the keyboard order and
+// where Tab goes in it.
 #include "app/layout.h"
 
 #include <gtest/gtest.h>
+
+#include <optional>
+#include <string_view>
+#include <utility>
+#include <vector>
 
 namespace qyr {
 namespace {
@@ -31,6 +37,15 @@ TEST(Layout, AnchoredControlsFollowTheBottomAndKeepTheirCentreFraction) {
   for (const Case& c : cases) {
     EXPECT_EQ(AnchoredPlace(c.anchor, c.place, initial, c.now), c.want) << c.now.width;
   }
+
+  // Of the window's own controls only the status line and Save and Cancel follow it.
+  std::array<Rect96, kControlCount> created{};
+  for (const ControlSpec& row : kLayout) created[static_cast<std::size_t>(row.id)] = row.place;
+  const std::vector<std::pair<ControlId, Rect96>> moved = {
+      {ControlId::LabelStatus, {0, 348, 994, 19}},
+      {ControlId::BitBtn1, {801, 294, 105, 44}},
+      {ControlId::BitBtn2, {577, 294, 97, 44}}};
+  EXPECT_EQ(AnchoredPlaces(created, initial, {0, 0, 994, 367}), moved);
 }
 
 TEST(Layout, ShutdownScreenFillsTheWindowAboveTheStatusLine) {
@@ -63,6 +78,44 @@ TEST(Layout, KeyboardOrderRunsFromSaveToTheShutdownPanel) {
       BitBtn6,          EditDelay4, CheckBoxAutoRun, ButtonUserSetAutoRUN,
       PanelPowerOFFTips};
   EXPECT_EQ(TabOrder(), want);
+}
+
+// Each stop of the keyboard order written as one character: '-' takes no focus, 'o' takes it,
+// 'F' has the focus and takes it, 'f' has it but takes it no longer (hidden since).
+std::array<TabStop, kTabCount> Stops(std::string_view pattern) {
+  std::array<TabStop, kTabCount> stops{};
+  for (std::size_t i = 0; i < stops.size(); ++i) {
+    const char c = pattern.at(i);
+    stops[i] = {c == 'F' || c == 'f', c == 'o' || c == 'F'};
+  }
+  return stops;
+}
+
+TEST(Layout, TabGoesRoundTheOrderToTheNextControlThatTakesTheFocus) {
+  constexpr std::optional<std::size_t> kNowhere = std::nullopt;
+  struct Case {
+    std::string_view stops;
+    bool back;
+    std::optional<std::size_t> want;
+  };
+  const Case cases[] = {
+      {"Fooooooooooooooo-", false, 1},
+      {"Fooooooooooooooo-", true, 15},  // round the start, past the hidden panel
+      {"oooooooooooooooF-", false, 0},  // round the end
+      {"ooooooooooooooF--", false, 0},  // the hidden manual-autostart button is skipped
+      {"ooooooooooooooo-F", true, 14},
+      {"oooooooooooooofoo", false, 15},  // from a control hidden while it had the focus
+      {"ooooooooooooooooo", false, 0},   // from outside the order: the first
+      {"ooooooooooooooooo", true, 16},   // or with Shift, the last
+      {"-oooooooooooooo--", false, 1},   // that takes it
+      {"ooooooooooooooo--", true, 14},
+      {"--------F--------", false, 8},  // the only one keeps the focus
+      {"-----------------", false, kNowhere},
+      {"-----------------", true, kNowhere},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(NextTabStop(Stops(c.stops), c.back), c.want) << c.stops << (c.back ? " back" : "");
+  }
 }
 
 }  // namespace

@@ -49,5 +49,30 @@ TEST(TextIconLayout, KeyColourRule) {
   EXPECT_EQ(KeyColorFor(0x000000, kClWindowText, 0x000000), 0x000000u);
 }
 
+TEST(TextIconLayout, TooltipKeepsTheWholeCharactersThatFitItsBytes) {
+  // `ascii` one-byte characters followed by `tail`.
+  const auto hint = [](std::size_t ascii, std::vector<int> tail) {
+    std::vector<int> bytes(ascii, 1);
+    bytes.insert(bytes.end(), tail.begin(), tail.end());
+    return bytes;
+  };
+  struct Case {
+    std::vector<int> char_bytes;
+    std::size_t want;
+  } cases[] = {
+      {{}, 0},
+      {hint(10, {2, 2, 1}), 13},
+      {hint(127, {}), 127},
+      {hint(200, {}), 127},
+      {hint(125, {2, 2}), 126},  // the first Chinese character ends on the last byte
+      {hint(126, {2, 2}), 126},  // none ends half way
+      {hint(126, {0}), 127},     // a length not given counts as one byte
+      {hint(127, {-1}), 127},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(CharsThatFit(c.char_bytes, kTrayTipBytes), c.want) << c.char_bytes.size();
+  }
+}
+
 }  // namespace
 }  // namespace qyr

@@ -2,6 +2,8 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <iterator>
+#include <string>
 #include <vector>
 
 #include "app/app_win.h"
@@ -311,28 +313,28 @@ struct PickerUser {
 
 TEST(MainWindow, PickersShareOneDialogThatOffersTheLastFile) {
   ScratchDir dir("Qyr_picker");
-  const std::string first = dir / "first.exe";
-  const std::string second = dir / "second.exe";
-  test::WriteFileBytes(first, "x");
-  test::WriteFileBytes(second, "x");
   Form f(dir, SW_SHOWNORMAL);
   const std::string delay2 = f.form.ControlText(ControlId::EditDelay2);
-
-  PickerUser row1{first, ""};
-  {
-    test::BoxCatcher dialog(GetCurrentProcessId(), [&] { row1(); });
-    SendMessageW(f.form.Control(ControlId::BitBtn3), BM_CLICK, 0, 0);
+  // Each row's button fills its own box; the dialog offers the file picked before.
+  const ControlId pickers[] = {ControlId::BitBtn3, ControlId::BitBtn4, ControlId::BitBtn5,
+                               ControlId::BitBtn6};
+  std::string files[std::size(pickers)];
+  for (std::size_t row = 0; row < std::size(pickers); ++row) {
+    files[row] = dir / ("row" + std::to_string(row + 1) + ".exe");
+    test::WriteFileBytes(files[row], "x");
+    PickerUser user{files[row], ""};
+    {
+      test::BoxCatcher dialog(GetCurrentProcessId(), [&] { user(); });
+      SendMessageW(f.form.Control(pickers[row]), BM_CLICK, 0, 0);
+    }
+    if (row > 0) {
+      EXPECT_NE(user.offered.find("row" + std::to_string(row) + ".exe"), std::string::npos)
+          << user.offered;
+    }
   }
-  EXPECT_EQ(f.form.ControlText(ControlId::EditFile1), first);
-
-  PickerUser row2{second, ""};
-  {
-    test::BoxCatcher dialog(GetCurrentProcessId(), [&] { row2(); });
-    SendMessageW(f.form.Control(ControlId::BitBtn4), BM_CLICK, 0, 0);
+  for (std::size_t row = 0; row < std::size(pickers); ++row) {
+    EXPECT_EQ(f.form.ControlText(kFileBoxes[row]), files[row]) << row;
   }
-  EXPECT_NE(row2.offered.find("first.exe"), std::string::npos) << row2.offered;
-  EXPECT_EQ(f.form.ControlText(ControlId::EditFile2), second);
-  EXPECT_EQ(f.form.ControlText(ControlId::EditFile1), first);
   EXPECT_EQ(f.form.ControlText(ControlId::EditDelay2), delay2);
 }
 

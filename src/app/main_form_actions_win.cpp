@@ -55,7 +55,7 @@ void TMainForm::OnCommand(WORD window_id, WORD code) {
 
 void TMainForm::BitBtn1Click() {
   SaveSettings();   // a bad delay or an unwritable file ends the Save here, in the error box
-  UptimeTicks = 0;  // the test run: every slot starts again at its delay
+  schedule_.Reset();  // the test run: every slot starts again at its delay
   const bool checked =
       SendMessageW(Control(ControlId::CheckBoxAutoRun), BM_GETCHECK, 0, 0) == BST_CHECKED;
   if (!SetAutoRun(kAutoRunValueName, checked)) {

@@ -10,6 +10,8 @@ namespace {
 
 constexpr LONG_PTR kFrameStyle = WS_CAPTION | WS_THICKFRAME;
 
+bool Armed(const Countdowns& counts) { return counts.power_off != 0 || counts.reboot != 0; }
+
 }  // namespace
 
 void TMainForm::SetBorderless(bool borderless) {
@@ -23,28 +25,24 @@ void TMainForm::SetBorderless(bool borderless) {
                SWP_NOMOVE | SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE | SWP_FRAMECHANGED);
 }
 
-void TMainForm::ShowPowerScreen(std::string_view text) {
-  // A timer that already runs keeps its period: a repeated command does not delay the next tick.
-  TimerCTRL.SetEnabled(true);
-  HWND panel = Control(ControlId::PanelPowerOFFTips);
-  ShowWindow(panel, SW_SHOW);
-  SetWindowPos(panel, HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
-  SetWindowTextUtf8(PanelLabel(PanelLabelId::Label1Tips), text);
-  panel_fills_client_ = true;
-  ArrangePowerPanel();
-  SetWindowPos(hwnd_, HWND_TOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
-  // The frame goes before maximising, so that the maximised size is that of a frameless window.
-  SetBorderless(true);
-  if (!IsZoomed(hwnd_)) ShowWindow(hwnd_, SW_MAXIMIZE);
-  RestoreMainWindow();
-}
-
-void TMainForm::TimerCTRLTimer() {
-  Countdowns countdowns{PowerOffCountdown, RebootCountdown};
-  const std::vector<CountdownStep> steps = CountdownTick(countdowns);
-  PowerOffCountdown = countdowns.power_off;
-  RebootCountdown = countdowns.reboot;
-  for (const CountdownStep& step : steps) {
+void TMainForm::Render(const PowerEffects& effects) {
+  if (effects.status) ShowStatus(*effects.status);
+  if (effects.timer) TimerCTRL.SetEnabled(*effects.timer);
+  if (effects.screen_text) {
+    SetWindowTextUtf8(PanelLabel(PanelLabelId::Label1Tips), *effects.screen_text);
+  }
+  if (effects.shown) {
+    HWND panel = Control(ControlId::PanelPowerOFFTips);
+    ShowWindow(panel, *effects.shown ? SW_SHOW : SW_HIDE);
+    if (*effects.shown) {
+      // In front of the slot rows, buttons and check box, over the whole client area.
+      SetWindowPos(panel, HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+      panel_fills_client_ = true;
+      ArrangePowerPanel();
+    }
+  }
+  if (effects.form) ApplyWindowForm(*effects.form);
+  for (const CountdownStep& step : effects.steps) {
     ShowStatus(step.status);
     SetWindowTextUtf8(PanelLabel(PanelLabelId::Label1Tips), step.screen);
     // Whether the machine goes down or not, the screen stays as it is.
@@ -56,23 +54,38 @@ void TMainForm::TimerCTRLTimer() {
   }
 }
 
+void TMainForm::ApplyWindowForm(WindowForm form) {
+  switch (form) {
+    case WindowForm::kAsCreated:
+      break;
+    case WindowForm::kNormal:
+      SetBorderless(false);
+      // Back to the normal size; the window stays on top.
+      ShowWindow(hwnd_, SW_RESTORE);
+      break;
+    case WindowForm::kFullScreen:
+      SetWindowPos(hwnd_, HWND_TOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+      // The frame goes before maximising, so that the maximised size is that of a frameless
+      // window.
+      SetBorderless(true);
+      if (!IsZoomed(hwnd_)) ShowWindow(hwnd_, SW_MAXIMIZE);
+      RestoreMainWindow();
+      break;
+  }
+}
+
+void TMainForm::ShowPowerScreen(std::string_view text) { Render(power_.ShowScreen(text)); }
+
+void TMainForm::TimerCTRLTimer() { Render(power_.OnTick()); }
+
 void TMainForm::LabelStatusClick() {
-  if (PowerOffCountdown != 0 || RebootCountdown != 0) command_log_.Write("countdown cancelled at the PC");
-  PowerOffCountdown = 0;
-  RebootCountdown = 0;
-  TimerCTRL.SetEnabled(false);
-  ShowWindow(Control(ControlId::PanelPowerOFFTips), SW_HIDE);
+  if (Armed(power_.Counts())) command_log_.Write("countdown cancelled at the PC");
+  Render(power_.OnStatusClick());
 }
 
 void TMainForm::Label1TipsClick() {
-  if (TimerCTRL.Enabled() && (PowerOffCountdown != 0 || RebootCountdown != 0)) {
-    command_log_.Write("countdown paused at the PC");
-  }
-  TimerCTRL.SetEnabled(false);
-  ShowWindow(Control(ControlId::PanelPowerOFFTips), SW_HIDE);
-  SetBorderless(false);
-  // Back to the normal size; the countdowns wait for the next screen and the window stays on top.
-  ShowWindow(hwnd_, SW_RESTORE);
+  if (power_.TimerOn() && Armed(power_.Counts())) command_log_.Write("countdown paused at the PC");
+  Render(power_.OnScreenClick());
 }
 
 void TMainForm::Label1Click() { ShowPowerScreen(kManualScreenText); }

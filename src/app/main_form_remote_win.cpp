@@ -6,7 +6,6 @@
 #include "base/wide_win.h"
 #include "launch/settings_win.h"
 #include "remote/command_log.h"
-#include "remote/countdown.h"
 #include "remote/protocol.h"
 #include "remote/protocol_win.h"
 
@@ -14,8 +13,6 @@ namespace qyr {
 
 namespace {
 
-constexpr const char* kRemoteAddr = "0.0.0.0";
-constexpr const char* kRemotePort = "26908";
 constexpr const char* kRemoteLabel = "TCP/UDP受控中端口:";
 
 }  // namespace
@@ -54,12 +51,12 @@ void TMainForm::StartRemoteControl() {
     return;
   }
   try {
-    SocketServer1.SetAddr(kRemoteAddr);
-    SocketServer1.SetPort(kRemotePort);
+    SocketServer1.SetAddr(remote_.addr);
+    SocketServer1.SetPort(remote_.port);
     SocketServer1.Listen();
     SetControlText(ControlId::LabelTCP, kRemoteLabel + SocketServer1.Port());
-    SocketServer_udp.SetAddr(kRemoteAddr);
-    SocketServer_udp.SetPort(kRemotePort);
+    SocketServer_udp.SetAddr(remote_.addr);
+    SocketServer_udp.SetPort(remote_.port);
     SocketServer_udp.Listen();
   } catch (const std::exception&) {
     // Remote control is an extra: without the port the launcher runs on, and says nothing.
@@ -97,15 +94,7 @@ void TMainForm::SocketServer1DataAvailable(TCustomSocket& sender, std::uint16_t 
 
 std::string TMainForm::HandleCommand(std::string_view text) {
   const Command command = MatchCommand(text);
-  ShowStatus(std::string(StatusPrefix(command)) + CodePageToUtf8(text, kCommandCodePage));
-  // The countdown is armed before the screen shows it.
-  if (command == Command::kPowerOff) {
-    PowerOffCountdown = kCountdownStart;
-    ShowPowerScreen(PowerScreenText(command));
-  } else if (command == Command::kReboot) {
-    RebootCountdown = kCountdownStart;
-    ShowPowerScreen(PowerScreenText(command));
-  }
+  Render(power_.OnCommand(command, CodePageToUtf8(text, kCommandCodePage)));
   return std::string(ReplyFor(command));
 }
 

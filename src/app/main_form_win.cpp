@@ -10,7 +10,8 @@
 
 namespace qyr {
 
-TMainForm::TMainForm(std::string exe_path) : exe_path_(std::move(exe_path)) {
+TMainForm::TMainForm(std::string exe_path, RemoteEndpoint remote)
+    : remote_(std::move(remote)), exe_path_(std::move(exe_path)) {
   WireRemoteControl();
 }
 
@@ -38,12 +39,11 @@ void TMainForm::SetControlText(ControlId id, std::string_view text) {
 
 void TMainForm::FormCreate() {
   PresetPlayerDisplay();
-  UptimeTicks = 0;
+  schedule_.Reset();
   LoadSettings();
   if (!PassesNameTest(exe_path_)) ShowPlainMessage(hwnd_, kWrongNameMessage);
   if (OpensRemoteControl(exe_path_)) StartRemoteControl();
-  PowerOffCountdown = 0;
-  RebootCountdown = 0;
+  power_ = {};
   if (TextTrayIcon1) TextTrayIcon1->SetHint(kMainCaption);
 }
 
@@ -54,11 +54,11 @@ void TMainForm::ShowStatus(std::string_view text) {
 }
 
 void TMainForm::LoadSettings() {
-  Slots = ReadSlots(SettingsPath(), FolderOf(exe_path_));
-  for (std::size_t i = 0; i < Slots.size(); ++i) {
-    if (!ShownInRow(Slots[i])) continue;
-    SetControlText(kFileBoxes[i], Slots[i].Path);
-    SetControlText(kDelayBoxes[i], DelayText(Slots[i].Delay));
+  slots_ = ReadSlots(SettingsPath(), FolderOf(exe_path_));
+  for (std::size_t i = 0; i < slots_.size(); ++i) {
+    if (!ShownInRow(slots_[i])) continue;
+    SetControlText(kFileBoxes[i], slots_[i].Path);
+    SetControlText(kDelayBoxes[i], DelayText(slots_[i].Delay));
   }
 }
 
@@ -67,8 +67,8 @@ void TMainForm::SaveSettings() {
   for (std::size_t i = 0; i < rows.size(); ++i) {
     rows[i] = {ControlText(kFileBoxes[i]), ControlText(kDelayBoxes[i])};
   }
-  if (auto error = TakeRows(Slots, rows)) throw ConvertError(*error);
-  WriteSlots(SettingsPath(), Slots);
+  if (auto error = TakeRows(slots_, rows)) throw ConvertError(*error);
+  WriteSlots(SettingsPath(), slots_);
 }
 
 void TMainForm::TimerTaskTimer() {
@@ -77,25 +77,26 @@ void TMainForm::TimerTaskTimer() {
     const ScopedTimerPause pause(TimerTask);
     LaunchTick();
   }
-  if (InSlowMode(UptimeTicks)) {
-    ShowStatus(kSlowModeText);
-    TimerTask.SetInterval(kSlowTaskPeriodMs);
+  if (const auto slow = schedule_.AfterTimerTick()) {
+    ShowStatus(*slow);
+    TimerTask.SetInterval(schedule_.PeriodMs());
   }
 }
 
 void TMainForm::LaunchTick() {
-  SetControlText(ControlId::LabelUptime, std::to_string(UptimeTicks));
-  for (int i : DueSlots(Slots, UptimeTicks)) {
-    const std::string path = Slots[static_cast<std::size_t>(i)].Path;
+  const TickPlan plan = schedule_.BeginTick(slots_);
+  SetControlText(ControlId::LabelUptime, plan.uptime);
+  for (int i : plan.due) {
+    const std::string path = slots_[static_cast<std::size_t>(i)].Path;
     const bool started = StartProgram(path);
-    ShowStatus(LaunchStatus(UptimeTicks, started, path));
+    ShowStatus(schedule_.StartReport(path, started));
   }
-  UptimeTicks = NextTick(UptimeTicks);
+  schedule_.EndTick();
 }
 
 bool TMainForm::StartProgram(const std::string& path) { return qyr::StartProgram(hwnd_, path); }
 
-void TMainForm::LabelUptimeDblClick() { UptimeTicks = 0; }
+void TMainForm::LabelUptimeDblClick() { schedule_.Reset(); }
 
 LRESULT TMainForm::HandleMessage(UINT msg, WPARAM wp, LPARAM lp) {
   if (TextTrayIcon1) TextTrayIcon1->MainWindowMessage(msg, wp, lp);

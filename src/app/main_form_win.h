@@ -21,18 +21,24 @@
 #include "launch/slots.h"
 #include "remote/allow_list.h"
 #include "remote/command_log_win.h"
-#include "remote/countdown.h"
+#include "remote/power_screen.h"
 #include "remote/socket_win.h"
 #include "tray/text_tray_icon_win.h"
 
 namespace qyr {
+
+// Where the listeners open: all local addresses on the control system's port.
+struct RemoteEndpoint {
+  std::string addr = "0.0.0.0";
+  std::string port = "26908";
+};
 
 class TMainForm : public BaseWindow<TMainForm> {
  public:
   static constexpr const wchar_t* kClassName = L"TMainForm";
 
   // exe_path decides the settings file, the name test and the remote-control gate.
-  explicit TMainForm(std::string exe_path);
+  explicit TMainForm(std::string exe_path, RemoteEndpoint remote = {});
   ~TMainForm();
 
   // Creates the window and its controls and runs FormCreate. show_cmd is how it first appears;
@@ -49,11 +55,14 @@ class TMainForm : public BaseWindow<TMainForm> {
   const std::string& ExePath() const { return exe_path_; }
   std::string SettingsPath() const { return SettingsPathFor(exe_path_); }
 
-  // Shared launcher state (named as the rest of the program refers to it).
-  SlotArray Slots;
-  std::int32_t UptimeTicks = 0;
-
-  WindowTimer TimerTask{kTimerTask, kTaskPeriodMs, true};
+  // What the window renders, read-only: the slots, the schedule, the shutdown screen.
+  const SlotArray& Slots() const { return slots_; }
+  const Schedule& ScheduleState() const { return schedule_; }
+  const PowerScreen& PowerState() const { return power_; }
+  const WindowTimer& Timer(TimerId id) const { return id == kTimerTask ? TimerTask : TimerCTRL; }
+  const TTextTrayIcon* TrayIcon() const { return TextTrayIcon1.get(); }
+  const TSocketServer& TcpServer() const { return SocketServer1; }
+  const TSocketServer& UdpServer() const { return SocketServer_udp; }
 
   // Event handlers and operations.
   void FormCreate();
@@ -66,7 +75,6 @@ class TMainForm : public BaseWindow<TMainForm> {
   void LabelUptimeDblClick();
 
   // --- Main window: Save, Cancel, the pickers, the help link, automatic start by hand.
-  TOpenDialog OpenDialog1;
   void BitBtn1Click();
   void BitBtn2Click();
   void BitBtn3Click() { PickFile(ControlId::EditFile1); }
@@ -85,17 +93,12 @@ class TMainForm : public BaseWindow<TMainForm> {
   LRESULT HandleMessage(UINT msg, WPARAM wp, LPARAM lp);
 
   // --- Tray: the entry in the notification area, made with the window.
-  std::unique_ptr<TTextTrayIcon> TextTrayIcon1;
   void TextTrayIcon1Click();
   // Brings the window back from the tray (visible, in front; a maximised window stays so).
   void RestoreMainWindow();
   // --- end of tray
 
-  // --- Remote control: the listeners, the countdowns the power commands arm, their handlers.
-  TSocketServer SocketServer1;     // TCP
-  TSocketServer SocketServer_udp;  // UDP, never answers
-  std::int32_t PowerOffCountdown = 0;
-  std::int32_t RebootCountdown = 0;
+  // --- Remote control: the listeners and their handlers.
   void StartRemoteControl();
   void StopRemoteControl();
   void SocketServer1ClientConnect(TSocketServer& sender, TSocketClient& client,
@@ -107,7 +110,6 @@ class TMainForm : public BaseWindow<TMainForm> {
   // --- end of remote control
 
   // --- Power countdown: the control timer, the shutdown screen and its clicks.
-  WindowTimer TimerCTRL{kTimerCtrl, kControlPeriodMs, false};
   void TimerCTRLTimer();
   void LabelStatusClick();  // cancels
   void Label1TipsClick();   // leaves the screen; the countdown pauses
@@ -116,11 +118,26 @@ class TMainForm : public BaseWindow<TMainForm> {
   // --- end of power countdown
 
  private:
+  SlotArray slots_;
+  Schedule schedule_;
+  WindowTimer TimerTask{kTimerTask, kTaskPeriodMs, true};
+  TOpenDialog OpenDialog1;
+  std::unique_ptr<TTextTrayIcon> TextTrayIcon1;
+
+  RemoteEndpoint remote_;
+  TSocketServer SocketServer1;     // TCP
+  TSocketServer SocketServer_udp;  // UDP, never answers
   void WireRemoteControl();
   // Who may send commands, and the command log; both from the settings file at start.
   bool AllowedSource(const Source& source) const;
   AllowList allow_list_;
   CommandLogFile command_log_;
+
+  PowerScreen power_;
+  WindowTimer TimerCTRL{kTimerCtrl, kControlPeriodMs, false};
+  // Carries out what the shutdown screen's model asks for.
+  void Render(const PowerEffects& effects);
+  void ApplyWindowForm(WindowForm form);
   void CreatePanelLabels();
   void ArrangePowerPanel();
   void SetBorderless(bool borderless);

@@ -25,4 +25,18 @@ std::int32_t NextTick(std::int32_t ticks) {
 
 bool StartsAsProcess(std::string_view path) { return Contains(AsciiLower(path), ".exe"); }
 
+TickPlan Schedule::BeginTick(const SlotArray& slots) const {
+  return {std::to_string(ticks_), DueSlots(slots, ticks_)};
+}
+
+std::string Schedule::StartReport(std::string_view path, bool started) const {
+  return LaunchStatus(ticks_, started, path);
+}
+
+std::optional<std::string> Schedule::AfterTimerTick() {
+  if (!InSlowMode(ticks_)) return std::nullopt;
+  period_ms_ = kSlowTaskPeriodMs;
+  return kSlowModeText;
+}
+
 }  // namespace qyr

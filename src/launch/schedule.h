@@ -2,6 +2,7 @@
 // The one-second launch schedule: which slots are due on a tick, what the status line says,
 // and when the timer drops to one tick a minute.
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -30,5 +31,34 @@ std::int32_t NextTick(std::int32_t ticks);
 // A path holding ".exe" anywhere (any case) is created as a process; anything else is opened
 // through the shell.
 bool StartsAsProcess(std::string_view path);
+
+// What a tick shows and starts before the starter runs.
+struct TickPlan {
+  std::string uptime;    // the uptime figure: the counter before this tick moves it on
+  std::vector<int> due;  // slots to start now, in slot order
+};
+
+// The schedule's state: the counter and the timer's period. A tick of the task timer runs
+// BeginTick, reports each start with StartReport, then EndTick; once the timer is back on,
+// AfterTimerTick tells whether the period is a minute now and what the status line says.
+class Schedule {
+ public:
+  TickPlan BeginTick(const SlotArray& slots) const;
+  // The status line for one slot once the starter has answered.
+  std::string StartReport(std::string_view path, bool started) const;
+  void EndTick() { ticks_ = NextTick(ticks_); }
+  // Past 200 the period becomes a minute for good, and every tick from then on says so.
+  std::optional<std::string> AfterTimerTick();
+  // Save and the double-click on the uptime figure: every slot starts again at its delay; the
+  // period stays.
+  void Reset() { ticks_ = 0; }
+
+  std::int32_t Ticks() const { return ticks_; }
+  unsigned PeriodMs() const { return period_ms_; }
+
+ private:
+  std::int32_t ticks_ = 0;
+  unsigned period_ms_ = kTaskPeriodMs;
+};
 
 }  // namespace qyr

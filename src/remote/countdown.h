@@ -21,6 +21,7 @@ enum class PowerRequest : unsigned { kPowerOff = 12, kReboot = 6 };
 struct Countdowns {
   std::int32_t power_off = 0;  // ticks left before a forced power-off; 0 = not armed
   std::int32_t reboot = 0;     // the same for a forced restart
+  friend bool operator==(const Countdowns&, const Countdowns&) = default;
 };
 
 struct CountdownStep {

@@ -103,5 +103,45 @@ TEST(Schedule, StatusTextsSlowModeAndStarterChoice) {
   EXPECT_FALSE(StartsAsProcess("D:\\Show\\notes.txt"));
 }
 
+// A tick as the window runs it, with every start answered by `started`.
+std::vector<std::string> RunTick(Schedule& schedule, const SlotArray& slots, bool started,
+                                 std::string* uptime = nullptr) {
+  const TickPlan plan = schedule.BeginTick(slots);
+  if (uptime != nullptr) *uptime = plan.uptime;
+  std::vector<std::string> statuses;
+  for (int i : plan.due) {
+    statuses.push_back(schedule.StartReport(slots[static_cast<std::size_t>(i)].Path, started));
+  }
+  schedule.EndTick();
+  if (auto slow = schedule.AfterTimerTick()) statuses.push_back(*slow);
+  return statuses;
+}
+
+TEST(Schedule, CounterPeriodAndResetsAcrossARun) {
+  const SlotArray slots = {{{"a.exe", 0}, {"b.txt", 2}, {"", 2}, {"c.exe", 201}}};
+  Schedule s;
+  std::string uptime;
+  EXPECT_EQ(RunTick(s, slots, true, &uptime), std::vector<std::string>{"0>已启动:a.exe"});
+  EXPECT_EQ(uptime, "0");  // the value before this tick moves it on
+  EXPECT_TRUE(RunTick(s, slots, true).empty());
+  EXPECT_EQ(RunTick(s, slots, false), std::vector<std::string>{"2>无法打开:b.txt"});
+  EXPECT_EQ(s.Ticks(), 3);
+  // A reset (Save, double-click) starts the slots again at their delays.
+  s.Reset();
+  EXPECT_EQ(RunTick(s, slots, true), std::vector<std::string>{"0>已启动:a.exe"});
+  while (s.Ticks() < 200) RunTick(s, slots, true);
+  EXPECT_EQ(s.PeriodMs(), kTaskPeriodMs);
+  // Counter 200 is the last at one second; from then on every tick says it is a minute now.
+  EXPECT_EQ(RunTick(s, slots, true), std::vector<std::string>{kSlowModeText});
+  EXPECT_EQ(s.PeriodMs(), kSlowTaskPeriodMs);
+  EXPECT_EQ(RunTick(s, slots, true, &uptime),
+            (std::vector<std::string>{"201>已启动:c.exe", kSlowModeText}));
+  EXPECT_EQ(uptime, "201");
+  // A reset keeps the slow period; the message stops until the counter passes 200 again.
+  s.Reset();
+  EXPECT_EQ(s.PeriodMs(), kSlowTaskPeriodMs);
+  EXPECT_EQ(RunTick(s, slots, true), std::vector<std::string>{"0>已启动:a.exe"});
+}
+
 }  // namespace
 }  // namespace qyr

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include "remote/power_screen.h"
+
 namespace qyr {
 namespace {
 
@@ -53,6 +55,119 @@ TEST(Countdown, RearmAndPauseResumeWhereItStopped) {
   EXPECT_EQ(Statuses(CountdownTick(c)), std::vector<std::string>{"2秒后,关闭电脑"});
   Countdowns idle;
   EXPECT_TRUE(CountdownTick(idle).empty());
+}
+
+enum class Ev { kOff, kReboot, kCheck, kTick, kStatusClick, kScreenClick, kLabel1Click };
+
+PowerEffects Apply(PowerScreen& screen, Ev ev) {
+  switch (ev) {
+    case Ev::kOff:
+      return screen.OnCommand(Command::kPowerOff, "QyrNOR_PC_OFF");
+    case Ev::kReboot:
+      return screen.OnCommand(Command::kReboot, "QyrNOR_PC_REBOOT");
+    case Ev::kCheck:
+      return screen.OnCommand(Command::kCheck, "QyrNOR_PC_CHECK");
+    case Ev::kTick:
+      return screen.OnTick();
+    case Ev::kStatusClick:
+      return screen.OnStatusClick();
+    case Ev::kScreenClick:
+      return screen.OnScreenClick();
+    case Ev::kLabel1Click:
+      break;
+  }
+  return screen.ShowScreen(kManualScreenText);
+}
+
+// The shutdown screen's states and transitions. Each row reaches its state by events, applies
+// one more and states where that leads and what the window is told to do.
+TEST(PowerScreenModel, StateTable) {
+  using enum Ev;
+  using enum PowerPhase;
+  using enum WindowForm;
+  const std::vector<Ev> idle, counting = {kOff, kTick}, screen_only = {kLabel1Click};
+  const std::vector<Ev> paused = {kOff, kTick, kScreenClick}, cancelled = {kOff, kStatusClick};
+  const std::vector<Ev> off_at_1 = {kOff, kTick, kTick, kTick, kTick};
+  const std::vector<Ev> both_at_1 = {kOff, kReboot, kTick, kTick, kTick, kTick};
+  using R = PowerRequest;
+  const struct {
+    const char* name;
+    std::vector<Ev> before;
+    Ev event;
+    PowerPhase phase;
+    Countdowns counts;
+    WindowForm form;
+    std::optional<bool> timer;  // what the event tells the control timer
+    std::vector<PowerRequest> actions = {};
+  } rows[] = {
+      {"idle, power-off", idle, kOff, kCounting, {5, 0}, kFullScreen, true},
+      {"idle, reboot", idle, kReboot, kCounting, {0, 5}, kFullScreen, true},
+      {"idle, other command", idle, kCheck, kIdle, {0, 0}, kAsCreated, {}},
+      {"idle, Label1", idle, kLabel1Click, kScreenOnly, {0, 0}, kFullScreen, true},
+      {"idle, status line", idle, kStatusClick, kIdle, {0, 0}, kAsCreated, false},
+      {"counting, power-off again", counting, kOff, kCounting, {5, 0}, kFullScreen, true},
+      {"counting, reboot beside", counting, kReboot, kCounting, {4, 5}, kFullScreen, true},
+      {"counting, tick", counting, kTick, kCounting, {3, 0}, kFullScreen, {}},
+      {"counting, last tick", off_at_1, kTick, kScreenOnly, {}, kFullScreen, {}, {R::kPowerOff}},
+      {"both at 1", both_at_1, kTick, kScreenOnly, {}, kFullScreen, {}, {R::kPowerOff, R::kReboot}},
+      {"counting, Label1", counting, kLabel1Click, kCounting, {4, 0}, kFullScreen, true},
+      {"counting, status line", counting, kStatusClick, kCancelled, {0, 0}, kFullScreen, false},
+      {"counting, screen", counting, kScreenClick, kPaused, {4, 0}, kNormal, false},
+      {"counting, other command", counting, kCheck, kCounting, {4, 0}, kFullScreen, {}},
+      {"screen only, tick", screen_only, kTick, kScreenOnly, {0, 0}, kFullScreen, {}},
+      {"screen only, reboot", screen_only, kReboot, kCounting, {0, 5}, kFullScreen, true},
+      {"screen only, status", screen_only, kStatusClick, kCancelled, {0, 0}, kFullScreen, false},
+      {"screen only, screen", screen_only, kScreenClick, kPaused, {0, 0}, kNormal, false},
+      {"paused, Label1 resumes", paused, kLabel1Click, kCounting, {4, 0}, kFullScreen, true},
+      {"paused, reboot", paused, kReboot, kCounting, {4, 5}, kFullScreen, true},
+      {"paused, status line drops", paused, kStatusClick, kPaused, {0, 0}, kNormal, false},
+      {"cancelled, Label1", cancelled, kLabel1Click, kScreenOnly, {0, 0}, kFullScreen, true},
+      {"cancelled, power-off", cancelled, kOff, kCounting, {5, 0}, kFullScreen, true},
+      {"cancelled, status line", cancelled, kStatusClick, kCancelled, {0, 0}, kFullScreen, false},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name);
+    PowerScreen screen;
+    for (Ev ev : row.before) Apply(screen, ev);
+    const PowerEffects effects = Apply(screen, row.event);
+    EXPECT_EQ(screen.Phase(), row.phase);
+    EXPECT_EQ(screen.Counts(), row.counts);
+    EXPECT_EQ(screen.Form(), row.form);
+    EXPECT_EQ(effects.timer, row.timer);
+    std::vector<PowerRequest> actions;
+    for (const CountdownStep& step : effects.steps) {
+      if (step.action) actions.push_back(*step.action);
+    }
+    EXPECT_EQ(actions, row.actions);
+    // The timer runs exactly while the screen is up; once up, the window stays topmost.
+    EXPECT_EQ(screen.TimerOn(), screen.Shown());
+    EXPECT_EQ(screen.Topmost(), screen.Form() != kAsCreated);
+    if (effects.shown) {
+      EXPECT_EQ(*effects.shown, screen.Shown());
+    }
+    // The window is told to change its form only by the screen and the click that leaves it.
+    EXPECT_EQ(effects.form.has_value(), effects.shown.has_value() && row.event != kStatusClick);
+  }
+}
+
+TEST(PowerScreenModel, TextsForTheStatusLineAndTheScreen) {
+  PowerScreen screen;
+  EXPECT_EQ(screen.ScreenText(), "");  // the layout's own text until the screen is first raised
+  PowerEffects e = screen.OnCommand(Command::kPowerOff, "x QyrNOR_PC_OFF");
+  EXPECT_EQ(e.status, "收到指令:关闭电脑x QyrNOR_PC_OFF");
+  EXPECT_EQ(e.screen_text, kPowerOffScreenText);
+  e = screen.OnCommand(Command::kReboot, "QyrNOR_PC_REBOOT");
+  EXPECT_EQ(e.screen_text, kRebootScreenText);
+  e = screen.OnCommand(Command::kUnknown, "hello");
+  EXPECT_EQ(e.status, "未知指令hello");
+  EXPECT_FALSE(e.screen_text || e.timer || e.shown || e.form);
+  screen.OnTick();
+  EXPECT_EQ(screen.ScreenText(), "5秒后,重启电脑");  // the reboot texts come last
+  e = screen.ShowScreen(kManualScreenText);
+  EXPECT_FALSE(e.status);  // shown by hand, nothing is reported
+  EXPECT_EQ(screen.ScreenText(), kManualScreenText);
+  e = screen.OnStatusClick();
+  EXPECT_FALSE(e.status || e.screen_text);  // the line keeps the last countdown text
 }
 
 }  // namespace

@@ -5,22 +5,13 @@
 #include "app/main_form_win.h"
 #include "base/errors.h"
 #include "base/wide_win.h"
-#include "test_support_win.h"
+#include "form_fixture_win.h"
 
 namespace qyr {
 namespace {
 
 using test::ScratchDir;
-
-// A form as the program creates it, for an exe that would live in `dir`; its schedule is
-// stopped so that the tests drive the ticks themselves.
-struct Form {
-  explicit Form(const ScratchDir& dir) : form(dir / "QyrDelay.exe") {
-    EXPECT_TRUE(form.Create(SW_HIDE));
-    form.TimerTask.SetEnabled(false);
-  }
-  TMainForm form;
-};
+using Form = test::FormFixture;
 
 std::string ReadIni(const std::string& ini, const char* key) {
   wchar_t buf[256] = {};
@@ -32,7 +23,7 @@ std::string ReadIni(const std::string& ini, const char* key) {
 TEST(Settings, DefaultsWithoutAFile) {
   ScratchDir dir("QyrDelay_defaults");
   Form f(dir);
-  const SlotArray& s = f.form.Slots;
+  const SlotArray& s = f.form.Slots();
   EXPECT_EQ(s[0].Path, dir / "QyrPlayer_V3.exe");
   const std::int32_t delays[] = {10, 15, 20, 25};
   for (int i = 0; i < 4; ++i) EXPECT_EQ(s[i].Delay, delays[i]) << i;
@@ -51,7 +42,7 @@ TEST(Settings, HexInvalidAndShortValuesFromTheFile) {
                        "[AUTORUN]\r\nFile0=C:\r\nDelay0=0x1E\r\nFile1=D:\\b.exe\r\nDelay1=abc\r\n"
                        "File2=D:\\c.exe\r\nDelay2=$1E\r\nDelay3=12s\r\n");
   Form f(dir);
-  const SlotArray& s = f.form.Slots;
+  const SlotArray& s = f.form.Slots();
   EXPECT_EQ(s[0].Path, "C:");
   EXPECT_EQ(s[0].Delay, 30);
   EXPECT_EQ(s[1].Delay, 15);
@@ -78,7 +69,7 @@ TEST(Settings, SaveTrimsAndWritesEveryKey) {
   EXPECT_EQ(ReadIni(ini, "Delay2"), "16");
   EXPECT_EQ(ReadIni(ini, "File3"), "");
   EXPECT_EQ(ReadIni(ini, "Delay3"), "20");
-  EXPECT_EQ(f.form.Slots[1].Delay, 12);
+  EXPECT_EQ(f.form.Slots()[1].Delay, 12);
   // Stored in the system code page (936), as every other program reading the file expects.
   EXPECT_NE(test::ReadFileBytes(ini).find("\xD5\xB9\xCC\xFC"), std::string::npos);
 }
@@ -98,7 +89,7 @@ TEST(Settings, SaveWithABadDelayRaisesAndLeavesTheFile) {
     EXPECT_STREQ(e.what(), "'12s' is not a valid integer value");
   }
   EXPECT_EQ(test::ReadFileBytes(ini), before);
-  EXPECT_EQ(f.form.Slots[2].Path, "D:\\x.exe");  // taken before the failing delay
+  EXPECT_EQ(f.form.Slots()[2].Path, "D:\\x.exe");  // taken before the failing delay
 }
 
 TEST(Settings, UnwritableFileRaisesUnableToWrite) {
@@ -120,8 +111,11 @@ TEST(Schedule, StartsTheProgramAtItsTickAndReportsIt) {
   ScratchDir dir("QyrDelay_tick");
   const std::string probe = dir / "probe.exe";
   ASSERT_TRUE(test::CopyFileTo(test::BuildDir() + "launch_probe.exe", probe));
+  const std::string missing = dir / "missing.exe";
+  test::WriteFileBytes(dir / "QyrDelay.ini", "[AUTORUN]\r\nFile0=\r\nFile2=" + probe +
+                                                 "\r\nDelay2=3\r\nFile3=" + missing +
+                                                 "\r\nDelay3=4\r\n");
   Form f(dir);
-  f.form.Slots = {{{"", 0}, {"", 0}, {probe, 3}, {dir / "missing.exe", 4}}};
   for (int tick = 0; tick < 3; ++tick) f.form.LaunchTick();
   EXPECT_FALSE(test::FileExists(probe + ".started"));
   EXPECT_EQ(f.form.ControlText(ControlId::LabelUptime), "2");
@@ -129,29 +123,31 @@ TEST(Schedule, StartsTheProgramAtItsTickAndReportsIt) {
   EXPECT_TRUE(test::FileExists(probe + ".started"));
   EXPECT_EQ(f.form.ControlText(ControlId::LabelStatus), "3>已启动:" + probe);
   f.form.LaunchTick();
-  EXPECT_EQ(f.form.ControlText(ControlId::LabelStatus), "4>无法打开:" + dir / "missing.exe");
-  EXPECT_EQ(f.form.UptimeTicks, 5);
+  EXPECT_EQ(f.form.ControlText(ControlId::LabelStatus), "4>无法打开:" + missing);
+  EXPECT_EQ(f.form.ScheduleState().Ticks(), 5);
 }
 
 TEST(Schedule, DropsToOneTickAMinuteAfter200) {
   ScratchDir dir("QyrDelay_slow");
+  test::WriteFileBytes(dir / "QyrDelay.ini", "[AUTORUN]\r\nDelay0=-1\r\n");  // nothing starts
   Form f(dir);
-  f.form.UptimeTicks = 199;
+  f.Ticks(199);
   f.form.TimerTaskTimer();
-  EXPECT_EQ(f.form.TimerTask.Interval(), 1000u);
+  const WindowTimer& timer = f.form.Timer(kTimerTask);
+  EXPECT_EQ(timer.Interval(), 1000u);
   EXPECT_EQ(f.form.ControlText(ControlId::LabelStatus), "延时启动正在运行....");
   f.form.TimerTaskTimer();
-  EXPECT_EQ(f.form.UptimeTicks, 201);
-  EXPECT_EQ(f.form.TimerTask.Interval(), 60000u);
-  EXPECT_TRUE(f.form.TimerTask.Enabled());
+  EXPECT_EQ(f.form.ScheduleState().Ticks(), 201);
+  EXPECT_EQ(timer.Interval(), 60000u);
+  EXPECT_TRUE(timer.Enabled());
   EXPECT_EQ(f.form.ControlText(ControlId::LabelStatus), "进入慢模式,计时器频率由1秒改为60秒");
 }
 
 TEST(Schedule, TheTimerTicksOnItsOwn) {
   ScratchDir dir("QyrDelay_timer");
-  Form f(dir);
-  f.form.TimerTask.SetEnabled(true);
-  EXPECT_TRUE(test::PumpUntil([&] { return f.form.UptimeTicks >= 2; }, std::chrono::seconds(10)));
+  Form f(dir, {.schedule = true});
+  EXPECT_TRUE(test::PumpUntil([&] { return f.form.ScheduleState().Ticks() >= 2; },
+                              std::chrono::seconds(10)));
   EXPECT_EQ(f.form.ControlText(ControlId::LabelUptime), "1");
 }
 

@@ -6,41 +6,36 @@
 
 #include "app/main_form_win.h"
 #include "base/ids_win.h"
-#include "test_support_win.h"
+#include "form_fixture_win.h"
 
 namespace qyr {
 namespace {
 
 using test::ScratchDir;
 
-struct TrayForm {
-  explicit TrayForm(const ScratchDir& dir) : form(dir / "QyrDelay.exe") {
-    EXPECT_TRUE(form.Create(SW_HIDE));
-    form.TimerTask.SetEnabled(false);
-  }
+struct TrayForm : test::FormFixture {
+  using FormFixture::FormFixture;
   void Shell(UINT mouse) {
-    SendMessageW(form.TextTrayIcon1->HandlerWindow(), kWmTrayCallback, form.TextTrayIcon1->Id(),
-                 mouse);
+    SendMessageW(form.TrayIcon()->HandlerWindow(), kWmTrayCallback, form.TrayIcon()->Id(), mouse);
   }
   // Whether the shell holds our entry: a modify succeeds only for an entry it has.
   bool EntryPresent() {
     NOTIFYICONDATAW data = {};
     data.cbSize = sizeof(data);
-    data.hWnd = form.TextTrayIcon1->HandlerWindow();
-    data.uID = form.TextTrayIcon1->Id();
+    data.hWnd = form.TrayIcon()->HandlerWindow();
+    data.uID = form.TrayIcon()->Id();
     return Shell_NotifyIconW(NIM_MODIFY, &data) != 0;
   }
-  TMainForm form;
 };
 
 TEST(MainTray, StartsHiddenWithItsEntryAndTooltip) {
   ScratchDir dir("Qyr_tray_start");
   TrayForm t(dir);
   EXPECT_FALSE(IsWindowVisible(t.form.hwnd()));
-  EXPECT_TRUE(t.form.TextTrayIcon1->IconVisible());
+  EXPECT_TRUE(t.form.TrayIcon()->IconVisible());
   EXPECT_TRUE(t.EntryPresent());
-  EXPECT_EQ(t.form.TextTrayIcon1->Hint(), "延时启动器-QyrNOR展厅中控系统");
-  EXPECT_NE(t.form.TextTrayIcon1->Icon(), nullptr);
+  EXPECT_EQ(t.form.TrayIcon()->Hint(), "延时启动器-QyrNOR展厅中控系统");
+  EXPECT_NE(t.form.TrayIcon()->Icon(), nullptr);
 }
 
 TEST(MainTray, LeftClickRestoresMinimiseAndCancelHide) {
@@ -78,8 +73,8 @@ TEST(MainTray, ShellRestartAddsTheEntryAgainAndTheEndRemovesIt) {
   UINT id = 0;
   {
     TrayForm t(dir);
-    handler = t.form.TextTrayIcon1->HandlerWindow();
-    id = t.form.TextTrayIcon1->Id();
+    handler = t.form.TrayIcon()->HandlerWindow();
+    id = t.form.TrayIcon()->Id();
     // The shell lost our entry (as when explorer restarts) ...
     NOTIFYICONDATAW data = {};
     data.cbSize = sizeof(data);

@@ -6,27 +6,20 @@
 
 #include "app/main_form_win.h"
 #include "base/wide_win.h"
-#include "test_support_win.h"
+#include "form_fixture_win.h"
 
 namespace qyr {
 namespace {
 
+using test::Click;
 using test::ScratchDir;
 
-struct PowerForm {
-  explicit PowerForm(const ScratchDir& dir, int dpi = 96) : form(dir / "QyrDelay.exe") {
-    EXPECT_TRUE(form.Create(SW_HIDE, dpi));
-    form.TimerTask.SetEnabled(false);
-  }
+struct PowerForm : test::FormFixture {
+  using FormFixture::FormFixture;
   HWND Panel() const { return form.Control(ControlId::PanelPowerOFFTips); }
   std::string Screen() const { return WindowTextUtf8(form.PanelLabel(PanelLabelId::Label1Tips)); }
-  std::string Status() const { return form.ControlText(ControlId::LabelStatus); }
-  // A left click as the label receives it from the mouse.
-  static void Click(HWND label) {
-    SendMessageW(label, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(2, 2));
-    SendMessageW(label, WM_LBUTTONUP, 0, MAKELPARAM(2, 2));
-  }
-  TMainForm form;
+  bool TimerRuns() const { return form.Timer(kTimerCtrl).Enabled(); }
+  const Countdowns& Counts() const { return form.PowerState().Counts(); }
 };
 
 RECT PlaceInParent(HWND child) {
@@ -34,6 +27,18 @@ RECT PlaceInParent(HWND child) {
   GetWindowRect(child, &r);
   MapWindowPoints(nullptr, GetParent(child), reinterpret_cast<POINT*>(&r), 2);
   return r;
+}
+
+// The innermost visible control of `top` at a point on the screen, as the mouse would find it.
+HWND ControlAt(HWND top, POINT screen) {
+  HWND found = top;
+  for (;;) {
+    POINT p = screen;
+    ScreenToClient(found, &p);
+    HWND child = ChildWindowFromPointEx(found, p, CWP_SKIPINVISIBLE | CWP_SKIPTRANSPARENT);
+    if (child == nullptr || child == found) return found;
+    found = child;
+  }
 }
 
 bool HasStyle(HWND w, LONG_PTR bits) { return (GetWindowLongPtrW(w, GWL_STYLE) & bits) != 0; }
@@ -80,7 +85,7 @@ TEST(PowerScreen, ACommandTurnsTheWindowIntoTheCountdownScreen) {
     EXPECT_EQ(f.form.HandleCommand(c.command), "OK");
 
     EXPECT_TRUE(FullScreen(form));
-    EXPECT_TRUE(f.form.TimerCTRL.Enabled());
+    EXPECT_TRUE(f.TimerRuns());
     EXPECT_TRUE(IsWindowVisible(f.Panel()));
     EXPECT_EQ(f.Screen(), c.first_screen);
     // The panel fills everything above the status line, which stays along the bottom.
@@ -101,11 +106,12 @@ TEST(PowerScreen, ACommandTurnsTheWindowIntoTheCountdownScreen) {
     EXPECT_EQ(tips.bottom, panel.bottom - panel.top - 1);  // inside the one-pixel bevel
 
     // In front of every control: first in the stacking order, and where the Save button sits
-    // the screen's text is what the mouse meets.
+    // the screen's text is what the mouse meets. Asked of the window itself: a screen that a
+    // test running beside this one raises may lie above the whole window.
     EXPECT_EQ(GetWindow(form, GW_CHILD), f.Panel());
     RECT save = {};
     GetWindowRect(f.form.Control(ControlId::BitBtn1), &save);
-    EXPECT_EQ(WindowFromPoint({(save.left + save.right) / 2, (save.top + save.bottom) / 2}),
+    EXPECT_EQ(ControlAt(form, {(save.left + save.right) / 2, (save.top + save.bottom) / 2}),
               f.form.PanelLabel(PanelLabelId::Label1Tips));
 
     // The first real tick of the control timer writes the countdown; cancel before the next.
@@ -127,10 +133,9 @@ TEST(PowerScreen, AClickOnTheStatusLineCancelsAndLeavesTheFullScreenWindow) {
   f.form.TimerCTRLTimer();
   EXPECT_EQ(f.Status(), "4秒后,重启");  // the reboot texts overwrite the power-off ones
 
-  PowerForm::Click(f.form.Control(ControlId::LabelStatus));
-  EXPECT_EQ(f.form.PowerOffCountdown, 0);
-  EXPECT_EQ(f.form.RebootCountdown, 0);
-  EXPECT_FALSE(f.form.TimerCTRL.Enabled());
+  Click(f.form.Control(ControlId::LabelStatus));
+  EXPECT_EQ(f.Counts(), Countdowns{});
+  EXPECT_FALSE(f.TimerRuns());
   EXPECT_FALSE(IsWindowVisible(f.Panel()));
   EXPECT_TRUE(FullScreen(form));
   EXPECT_EQ(f.Status(), "4秒后,重启");
@@ -141,9 +146,9 @@ TEST(PowerScreen, AClickOnTheStatusLineCancelsAndLeavesTheFullScreenWindow) {
   EXPECT_EQ(client.bottom - save.bottom, 267 - 238);
 
   // Shown again by hand: no countdown, the ticks change nothing.
-  PowerForm::Click(f.form.Control(ControlId::Label1));
+  Click(f.form.Control(ControlId::Label1));
   EXPECT_TRUE(IsWindowVisible(f.Panel()));
-  EXPECT_TRUE(f.form.TimerCTRL.Enabled());
+  EXPECT_TRUE(f.TimerRuns());
   EXPECT_EQ(f.Screen(), "显示关机界面");
   f.form.TimerCTRLTimer();
   f.form.TimerCTRLTimer();
@@ -159,8 +164,8 @@ TEST(PowerScreen, BoxesOpenAboveTheWindowThatTheScreenLeftTopmost) {
     PowerForm f(dir);
     HWND form = f.form.hwnd();
     f.form.HandleCommand("QyrNOR_PC_OFF");
-    PowerForm::Click(click == ControlId::LabelStatus ? f.form.Control(click)
-                                                     : f.form.PanelLabel(PanelLabelId::Label1Tips));
+    Click(click == ControlId::LabelStatus ? f.form.Control(click)
+                                          : f.form.PanelLabel(PanelLabelId::Label1Tips));
     ASSERT_TRUE(Topmost(form));
     f.form.SetControlText(ControlId::EditDelay2, "x");
     bool disabled_while_open = false;
@@ -189,8 +194,8 @@ TEST(PowerScreen, AClickOnTheScreenTextGivesTheFrameBackAndPauses) {
     for (int i = 0; i < 3; ++i) f.form.TimerCTRLTimer();
     ASSERT_EQ(f.Screen(), "3秒后,关闭电脑");
 
-    PowerForm::Click(f.form.PanelLabel(label));
-    EXPECT_FALSE(f.form.TimerCTRL.Enabled());
+    Click(f.form.PanelLabel(label));
+    EXPECT_FALSE(f.TimerRuns());
     EXPECT_FALSE(IsWindowVisible(f.Panel()));
     EXPECT_TRUE(IsWindowVisible(form));
     EXPECT_FALSE(IsZoomed(form));
@@ -202,10 +207,10 @@ TEST(PowerScreen, AClickOnTheScreenTextGivesTheFrameBackAndPauses) {
     GetClientRect(form, &client);
     EXPECT_EQ(client.right, 497);
     EXPECT_EQ(client.bottom, 267);
-    EXPECT_EQ(f.form.PowerOffCountdown, 2);
+    EXPECT_EQ(f.Counts().power_off, 2);
 
     // The next screen goes on where the countdown stopped.
-    PowerForm::Click(f.form.Control(ControlId::Label1));
+    Click(f.form.Control(ControlId::Label1));
     EXPECT_EQ(f.Screen(), "显示关机界面");
     EXPECT_TRUE(FullScreen(form));
     f.form.TimerCTRLTimer();
@@ -217,7 +222,7 @@ TEST(PowerScreen, AClickOnTheScreenTextGivesTheFrameBackAndPauses) {
 TEST(PowerScreen, ShownByHandNothingIsPoweredOffAndTheScreenStays) {
   ScratchDir dir("Qyr_power_manual");
   PowerForm f(dir);
-  PowerForm::Click(f.form.Control(ControlId::Label1));
+  Click(f.form.Control(ControlId::Label1));
   EXPECT_TRUE(FullScreen(f.form.hwnd()));
   EXPECT_EQ(f.Screen(), "显示关机界面");
   // No status text: the line is still the disabled one of the start.
@@ -227,14 +232,13 @@ TEST(PowerScreen, ShownByHandNothingIsPoweredOffAndTheScreenStays) {
   test::PumpMessages(std::chrono::milliseconds(2500));
   EXPECT_EQ(f.Screen(), "显示关机界面");
   EXPECT_TRUE(IsWindowVisible(f.Panel()));
-  EXPECT_EQ(f.form.PowerOffCountdown, 0);
-  EXPECT_EQ(f.form.RebootCountdown, 0);
+  EXPECT_EQ(f.Counts(), Countdowns{});
 }
 
 TEST(PowerScreen, TheScreenIsScaledWithTheWindow) {
   ScratchDir dir("Qyr_power_dpi");
-  PowerForm f(dir, 144);
-  PowerForm::Click(f.form.Control(ControlId::Label1));
+  PowerForm f(dir, {.dpi = 144});
+  Click(f.form.Control(ControlId::Label1));
   const struct {
     PanelLabelId id;
     const char* face;

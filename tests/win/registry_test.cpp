@@ -14,7 +14,7 @@
 #include "app/main_form_win.h"
 #include "base/text.h"
 #include "base/wide_win.h"
-#include "test_support_win.h"
+#include "form_fixture_win.h"
 #include "winsys/autorun_win.h"
 #include "winsys/player_preset_win.h"
 
@@ -134,17 +134,13 @@ class RunKey {
   std::vector<BYTE> access_;  // the key's own access list
 };
 
-struct Form {
-  explicit Form(const ScratchDir& dir) : form(dir / "QyrDelay.exe") {
-    EXPECT_TRUE(form.Create(SW_HIDE));
-    form.TimerTask.SetEnabled(false);
-  }
+struct Form : test::FormFixture {
+  using FormFixture::FormFixture;
   void Check(bool on) {
     SendMessageW(form.Control(ControlId::CheckBoxAutoRun), BM_SETCHECK,
                  on ? BST_CHECKED : BST_UNCHECKED, 0);
   }
   void Save() { SendMessageW(form.Control(ControlId::BitBtn1), BM_CLICK, 0, 0); }
-  TMainForm form;
 };
 
 std::string FullExePath() {
@@ -159,14 +155,14 @@ TEST(RegistryAutoRun, SaveWithTheBoxCheckedRegistersThisExeOnce) {
   ScratchDir dir("Qyr_autorun");
   Form f(dir);
   const DWORD before = ValueCount(HKEY_LOCAL_MACHINE, kRun);
-  f.form.UptimeTicks = 9;
+  f.Ticks(9);
   f.Save();
   const auto v = ReadValue(HKEY_LOCAL_MACHINE, kRun, kValue);
   ASSERT_TRUE(v.has_value());
   EXPECT_EQ(v->type, static_cast<DWORD>(REG_SZ));
   EXPECT_EQ(StringOf(*v), FullExePath() + '\0');
   EXPECT_EQ(ValueCount(HKEY_LOCAL_MACHINE, kRun), before + 1);
-  EXPECT_EQ(f.form.UptimeTicks, 0);
+  EXPECT_EQ(f.form.ScheduleState().Ticks(), 0);
   EXPECT_TRUE(test::FileExists(dir / "QyrDelay.ini"));
   EXPECT_EQ(f.form.ControlText(ControlId::LabelStatus), "保存成功,正在测试运行...");
   EXPECT_FALSE(IsWindowVisible(f.form.Control(ControlId::ButtonUserSetAutoRUN)));
@@ -194,8 +190,7 @@ TEST(RegistryAutoRun, WithoutTheRunKeySaveReportsItAndOffersTheManualWay) {
   EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, kRun));  // never created
 
   ScratchDir dir("Qyr_norun");
-  Form f(dir);
-  f.form.TimerTask.SetEnabled(true);
+  Form f(dir, {.schedule = true});
   // A normal window in a corner: the box is owned by it, yet centred on the screen.
   SetWindowPos(f.form.hwnd(), nullptr, 0, 0, 0, 0, SWP_NOSIZE | SWP_NOZORDER);
   ShowWindow(f.form.hwnd(), SW_SHOWNORMAL);
@@ -203,7 +198,7 @@ TEST(RegistryAutoRun, WithoutTheRunKeySaveReportsItAndOffersTheManualWay) {
   bool timer_while_open = true;
   test::BoxCatcher box(GetCurrentProcessId(), [&] {
     status_while_open = f.form.ControlText(ControlId::LabelStatus);
-    timer_while_open = f.form.TimerTask.Enabled();
+    timer_while_open = f.form.Timer(kTimerTask).Enabled();
   });
   f.Save();
   box.Stop();
@@ -220,7 +215,7 @@ TEST(RegistryAutoRun, WithoutTheRunKeySaveReportsItAndOffersTheManualWay) {
   EXPECT_NEAR(r.top + r.bottom, work.top + work.bottom, 2);
   EXPECT_EQ(status_while_open, "错误:自启动设置失败,需管理权限启动本程序.");
   EXPECT_FALSE(timer_while_open);
-  EXPECT_TRUE(f.form.TimerTask.Enabled());
+  EXPECT_TRUE(f.form.Timer(kTimerTask).Enabled());
   EXPECT_TRUE(GetWindowLongPtrW(f.form.Control(ControlId::ButtonUserSetAutoRUN), GWL_STYLE) &
               WS_VISIBLE);
   EXPECT_EQ(f.form.ControlText(ControlId::LabelStatus), "保存成功,正在测试运行...");

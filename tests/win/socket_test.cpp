@@ -11,7 +11,7 @@
 
 #include "app/main_form_win.h"
 #include "base/text.h"
-#include "test_support_win.h"
+#include "form_fixture_win.h"
 
 namespace qyr {
 namespace {
@@ -95,27 +95,21 @@ class Peer {
   bool ended_ = false;
 };
 
-// The main window with its listeners opened on free loopback ports.
+// The main window of a program installed under the maker's name, with its listeners opened on
+// free loopback ports.
 struct Remote {
-  Remote() : form(dir / "QyrDelay.exe") {
-    EXPECT_TRUE(form.Create(SW_HIDE));
-    form.TimerTask.SetEnabled(false);
-    for (TSocketServer* server : {&form.SocketServer1, &form.SocketServer_udp}) {
-      server->SetAddr("127.0.0.1");
-      server->SetPort("0");
-      server->Listen();
-    }
-    tcp_port = form.SocketServer1.BoundPort();
-    udp_port = form.SocketServer_udp.BoundPort();
+  Remote() {
+    EXPECT_NE(tcp_port, 0);
+    EXPECT_NE(udp_port, 0);
   }
-  std::string Status() const { return form.ControlText(ControlId::LabelStatus); }
+  std::string Status() const { return fixture.Status(); }
   bool WaitForClients(std::size_t n) {
-    return test::PumpUntil([&] { return form.SocketServer1.ClientCount() == n; }, 10s);
+    return test::PumpUntil([&] { return form.TcpServer().ClientCount() == n; }, 10s);
   }
   // Sends `bytes` as one burst that the listener finds pending all at once.
   void SendPending(Peer& peer, const std::string& bytes) {
     ASSERT_TRUE(WaitForClients(1));
-    TSocketClient& client = *form.SocketServer1.Client(0);
+    TSocketClient& client = *form.TcpServer().Client(0);
     peer.Send(bytes);
     const ULONGLONG end = GetTickCount64() + 5000;
     while (client.PendingCount() < static_cast<std::int32_t>(bytes.size()) &&
@@ -126,10 +120,11 @@ struct Remote {
   }
 
   Winsock winsock;
-  ScratchDir dir{"QyrDelay_net"};
-  TMainForm form;
-  std::uint16_t tcp_port = 0;
-  std::uint16_t udp_port = 0;
+  ScratchDir dir{"QyrNOR_net"};
+  test::FormFixture fixture{dir, {.remote = {"127.0.0.1", "0"}}};
+  TMainForm& form = fixture.form;
+  std::uint16_t tcp_port = form.TcpServer().BoundPort();
+  std::uint16_t udp_port = form.UdpServer().BoundPort();
 };
 
 TEST(RemoteTcp, AnswersEveryMessageAndTheClose) {
@@ -153,7 +148,7 @@ TEST(RemoteTcp, AnswersEveryMessageAndTheClose) {
     EXPECT_EQ(r.Status(), c.status);
   }
   // Closing is answered too, with the empty message, before the program closes its end.
-  ASSERT_EQ(r.form.SocketServer1.ClientCount(), 1u);
+  ASSERT_EQ(r.form.TcpServer().ClientCount(), 1u);
   peer.ShutdownSend();
   EXPECT_EQ(peer.Read(8), "ERR");
   EXPECT_TRUE(peer.ended());
@@ -238,14 +233,11 @@ TEST(RemoteListener, AnInvalidAllowFromListKeepsRemoteControlOffAndSaysWhy) {
   ScratchDir dir("QyrNOR_badlist");
   test::WriteFileBytes(dir / "QyrDelay.ini",
                        "[REMOTE]\r\nAllowFrom=192.168.1.10, 192.168.1.0/33\r\n");
-  TMainForm form(dir / "QyrDelay.exe");
-  ASSERT_TRUE(form.Create(SW_HIDE));
-  form.TimerTask.SetEnabled(false);
-  EXPECT_EQ(form.ControlText(ControlId::LabelStatus),
-            "远程控制已关闭:设置项AllowFrom无效 \"192.168.1.0/33\"");
-  EXPECT_EQ(form.ControlText(ControlId::LabelTCP), "");
-  EXPECT_EQ(form.SocketServer1.State(), TSocketState::ssClosed);
-  EXPECT_EQ(form.SocketServer_udp.State(), TSocketState::ssClosed);
+  test::FormFixture f(dir);
+  EXPECT_EQ(f.Status(), "远程控制已关闭:设置项AllowFrom无效 \"192.168.1.0/33\"");
+  EXPECT_EQ(f.form.ControlText(ControlId::LabelTCP), "");
+  EXPECT_EQ(f.form.TcpServer().State(), TSocketState::ssClosed);
+  EXPECT_EQ(f.form.UdpServer().State(), TSocketState::ssClosed);
   EXPECT_FALSE(test::FileExists(dir / "QyrDelay.log"));  // no Log=1, no file
 }
 
@@ -279,11 +271,10 @@ TEST(RemoteListener, APortInUseFailsTheListenAndHoldsNothing) {
 TEST(RemoteCommands, PowerRowsArmTheirCountdownBeforeTheScreen) {
   Remote r;
   EXPECT_EQ(r.form.HandleCommand("x QyrNOR_PC_REBOOT QyrNOR_PC_OFF\r\n"), "OK");
-  EXPECT_EQ(r.form.PowerOffCountdown, 5);
-  EXPECT_EQ(r.form.RebootCountdown, 0);
+  EXPECT_EQ(r.form.PowerState().Counts(), (Countdowns{5, 0}));
   EXPECT_EQ(r.Status(), "收到指令:关闭电脑x QyrNOR_PC_REBOOT QyrNOR_PC_OFF\r\n");
   EXPECT_EQ(r.form.HandleCommand("QYRNOR_PC_REBOOT"), "OK");
-  EXPECT_EQ(r.form.RebootCountdown, 5);
+  EXPECT_EQ(r.form.PowerState().Counts(), (Countdowns{5, 5}));
   EXPECT_EQ(r.form.HandleCommand(""), "ERR");
   EXPECT_EQ(r.Status(), "未知指令");
 }

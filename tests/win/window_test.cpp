@@ -10,21 +10,13 @@
 #include "app/main_form_win.h"
 #include "base/ids_win.h"
 #include "base/wide_win.h"
-#include "test_support_win.h"
+#include "form_fixture_win.h"
 
 namespace qyr {
 namespace {
 
 using test::ScratchDir;
-
-struct Form {
-  explicit Form(const ScratchDir& dir, int show = SW_HIDE, int dpi = 96)
-      : form(dir / "QyrDelay.exe") {
-    EXPECT_TRUE(form.Create(show, dpi));
-    form.TimerTask.SetEnabled(false);
-  }
-  TMainForm form;
-};
+using Form = test::FormFixture;
 
 RECT ClientPlace(HWND child) {
   RECT r = {};
@@ -108,7 +100,7 @@ TEST(MainWindow, EveryControlIsCreatedAsTheTableSays) {
 
 TEST(MainWindow, At144DpiEverythingIsOneAndAHalfTimesAsLarge) {
   ScratchDir dir("Qyr_dpi");
-  Form f(dir, SW_HIDE, 144);
+  Form f(dir, {.dpi = 144});
   const auto x15 = [](int v) { return (v * 3 + 1) / 2; };  // halves round up
   RECT client = {};
   GetClientRect(f.form.hwnd(), &client);
@@ -157,7 +149,7 @@ ControlId PressTab(TMainForm& form, bool back = false) {
 
 TEST(MainWindow, TabFollowsTheKeyboardOrder) {
   ScratchDir dir("Qyr_tab");
-  Form f(dir, SW_SHOWNORMAL);
+  Form f(dir, {.show = SW_SHOWNORMAL});
   SetForegroundWindow(f.form.hwnd());
   SetFocus(f.form.Control(ControlId::BitBtn1));
   using enum ControlId;
@@ -209,10 +201,10 @@ TEST(MainWindow, StatusLineWakesUpWithTheFirstMessageAndKeepsAmpersandsAsAcceler
 
 TEST(MainWindow, SavingABadDelayShowsTheErrorAndChangesNothing) {
   ScratchDir dir("Qyr_baddelay");
-  Form f(dir);
   const std::string ini = dir / "QyrDelay.ini";
-  test::WriteFileBytes(ini, "[AUTORUN]\r\nDelay0=7\r\n");
-  f.form.UptimeTicks = 42;
+  test::WriteFileBytes(ini, "[AUTORUN]\r\nDelay0=-7\r\n");  // nothing starts on the way to 42
+  Form f(dir);
+  f.Ticks(42);
   f.form.SetControlText(ControlId::EditDelay3, "12s");
   test::BoxCatcher box;
   SendMessageW(f.form.Control(ControlId::BitBtn1), BM_CLICK, 0, 0);
@@ -223,30 +215,31 @@ TEST(MainWindow, SavingABadDelayShowsTheErrorAndChangesNothing) {
   EXPECT_TRUE(box.has_stop_icon());
   EXPECT_EQ(f.form.ControlText(ControlId::LabelStatus), "延时启动正在运行....");
   EXPECT_FALSE(IsWindowEnabled(f.form.Control(ControlId::LabelStatus)));
-  EXPECT_EQ(f.form.UptimeTicks, 42);
-  EXPECT_EQ(test::ReadFileBytes(ini), "[AUTORUN]\r\nDelay0=7\r\n");
+  EXPECT_EQ(f.form.ScheduleState().Ticks(), 42);
+  EXPECT_EQ(test::ReadFileBytes(ini), "[AUTORUN]\r\nDelay0=-7\r\n");
 }
 
 TEST(MainWindow, CancelHidesTheWindowAndKeepsWhatWasTyped) {
   ScratchDir dir("Qyr_cancel");
-  Form f(dir, SW_SHOWNORMAL);
+  Form f(dir, {.show = SW_SHOWNORMAL});
   f.form.SetControlText(ControlId::EditFile2, "D:\\展厅\\new.exe");
-  const std::string slot = f.form.Slots[1].Path;
+  const std::string slot = f.form.Slots()[1].Path;
   SendMessageW(f.form.Control(ControlId::BitBtn2), BM_CLICK, 0, 0);
   EXPECT_FALSE(IsWindowVisible(f.form.hwnd()));
   ShowWindow(f.form.hwnd(), SW_SHOWNORMAL);
   EXPECT_EQ(f.form.ControlText(ControlId::EditFile2), "D:\\展厅\\new.exe");
-  EXPECT_EQ(f.form.Slots[1].Path, slot);
+  EXPECT_EQ(f.form.Slots()[1].Path, slot);
   EXPECT_FALSE(test::FileExists(dir / "QyrDelay.ini"));
 }
 
 TEST(MainWindow, DoubleClickOnTheUptimeFigureRestartsTheCount) {
   ScratchDir dir("Qyr_uptime");
   Form f(dir);
-  f.form.UptimeTicks = 77;
+  f.Ticks(77);
+  ASSERT_EQ(f.form.ScheduleState().Ticks(), 77);
   SendMessageW(f.form.Control(ControlId::LabelUptime), WM_LBUTTONDBLCLK, MK_LBUTTON,
                MAKELPARAM(5, 5));
-  EXPECT_EQ(f.form.UptimeTicks, 0);
+  EXPECT_EQ(f.form.ScheduleState().Ticks(), 0);
 }
 
 LONG own_ticks = 0;
@@ -263,11 +256,11 @@ TEST(MainWindow, TheNameTestBoxComesFirstAndNothingRunsBehindIt) {
   bool shown_while_open = true;
   test::BoxCatcher box(GetCurrentProcessId(), [&] {
     while (own_ticks < 6) Sleep(20);  // a second and a half: past the schedule's first tick
-    ticks_while_open = form.UptimeTicks;
+    ticks_while_open = form.ScheduleState().Ticks();
     // A click on the tray entry meanwhile shows nothing half set up.
-    HWND tray = form.TextTrayIcon1->HandlerWindow();
-    SendMessageW(tray, kWmTrayCallback, form.TextTrayIcon1->Id(), WM_LBUTTONDOWN);
-    SendMessageW(tray, kWmTrayCallback, form.TextTrayIcon1->Id(), WM_LBUTTONUP);
+    HWND tray = form.TrayIcon()->HandlerWindow();
+    SendMessageW(tray, kWmTrayCallback, form.TrayIcon()->Id(), WM_LBUTTONDOWN);
+    SendMessageW(tray, kWmTrayCallback, form.TrayIcon()->Id(), WM_LBUTTONUP);
     shown_while_open = IsWindowVisible(form.hwnd()) != FALSE;
   });
   ASSERT_TRUE(form.Create(SW_HIDE));
@@ -281,7 +274,8 @@ TEST(MainWindow, TheNameTestBoxComesFirstAndNothingRunsBehindIt) {
   EXPECT_EQ(ticks_while_open, 0);
   EXPECT_FALSE(shown_while_open);
   // Once start-up is done, the schedule runs: its first tick comes a second later.
-  EXPECT_TRUE(test::PumpUntil([&] { return form.UptimeTicks == 1; }, std::chrono::seconds(5)));
+  EXPECT_TRUE(
+      test::PumpUntil([&] { return form.ScheduleState().Ticks() == 1; }, std::chrono::seconds(5)));
 }
 
 // Types `file` into the open-file dialog that the watcher finds and records what it offered.
@@ -313,7 +307,7 @@ struct PickerUser {
 
 TEST(MainWindow, PickersShareOneDialogThatOffersTheLastFile) {
   ScratchDir dir("Qyr_picker");
-  Form f(dir, SW_SHOWNORMAL);
+  Form f(dir, {.show = SW_SHOWNORMAL});
   const std::string delay2 = f.form.ControlText(ControlId::EditDelay2);
   // Each row's button fills its own box; the dialog offers the file picked before.
   const ControlId pickers[] = {ControlId::BitBtn3, ControlId::BitBtn4, ControlId::BitBtn5,

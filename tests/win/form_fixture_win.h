@@ -1,0 +1,45 @@
+#pragma once
+// The main window as the program creates it, for the tests that drive it: for an exe in a
+// scratch folder, hidden unless asked, and with the schedule stopped so that a test gives the
+// ticks itself.
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <string>
+
+#include "app/main_form_win.h"
+#include "base/ids_win.h"
+#include "test_support_win.h"
+
+namespace qyr::test {
+
+struct FormOptions {
+  int show = SW_HIDE;
+  int dpi = 96;
+  bool schedule = false;       // the task timer ticks on its own
+  RemoteEndpoint remote = {};  // opened only where the folder holds the product's maker name
+};
+
+struct FormFixture {
+  explicit FormFixture(const ScratchDir& dir, const FormOptions& options = {})
+      : form(dir / "QyrDelay.exe", options.remote) {
+    EXPECT_TRUE(form.Create(options.show, options.dpi));
+    // Only the system timer goes: the window still counts its schedule as running, and a tick
+    // given by hand sets it going again, as the handler switches it off and on.
+    if (!options.schedule) KillTimer(form.hwnd(), kTimerTask);
+  }
+  std::string Status() const { return form.ControlText(ControlId::LabelStatus); }
+  // Moves the schedule's counter on by `n` ticks, starting what falls due on the way.
+  void Ticks(int n) {
+    for (int i = 0; i < n; ++i) form.LaunchTick();
+  }
+  TMainForm form;
+};
+
+// A left click as a label receives it from the mouse.
+inline void Click(HWND label) {
+  SendMessageW(label, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(2, 2));
+  SendMessageW(label, WM_LBUTTONUP, 0, MAKELPARAM(2, 2));
+}
+
+}  // namespace qyr::test

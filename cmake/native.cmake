@@ -18,13 +18,3 @@ if(QYR_FUZZ)
     target_link_options(${stem} PRIVATE -fsanitize=fuzzer,address,undefined)
   endforeach()
 endif()
-
-file(GLOB qyr_tools CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tools/*/CMakeLists.txt)
-foreach(tool ${qyr_tools})
-  get_filename_component(dir ${tool} DIRECTORY)
-  add_subdirectory(${dir})
-endforeach()
-
-if(EXISTS ${CMAKE_SOURCE_DIR}/bench/CMakeLists.txt)
-  add_subdirectory(${CMAKE_SOURCE_DIR}/bench)
-endif()

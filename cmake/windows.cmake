@@ -120,13 +120,3 @@ endforeach()
 if(TEST e2e.power_test)
   set_tests_properties(e2e.power_test PROPERTIES FIXTURES_REQUIRED "wine;wine_power" TIMEOUT 300)
 endif()
-
-file(GLOB qyr_tools CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tools/*/CMakeLists.txt)
-foreach(tool ${qyr_tools})
-  get_filename_component(dir ${tool} DIRECTORY)
-  add_subdirectory(${dir})
-endforeach()
-
-if(EXISTS ${CMAKE_SOURCE_DIR}/bench/CMakeLists.txt)
-  add_subdirectory(${CMAKE_SOURCE_DIR}/bench)
-endif()

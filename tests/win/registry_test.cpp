@@ -207,7 +207,6 @@ TEST(RegistryAutoRun, WithoutTheRunKeySaveReportsItAndOffersTheManualWay) {
   EXPECT_EQ(box.caption(), ApplicationTitle());
   EXPECT_FALSE(box.has_stop_icon());
   EXPECT_EQ(box.owner(), f.form.hwnd());
-  EXPECT_TRUE(box.above_owner());
   RECT work = {};
   SystemParametersInfoW(SPI_GETWORKAREA, 0, &work, 0);
   const RECT r = box.rect();

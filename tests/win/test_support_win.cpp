@@ -64,13 +64,6 @@ bool CopyFileTo(const std::string& from, const std::string& to) {
   return CopyFileW(Utf8ToWide(from).c_str(), Utf8ToWide(to).c_str(), FALSE) != 0;
 }
 
-bool StacksAbove(HWND upper, HWND lower) {
-  for (HWND w = GetWindow(upper, GW_HWNDNEXT); w != nullptr; w = GetWindow(w, GW_HWNDNEXT)) {
-    if (w == lower) return true;
-  }
-  return false;
-}
-
 void PumpMessages(std::chrono::milliseconds duration) {
   PumpUntil([] { return false; }, duration);
 }
@@ -160,7 +153,6 @@ void BoxCatcher::Run() {
     if (while_open_) while_open_();
     owner_ = GetWindow(search.found, GW_OWNER);
     topmost_ = (GetWindowLongPtrW(search.found, GWL_EXSTYLE) & WS_EX_TOPMOST) != 0;
-    above_owner_ = owner_ != nullptr && StacksAbove(search.found, owner_);
     GetWindowRect(search.found, &rect_);
     caption_ = WindowTextUtf8(search.found);
     text_ = WindowTextUtf8(GetDlgItem(search.found, 0xFFFF));

@@ -30,9 +30,6 @@ std::string ReadFileBytes(const std::string& path);
 void WriteFileBytes(const std::string& path, const std::string& bytes);
 bool CopyFileTo(const std::string& from, const std::string& to);
 
-// Whether `upper` comes before `lower` in the stacking order of top-level windows.
-bool StacksAbove(HWND upper, HWND lower);
-
 // Dispatches this thread's messages for the given time.
 void PumpMessages(std::chrono::milliseconds duration);
 
@@ -57,11 +54,10 @@ class BoxCatcher {
   const std::string& caption() const { return caption_; }
   const std::string& text() const { return text_; }
   bool has_stop_icon() const { return stop_icon_; }
-  // Where the box stood: its owner, whether it was topmost and above its owner in the
-  // stacking order, and its place on the screen.
+  // Where the box stood: its owner (an owned window always stays above it), whether it was
+  // topmost, and its place on the screen.
   HWND owner() const { return owner_; }
   bool topmost() const { return topmost_; }
-  bool above_owner() const { return above_owner_; }
   RECT rect() const { return rect_; }
 
  private:
@@ -74,7 +70,6 @@ class BoxCatcher {
   bool stop_icon_ = false;
   HWND owner_ = nullptr;
   bool topmost_ = false;
-  bool above_owner_ = false;
   RECT rect_ = {};
   std::string caption_;
   std::string text_;

@@ -1,8 +1,14 @@
-// The reference floor for the benchmark: the least a Win32 program can do to serve the
+// The reference floors for the benchmark: the least a Win32 program can do to serve the
 // remote-control port the same way (one thread, notifications as window messages) and answer
-// "OK" to every read. Whatever QyrDelay costs above this is its own.
+// "OK" to every read.
 //
-//   floor_server.exe PORT [SECONDS]   serves 127.0.0.1:PORT, ends by itself after SECONDS (600)
+//   floor_server.exe PORT [SECONDS [counting]]
+//       serves 127.0.0.1:PORT, ends by itself after SECONDS (600).
+//
+// The plain floor makes one recv and one send per message. The counting floor also works the
+// way QyrDelay's receive loop must: it asks how many bytes are pending before it reads (and
+// reads that many, 1023 when more than 1024 wait), and asks again after answering, reading on
+// while bytes remain. Whatever QyrDelay costs above the counting floor is its own.
 #include <winsock2.h>
 #include <windows.h>
 
@@ -11,6 +17,28 @@
 namespace {
 
 constexpr UINT kWmSocket = WM_USER + 1;
+bool counting = false;
+
+u_long Pending(SOCKET s) {
+  u_long count = 0;
+  return ioctlsocket(s, FIONREAD, &count) == 0 ? count : 0;
+}
+
+void Answer(SOCKET s, int size) {
+  char buf[1024];
+  if (recv(s, buf, size, 0) > 0) send(s, "OK", 2, 0);
+}
+
+void ReadNotification(SOCKET s) {
+  if (!counting) {
+    Answer(s, 1024);
+    return;
+  }
+  do {
+    const u_long count = Pending(s);
+    Answer(s, count <= 1024 ? static_cast<int>(count) : 1023);
+  } while (Pending(s) != 0);
+}
 
 LRESULT CALLBACK WndProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
   if (msg == kWmSocket) {
@@ -21,11 +49,9 @@ LRESULT CALLBACK WndProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
         if (c != INVALID_SOCKET) WSAAsyncSelect(c, hwnd, kWmSocket, FD_READ | FD_CLOSE);
         break;
       }
-      case FD_READ: {
-        char buf[1024];
-        if (recv(s, buf, sizeof buf, 0) > 0) send(s, "OK", 2, 0);
+      case FD_READ:
+        ReadNotification(s);
         break;
-      }
       case FD_CLOSE:
         closesocket(s);
         break;
@@ -41,7 +67,10 @@ LRESULT CALLBACK WndProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR cmd, int) {
   int port = 0;
   int seconds = 600;
-  if (std::swscanf(cmd, L"%d %d", &port, &seconds) < 1 || port <= 0 || port > 65535) return 2;
+  wchar_t mode[16] = {};
+  if (std::swscanf(cmd, L"%d %d %15ls", &port, &seconds, mode) < 1 || port <= 0 || port > 65535)
+    return 2;
+  counting = std::wcscmp(mode, L"counting") == 0;
 
   WSADATA wsa;
   if (WSAStartup(MAKEWORD(1, 1), &wsa) != 0) return 1;

@@ -1,7 +1,16 @@
 // Load generator for the remote-control port, run natively against the program under Wine.
 //
-//   qyr_load load  --port P [--conns N] [--msgs M] [--timeout S]
-//       N connections, each sends "QyrNOR_PC_CHECK" M times and waits for every reply.
+//   qyr_load latency    --port P [--port P2 ...] [--msgs M] [--warmup W] [--timeout S]
+//       One connection per port, W unmeasured then M measured round trips of "QyrNOR_PC_CHECK",
+//       each sent only after the previous reply: nothing queues, so each sample is the cost of
+//       one message. With several ports the round trips take turns, one to each port, so a
+//       burst of load from elsewhere on the machine falls on every server alike. Figures are
+//       printed per port (p50_us_P=...).
+//   qyr_load throughput --port P [--conns N] [--seconds S] [--warmup-seconds S2] [--timeout S]
+//       N connections, each always with one command in flight; counts the replies that arrive
+//       within S seconds, starting S2 seconds after the first commands went out. Every
+//       connection is waiting or being served for the whole window, so throughput x mean wait
+//       = N holds, and a connection the server neglects shows as a low count of its own.
 //   qyr_load churn --port P [--count K] [--parallel C] [--timeout S]
 //       K connections opened and closed, C at a time; each waits for the server's side to end.
 //   qyr_load wait  --port P [--timeout S]
@@ -9,7 +18,6 @@
 //
 // Results are printed as key=value lines for bench/run.sh. Loopback only: the address is fixed.
 #include <arpa/inet.h>
-#include <fcntl.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
@@ -19,9 +27,11 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <thread>
@@ -34,9 +44,12 @@ constexpr std::string_view kCheck = "QyrNOR_PC_CHECK";
 
 struct Options {
   std::string mode;
-  int port = 0;
+  std::vector<int> ports;
   int conns = 8;
-  int msgs = 1000;
+  int msgs = 3000;
+  int warmup = 200;
+  double seconds = 3;
+  double warmup_s = 0.5;
   int count = 10000;
   int parallel = 32;
   double timeout_s = 60;
@@ -44,8 +57,9 @@ struct Options {
 
 [[noreturn]] void Usage() {
   std::fprintf(stderr,
-               "usage: qyr_load load|churn|wait --port P [--conns N] [--msgs M] [--count K]"
-               " [--parallel C] [--timeout S]\n");
+               "usage: qyr_load latency|throughput|churn|wait --port P [--msgs M] [--warmup W]"
+               " [--conns N] [--seconds S] [--warmup-seconds S] [--count K] [--parallel C]"
+               " [--timeout S]\n");
   std::exit(2);
 }
 
@@ -56,19 +70,30 @@ Options ParseArgs(int argc, char** argv) {
   for (int i = 2; i + 1 < argc; i += 2) {
     const std::string_view key = argv[i];
     const char* value = argv[i + 1];
-    if (key == "--port") o.port = std::atoi(value);
+    if (key == "--port") o.ports.push_back(std::atoi(value));
     else if (key == "--conns") o.conns = std::atoi(value);
     else if (key == "--msgs") o.msgs = std::atoi(value);
+    else if (key == "--warmup") o.warmup = std::atoi(value);
+    else if (key == "--seconds") o.seconds = std::atof(value);
+    else if (key == "--warmup-seconds") o.warmup_s = std::atof(value);
     else if (key == "--count") o.count = std::atoi(value);
     else if (key == "--parallel") o.parallel = std::atoi(value);
     else if (key == "--timeout") o.timeout_s = std::atof(value);
     else Usage();
   }
-  if (o.port <= 0 || o.port > 65535 || o.conns <= 0 || o.msgs < 0 || o.count < 0 ||
-      o.parallel <= 0)
+  if (o.ports.empty() ||
+      std::any_of(o.ports.begin(), o.ports.end(), [](int p) { return p <= 0 || p > 65535; }) ||
+      o.conns <= 0 || o.msgs <= 0 || o.warmup < 0 ||
+      o.seconds <= 0 || o.warmup_s < 0 || o.count < 0 || o.parallel <= 0)
     Usage();
   return o;
 }
+
+Clock::duration FromSeconds(double s) {
+  return std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(s));
+}
+
+double Seconds(Clock::duration d) { return std::chrono::duration<double>(d).count(); }
 
 // A non-blocking connect to 127.0.0.1:port; -1 if the socket cannot even be created.
 int StartConnect(int port) {
@@ -94,7 +119,17 @@ bool ConnectDone(int fd) {
   return getsockopt(fd, SOL_SOCKET, SO_ERROR, &err, &len) == 0 && err == 0;
 }
 
-double Seconds(Clock::duration d) { return std::chrono::duration<double>(d).count(); }
+// Waits for the connect to finish; false on failure or when the deadline passes.
+bool AwaitConnect(int fd, Clock::time_point deadline) {
+  pollfd p{fd, POLLOUT, 0};
+  for (;;) {
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+    if (left.count() <= 0) return false;
+    const int r = poll(&p, 1, static_cast<int>(left.count()));
+    if (r > 0) return ConnectDone(fd);
+    if (r < 0 && errno != EINTR) return false;
+  }
+}
 
 double Percentile(std::vector<double>& v, double p) {
   if (v.empty()) return 0;
@@ -103,130 +138,157 @@ double Percentile(std::vector<double>& v, double p) {
   return v[k];
 }
 
-struct LoadConn {
+enum class Reply { kOk, kErr, kBad };
+
+// Takes one reply off the front of the bytes received; nothing while a reply is still partial.
+std::optional<Reply> TakeReply(std::string& pending) {
+  auto take = [&pending](std::size_t n, Reply r) {
+    pending.erase(0, n);
+    return r;
+  };
+  if (pending.starts_with("OK")) return take(2, Reply::kOk);
+  if (pending.starts_with("ERR")) return take(3, Reply::kErr);
+  const bool partial = pending.size() < 3 && (std::string_view("ERR").starts_with(pending) ||
+                                              std::string_view("OK").starts_with(pending));
+  if (pending.empty() || partial) return std::nullopt;
+  return take(pending.size(), Reply::kBad);
+}
+
+struct Conn {
   int fd = -1;
-  bool connected = false;
-  int sent = 0;     // commands sent
-  int answered = 0; // replies complete
   std::string pending;
   Clock::time_point sent_at;
+  long replies = 0;  // within the measuring window
 };
 
-int RunLoad(const Options& o) {
-  std::vector<LoadConn> conns(static_cast<std::size_t>(o.conns));
-  long ok = 0, err = 0, bad = 0, failed_conns = 0;
-  std::vector<double> latencies_us;
-  latencies_us.reserve(static_cast<std::size_t>(o.conns) * static_cast<std::size_t>(o.msgs));
-  const auto start = Clock::now();
-  const auto deadline = start + std::chrono::duration_cast<Clock::duration>(
-                                    std::chrono::duration<double>(o.timeout_s));
-  for (auto& c : conns) {
-    c.fd = StartConnect(o.port);
-    if (c.fd < 0) ++failed_conns;
+bool SendCheck(Conn& c) {
+  c.sent_at = Clock::now();
+  return send(c.fd, kCheck.data(), kCheck.size(), MSG_NOSIGNAL) ==
+         static_cast<ssize_t>(kCheck.size());
+}
+
+// Reads what has arrived; the replies completed, or nullopt when the connection is lost.
+std::optional<std::vector<Reply>> ReadReplies(Conn& c) {
+  char buf[256];
+  const ssize_t n = recv(c.fd, buf, sizeof buf, 0);
+  if (n < 0 && (errno == EAGAIN || errno == EINTR)) return std::vector<Reply>{};
+  if (n <= 0) return std::nullopt;
+  c.pending.append(buf, static_cast<std::size_t>(n));
+  std::vector<Reply> replies;
+  while (const auto r = TakeReply(c.pending)) replies.push_back(*r);
+  return replies;
+}
+
+// One round trip on a connection with nothing else in flight: microseconds, or nullopt.
+std::optional<double> RoundTrip(Conn& c, Clock::time_point deadline, long& errs) {
+  if (!SendCheck(c)) return std::nullopt;
+  pollfd p{c.fd, POLLIN, 0};
+  while (Clock::now() < deadline) {
+    if (poll(&p, 1, 100) <= 0) continue;
+    const auto replies = ReadReplies(c);
+    if (!replies) return std::nullopt;
+    if (replies->empty()) continue;
+    const double us = Seconds(Clock::now() - c.sent_at) * 1e6;
+    for (const Reply r : *replies) errs += r == Reply::kOk ? 0 : 1;
+    return us;
   }
-  // The first round trip of each connection waits for the program to accept it, which it does
-  // one connection per notification: that is connection set-up, not a command's latency. It is
-  // left out of the figures, and the measured commands start together once every connection
-  // has had its first reply; otherwise the first connections would run alone while the others
-  // are still being accepted, and their latency would meet no competition.
-  int warmed = 0;
-  auto measured_from = start;
-  auto send_next = [&](LoadConn& c) {
-    if (c.sent >= o.msgs + 1) return;
-    c.sent_at = Clock::now();
-    if (send(c.fd, kCheck.data(), kCheck.size(), MSG_NOSIGNAL) != static_cast<ssize_t>(kCheck.size())) {
-      close(c.fd);
-      c.fd = -1;
-      ++failed_conns;
-      return;
-    }
-    ++c.sent;
-  };
-  std::vector<pollfd> pfds;
-  std::vector<LoadConn*> owners;
-  for (;;) {
-    pfds.clear();
-    owners.clear();
-    for (auto& c : conns) {
-      if (c.fd < 0 || c.answered >= o.msgs + 1) continue;
-      pfds.push_back({c.fd, static_cast<short>(c.connected ? POLLIN : POLLOUT), 0});
-      owners.push_back(&c);
-    }
-    if (pfds.empty() || Clock::now() >= deadline) break;
-    if (poll(pfds.data(), pfds.size(), 100) < 0 && errno != EINTR) break;
-    for (std::size_t i = 0; i < pfds.size(); ++i) {
-      LoadConn& c = *owners[i];
-      if (pfds[i].revents == 0) continue;
-      if (!c.connected) {
-        if (!ConnectDone(c.fd)) {
-          close(c.fd);
-          c.fd = -1;
-          ++failed_conns;
-          continue;
-        }
-        c.connected = true;
-        send_next(c);
-        continue;
-      }
-      char buf[256];
-      const ssize_t n = recv(c.fd, buf, sizeof buf, 0);
-      if (n <= 0) {
-        if (n < 0 && errno == EAGAIN) continue;
-        close(c.fd);
-        c.fd = -1;
-        ++failed_conns;
-        continue;
-      }
-      c.pending.append(buf, static_cast<std::size_t>(n));
-      // One command in flight per connection, so the bytes that came back are its reply.
-      while (!c.pending.empty()) {
-        std::size_t used = 0;
-        const long counted = c.answered > 0 ? 1 : 0;
-        if (c.pending.starts_with("OK")) {
-          used = 2;
-          ok += counted;
-        } else if (c.pending.starts_with("ERR")) {
-          used = 3;
-          err += counted;
-        } else if (c.pending.size() >= 3 || !(std::string_view("ERR").starts_with(c.pending) ||
-                                               std::string_view("OK").starts_with(c.pending))) {
-          used = c.pending.size();
-          bad += counted;
-        } else {
-          break;  // a reply split across reads
-        }
-        c.pending.erase(0, used);
-        ++c.answered;
-        if (c.answered > 1) {
-          latencies_us.push_back(Seconds(Clock::now() - c.sent_at) * 1e6);
-          send_next(c);
-        } else if (++warmed == o.conns - failed_conns) {
-          // Every connection is ready: all start together, so each round trip meets the same
-          // competition from the others.
-          measured_from = Clock::now();
-          for (auto& other : conns) {
-            if (other.fd >= 0) send_next(other);
-          }
-        }
-      }
-    }
-  }
-  const double elapsed = Seconds(Clock::now() - measured_from);
-  for (auto& c : conns)
-    if (c.fd >= 0) close(c.fd);
-  const long expected = static_cast<long>(o.conns) * o.msgs;
-  const long received = ok + err + bad;
-  std::printf("expected=%ld\nreceived=%ld\nok=%ld\nerr=%ld\nbad=%ld\nfailed_conns=%ld\n", expected,
-              received, ok, err, bad, failed_conns);
-  std::printf("seconds=%.3f\nthroughput=%.1f\n", elapsed,
-              elapsed > 0 ? static_cast<double>(received) / elapsed : 0.0);
+  return std::nullopt;
+}
+
+void PrintLatency(int port, std::vector<double>& samples, long errs) {
   double sum = 0;
-  for (const double l : latencies_us) sum += l;
-  std::printf("mean_us=%.1f\n", latencies_us.empty() ? 0.0 : sum / static_cast<double>(latencies_us.size()));
-  std::printf("p50_us=%.1f\np99_us=%.1f\n", Percentile(latencies_us, 0.50),
-              Percentile(latencies_us, 0.99));
-  std::printf("max_us=%.1f\n", Percentile(latencies_us, 1.0));
-  return ok == expected ? 0 : 1;
+  for (const double x : samples) sum += x;
+  const double mean = samples.empty() ? 0.0 : sum / static_cast<double>(samples.size());
+  std::printf("samples_%d=%zu\nnot_ok_%d=%ld\nmean_us_%d=%.1f\n", port, samples.size(), port, errs,
+              port, mean);
+  std::printf("p50_us_%d=%.1f\np90_us_%d=%.1f\np99_us_%d=%.1f\nmax_us_%d=%.1f\n", port,
+              Percentile(samples, 0.50), port, Percentile(samples, 0.90), port,
+              Percentile(samples, 0.99), port, Percentile(samples, 1.0));
+}
+
+int RunLatency(const Options& o) {
+  const auto deadline = Clock::now() + FromSeconds(o.timeout_s);
+  const std::size_t n = o.ports.size();
+  std::vector<Conn> conns(n);
+  std::vector<std::vector<double>> samples(n);
+  std::vector<long> errs(n, 0);
+  std::vector<bool> lost(n, false);
+  for (std::size_t j = 0; j < n; ++j) {
+    conns[j].fd = StartConnect(o.ports[j]);
+    lost[j] = conns[j].fd < 0 || !AwaitConnect(conns[j].fd, deadline);
+  }
+  for (int i = 0; i < o.warmup + o.msgs; ++i) {
+    // Who goes first rotates, so no server always follows the same one.
+    for (std::size_t k = 0; k < n; ++k) {
+      const std::size_t j = (static_cast<std::size_t>(i) + k) % n;
+      if (lost[j]) continue;
+      const auto us = RoundTrip(conns[j], deadline, errs[j]);
+      lost[j] = !us;
+      if (us && i >= o.warmup) samples[j].push_back(*us);
+    }
+  }
+  bool complete = true;
+  for (std::size_t j = 0; j < n; ++j) {
+    if (conns[j].fd >= 0) close(conns[j].fd);
+    complete = complete && samples[j].size() == static_cast<std::size_t>(o.msgs) && errs[j] == 0;
+    PrintLatency(o.ports[j], samples[j], errs[j]);
+  }
+  return complete ? 0 : 1;
+}
+
+// Handles what is readable on one connection of the throughput run; false when it is lost.
+bool ServeConn(Conn& c, Clock::time_point start, Clock::time_point end, long& all, long& errs) {
+  const auto replies = ReadReplies(c);
+  if (!replies) return false;
+  if (replies->empty()) return true;
+  const auto now = Clock::now();
+  for (const Reply r : *replies) {
+    errs += r == Reply::kOk ? 0 : 1;
+    ++all;
+    if (now >= start && now < end) ++c.replies;
+  }
+  return now >= end || SendCheck(c);
+}
+
+int RunThroughput(const Options& o) {
+  const auto deadline = Clock::now() + FromSeconds(o.timeout_s);
+  std::vector<Conn> conns(static_cast<std::size_t>(o.conns));
+  for (auto& c : conns) {
+    c.fd = StartConnect(o.ports[0]);
+    if (c.fd < 0 || !AwaitConnect(c.fd, deadline)) {
+      std::printf("replies=0\nerror=connect\n");
+      return 1;
+    }
+  }
+  for (auto& c : conns) SendCheck(c);
+  const auto start = Clock::now() + FromSeconds(o.warmup_s);
+  const auto end = start + FromSeconds(o.seconds);
+  long all = 0, errs = 0, lost = 0;
+  std::vector<pollfd> pfds;
+  for (auto& c : conns) pfds.push_back({c.fd, POLLIN, 0});
+  while (Clock::now() < end) {
+    if (poll(pfds.data(), pfds.size(), 50) < 0 && errno != EINTR) break;
+    for (std::size_t i = 0; i < conns.size(); ++i) {
+      if (pfds[i].fd < 0 || pfds[i].revents == 0) continue;
+      if (!ServeConn(conns[i], start, end, all, errs)) {
+        pfds[i].fd = -1;
+        ++lost;
+      }
+    }
+  }
+  long total = 0, fewest = -1, most = 0;
+  for (auto& c : conns) {
+    close(c.fd);
+    total += c.replies;
+    fewest = fewest < 0 ? c.replies : std::min(fewest, c.replies);
+    most = std::max(most, c.replies);
+  }
+  const bool done = Clock::now() >= end && lost == 0;
+  std::printf("replies=%ld\nall_replies=%ld\nnot_ok=%ld\nlost_conns=%ld\nwindow_s=%.3f\n", total,
+              all, errs, lost, o.seconds);
+  std::printf("throughput=%.1f\nfewest_per_conn=%ld\nmost_per_conn=%ld\n",
+              done ? static_cast<double>(total) / o.seconds : 0.0, fewest, most);
+  return done && errs == 0 ? 0 : 1;
 }
 
 struct ChurnConn {
@@ -239,8 +301,7 @@ int RunChurn(const Options& o) {
   std::vector<ChurnConn> slots(static_cast<std::size_t>(o.parallel));
   long started = 0, completed = 0, refused = 0, timed_out = 0;
   const auto start = Clock::now();
-  const auto deadline = start + std::chrono::duration_cast<Clock::duration>(
-                                    std::chrono::duration<double>(o.timeout_s));
+  const auto deadline = start + FromSeconds(o.timeout_s);
   enum class End { kDone, kRefused, kTimedOut };
   auto finish = [&](ChurnConn& c, End end) {
     close(c.fd);
@@ -253,7 +314,7 @@ int RunChurn(const Options& o) {
   while (Clock::now() < deadline) {
     for (auto& c : slots) {
       if (c.fd >= 0 || started >= o.count) continue;
-      c.fd = StartConnect(o.port);
+      c.fd = StartConnect(o.ports[0]);
       c.started = Clock::now();
       ++started;
       if (c.fd < 0) ++refused;
@@ -300,10 +361,9 @@ int RunChurn(const Options& o) {
 }
 
 int RunWait(const Options& o) {
-  const auto deadline = Clock::now() + std::chrono::duration_cast<Clock::duration>(
-                                           std::chrono::duration<double>(o.timeout_s));
+  const auto deadline = Clock::now() + FromSeconds(o.timeout_s);
   while (Clock::now() < deadline) {
-    const int fd = StartConnect(o.port);
+    const int fd = StartConnect(o.ports[0]);
     if (fd >= 0) {
       pollfd p{fd, POLLOUT, 0};
       if (poll(&p, 1, 200) == 1 && ConnectDone(fd)) {
@@ -324,7 +384,8 @@ int RunWait(const Options& o) {
 
 int main(int argc, char** argv) {
   const Options o = ParseArgs(argc, argv);
-  if (o.mode == "load") return RunLoad(o);
+  if (o.mode == "latency") return RunLatency(o);
+  if (o.mode == "throughput") return RunThroughput(o);
   if (o.mode == "churn") return RunChurn(o);
   if (o.mode == "wait") return RunWait(o);
   Usage();

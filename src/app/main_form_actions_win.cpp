@@ -8,6 +8,7 @@
 #include <iterator>
 
 #include "app/app_win.h"
+#include "base/scope_guard.h"
 #include "base/wide_win.h"
 #include "winsys/autorun_win.h"
 
@@ -60,7 +61,7 @@ void TMainForm::BitBtn1Click() {
       SendMessageW(Control(ControlId::CheckBoxAutoRun), BM_GETCHECK, 0, 0) == BST_CHECKED;
   if (!SetAutoRun(kAutoRunValueName, checked)) {
     // The schedule stands still while the user reads why.
-    const ScopedTimerPause pause(TimerTask);
+    const ScopedPause pause(TimerTask);
     ShowStatus(kAutoRunFailedStatus);
     ShowPlainMessage(hwnd_, kAutoRunFailedMessage);
     ShowWindow(Control(ControlId::ButtonUserSetAutoRUN), SW_SHOW);

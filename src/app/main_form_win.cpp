@@ -3,6 +3,7 @@
 #include "app/app_rules.h"
 #include "app/app_win.h"
 #include "base/errors.h"
+#include "base/scope_guard.h"
 #include "base/wide_win.h"
 #include "launch/settings_win.h"
 #include "launch/starter_win.h"
@@ -74,7 +75,7 @@ void TMainForm::SaveSettings() {
 void TMainForm::TimerTaskTimer() {
   {
     // A started program may take seconds to become ready: no tick piles up meanwhile.
-    const ScopedTimerPause pause(TimerTask);
+    const ScopedPause pause(TimerTask);
     LaunchTick();
   }
   if (const auto slow = schedule_.AfterTimerTick()) {
@@ -102,8 +103,6 @@ LRESULT TMainForm::HandleMessage(UINT msg, WPARAM wp, LPARAM lp) {
   if (TextTrayIcon1) TextTrayIcon1->MainWindowMessage(msg, wp, lp);
   switch (msg) {
     case WM_CREATE:
-      // Errors escaping the handlers of the socket windows end in this window's error box.
-      SetErrorSink([this](const std::string& message) { ShowErrorBox(hwnd_, message); });
       CreateControls();
       TimerCTRL.Attach(hwnd_);
       CreateTrayIcon();
@@ -121,7 +120,6 @@ LRESULT TMainForm::HandleMessage(UINT msg, WPARAM wp, LPARAM lp) {
       if (lp != 0) OnCommand(LOWORD(wp), HIWORD(wp));  // controls only, not menus or keys
       return 0;
     case WM_DESTROY:
-      SetErrorSink(nullptr);
       TimerTask.Detach();
       TimerCTRL.Detach();
       StopRemoteControl();

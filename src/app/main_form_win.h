@@ -14,7 +14,7 @@
 #include "app/layout.h"
 #include "app/open_dialog_win.h"
 #include "app/timer_win.h"
-#include "app/window_base_win.h"
+#include "base/window_base_win.h"
 #include "base/handles_win.h"
 #include "base/ids_win.h"
 #include "launch/schedule.h"

@@ -2,6 +2,7 @@
 #include <windows.h>
 
 #include "app/app_rules.h"
+#include "app/app_win.h"
 #include "app/main_form_win.h"
 #include "base/wide_win.h"
 
@@ -12,6 +13,10 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int show_cmd) {
 
   qyr::TMainForm form(qyr::ModulePathUtf8());
   form.SetMainWindow(true);
+  // An error escaping any window's handler (the main window's, a socket's, the tray's) is shown
+  // in the error box, owned by the main window.
+  qyr::SetWindowErrorSink(
+      [&form](HWND, const std::string& message) { qyr::ShowErrorBox(form.hwnd(), message); });
   // The window starts in the tray and is never shown, unless the shortcut asks for maximised.
   if (!form.Create(show_cmd == SW_SHOWMAXIMIZED ? show_cmd : SW_HIDE)) return 0;
 

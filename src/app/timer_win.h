@@ -53,17 +53,4 @@ class WindowTimer {
   bool enabled_;
 };
 
-// Stops a running timer for a scope and starts it again however the scope ends, so that an
-// error escaping the scope cannot leave it stopped for good.
-class ScopedTimerPause {
- public:
-  explicit ScopedTimerPause(WindowTimer& timer) : timer_(timer) { timer_.SetEnabled(false); }
-  ~ScopedTimerPause() { timer_.SetEnabled(true); }
-  ScopedTimerPause(const ScopedTimerPause&) = delete;
-  ScopedTimerPause& operator=(const ScopedTimerPause&) = delete;
-
- private:
-  WindowTimer& timer_;
-};
-
 }  // namespace qyr

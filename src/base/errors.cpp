@@ -7,17 +7,4 @@ std::string ErrorBoxText(const std::string& message) {
   return message;
 }
 
-namespace {
-ErrorSink& Sink() {
-  static ErrorSink sink;
-  return sink;
-}
-}  // namespace
-
-void SetErrorSink(ErrorSink sink) { Sink() = std::move(sink); }
-
-void ReportError(const std::string& message) {
-  if (Sink()) Sink()(message);
-}
-
 }  // namespace qyr

@@ -1,7 +1,6 @@
 #pragma once
 // The program's one small exception hierarchy. Each carries the exact text that the error box
 // shows; the window procedure's single catch shows it and the message loop goes on.
-#include <functional>
 #include <stdexcept>
 #include <string>
 
@@ -29,12 +28,6 @@ class RegistryError : public AppError {
  public:
   using AppError::AppError;
 };
-
-// Where an error goes that escapes an event handler of a hidden window (a socket's): the
-// application points it at its error box. Without a sink the error is dropped.
-using ErrorSink = std::function<void(const std::string& message)>;
-void SetErrorSink(ErrorSink sink);
-void ReportError(const std::string& message);
 
 // The text of the error box: a full stop is added only when the last character sorts after ".".
 std::string ErrorBoxText(const std::string& message);

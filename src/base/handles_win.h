@@ -1,6 +1,8 @@
 #pragma once
 // One move-only RAII owner per kind of handle.
 #include <windows.h>
+// after <windows.h>, which it needs
+#include <commctrl.h>
 
 #include <utility>
 
@@ -35,11 +37,19 @@ class UniqueHandle {
   Handle h_ = Traits::Invalid();
 };
 
+// Process, thread and token handles, whose functions give null on failure.
 struct KernelHandleTraits {
   static HANDLE Invalid() { return nullptr; }
   static void Close(HANDLE h) { CloseHandle(h); }
 };
 using KernelHandle = UniqueHandle<HANDLE, KernelHandleTraits>;
+
+// Files: CreateFileW gives INVALID_HANDLE_VALUE on failure, which must never be closed.
+struct FileHandleTraits {
+  static HANDLE Invalid() { return INVALID_HANDLE_VALUE; }
+  static void Close(HANDLE h) { CloseHandle(h); }
+};
+using UniqueFile = UniqueHandle<HANDLE, FileHandleTraits>;
 
 struct GdiObjectTraits {
   static HGDIOBJ Invalid() { return nullptr; }
@@ -71,12 +81,34 @@ struct WindowTraits {
 };
 using UniqueWindow = UniqueHandle<HWND, WindowTraits>;
 
-// Files: CreateFileW reports failure as INVALID_HANDLE_VALUE, not null.
-struct FileHandleTraits {
-  static HANDLE Invalid() { return INVALID_HANDLE_VALUE; }
-  static void Close(HANDLE h) { CloseHandle(h); }
+struct MemoryDcTraits {
+  static HDC Invalid() { return nullptr; }
+  static void Close(HDC h) { DeleteDC(h); }
 };
-using UniqueFile = UniqueHandle<HANDLE, FileHandleTraits>;
+// A memory device context (CreateCompatibleDC).
+using MemoryDc = UniqueHandle<HDC, MemoryDcTraits>;
+
+struct ImageListTraits {
+  static HIMAGELIST Invalid() { return nullptr; }
+  static void Close(HIMAGELIST h) { ImageList_Destroy(h); }
+};
+using UniqueImageList = UniqueHandle<HIMAGELIST, ImageListTraits>;
+
+// The device context of a window (of the screen for nullptr), released with the window.
+class WindowDc {
+ public:
+  explicit WindowDc(HWND window) : window_(window), dc_(GetDC(window)) {}
+  ~WindowDc() {
+    if (dc_ != nullptr) ReleaseDC(window_, dc_);
+  }
+  WindowDc(const WindowDc&) = delete;
+  WindowDc& operator=(const WindowDc&) = delete;
+  HDC get() const { return dc_; }
+
+ private:
+  HWND window_;
+  HDC dc_;
+};
 
 // Selects a GDI object into a device context and puts the previous one back.
 class ScopedSelectObject {

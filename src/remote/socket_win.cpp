@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "base/ids_win.h"
+#include "base/window_base_win.h"
 #include "base/text.h"
 
 namespace qyr {
@@ -107,7 +108,7 @@ LRESULT CALLBACK TCustomSocket::WindowProc(HWND hwnd, UINT msg, WPARAM wp, LPARA
     }
     if (self->HandlePrivateMessage(msg, wp, lp)) return 0;
   } catch (const std::exception& e) {
-    ReportError(e.what());
+    ReportWindowError(hwnd, e.what());
     return 0;
   }
   return DefWindowProcW(hwnd, msg, wp, lp);

@@ -1,53 +1,18 @@
 #include "tray/text_tray_icon_win.h"
 
-#include <commctrl.h>
-
 #include "base/wide_win.h"
 
 namespace qyr {
 
 namespace {
 
-class ScreenDc {
- public:
-  ScreenDc() : dc_(GetDC(nullptr)) {}
-  ~ScreenDc() { ReleaseDC(nullptr, dc_); }
-  ScreenDc(const ScreenDc&) = delete;
-  ScreenDc& operator=(const ScreenDc&) = delete;
-  HDC get() const { return dc_; }
-
- private:
-  HDC dc_;
-};
-
-class MemoryDc {
- public:
-  MemoryDc() : dc_(CreateCompatibleDC(nullptr)) {}
-  ~MemoryDc() { DeleteDC(dc_); }
-  MemoryDc(const MemoryDc&) = delete;
-  MemoryDc& operator=(const MemoryDc&) = delete;
-  HDC get() const { return dc_; }
-
- private:
-  HDC dc_;
-};
-
-class ImageList {
- public:
-  ImageList() : list_(ImageList_Create(kTrayIconSize, kTrayIconSize, ILC_COLOR24 | ILC_MASK, 2, 0)) {}
-  ~ImageList() {
-    if (list_ != nullptr) ImageList_Destroy(list_);
-  }
-  ImageList(const ImageList&) = delete;
-  ImageList& operator=(const ImageList&) = delete;
-  HIMAGELIST get() const { return list_; }
-
- private:
-  HIMAGELIST list_;
-};
+UniqueImageList NewSquareImageList() {
+  return UniqueImageList(
+      ImageList_Create(kTrayIconSize, kTrayIconSize, ILC_COLOR24 | ILC_MASK, 2, 0));
+}
 
 HBITMAP NewSquareBitmap() {
-  ScreenDc screen;
+  const WindowDc screen(nullptr);
   return CreateCompatibleBitmap(screen.get(), kTrayIconSize, kTrayIconSize);
 }
 
@@ -101,7 +66,7 @@ void TTextTrayIcon::SetBackgroundIcon(HICON icon) {
 void TTextTrayIcon::RenderText() {
   key_color_ = KeyColorFor(color_, font_.color, ResolveColor(font_.color));
   GdiObject bitmap(NewSquareBitmap());
-  MemoryDc dc;
+  const MemoryDc dc(CreateCompatibleDC(nullptr));
   ScopedSelectObject select_bitmap(dc.get(), bitmap.get());
   const COLORREF key = ResolveColor(key_color_);
   FillSquare(dc.get(), key);
@@ -153,8 +118,8 @@ void TTextTrayIcon::RenderText() {
 }
 
 HICON TTextTrayIcon::MakeIconFromBitmap(HBITMAP bitmap, ColorValue mask) const {
-  ImageList list;
-  if (list.get() == nullptr) return nullptr;
+  const UniqueImageList list = NewSquareImageList();
+  if (!list) return nullptr;
   if (mask == kClNone) {
     // No key colour: every pixel opaque. (Wine reads CLR_NONE in AddMasked as black.)
     ImageList_Add(list.get(), bitmap, nullptr);
@@ -165,8 +130,8 @@ HICON TTextTrayIcon::MakeIconFromBitmap(HBITMAP bitmap, ColorValue mask) const {
 }
 
 HICON TTextTrayIcon::MakeIconOverBackground(HBITMAP bitmap) const {
-  ImageList list;
-  if (list.get() == nullptr) return nullptr;
+  const UniqueImageList list = NewSquareImageList();
+  if (!list) return nullptr;
   ImageList_AddIcon(list.get(), background_.get());
   const COLORREF mask = ResolveColor(
       (color_ == kClNone || color_ == font_.color) ? KeyColorFor(kClNone, font_.color,
@@ -174,12 +139,12 @@ HICON TTextTrayIcon::MakeIconOverBackground(HBITMAP bitmap) const {
                                                    : color_);
   GdiObject target(NewSquareBitmap());
   {
-    MemoryDc dc;
+    const MemoryDc dc(CreateCompatibleDC(nullptr));
     ScopedSelectObject select_target(dc.get(), target.get());
     FillSquare(dc.get(), mask);
     ImageList_Draw(list.get(), 0, dc.get(), 0, 0, ILD_TRANSPARENT);
     // Only the glyph pixels of the text rendering land on the background.
-    MemoryDc src;
+    const MemoryDc src(CreateCompatibleDC(nullptr));
     ScopedSelectObject select_src(src.get(), bitmap);
     GdiTransparentBlt(dc.get(), 0, 0, kTrayIconSize, kTrayIconSize, src.get(), 0, 0,
                       kTrayIconSize, kTrayIconSize, ResolveColor(key_color_));

@@ -26,35 +26,17 @@ std::wstring CutTip(const std::wstring& hint) {
 }  // namespace
 
 TTrayIcon::TTrayIcon(HWND main_window) : main_window_(main_window) {
-  WNDCLASSEXW wc = {};
-  wc.cbSize = sizeof(wc);
-  wc.lpfnWndProc = HandlerProc;
-  wc.hInstance = GetModuleHandleW(nullptr);
-  wc.lpszClassName = kHandlerClass;
-  RegisterClassExW(&wc);  // fails harmlessly when already registered
   // A hidden top-level window rather than a message-only one: only top-level windows hear the
   // shell's "TaskbarCreated" broadcast.
-  handler_.reset(CreateWindowExW(WS_EX_TOOLWINDOW, kHandlerClass, L"", WS_POPUP, 0, 0, 0, 0,
-                                 nullptr, nullptr, GetModuleHandleW(nullptr), this));
+  CreateHiddenWindow(kHandlerClass, nullptr);
   taskbar_created_ = RegisterWindowMessageW(L"TaskbarCreated");
 }
 
 TTrayIcon::~TTrayIcon() {
   if (icon_visible_) RemoveFromTray();
-  if (handler_) SetWindowLongPtrW(handler_.get(), GWLP_USERDATA, 0);
 }
 
-LRESULT CALLBACK TTrayIcon::HandlerProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
-  if (msg == WM_NCCREATE) {
-    SetWindowLongPtrW(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(
-                                               reinterpret_cast<CREATESTRUCTW*>(lp)->lpCreateParams));
-  }
-  auto* self = reinterpret_cast<TTrayIcon*>(GetWindowLongPtrW(hwnd, GWLP_USERDATA));
-  if (self != nullptr && msg != WM_NCCREATE) return self->HandleNotify(msg, wp, lp);
-  return DefWindowProcW(hwnd, msg, wp, lp);
-}
-
-LRESULT TTrayIcon::HandleNotify(UINT msg, WPARAM wp, LPARAM lp) {
+LRESULT TTrayIcon::HandleMessage(UINT msg, WPARAM wp, LPARAM lp) {
   if (msg == kWmTrayCallback) {
     if (wp == kIconId && Enabled) {
       if (lp == WM_LBUTTONDOWN) {
@@ -78,7 +60,7 @@ LRESULT TTrayIcon::HandleNotify(UINT msg, WPARAM wp, LPARAM lp) {
     case WM_CLOSE:
       return 1;  // never blocks a log-off or shutdown, never closes on its own
     default:
-      return DefWindowProcW(handler_.get(), msg, wp, lp);
+      return DefWindowProcW(hwnd(), msg, wp, lp);
   }
 }
 
@@ -90,7 +72,7 @@ std::wstring TTrayIcon::TipText() const {
 NOTIFYICONDATAW TTrayIcon::FillNotifyData() const {
   NOTIFYICONDATAW data = {};
   data.cbSize = sizeof(data);
-  data.hWnd = handler_.get();
+  data.hWnd = hwnd();
   data.uID = kIconId;
   data.uFlags = NIF_MESSAGE | NIF_ICON | NIF_TIP;
   data.uCallbackMessage = kWmTrayCallback;

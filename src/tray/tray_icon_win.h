@@ -10,10 +10,12 @@
 #include <string_view>
 
 #include "base/handles_win.h"
+#include "base/window_base_win.h"
 
 namespace qyr {
 
-class TTrayIcon {
+// Its own hidden window receives the shell's notifications (and "TaskbarCreated").
+class TTrayIcon : public BaseWindow<TTrayIcon> {
  public:
   // main_window: the window sent to the tray and restored from it.
   explicit TTrayIcon(HWND main_window);
@@ -42,8 +44,7 @@ class TTrayIcon {
   // The main window forwards its messages here before handling them itself.
   void MainWindowMessage(UINT msg, WPARAM wp, LPARAM lp);
 
-  // The hidden window that receives the shell's notifications (and "TaskbarCreated").
-  HWND HandlerWindow() const { return handler_.get(); }
+  HWND HandlerWindow() const { return hwnd(); }
   UINT Id() const { return kIconId; }
   UINT TaskbarCreatedMessage() const { return taskbar_created_; }
 
@@ -55,14 +56,13 @@ class TTrayIcon {
 
  private:
   static constexpr UINT kIconId = 1;
-  static LRESULT CALLBACK HandlerProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp);
-  LRESULT HandleNotify(UINT msg, WPARAM wp, LPARAM lp);
+  friend class BaseWindow<TTrayIcon>;
+  LRESULT HandleMessage(UINT msg, WPARAM wp, LPARAM lp);
   void AddToTray();
   void RemoveFromTray();
   NOTIFYICONDATAW FillNotifyData() const;
 
   HWND main_window_;
-  UniqueWindow handler_;
   UniqueIcon icon_;
   std::string hint_;
   bool show_hint_ = true;

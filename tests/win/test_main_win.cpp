@@ -6,8 +6,13 @@
 
 #include <cstdio>
 
+#include "app/app_win.h"
+#include "base/window_base_win.h"
+
 int main(int argc, char** argv) {
   testing::InitGoogleTest(&argc, argv);
+  // As the program does, with the failing window as the owner of the box.
+  qyr::SetWindowErrorSink(&qyr::ShowErrorBox);
   const int result = RUN_ALL_TESTS();
   std::fflush(stdout);
   std::fflush(stderr);

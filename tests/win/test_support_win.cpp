@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <vector>
 
+#include "base/handles_win.h"
 #include "base/wide_win.h"
 
 namespace qyr::test {
@@ -40,24 +41,22 @@ bool FileExists(const std::string& path) {
 }
 
 std::string ReadFileBytes(const std::string& path) {
-  HANDLE f = CreateFileW(Utf8ToWide(path).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
-                         OPEN_EXISTING, 0, nullptr);
-  if (f == INVALID_HANDLE_VALUE) return {};
+  const UniqueFile f(CreateFileW(Utf8ToWide(path).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                OPEN_EXISTING, 0, nullptr));
+  if (!f) return {};
   std::string out;
   char buf[4096];
   DWORD n = 0;
-  while (ReadFile(f, buf, sizeof(buf), &n, nullptr) && n > 0) out.append(buf, n);
-  CloseHandle(f);
+  while (ReadFile(f.get(), buf, sizeof(buf), &n, nullptr) && n > 0) out.append(buf, n);
   return out;
 }
 
 void WriteFileBytes(const std::string& path, const std::string& bytes) {
-  HANDLE f = CreateFileW(Utf8ToWide(path).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0,
-                         nullptr);
-  if (f == INVALID_HANDLE_VALUE) return;
+  const UniqueFile f(CreateFileW(Utf8ToWide(path).c_str(), GENERIC_WRITE, 0, nullptr,
+                                CREATE_ALWAYS, 0, nullptr));
+  if (!f) return;
   DWORD n = 0;
-  WriteFile(f, bytes.data(), static_cast<DWORD>(bytes.size()), &n, nullptr);
-  CloseHandle(f);
+  WriteFile(f.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &n, nullptr);
 }
 
 bool CopyFileTo(const std::string& from, const std::string& to) {

@@ -3,7 +3,7 @@
 #include <algorithm>
 
 #include "base/ids_win.h"
-#include "base/window_base_win.h"
+#include "base/scope_guard.h"
 #include "base/text.h"
 
 namespace qyr {
@@ -22,29 +22,6 @@ Source SourceOf(const sockaddr_in& address, bool tcp) {
   return {tcp, ntohl(address.sin_addr.s_addr), ntohs(address.sin_port)};
 }
 
-// Counts the notifications on the stack of one object, also when one ends in an error.
-class BusyScope {
- public:
-  explicit BusyScope(int& depth) : depth_(depth) { ++depth_; }
-  ~BusyScope() { --depth_; }
-  BusyScope(const BusyScope&) = delete;
-  BusyScope& operator=(const BusyScope&) = delete;
-
- private:
-  int& depth_;
-};
-
-void RegisterNotifyClass(WNDPROC proc) {
-  static const bool registered = [proc] {
-    WNDCLASSEXW wc = {};
-    wc.cbSize = sizeof(wc);
-    wc.lpfnWndProc = proc;
-    wc.hInstance = GetModuleHandleW(nullptr);
-    wc.lpszClassName = kNotifyClass;
-    return RegisterClassExW(&wc) != 0;
-  }();
-  (void)registered;
-}
 
 std::string ErrorText(int code, std::string_view step) {
   return "Socket error " + std::to_string(code) + " in " + std::string(step);
@@ -73,45 +50,25 @@ ESocketException::ESocketException(int code, std::string_view step)
 // ---------------------------------------------------------------------------------------------
 
 TCustomSocket::TCustomSocket() {
-  RegisterNotifyClass(&TCustomSocket::WindowProc);
-  window_ = CreateWindowExW(WS_EX_TOOLWINDOW, kNotifyClass, L"", WS_POPUP, 0, 0, 0, 0,
-                            HWND_MESSAGE, nullptr, GetModuleHandleW(nullptr), this);
-  if (window_ == nullptr) throw ESocketException(static_cast<int>(GetLastError()), "CreateWindow");
-}
-
-TCustomSocket::~TCustomSocket() {
-  if (window_ != nullptr) {
-    SetWindowLongPtrW(window_, GWLP_USERDATA, 0);
-    DestroyWindow(window_);
+  if (!CreateHiddenWindow(kNotifyClass, HWND_MESSAGE)) {
+    throw ESocketException(static_cast<int>(GetLastError()), "CreateWindow");
   }
 }
 
-LRESULT CALLBACK TCustomSocket::WindowProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
-  if (msg == WM_NCCREATE) {
-    auto* created = reinterpret_cast<CREATESTRUCTW*>(lp);
-    SetWindowLongPtrW(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(created->lpCreateParams));
-    return DefWindowProcW(hwnd, msg, wp, lp);
-  }
-  auto* self = reinterpret_cast<TCustomSocket*>(GetWindowLongPtrW(hwnd, GWLP_USERDATA));
-  if (self == nullptr) return DefWindowProcW(hwnd, msg, wp, lp);
-  // No exception may cross the system's frames: the application's own errors go to its error
-  // box; socket errors never get here.
-  try {
-    if (msg == kWmSocketNotify) {
-      const auto s = static_cast<SOCKET>(wp);
-      if (s != INVALID_SOCKET && s == self->socket_) {
-        self->Notify(s, WSAGETSELECTEVENT(lp), WSAGETSELECTERROR(lp));
-      } else {
-        self->HandlePrivateMessage(msg, wp, lp);  // a listener passes it on by socket handle
-      }
-      return 0;
+TCustomSocket::~TCustomSocket() = default;
+
+LRESULT TCustomSocket::HandleMessage(UINT msg, WPARAM wp, LPARAM lp) {
+  if (msg == kWmSocketNotify) {
+    const auto s = static_cast<SOCKET>(wp);
+    if (s != INVALID_SOCKET && s == socket_) {
+      Notify(s, WSAGETSELECTEVENT(lp), WSAGETSELECTERROR(lp));
+    } else {
+      HandlePrivateMessage(msg, wp, lp);  // a listener passes it on by socket handle
     }
-    if (self->HandlePrivateMessage(msg, wp, lp)) return 0;
-  } catch (const std::exception& e) {
-    ReportWindowError(hwnd, e.what());
     return 0;
   }
-  return DefWindowProcW(hwnd, msg, wp, lp);
+  if (HandlePrivateMessage(msg, wp, lp)) return 0;
+  return DefWindowProcW(hwnd_, msg, wp, lp);
 }
 
 void TCustomSocket::SetProto(std::string_view proto) {
@@ -125,7 +82,8 @@ void TCustomSocket::SetPort(std::string_view port) {
 }
 
 void TCustomSocket::Notify(SOCKET s, WORD events, WORD error) {
-  const BusyScope busy(busy_);
+  ++busy_;
+  const ScopeExit leave([this] { --busy_; });  // also when an error ends the notification
   try {
     // Fixed order: connect, read, write, accept, close. Each step looks again at the socket,
     // since the one before may have closed it.
@@ -174,7 +132,7 @@ void TCustomSocket::ReceiveLoop(WORD error, bool forced) {
     if (count == 0) return;
     // At a peer's close nothing more can arrive, so that loop ends by itself.
     if (!forced && reads >= kMaxReadsPerNotification) {
-      PostMessageW(window_, kWmSocketNotify, static_cast<WPARAM>(socket_),
+      PostMessageW(hwnd_, kWmSocketNotify, static_cast<WPARAM>(socket_),
                    WSAMAKESELECTREPLY(FD_READ, 0));
       return;
     }

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "base/errors.h"
+#include "base/window_base_win.h"
 #include "remote/allow_list.h"
 #include "remote/send_queue.h"
 
@@ -38,7 +39,8 @@ using TDataAvailableEvent = std::function<void(TCustomSocket& sender, std::uint1
 using TSocketClientConnectEvent =
     std::function<void(TSocketServer& sender, TSocketClient& client, std::uint16_t error)>;
 
-class TCustomSocket {
+// Each object owns a hidden message-only window that its notifications arrive at.
+class TCustomSocket : public BaseWindow<TCustomSocket> {
  public:
   TCustomSocket();
   virtual ~TCustomSocket();
@@ -56,7 +58,7 @@ class TCustomSocket {
   TSocketState State() const { return state_; }
   std::int32_t LastError() const { return last_error_; }
   SOCKET Handle() const { return socket_; }
-  HWND NotifyWindow() const { return window_; }
+  HWND NotifyWindow() const { return hwnd_; }
 
   // Bytes that can be read now. Raises when the query fails.
   std::int32_t PendingCount();
@@ -100,12 +102,12 @@ class TCustomSocket {
   Source peer_;
 
  private:
-  static LRESULT CALLBACK WindowProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp);
+  friend class BaseWindow<TCustomSocket>;
+  LRESULT HandleMessage(UINT msg, WPARAM wp, LPARAM lp);
 
   std::string proto_ = "tcp";
   std::string addr_;
   std::string port_;
-  HWND window_ = nullptr;
 };
 
 // One accepted TCP connection. Owned by its listener until it is released.

@@ -1,6 +1,7 @@
 #include "remote/socket_win.h"
 
 #include <algorithm>
+#include <utility>
 
 #include "base/ids_win.h"
 #include "base/scope_guard.h"
@@ -16,7 +17,9 @@ constexpr long kClientEvents = FD_READ | FD_WRITE | FD_CONNECT | FD_CLOSE;
 // A peer that keeps sending must not hold the GUI thread: after this many reads in one
 // notification the rest waits for the next one, which the last recv has asked for.
 constexpr int kMaxReadsPerNotification = 64;
-constexpr int kListenBacklog = 5;
+// Connections that arrive faster than they are accepted wait in the system's queue instead of
+// being turned away for a second at a time; the system bounds the queue.
+constexpr int kListenBacklog = SOMAXCONN;
 
 Source SourceOf(const sockaddr_in& address, bool tcp) {
   return {tcp, ntohl(address.sin_addr.s_addr), ntohs(address.sin_port)};
@@ -35,11 +38,12 @@ bool SendLostTheConnection(int code) {
          code == WSAEINVAL || code == WSAECONNABORTED;
 }
 
-void SetLinger(SOCKET s, bool on) {
+// Linger on with 0 s makes the close abortive: a reset, nothing kept for the peer.
+bool SetLinger(SOCKET s, bool on) {
   linger l = {};
   l.l_onoff = on ? 1 : 0;
   l.l_linger = 0;
-  setsockopt(s, SOL_SOCKET, SO_LINGER, reinterpret_cast<const char*>(&l), sizeof(l));
+  return setsockopt(s, SOL_SOCKET, SO_LINGER, reinterpret_cast<const char*>(&l), sizeof(l)) == 0;
 }
 
 }  // namespace
@@ -60,7 +64,7 @@ TCustomSocket::~TCustomSocket() = default;
 LRESULT TCustomSocket::HandleMessage(UINT msg, WPARAM wp, LPARAM lp) {
   if (msg == kWmSocketNotify) {
     const auto s = static_cast<SOCKET>(wp);
-    if (s != INVALID_SOCKET && s == socket_) {
+    if (s != INVALID_SOCKET && s == socket_.get()) {
       Notify(s, WSAGETSELECTEVENT(lp), WSAGETSELECTERROR(lp));
     } else {
       HandlePrivateMessage(msg, wp, lp);  // a listener passes it on by socket handle
@@ -83,32 +87,41 @@ void TCustomSocket::SetPort(std::string_view port) {
 
 void TCustomSocket::Notify(SOCKET s, WORD events, WORD error) {
   ++busy_;
-  const ScopeExit leave([this] { --busy_; });  // also when an error ends the notification
+  // Also when an error ends the notification.
+  const ScopeExit leave([this] {
+    if (--busy_ == 0) HandleIdle();
+  });
   try {
     // Fixed order: connect, read, write, accept, close. Each step looks again at the socket,
     // since the one before may have closed it.
-    if ((events & FD_READ) != 0 && s == socket_) ReceiveLoop(error, false);
-    if ((events & FD_WRITE) != 0 && s == socket_) SendQueued();
-    if ((events & FD_ACCEPT) != 0 && s == socket_) HandleAccept(error);
+    if ((events & FD_READ) != 0 && s == socket_.get()) ReceiveLoop(error, false);
+    if ((events & FD_WRITE) != 0 && s == socket_.get()) SendQueued();
+    if ((events & FD_ACCEPT) != 0 && s == socket_.get()) HandleAccept(error);
     if ((events & FD_CLOSE) != 0) HandlePeerClose(error);
   } catch (const ESocketException&) {
     // Nobody listens for background socket errors: the object gives up its connection.
-    if (s == socket_) Abort();
+    if (s == socket_.get()) Abort();
   }
 }
 
 bool TCustomSocket::NothingToRead() {
   u_long count = 0;
-  if (ioctlsocket(socket_, FIONREAD, &count) != 0 || count != 0) return false;
+  if (ioctlsocket(socket_.get(), FIONREAD, &count) != 0) return false;
+  if (count != 0) {
+    known_pending_ = static_cast<std::int32_t>(count);
+    return false;
+  }
   if (stream_) return true;
   // An empty datagram also counts 0; a zero-size peek tells it from an empty queue.
   char probe = 0;
-  if (recv(socket_, &probe, 0, MSG_PEEK) != SOCKET_ERROR) return false;
+  if (recv(socket_.get(), &probe, 0, MSG_PEEK) != SOCKET_ERROR) return false;
   return WSAGetLastError() == WSAEWOULDBLOCK;
 }
 
 void TCustomSocket::ReceiveLoop(WORD error, bool forced) {
-  if (socket_ == INVALID_SOCKET) return;
+  if (!socket_) return;
+  // The count is good only while this loop runs: nobody else may be handed a stale one.
+  const ScopeExit forget([this] { known_pending_ = -1; });
   if (!forced && NothingToRead()) return;  // a late notification for data already handled
   state_ = TSocketState::ssConnected;
   for (int reads = 1;; ++reads) {
@@ -123,16 +136,17 @@ void TCustomSocket::ReceiveLoop(WORD error, bool forced) {
     } catch (const ESocketException&) {
       return;  // the handler's socket failure ends this notification only; the connection stays
     }
-    if (last_error_ != 0 || socket_ == INVALID_SOCKET) return;
+    if (last_error_ != 0 || !socket_) return;
     u_long count = 0;
-    if (ioctlsocket(socket_, FIONREAD, &count) != 0) {
+    if (ioctlsocket(socket_.get(), FIONREAD, &count) != 0) {
       last_error_ = WSAGetLastError();
       return;
     }
     if (count == 0) return;
+    known_pending_ = static_cast<std::int32_t>(count);
     // At a peer's close nothing more can arrive, so that loop ends by itself.
     if (!forced && reads >= kMaxReadsPerNotification) {
-      PostMessageW(hwnd_, kWmSocketNotify, static_cast<WPARAM>(socket_),
+      PostMessageW(hwnd_, kWmSocketNotify, static_cast<WPARAM>(socket_.get()),
                    WSAMAKESELECTREPLY(FD_READ, 0));
       return;
     }
@@ -140,18 +154,20 @@ void TCustomSocket::ReceiveLoop(WORD error, bool forced) {
 }
 
 std::int32_t TCustomSocket::PendingCount() {
+  if (known_pending_ >= 0) return std::exchange(known_pending_, -1);
   u_long count = 0;
-  if (ioctlsocket(socket_, FIONREAD, &count) != 0) {
+  if (ioctlsocket(socket_.get(), FIONREAD, &count) != 0) {
     RaiseSocketError(WSAGetLastError(), "ioctlsocket");
   }
   return static_cast<std::int32_t>(count);
 }
 
 std::int32_t TCustomSocket::Receive(void* buffer, std::int32_t size) {
+  known_pending_ = -1;
   sockaddr_in from = {};
   int from_len = sizeof(from);
-  const int n = stream_ ? recv(socket_, static_cast<char*>(buffer), size, 0)
-                        : recvfrom(socket_, static_cast<char*>(buffer), size, 0,
+  const int n = stream_ ? recv(socket_.get(), static_cast<char*>(buffer), size, 0)
+                        : recvfrom(socket_.get(), static_cast<char*>(buffer), size, 0,
                                    reinterpret_cast<sockaddr*>(&from), &from_len);
   if (!stream_ && n != SOCKET_ERROR) peer_ = SourceOf(from, false);
   if (n == SOCKET_ERROR) {
@@ -176,9 +192,9 @@ std::int32_t TCustomSocket::Send(const void* data, std::int32_t length) {
 }
 
 void TCustomSocket::SendQueued() {
-  while (socket_ != INVALID_SOCKET && !queue_.Empty()) {
+  while (socket_ && !queue_.Empty()) {
     const std::string_view front = queue_.Front();
-    const int n = send(socket_, front.data(), static_cast<int>(front.size()), 0);
+    const int n = send(socket_.get(), front.data(), static_cast<int>(front.size()), 0);
     if (n == SOCKET_ERROR) {
       const int code = WSAGetLastError();
       if (code == WSAEWOULDBLOCK) return;  // the rest goes at the next write notification
@@ -194,7 +210,7 @@ void TCustomSocket::SendQueued() {
 
 void TCustomSocket::RaiseSocketError(int code, std::string_view step) {
   last_error_ = code;
-  if (ClosesTheConnection(code) && socket_ != INVALID_SOCKET) {
+  if (ClosesTheConnection(code) && socket_) {
     DropSocket();
     if (state_ != TSocketState::ssClosed) {
       state_ = TSocketState::ssClosed;
@@ -206,8 +222,8 @@ void TCustomSocket::RaiseSocketError(int code, std::string_view step) {
 
 void TCustomSocket::Abort() {
   queue_.Clear();
-  if (socket_ == INVALID_SOCKET) return;
-  if (stream_ && state_ == TSocketState::ssConnected) SetLinger(socket_, false);
+  if (!socket_) return;
+  if (stream_ && state_ == TSocketState::ssConnected) SetLinger(socket_.get(), false);
   DropSocket();
   state_ = TSocketState::ssClosed;
   HandleClosed(0);
@@ -215,8 +231,8 @@ void TCustomSocket::Abort() {
 
 void TCustomSocket::CloseSocket(bool shutdown_send, WORD error) {
   queue_.Clear();
-  if (socket_ != INVALID_SOCKET) {
-    if (shutdown_send) shutdown(socket_, SD_SEND);
+  if (socket_) {
+    if (shutdown_send) shutdown(socket_.get(), SD_SEND);
     DropSocket();
   }
   if (state_ != TSocketState::ssClosed) {
@@ -225,11 +241,7 @@ void TCustomSocket::CloseSocket(bool shutdown_send, WORD error) {
   }
 }
 
-void TCustomSocket::DropSocket() {
-  const SOCKET s = socket_;
-  socket_ = INVALID_SOCKET;
-  closesocket(s);
-}
+void TCustomSocket::DropSocket() { socket_.reset(); }
 
 // ---------------------------------------------------------------------------------------------
 
@@ -237,19 +249,18 @@ TSocketClient::TSocketClient(TSocketServer& server) : server_(server) {}
 
 TSocketClient::~TSocketClient() {
   // Program end or release: linger is on with 0 s, so this close is abortive and immediate.
-  if (socket_ != INVALID_SOCKET) {
-    shutdown(socket_, SD_SEND);
+  if (socket_) {
+    shutdown(socket_.get(), SD_SEND);
     DropSocket();
   }
 }
 
-bool TSocketClient::Adopt(SOCKET s, const Source& peer) {
-  socket_ = s;
+bool TSocketClient::Adopt(UniqueSocket s, const Source& peer) {
+  socket_ = std::move(s);
   peer_ = peer;
-  linger l = {1, 0};
   const bool ok =
-      setsockopt(s, SOL_SOCKET, SO_LINGER, reinterpret_cast<const char*>(&l), sizeof(l)) == 0 &&
-      WSAAsyncSelect(s, NotifyWindow(), kWmSocketNotify, kClientEvents) == 0;
+      SetLinger(socket_.get(), true) &&
+      WSAAsyncSelect(socket_.get(), NotifyWindow(), kWmSocketNotify, kClientEvents) == 0;
   if (!ok) {
     DropSocket();
     return false;
@@ -259,15 +270,15 @@ bool TSocketClient::Adopt(SOCKET s, const Source& peer) {
 }
 
 void TSocketClient::HandlePeerClose(WORD error) {
-  if (socket_ == INVALID_SOCKET) return;
+  if (!socket_) return;
   // Whatever is still pending is read and answered; with nothing pending the handler still
   // runs once and answers the empty message.
   ReceiveLoop(0, true);
   HandleClosed(error);
-  if (state_ != TSocketState::ssClosed || socket_ != INVALID_SOCKET) {
+  if (state_ != TSocketState::ssClosed || socket_) {
     queue_.Clear();
-    if (socket_ != INVALID_SOCKET) {
-      shutdown(socket_, SD_SEND);
+    if (socket_) {
+      shutdown(socket_.get(), SD_SEND);
       DropSocket();
     }
     state_ = TSocketState::ssClosed;
@@ -280,6 +291,12 @@ void TSocketClient::HandleClosed(WORD error) {
   PostMessageW(server_.NotifyWindow(), kWmSocketRelease, error, static_cast<LPARAM>(id_));
 }
 
+void TSocketClient::HandleIdle() {
+  if (!release_waiting_) return;
+  release_waiting_ = false;
+  PostMessageW(server_.NotifyWindow(), kWmSocketRelease, 0, static_cast<LPARAM>(id_));
+}
+
 // ---------------------------------------------------------------------------------------------
 
 TSocketServer::~TSocketServer() { Close(); }
@@ -287,22 +304,18 @@ TSocketServer::~TSocketServer() { Close(); }
 void TSocketServer::Close() {
   clients_.clear();
   queue_.Clear();
-  if (socket_ != INVALID_SOCKET) DropSocket();
+  DropSocket();
   state_ = TSocketState::ssClosed;
-  if (winsock_started_) {
-    winsock_started_ = false;
-    WSACleanup();
-  }
+  winsock_.reset();
 }
 
 void TSocketServer::Listen() {
   if (Port().empty() || Proto().empty() || Addr().empty()) RaiseSocketError(WSAEINVAL, "Listen");
-  if (socket_ != INVALID_SOCKET) throw ESocketException(WSAEISCONN, "Listen");
-  if (!winsock_started_) {
-    WSADATA data = {};
-    const int code = WSAStartup(MAKEWORD(1, 1), &data);
-    if (code != 0) throw ESocketException(code, "WSAStartup");
-    winsock_started_ = true;
+  if (socket_) throw ESocketException(WSAEISCONN, "Listen");
+  if (!winsock_) {
+    WinsockSession session(MAKEWORD(1, 1));
+    if (!session.ok()) throw ESocketException(session.error(), "WSAStartup");
+    winsock_ = std::move(session);
   }
 
   const std::string proto = AsciiLower(Proto());
@@ -328,9 +341,9 @@ void TSocketServer::Listen() {
 
   queue_.Clear();
   stream_ = type == SOCK_STREAM;
-  const SOCKET s = socket(AF_INET, type, protocol);
-  if (s == INVALID_SOCKET) RaiseSocketError(WSAGetLastError(), "socket");
-  socket_ = s;
+  socket_.reset(socket(AF_INET, type, protocol));
+  if (!socket_) RaiseSocketError(WSAGetLastError(), "socket");
+  const SOCKET s = socket_.get();
   auto fail = [this](std::string_view step) {
     const int code = WSAGetLastError();
     DropSocket();  // a failed listener holds nothing
@@ -353,8 +366,8 @@ void TSocketServer::Listen() {
 std::uint16_t TSocketServer::BoundPort() const {
   sockaddr_in local = {};
   int len = sizeof(local);
-  if (socket_ == INVALID_SOCKET ||
-      getsockname(socket_, reinterpret_cast<sockaddr*>(&local), &len) != 0) {
+  if (!socket_ ||
+      getsockname(socket_.get(), reinterpret_cast<sockaddr*>(&local), &len) != 0) {
     return 0;
   }
   return ntohs(local.sin_port);
@@ -364,25 +377,23 @@ void TSocketServer::HandleAccept(WORD error) {
   if (error != 0 || !stream_) return;
   sockaddr_in from = {};
   int from_len = sizeof(from);
-  const SOCKET s = accept(socket_, reinterpret_cast<sockaddr*>(&from), &from_len);
+  UniqueSocket s(accept(socket_.get(), reinterpret_cast<sockaddr*>(&from), &from_len));
   // A connection that is gone before we take it, or one we cannot set up, costs only itself:
-  // the listener goes on accepting.
-  if (s == INVALID_SOCKET) return;
+  // the listener goes on accepting. One refused is reset, not left to linger.
+  if (!s) return;
   const Source peer = SourceOf(from, true);
   if (clients_.size() >= kClientCeiling || (OnAcceptSource && !OnAcceptSource(peer))) {
-    SetLinger(s, true);
-    closesocket(s);
+    SetLinger(s.get(), true);
     return;
   }
   std::unique_ptr<TSocketClient> owned;
   try {
     owned = std::make_unique<TSocketClient>(*this);
   } catch (const ESocketException&) {
-    SetLinger(s, true);
-    closesocket(s);
+    SetLinger(s.get(), true);
     return;
   }
-  if (!owned->Adopt(s, peer)) return;
+  if (!owned->Adopt(std::move(s), peer)) return;
   owned->id_ = ++next_client_id_;
   TSocketClient* client = owned.get();
   clients_.push_back(std::move(owned));
@@ -417,8 +428,9 @@ void TSocketServer::Release(std::uint64_t id) {
                          [id](const auto& c) { return c->id_ == id; });
   if (it == clients_.end()) return;
   if ((*it)->busy_ > 0) {
-    // Its notification is still on the stack (a nested message loop): try again later.
-    PostMessageW(NotifyWindow(), kWmSocketRelease, 0, static_cast<LPARAM>(id));
+    // Its notification is still on the stack (a nested message loop): the release is asked
+    // again once that notification has returned.
+    (*it)->release_waiting_ = true;
     return;
   }
   clients_.erase(it);

@@ -8,12 +8,14 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "base/errors.h"
 #include "base/window_base_win.h"
+#include "base/winsock_win.h"
 #include "remote/allow_list.h"
 #include "remote/send_queue.h"
 
@@ -57,10 +59,11 @@ class TCustomSocket : public BaseWindow<TCustomSocket> {
 
   TSocketState State() const { return state_; }
   std::int32_t LastError() const { return last_error_; }
-  SOCKET Handle() const { return socket_; }
+  SOCKET Handle() const { return socket_.get(); }
   HWND NotifyWindow() const { return hwnd_; }
 
-  // Bytes that can be read now. Raises when the query fails.
+  // Bytes that can be read now. Raises when the query fails. Inside a read notification the
+  // count the receive loop has just asked for is given without asking again.
   std::int32_t PendingCount();
   // One recv of at most `size` bytes: the count read, or -1 with LastError set. Never raises.
   // A datagram socket records the sender of what it read as its Peer.
@@ -90,15 +93,18 @@ class TCustomSocket : public BaseWindow<TCustomSocket> {
   virtual void HandlePeerClose(WORD /*error*/) {}
   virtual void HandleClosed(WORD /*error*/) {}
   virtual bool HandlePrivateMessage(UINT /*msg*/, WPARAM /*wp*/, LPARAM /*lp*/) { return false; }
+  // Called when the outermost notification on this object has returned.
+  virtual void HandleIdle() {}
   // True when a read notification finds nothing at all to read (a late duplicate).
   bool NothingToRead();
 
-  SOCKET socket_ = INVALID_SOCKET;
+  UniqueSocket socket_;
   TSocketState state_ = TSocketState::ssClosed;
   std::int32_t last_error_ = 0;
   bool stream_ = true;
   SendQueue queue_;
   int busy_ = 0;  // depth of notifications being handled on this object
+  std::int32_t known_pending_ = -1;  // counted by the receive loop, nothing read since
   Source peer_;
 
  private:
@@ -117,17 +123,19 @@ class TSocketClient : public TCustomSocket {
   ~TSocketClient() override;
 
   // Takes over an accepted socket from `peer`; false (and the socket closed) if it cannot.
-  bool Adopt(SOCKET s, const Source& peer);
+  bool Adopt(UniqueSocket s, const Source& peer);
 
  private:
   friend class TSocketServer;
   void HandlePeerClose(WORD error) override;
   void HandleClosed(WORD error) override;
+  void HandleIdle() override;
 
   TSocketServer& server_;
   // Names the client in its posted release; never reused, so a late release can only miss.
   std::uint64_t id_ = 0;
   bool release_posted_ = false;
+  bool release_waiting_ = false;  // a release came while a notification was on the stack
 };
 
 class TSocketServer : public TCustomSocket {
@@ -162,7 +170,7 @@ class TSocketServer : public TCustomSocket {
 
   std::vector<std::unique_ptr<TSocketClient>> clients_;
   std::uint64_t next_client_id_ = 0;
-  bool winsock_started_ = false;
+  std::optional<WinsockSession> winsock_;  // from the first Listen to Close
 };
 
 }  // namespace qyr

@@ -259,6 +259,15 @@ constexpr const PanelLabelSpec& PanelSpec(PanelLabelId id) {
   return kPanelLayout[static_cast<std::size_t>(id)];
 }
 
+// A control or a panel label by the name it has in the tables.
+std::optional<ControlId> ControlNamed(std::string_view name);
+std::optional<PanelLabelId> PanelLabelNamed(std::string_view name);
+
+// The fonts of the tables, each made once: a number below kFontSlots that two rows share exactly
+// when their fonts are the same. Nothing for a font no row has.
+inline constexpr std::size_t kFontSlots = kControlCount + kPanelLabelCount;
+std::optional<std::size_t> FontSlot(const FontSpec& font);
+
 // The slot rows' boxes, row 0 to 3.
 inline constexpr std::array<ControlId, 4> kFileBoxes = {ControlId::EditFile1, ControlId::EditFile2,
                                                         ControlId::EditFile3, ControlId::EditFile4};

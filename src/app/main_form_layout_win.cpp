@@ -7,6 +7,7 @@
 
 #include <optional>
 
+#include "base/errors.h"
 #include "base/wide_win.h"
 
 namespace qyr {
@@ -196,15 +197,15 @@ bool TMainForm::Create(int show_cmd, int dpi) {
 }
 
 HFONT TMainForm::FontFor(const FontSpec& font) {
-  for (const auto& [row, handle] : fonts_) {
-    if (row == font) return handle.get();
+  const std::optional<std::size_t> slot = FontSlot(font);
+  if (!slot) throw AppError("No row of the layout has the font " + std::string(font.face));
+  UniqueFont& made = fonts_[*slot];
+  if (!made) {
+    made.reset(CreateFontW(-ScaleToDpi(font.height, dpi_), 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE,
+                           DEFAULT_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS,
+                           DEFAULT_QUALITY, DEFAULT_PITCH, Utf8ToWide(font.face).c_str()));
   }
-  UniqueFont created(CreateFontW(-ScaleToDpi(font.height, dpi_), 0, 0, 0, FW_NORMAL, FALSE, FALSE,
-                                 FALSE, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS,
-                                 DEFAULT_QUALITY, DEFAULT_PITCH, Utf8ToWide(font.face).c_str()));
-  HFONT result = created.get();
-  fonts_.emplace_back(font, std::move(created));
-  return result;
+  return made.get();
 }
 
 void TMainForm::CreateControls() {

@@ -48,7 +48,8 @@ void TMainForm::Render(const PowerEffects& effects) {
     // Whether the machine goes down or not, the screen stays as it is.
     if (step.action) {
       const bool privileged = EnableShutdownPrivilege();
-      command_log_.Write(PowerEvent(*step.action == PowerRequest::kReboot, privileged));
+      Log(PowerEvent(*step.action == PowerRequest::kReboot, privileged));
+      FlushLog();  // the line is in the file before the PC goes down
       RequestPowerAction(*step.action);
     }
   }
@@ -79,12 +80,12 @@ void TMainForm::ShowPowerScreen(std::string_view text) { Render(power_.ShowScree
 void TMainForm::TimerCTRLTimer() { Render(power_.OnTick()); }
 
 void TMainForm::LabelStatusClick() {
-  if (Armed(power_.Counts())) command_log_.Write("countdown cancelled at the PC");
+  if (Armed(power_.Counts())) Log("countdown cancelled at the PC");
   Render(power_.OnStatusClick());
 }
 
 void TMainForm::Label1TipsClick() {
-  if (power_.TimerOn() && Armed(power_.Counts())) command_log_.Write("countdown paused at the PC");
+  if (power_.TimerOn() && Armed(power_.Counts())) Log("countdown paused at the PC");
   Render(power_.OnScreenClick());
 }
 

@@ -1,5 +1,6 @@
 // The main window's side of the remote control: opening the listeners, taking each received
 // message through the command protocol, and answering on TCP.
+#include <exception>
 #include <string>
 
 #include "app/main_form_win.h"
@@ -32,22 +33,32 @@ void TMainForm::WireRemoteControl() {
   SocketServer1.OnAcceptSource = [this](const Source& peer) { return AllowedSource(peer); };
 }
 
-bool TMainForm::AllowedSource(const Source& source) const {
+bool TMainForm::AllowedSource(const Source& source) {
   if (Allows(allow_list_, source.address)) return true;
-  command_log_.Write(RefusedEvent(source));
+  Log(RefusedEvent(source));
   return false;
+}
+
+void TMainForm::Log(std::string_view event) {
+  command_log_.Write(event);
+  // Armed by the first kept line only: a busy peer costs no timer call per command.
+  TimerLog.SetEnabled(command_log_.HasKept());
+}
+
+void TMainForm::FlushLog() {
+  command_log_.Flush();
+  TimerLog.SetEnabled(false);
 }
 
 void TMainForm::StartRemoteControl() {
   const RemoteSettings settings = ReadRemoteSettings(SettingsPath());
   if (settings.log) command_log_ = CommandLogFile(SiblingPath(exe_path_, ".log"));
-  command_log_.Write("QyrDelay started: " + exe_path_);
+  Log("QyrDelay started: " + exe_path_);
   allow_list_ = ParseAllowList(settings.allow_from);
   if (!allow_list_.ok()) {
     // Never fail open: without a list that can be read, nobody is served.
     ShowStatus(AllowListOffText(allow_list_));
-    command_log_.Write("remote control off: invalid AllowFrom entry " +
-                       EscapeForLog(allow_list_.bad_entry));
+    Log("remote control off: invalid AllowFrom entry " + EscapeForLog(allow_list_.bad_entry));
     return;
   }
   try {
@@ -66,7 +77,8 @@ void TMainForm::StartRemoteControl() {
 void TMainForm::StopRemoteControl() {
   SocketServer1.Close();
   SocketServer_udp.Close();
-  command_log_.Write("QyrDelay ended");
+  Log("QyrDelay ended");
+  FlushLog();
 }
 
 void TMainForm::SocketServer1ClientConnect(TSocketServer& /*sender*/, TSocketClient& client,
@@ -84,18 +96,31 @@ void TMainForm::SocketServer1DataAvailable(TCustomSocket& sender, std::uint16_t 
   // A datagram from outside the list has been read; it is dropped unseen.
   if (!sender.Peer().tcp && !AllowedSource(sender.Peer())) return;
   const std::string text = Utf8ToCodePage(message, kCommandCodePage);
-  const std::string reply = HandleCommand(text);
-  if (command_log_.On()) command_log_.Write(CommandEvent(sender.Peer(), message, MatchCommand(text)));
-  // Datagram peers are never answered.
+  const Command command = MatchCommand(text);
+  // The answer goes first, so that the peer does not wait for the screen or the log; datagram
+  // peers are never answered. The command is carried out even when its answer cannot go.
+  const std::string_view reply = ReplyFor(command);
+  std::exception_ptr send_failure;
   if (!reply.empty() && sender.Proto() == "tcp") {
-    sender.Send(reply.data(), static_cast<std::int32_t>(reply.size()));
+    try {
+      sender.Send(reply.data(), static_cast<std::int32_t>(reply.size()));
+    } catch (const ESocketException&) {
+      send_failure = std::current_exception();
+    }
   }
+  ObeyCommand(command, text);
+  if (command_log_.On()) Log(CommandEvent(sender.Peer(), message, command));
+  if (send_failure) std::rethrow_exception(send_failure);
 }
 
 std::string TMainForm::HandleCommand(std::string_view text) {
   const Command command = MatchCommand(text);
-  Render(power_.OnCommand(command, CodePageToUtf8(text, kCommandCodePage)));
+  ObeyCommand(command, text);
   return std::string(ReplyFor(command));
+}
+
+void TMainForm::ObeyCommand(Command command, std::string_view text) {
+  Render(power_.OnCommand(command, CodePageToUtf8(text, kCommandCodePage)));
 }
 
 }  // namespace qyr

@@ -19,16 +19,13 @@ TMainForm::TMainForm(std::string exe_path, RemoteEndpoint remote)
 TMainForm::~TMainForm() {
   TimerTask.Detach();
   TimerCTRL.Detach();
+  TimerLog.Detach();
   if (hwnd_ != nullptr) DestroyWindow(hwnd_);
 }
 
 HWND TMainForm::ControlByName(std::string_view name) const {
-  for (const ControlSpec& row : kLayout) {
-    if (row.name == name) return Control(row.id);
-  }
-  for (const PanelLabelSpec& row : kPanelLayout) {
-    if (row.name == name) return PanelLabel(row.id);
-  }
+  if (const auto id = ControlNamed(name)) return Control(*id);
+  if (const auto id = PanelLabelNamed(name)) return PanelLabel(*id);
   return nullptr;
 }
 
@@ -105,6 +102,7 @@ LRESULT TMainForm::HandleMessage(UINT msg, WPARAM wp, LPARAM lp) {
     case WM_CREATE:
       CreateControls();
       TimerCTRL.Attach(hwnd_);
+      TimerLog.Attach(hwnd_);
       CreateTrayIcon();
       RunHandler(hwnd_, [this] { FormCreate(); });
       // The schedule starts only now: the name-test box of FormCreate runs a message loop of
@@ -115,6 +113,7 @@ LRESULT TMainForm::HandleMessage(UINT msg, WPARAM wp, LPARAM lp) {
     case WM_TIMER:
       if (wp == kTimerTask) TimerTaskTimer();
       if (wp == kTimerCtrl) TimerCTRLTimer();
+      if (wp == kTimerLog) FlushLog();
       return 0;
     case WM_COMMAND:
       if (lp != 0) OnCommand(LOWORD(wp), HIWORD(wp));  // controls only, not menus or keys
@@ -123,6 +122,7 @@ LRESULT TMainForm::HandleMessage(UINT msg, WPARAM wp, LPARAM lp) {
       TimerTask.Detach();
       TimerCTRL.Detach();
       StopRemoteControl();
+      TimerLog.Detach();
       TextTrayIcon1.reset();  // the entry leaves the notification area
       if (is_main_window_) PostQuitMessage(0);
       return 0;

@@ -22,6 +22,7 @@
 #include "remote/allow_list.h"
 #include "remote/command_log_win.h"
 #include "remote/power_screen.h"
+#include "remote/protocol.h"
 #include "remote/socket_win.h"
 #include "tray/text_tray_icon_win.h"
 
@@ -106,6 +107,8 @@ class TMainForm : public BaseWindow<TMainForm> {
   void SocketServer1DataAvailable(TCustomSocket& sender, std::uint16_t err_code);
   // Interprets one message (code page 936 text) and returns the reply, "OK" or "ERR".
   std::string HandleCommand(std::string_view text);
+  // Carries out a matched command: the status line and the shutdown screen.
+  void ObeyCommand(Command command, std::string_view text);
   void ShowPowerScreen(std::string_view text);
   // --- end of remote control
 
@@ -129,9 +132,13 @@ class TMainForm : public BaseWindow<TMainForm> {
   TSocketServer SocketServer_udp;  // UDP, never answers
   void WireRemoteControl();
   // Who may send commands, and the command log; both from the settings file at start.
-  bool AllowedSource(const Source& source) const;
+  bool AllowedSource(const Source& source);
   AllowList allow_list_;
+  // Adds a line to the command log (when it is on); it reaches the file at the next flush.
+  void Log(std::string_view event);
+  void FlushLog();
   CommandLogFile command_log_;
+  WindowTimer TimerLog{kTimerLog, kLogFlushDelayMs, false};
 
   PowerScreen power_;
   WindowTimer TimerCTRL{kTimerCtrl, kControlPeriodMs, false};
@@ -159,7 +166,7 @@ class TMainForm : public BaseWindow<TMainForm> {
   int dpi_ = 96;
   Rect96 initial_client_{};
   std::array<Rect96, kControlCount> initial_places_{};
-  std::vector<std::pair<FontSpec, UniqueFont>> fonts_;
+  std::array<UniqueFont, kFontSlots> fonts_;
   UniqueBrush green_brush_;
 };
 

@@ -16,6 +16,7 @@ enum PrivateMessage : UINT {
 enum TimerId : UINT_PTR {
   kTimerTask = 1,  // launch schedule, 1000 ms then 60000 ms
   kTimerCtrl = 2,  // power countdown, 1000 ms
+  kTimerLog = 3,   // command log flush, 250 ms after the first line kept
 };
 
 }  // namespace qyr

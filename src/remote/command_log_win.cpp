@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include <exception>
+#include <utility>
 
 #include "base/handles_win.h"
 #include "base/wide_win.h"
@@ -43,25 +44,35 @@ LocalTime Now() {
 
 }  // namespace
 
-void CommandLogFile::Write(std::string_view event) const noexcept {
+void CommandLogFile::Write(std::string_view event) noexcept {
   if (!On()) return;
   try {
-    const std::string line = LogLine(Now(), event);
+    kept_ += LogLine(Now(), event);
+  } catch (const std::exception&) {
+    // Out of memory for one line: the command it records goes on all the same.
+  }
+  if (kept_.size() > kLogKeptBytes) Flush();
+}
+
+void CommandLogFile::Flush() noexcept {
+  if (kept_.empty()) return;
+  const std::string lines = std::exchange(kept_, {});
+  try {
     // Append-only access: every write lands at the end, whoever else has the file open.
     UniqueFile file = OpenLog(path_, FILE_APPEND_DATA | SYNCHRONIZE);
     LARGE_INTEGER size = {};
     if (!file || !GetFileSizeEx(file.get(), &size)) return;
-    if (NeedsRollover(static_cast<std::uint64_t>(size.QuadPart), line.size())) {
+    if (NeedsRollover(static_cast<std::uint64_t>(size.QuadPart), lines.size())) {
       file.reset();
       if (!RollOver(*this)) return;
       file = OpenLog(path_, FILE_APPEND_DATA | SYNCHRONIZE);
       if (!file) return;
     }
     DWORD written = 0;
-    // A short or failed write drops this line only.
-    WriteFile(file.get(), line.data(), static_cast<DWORD>(line.size()), &written, nullptr);
+    // A short or failed write drops these lines only.
+    WriteFile(file.get(), lines.data(), static_cast<DWORD>(lines.size()), &written, nullptr);
   } catch (const std::exception&) {
-    // Out of memory for one line: the command it records goes on all the same.
+    // Out of memory for the file name: these lines are lost, the program goes on.
   }
 }
 

@@ -1,11 +1,18 @@
 #pragma once
-// The command log file: opened, appended to and closed for each line, so that a technician may
-// read, copy or delete it at any time. A line that cannot be written is dropped; the next one
-// tries again. Nothing here raises or waits.
+// The command log file. Lines are stamped when their event happens and kept in memory until the
+// next Flush, which the owner asks for a quarter of a second after the first kept line, before
+// the PC is powered off and at the end: a command waits for no file, and the file is open only
+// for the moment of a flush, so that a technician may read, copy or delete it at any time. What
+// cannot be written is dropped; the next flush tries again. Nothing here raises or waits.
+#include <cstddef>
 #include <string>
 #include <string_view>
 
 namespace qyr {
+
+// How long a line may wait in memory, and how much may wait before a flush is made at once.
+inline constexpr unsigned kLogFlushDelayMs = 250;
+inline constexpr std::size_t kLogKeptBytes = 64 * 1024;
 
 class CommandLogFile {
  public:
@@ -17,13 +24,18 @@ class CommandLogFile {
   // "<path>.1", the one old file kept.
   std::string OldPath() const { return path_ + ".1"; }
 
-  // Stamps the event with the local time and appends it; past the size limit the file is first
-  // copied to the old file and emptied (copied, not renamed: users may be allowed to change
-  // both files but not to create or rename files in the program's folder).
-  void Write(std::string_view event) const noexcept;
+  // Stamps the event with the local time and keeps the line for the next flush; with more
+  // than kLogKeptBytes kept, flushes at once.
+  void Write(std::string_view event) noexcept;
+  bool HasKept() const { return !kept_.empty(); }
+  // Appends the kept lines; past the size limit the file is first copied to the old file and
+  // emptied (copied, not renamed: users may be allowed to change both files but not to create
+  // or rename files in the program's folder).
+  void Flush() noexcept;
 
  private:
   std::string path_;
+  std::string kept_;
 };
 
 }  // namespace qyr

@@ -118,5 +118,25 @@ TEST(Layout, TabGoesRoundTheOrderToTheNextControlThatTakesTheFocus) {
   }
 }
 
+TEST(Layout, NamesAndFontsAreFoundInTheTables) {
+  EXPECT_EQ(ControlNamed("LabelUptime"), ControlId::LabelUptime);
+  EXPECT_EQ(ControlNamed("PanelPowerOFFTips"), ControlId::PanelPowerOFFTips);
+  EXPECT_EQ(ControlNamed("Label1Tips"), std::nullopt);  // a panel label, not a control
+  EXPECT_EQ(PanelLabelNamed("Label1Tips"), PanelLabelId::Label1Tips);
+  EXPECT_EQ(ControlNamed("labeluptime"), std::nullopt);
+  EXPECT_EQ(ControlNamed(""), std::nullopt);
+
+  // One slot per distinct font, across the controls and the panel labels alike.
+  const FontSpec fonts[] = {kFormFont, kTitle.font, kUptime.font, kPowerTitle.font};
+  for (const FontSpec& a : fonts) {
+    ASSERT_TRUE(FontSlot(a).has_value()) << a.face << " " << a.height;
+    EXPECT_LT(*FontSlot(a), kFontSlots);
+    for (const FontSpec& b : fonts) {
+      EXPECT_EQ(FontSlot(a) == FontSlot(b), a == b) << a.face << a.height << "/" << b.face << b.height;
+    }
+  }
+  EXPECT_EQ(FontSlot({"MS Sans Serif", 12}), std::nullopt);
+}
+
 }  // namespace
 }  // namespace qyr

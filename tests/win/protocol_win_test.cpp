@@ -54,31 +54,51 @@ std::vector<std::string> Events(const std::string& log) {
 TEST(CommandLogFile, AppendsLinesRollsOverAtOneMebibyteAndDropsWhatItCannotWrite) {
   test::ScratchDir dir("Qyr_log");
   const std::string path = dir / "QyrDelay.log";
-  CommandLogFile().Write("never written");
-  EXPECT_FALSE(CommandLogFile().On());
+  CommandLogFile off;
+  off.Write("never written");
+  EXPECT_FALSE(off.On());
+  EXPECT_FALSE(off.HasKept());
 
-  const CommandLogFile log(path);
+  // Kept until the flush, and the file is not held between flushes.
+  CommandLogFile log(path);
   log.Write("QyrDelay started");
   log.Write("TCP 127.0.0.1:5 QyrNOR_PC_TEST -> OK");
+  EXPECT_TRUE(log.HasKept());
+  EXPECT_FALSE(test::FileExists(path));
+  log.Flush();
+  EXPECT_FALSE(log.HasKept());
   EXPECT_EQ(Events(test::ReadFileBytes(path)),
             (std::vector<std::string>{"QyrDelay started", "TCP 127.0.0.1:5 QyrNOR_PC_TEST -> OK"}));
+  EXPECT_TRUE(DeleteFileW(Utf8ToWide(path).c_str()));
 
-  // Nearly full: the next line moves everything to the old file, which keeps one generation.
+  // Nearly full: the next flush moves everything to the old file, which keeps one generation.
   const std::string old(kLogLimitBytes - 20, 'x');
   test::WriteFileBytes(dir / "QyrDelay.log.1", "older still");
   test::WriteFileBytes(path, old);
   log.Write("UDP 127.0.0.1:5 QyrNOR_PC_CHECK -> none");
+  log.Flush();
   EXPECT_EQ(test::ReadFileBytes(dir / "QyrDelay.log.1"), old);
   EXPECT_EQ(Events(test::ReadFileBytes(path)),
             std::vector<std::string>{"UDP 127.0.0.1:5 QyrNOR_PC_CHECK -> none"});
 
+  // A flood is written as it comes in blocks, not all kept: nothing is lost.
+  const std::string event(100, 'e');
+  const std::size_t flood = kLogKeptBytes / event.size() + 10;
+  for (std::size_t i = 0; i < flood; ++i) log.Write(event);
+  EXPECT_LT(Events(test::ReadFileBytes(path)).size(), flood + 1);
+  EXPECT_GT(Events(test::ReadFileBytes(path)).size(), 1u);
+  log.Flush();
+  EXPECT_EQ(Events(test::ReadFileBytes(path)).size(), flood + 1);
+
   // A log that cannot be written (a folder in its place: the tests run as root, which ignores
-  // read-only files) loses the line, and only that one.
-  const CommandLogFile blocked(dir / "blocked.log");
+  // read-only files) loses what one flush carried, and only that.
+  CommandLogFile blocked(dir / "blocked.log");
   CreateDirectoryW(Utf8ToWide(blocked.Path()).c_str(), nullptr);
   blocked.Write("lost");
+  blocked.Flush();
   RemoveDirectoryW(Utf8ToWide(blocked.Path()).c_str());
   blocked.Write("kept");
+  blocked.Flush();
   EXPECT_EQ(Events(test::ReadFileBytes(blocked.Path())), std::vector<std::string>{"kept"});
 }
 

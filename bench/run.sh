@@ -114,7 +114,7 @@ start() {
   wrappers+=("$wrapper")
   for _ in $(seq 100); do
     for p in $(pgrep -P "$wrapper" || true); do
-      if tr '\0' ' ' <"/proc/$p/cmdline" 2>/dev/null | grep -qF "$exe"; then
+      if { tr '\0' ' ' <"/proc/$p/cmdline"; } 2>/dev/null | grep -qF "$exe"; then
         pid[$name]=$p
         return 0
       fi

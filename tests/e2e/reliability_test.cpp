@@ -14,69 +14,15 @@
 
 #include "app/layout.h"
 #include "e2e_support_win.h"
+#include "net_support_win.h"
 #include "test_support_win.h"
 
 namespace qyr {
 namespace {
 
 using test::ScratchDir;
-constexpr u_short kPort = 26908;
-constexpr DWORD kReplyWaitMs = 5000;
-
-class Winsock {
- public:
-  Winsock() { WSAStartup(MAKEWORD(2, 2), &data_); }
-  ~Winsock() { WSACleanup(); }
-  Winsock(const Winsock&) = delete;
-  Winsock& operator=(const Winsock&) = delete;
-
- private:
-  WSADATA data_{};
-};
-
-sockaddr_in Loopback() {
-  sockaddr_in addr = {};
-  addr.sin_family = AF_INET;
-  addr.sin_port = htons(kPort);
-  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  return addr;
-}
-
-SOCKET ConnectTcp() {
-  SOCKET s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-  if (s == INVALID_SOCKET) return s;
-  const sockaddr_in addr = Loopback();
-  if (connect(s, reinterpret_cast<const sockaddr*>(&addr), sizeof addr) != 0) {
-    closesocket(s);
-    return INVALID_SOCKET;
-  }
-  const DWORD timeout = kReplyWaitMs;
-  setsockopt(s, SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char*>(&timeout), sizeof timeout);
-  const BOOL one = TRUE;
-  setsockopt(s, IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&one), sizeof one);
-  return s;
-}
-
-void AbortiveClose(SOCKET s) {
-  const linger reset = {1, 0};
-  setsockopt(s, SOL_SOCKET, SO_LINGER, reinterpret_cast<const char*>(&reset), sizeof reset);
-  closesocket(s);
-}
-
-// One command on a fresh connection; the bytes of the first read that answers it.
-std::string Ask(std::string_view command) {
-  SOCKET s = ConnectTcp();
-  if (s == INVALID_SOCKET) return "<no connection>";
-  send(s, command.data(), static_cast<int>(command.size()), 0);
-  char buf[64];
-  const int n = recv(s, buf, sizeof buf, 0);
-  closesocket(s);
-  return n > 0 ? std::string(buf, static_cast<std::size_t>(n)) : "<no reply>";
-}
-
-bool WaitForListener() {
-  return test::PumpUntil([] { return Ask("QyrNOR_PC_CHECK") == "OK"; }, std::chrono::seconds(20));
-}
+using test::Ask;
+using test::WaitForListener;
 
 // Splits a reply stream into "OK" and "ERR" tokens; false if anything else is in it.
 bool CountReplies(std::string_view stream, long& count) {
@@ -89,21 +35,33 @@ bool CountReplies(std::string_view stream, long& count) {
   return true;
 }
 
-TEST(Reliability, ThousandSilentConnectionsAreHeldAndANewOneIsStillAnswered) {
-  Winsock winsock;
-  ScratchDir dir("QyrNOR_silent");
-  test::RunningProgram program(dir);
-  ASSERT_TRUE(program.WaitForWindow());
-  ASSERT_TRUE(WaitForListener());
-
-  std::vector<SOCKET> silent;
-  for (int i = 0; i < 1000; ++i) {
-    const SOCKET s = ConnectTcp();
-    ASSERT_NE(s, INVALID_SOCKET) << "connection " << i;
-    silent.push_back(s);
+// The built program installed under the maker's name; Ready() once it answers on its port.
+struct Served {
+  explicit Served(const std::string& tag) : dir(tag) {}
+  bool Ready() { return program.WaitForWindow() && WaitForListener(); }
+  // Still running after what it was put through, and it ends when asked.
+  void Survived() {
+    EXPECT_TRUE(program.Running());
+    EXPECT_TRUE(program.Close());
   }
+
+  const WinsockSession winsock;
+  ScratchDir dir;
+  test::RunningProgram program{dir};
+};
+
+TEST(Reliability, ThousandSilentConnectionsAreHeldAndANewOneIsStillAnswered) {
+  Served served("QyrNOR_silent");
+  ASSERT_TRUE(served.Ready());
+
+  std::vector<UniqueSocket> silent;
+  for (int i = 0; i < 1000; ++i) {
+    silent.push_back(test::ConnectLoopback());
+    ASSERT_TRUE(silent.back()) << "connection " << i;
+  }
+  // The program takes the queued connections first, one window message each.
   const auto asked = std::chrono::steady_clock::now();
-  EXPECT_EQ(Ask("QyrNOR_PC_CHECK"), "OK");
+  EXPECT_EQ(Ask("QyrNOR_PC_CHECK", test::kRemotePort, 60000), "OK");
   RecordProperty("reply_ms_with_1000_silent",
                  static_cast<int>(std::chrono::duration_cast<std::chrono::milliseconds>(
                                       std::chrono::steady_clock::now() - asked)
@@ -111,20 +69,16 @@ TEST(Reliability, ThousandSilentConnectionsAreHeldAndANewOneIsStillAnswered) {
 
   // A connection the program had closed would now be readable (end of stream or reset).
   std::vector<WSAPOLLFD> polls;
-  for (SOCKET s : silent) polls.push_back({s, POLLRDNORM, 0});
+  for (const UniqueSocket& s : silent) polls.push_back({s.get(), POLLRDNORM, 0});
   EXPECT_EQ(WSAPoll(polls.data(), static_cast<ULONG>(polls.size()), 500), 0);
-  for (SOCKET s : silent) closesocket(s);
+  silent.clear();
   EXPECT_EQ(Ask("QyrNOR_PC_TEST"), "OK");
-  EXPECT_TRUE(program.Running());
-  EXPECT_TRUE(program.Close());
+  served.Survived();
 }
 
 TEST(Reliability, PeersThatResetDoNotTakeTheListenerDown) {
-  Winsock winsock;
-  ScratchDir dir("QyrNOR_reset");
-  test::RunningProgram program(dir);
-  ASSERT_TRUE(program.WaitForWindow());
-  ASSERT_TRUE(WaitForListener());
+  Served served("QyrNOR_reset");
+  ASSERT_TRUE(served.Ready());
 
   struct Case {
     const char* name;
@@ -141,16 +95,15 @@ TEST(Reliability, PeersThatResetDoNotTakeTheListenerDown) {
   };
   for (const Case& c : cases) {
     for (int i = 0; i < 60; ++i) {
-      const SOCKET s = ConnectTcp();
-      ASSERT_NE(s, INVALID_SOCKET) << c.name;
-      if (!c.sent.empty()) send(s, c.sent.data(), static_cast<int>(c.sent.size()), 0);
+      UniqueSocket s = test::ConnectLoopback();
+      ASSERT_TRUE(s) << c.name;
+      if (!c.sent.empty()) send(s.get(), c.sent.data(), static_cast<int>(c.sent.size()), 0);
       if (c.pause_ms) Sleep(c.pause_ms);
-      AbortiveClose(s);
+      test::AbortiveClose(std::move(s));
     }
     EXPECT_EQ(Ask("QyrNOR_PC_CHECK"), "OK") << "after: " << c.name;
   }
-  EXPECT_TRUE(program.Running());
-  EXPECT_TRUE(program.Close());
+  served.Survived();
 }
 
 // Random bytes, sometimes with a harmless command word in them; never a power word.
@@ -167,11 +120,8 @@ std::string RandomMessage(std::mt19937& rng) {
 }
 
 TEST(Reliability, TenThousandRandomMessagesAreEachAnsweredOkOrErr) {
-  Winsock winsock;
-  ScratchDir dir("QyrNOR_random");
-  test::RunningProgram program(dir);
-  ASSERT_TRUE(program.WaitForWindow());
-  ASSERT_TRUE(WaitForListener());
+  Served served("QyrNOR_random");
+  ASSERT_TRUE(served.Ready());
   std::mt19937 rng(20261208);
   constexpr int kConnections = 20;
   constexpr int kPerConnection = 500;  // 10,000 over TCP
@@ -179,8 +129,9 @@ TEST(Reliability, TenThousandRandomMessagesAreEachAnsweredOkOrErr) {
 
   long tcp_messages = 0, replies = 0;
   for (int c = 0; c < kConnections; ++c) {
-    const SOCKET s = ConnectTcp();
-    ASSERT_NE(s, INVALID_SOCKET);
+    const UniqueSocket connection = test::ConnectLoopback();
+    ASSERT_TRUE(connection);
+    const SOCKET s = connection.get();
     std::string stream;
     long non_empty = 0;
     for (int i = 0; i < kPerConnection; ++i, ++tcp_messages) {
@@ -201,36 +152,40 @@ TEST(Reliability, TenThousandRandomMessagesAreEachAnsweredOkOrErr) {
       if (n <= 0) break;  // end of stream, reset or time-out: the program has let go
       stream.append(buf, static_cast<std::size_t>(n));
     }
-    closesocket(s);
     long count = 0;
     ASSERT_TRUE(CountReplies(stream, count)) << "connection " << c << " got: " << stream;
     EXPECT_GE(count, non_empty);
     replies += count;
   }
 
-  SOCKET udp = socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP);
-  ASSERT_NE(udp, INVALID_SOCKET);
-  const sockaddr_in addr = Loopback();
+  const UniqueSocket udp(socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP));
+  ASSERT_TRUE(udp);
+  const sockaddr_in addr = test::Loopback(test::kRemotePort);
   for (int i = 0; i < kDatagrams; ++i) {
     const std::string m = RandomMessage(rng);
-    sendto(udp, m.data(), static_cast<int>(m.size()), 0, reinterpret_cast<const sockaddr*>(&addr),
+    sendto(udp.get(), m.data(), static_cast<int>(m.size()), 0, reinterpret_cast<const sockaddr*>(&addr),
            sizeof addr);
     if (i % 500 == 499) {
       ASSERT_EQ(Ask("QyrNOR_PC_CHECK"), "OK") << "after datagram " << i;
     }
   }
-  // Nothing ever comes back over UDP.
+  // Nothing ever comes back over UDP: looked at once the last datagram shows on the status line.
+  const std::string last = "QyrNOR_PC_CHECK last datagram";
+  sendto(udp.get(), last.data(), static_cast<int>(last.size()), 0,
+         reinterpret_cast<const sockaddr*>(&addr), sizeof addr);
+  EXPECT_TRUE(test::PumpUntil(
+      [&] {
+        return served.program.ControlText(ControlId::LabelStatus).ends_with(last);
+      },
+      std::chrono::seconds(10)));
   u_long pending = 0;
-  Sleep(200);
-  ioctlsocket(udp, FIONREAD, &pending);
+  ioctlsocket(udp.get(), FIONREAD, &pending);
   EXPECT_EQ(pending, 0u);
-  closesocket(udp);
 
   EXPECT_EQ(Ask("QyrNOR_PC_CHECK"), "OK");
-  EXPECT_TRUE(program.Running());
   RecordProperty("tcp_messages", static_cast<int>(tcp_messages));
   RecordProperty("tcp_replies", static_cast<int>(replies));
-  EXPECT_TRUE(program.Close());
+  served.Survived();
 }
 
 void SetText(HWND control, const std::wstring& text) {

@@ -5,6 +5,8 @@
 
 #include <string>
 
+#include "probe_win.h"
+
 namespace {
 
 std::string Describe(const wchar_t* name) {
@@ -23,28 +25,6 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int show) {
       "fullscreen=" + Describe(L"Screenmanager Fullscreen mode_h3630240806") +
       "\nheight=" + Describe(L"Screenmanager Resolution Height_h2627697771") +
       "\nwidth=" + Describe(L"Screenmanager Resolution Width_h182942802") + "\n";
-  wchar_t path[MAX_PATH] = {};
-  GetModuleFileNameW(nullptr, path, MAX_PATH);
-  HANDLE f = CreateFileW((std::wstring(path) + L".player").c_str(), GENERIC_WRITE, 0, nullptr,
-                         CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (f != INVALID_HANDLE_VALUE) {
-    DWORD written = 0;
-    WriteFile(f, report.data(), static_cast<DWORD>(report.size()), &written, nullptr);
-    CloseHandle(f);
-  }
-  WNDCLASSW wc = {};
-  wc.lpfnWndProc = DefWindowProcW;
-  wc.hInstance = instance;
-  wc.lpszClassName = L"QyrPlayerProbe";
-  RegisterClassW(&wc);
-  HWND w = CreateWindowW(L"QyrPlayerProbe", L"player probe", WS_OVERLAPPEDWINDOW, 0, 0, 200, 100,
-                         nullptr, nullptr, instance, nullptr);
-  ShowWindow(w, show);
-  SetTimer(w, 1, 3000, nullptr);
-  MSG msg;
-  while (GetMessageW(&msg, nullptr, 0, 0) > 0) {
-    if (msg.message == WM_TIMER) break;
-    DispatchMessageW(&msg);
-  }
-  return 0;
+  qyr::probe::ReportBesideExe(L".player", report);
+  return qyr::probe::ShowWindowForThreeSeconds(instance, L"player probe", show);
 }

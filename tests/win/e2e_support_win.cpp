@@ -90,6 +90,12 @@ bool RunningProgram::WaitForWindow(DWORD limit_ms) {
   return found;
 }
 
+bool RunningProgram::WaitForTicks(DWORD limit_ms) {
+  // The figure shows the count before a tick: it leaves "0" at the second tick.
+  return PumpUntil([&] { return ControlText(ControlId::LabelUptime) != "0"; },
+                   std::chrono::milliseconds(limit_ms));
+}
+
 std::string RunningProgram::ControlText(ControlId id) const {
   // Ask the control itself: GetWindowText does not reach an edit box of another process.
   wchar_t text[4096] = {};

@@ -28,6 +28,9 @@ class RunningProgram {
 
   // Waits until its main window exists.
   bool WaitForWindow(DWORD limit_ms = 20000);
+  // Waits until the schedule has ticked twice: start-up, which ends before the first tick, has
+  // done all it will do.
+  bool WaitForTicks(DWORD limit_ms = 10000);
   HWND Control(ControlId id) const { return GetDlgItem(window_, ControlWindowId(id)); }
   std::string ControlText(ControlId id) const;
   // Closes the main window as the close box would and waits for the process to end.

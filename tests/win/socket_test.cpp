@@ -12,6 +12,7 @@
 #include "app/main_form_win.h"
 #include "base/text.h"
 #include "form_fixture_win.h"
+#include "net_support_win.h"
 
 namespace qyr {
 namespace {
@@ -19,39 +20,26 @@ namespace {
 using namespace std::chrono_literals;
 using test::ScratchDir;
 
-struct Winsock {
-  Winsock() {
-    WSADATA data;
-    WSAStartup(MAKEWORD(2, 2), &data);
-  }
-  ~Winsock() { WSACleanup(); }
-};
-
 // A control system's connection, blocking, driven between message pumps of the test thread.
 class Peer {
  public:
   explicit Peer(int type) : s_(socket(AF_INET, type, 0)) {}
-  ~Peer() {
-    if (s_ != INVALID_SOCKET) closesocket(s_);
-  }
-  Peer(const Peer&) = delete;
-  Peer& operator=(const Peer&) = delete;
 
   bool Connect(std::uint16_t port) {
-    const sockaddr_in to = Loopback(port);
-    return connect(s_, reinterpret_cast<const sockaddr*>(&to), sizeof(to)) == 0;
+    const sockaddr_in to = test::Loopback(port);
+    return connect(s_.get(), reinterpret_cast<const sockaddr*>(&to), sizeof(to)) == 0;
   }
   void Send(const std::string& bytes) {
-    ASSERT_EQ(send(s_, bytes.data(), static_cast<int>(bytes.size()), 0),
+    ASSERT_EQ(send(s_.get(), bytes.data(), static_cast<int>(bytes.size()), 0),
               static_cast<int>(bytes.size()));
   }
   void SendTo(std::uint16_t port, const std::string& bytes) {
-    const sockaddr_in to = Loopback(port);
-    ASSERT_EQ(sendto(s_, bytes.data(), static_cast<int>(bytes.size()), 0,
+    const sockaddr_in to = test::Loopback(port);
+    ASSERT_EQ(sendto(s_.get(), bytes.data(), static_cast<int>(bytes.size()), 0,
                      reinterpret_cast<const sockaddr*>(&to), sizeof(to)),
               static_cast<int>(bytes.size()));
   }
-  void ShutdownSend() { shutdown(s_, SD_SEND); }
+  void ShutdownSend() { shutdown(s_.get(), SD_SEND); }
 
   // Whatever arrives while messages are pumped: until `want` bytes came, the peer's end of
   // stream, or the time is up.
@@ -61,7 +49,7 @@ class Peer {
         [&] {
           while (got.size() < want && Readable()) {
             char buf[4096];
-            const int n = recv(s_, buf, sizeof(buf), 0);
+            const int n = recv(s_.get(), buf, sizeof(buf), 0);
             if (n <= 0) {
               ended_ = true;
               return true;
@@ -76,22 +64,15 @@ class Peer {
   bool ended() const { return ended_; }
 
  private:
-  static sockaddr_in Loopback(std::uint16_t port) {
-    sockaddr_in a = {};
-    a.sin_family = AF_INET;
-    a.sin_port = htons(port);
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    return a;
-  }
   bool Readable() {
     fd_set set;
     FD_ZERO(&set);
-    FD_SET(s_, &set);
+    FD_SET(s_.get(), &set);
     timeval zero = {0, 0};
     return select(0, &set, nullptr, nullptr, &zero) == 1;
   }
 
-  SOCKET s_;
+  UniqueSocket s_;
   bool ended_ = false;
 };
 
@@ -119,7 +100,7 @@ struct Remote {
     ASSERT_EQ(client.PendingCount(), static_cast<std::int32_t>(bytes.size()));
   }
 
-  Winsock winsock;
+  WinsockSession winsock;
   ScratchDir dir{"QyrNOR_net"};
   test::FormFixture fixture{dir, {.remote = {"127.0.0.1", "0"}}};
   TMainForm& form = fixture.form;

@@ -48,7 +48,8 @@ void TMainForm::FormCreate() {
 void TMainForm::ShowStatus(std::string_view text) {
   HWND status = Control(ControlId::LabelStatus);
   EnableWindow(status, TRUE);
-  SetWindowTextUtf8(status, text);
+  // A control system that polls shows the same text again and again: no repaint for that.
+  if (WindowTextUtf8(status) != text) SetWindowTextUtf8(status, text);
 }
 
 void TMainForm::LoadSettings() {

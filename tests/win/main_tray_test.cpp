@@ -52,8 +52,8 @@ TEST(MainTray, LeftClickRestoresMinimiseAndCancelHide) {
 
   // Minimising sends the window to the tray; the entry stays.
   ShowWindow(t.form.hwnd(), SW_MINIMIZE);
-  test::PumpMessages(std::chrono::milliseconds(100));
-  EXPECT_FALSE(IsWindowVisible(t.form.hwnd()));
+  EXPECT_TRUE(test::PumpUntil([&] { return !IsWindowVisible(t.form.hwnd()); },
+                              std::chrono::seconds(5)));
   EXPECT_TRUE(t.EntryPresent());
   t.Shell(WM_LBUTTONDOWN);
   t.Shell(WM_LBUTTONUP);

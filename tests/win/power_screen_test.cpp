@@ -227,8 +227,8 @@ TEST(PowerScreen, ShownByHandNothingIsPoweredOffAndTheScreenStays) {
   // No status text: the line is still the disabled one of the start.
   EXPECT_EQ(f.Status(), "延时启动正在运行....");
   EXPECT_FALSE(IsWindowEnabled(f.form.Control(ControlId::LabelStatus)));
-  // Real ticks pass; the process is still here to see the screen unchanged.
-  test::PumpMessages(std::chrono::milliseconds(2500));
+  // Real ticks of the control timer pass; the process is still here to see the screen unchanged.
+  ASSERT_TRUE(test::PumpTimerTicks(f.form.hwnd(), kTimerCtrl, 2, std::chrono::seconds(10)));
   EXPECT_EQ(f.Screen(), "显示关机界面");
   EXPECT_TRUE(IsWindowVisible(f.Panel()));
   EXPECT_EQ(f.Counts(), Countdowns{});

@@ -63,15 +63,15 @@ bool CopyFileTo(const std::string& from, const std::string& to) {
   return CopyFileW(Utf8ToWide(from).c_str(), Utf8ToWide(to).c_str(), FALSE) != 0;
 }
 
-void PumpMessages(std::chrono::milliseconds duration) {
-  PumpUntil([] { return false; }, duration);
-}
+namespace {
 
-bool PumpUntil(const std::function<bool()>& done, std::chrono::milliseconds limit) {
+bool Pump(const std::function<bool()>& done, std::chrono::milliseconds limit,
+          const std::function<void(const MSG&)>& seen) {
   const ULONGLONG end = GetTickCount64() + static_cast<ULONGLONG>(limit.count());
   for (;;) {
     MSG msg;
     while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+      if (seen) seen(msg);
       TranslateMessage(&msg);
       DispatchMessageW(&msg);
     }
@@ -81,6 +81,23 @@ bool PumpUntil(const std::function<bool()>& done, std::chrono::milliseconds limi
     MsgWaitForMultipleObjects(0, nullptr, FALSE, static_cast<DWORD>(std::min<ULONGLONG>(end - now, 20)),
                               QS_ALLINPUT);
   }
+}
+
+}  // namespace
+
+void PumpMessages(std::chrono::milliseconds duration) {
+  Pump([] { return false; }, duration, nullptr);
+}
+
+bool PumpUntil(const std::function<bool()>& done, std::chrono::milliseconds limit) {
+  return Pump(done, limit, nullptr);
+}
+
+bool PumpTimerTicks(HWND window, UINT_PTR id, int count, std::chrono::milliseconds limit) {
+  int fired = 0;
+  return Pump([&] { return fired >= count; }, limit, [&](const MSG& msg) {
+    if (msg.message == WM_TIMER && msg.hwnd == window && msg.wParam == id) ++fired;
+  });
 }
 
 HANDLE StartProcess(const std::string& exe, const std::string& args) {

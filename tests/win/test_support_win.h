@@ -36,6 +36,10 @@ void PumpMessages(std::chrono::milliseconds duration);
 // Pumps messages until `done` is true or the time is up; returns `done()`.
 bool PumpUntil(const std::function<bool()>& done, std::chrono::milliseconds limit);
 
+// Pumps messages until the window's timer `id` has fired `count` times; false if the time ran
+// out first.
+bool PumpTimerTicks(HWND window, UINT_PTR id, int count, std::chrono::milliseconds limit);
+
 // Starts a program (no window of the caller needed); returns the process handle or null.
 HANDLE StartProcess(const std::string& exe, const std::string& args = "");
 

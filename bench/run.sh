@@ -219,6 +219,7 @@ say "command log on: $rounds latency rounds"
 kill "${pid[qyr]}" 2>/dev/null || true
 for _ in $(seq 100); do kill -0 "${pid[qyr]}" 2>/dev/null || break; sleep 0.1; done
 printf '[REMOTE]\r\nLog=1\r\n' >"$run_dir/QyrDelay.ini"
+rm -f "$run_dir/QyrDelay.log" "$run_dir/QyrDelay.log.1"  # what this run writes, and only that
 start qyrlog "$run_dir/QyrDelay.exe"
 "$load" wait --port "${port[qyr]}" --timeout 60 >/dev/null || { say "QyrDelay did not come back"; exit 1; }
 for r in $(seq "$rounds"); do
@@ -228,7 +229,8 @@ for r in $(seq "$rounds"); do
   record "$r" qyrlog "$file" "p50_us_${port[qyr]}" "p99_us_${port[qyr]}"
   record "$r" counting_log "$file" "p50_us_${port[counting]}" "p99_us_${port[counting]}"
 done
-log_lines=$(grep -c . "$run_dir/QyrDelay.log" 2>/dev/null || echo 0)
+# Both files: the log may have rolled over on the way.
+log_lines=$(cat "$run_dir/QyrDelay.log.1" "$run_dir/QyrDelay.log" 2>/dev/null | grep -c . || true)
 
 # median KEY SERVER, and ratio KEY SERVER_A SERVER_B (the median of the per-round ratios)
 median() { awk -v k="$1" -v t="$2" '$2 == t && $3 == k { print $4 }' "$results" | sort -g |

@@ -338,7 +338,9 @@ bool TMainForm::HandleLookMessage(UINT msg, WPARAM wp, LPARAM lp, LRESULT& resul
 }
 
 bool TMainForm::PreTranslateMessage(MSG& msg) {
-  if (hwnd_ == nullptr) return false;
+  // Only keys want translating here; the rest (socket notifications, timers, the mouse) goes
+  // straight to its window, as the dialog manager would send it, without asking whose it is.
+  if (hwnd_ == nullptr || msg.message < WM_KEYFIRST || msg.message > WM_KEYLAST) return false;
   const bool ours = msg.hwnd == hwnd_ || IsChild(hwnd_, msg.hwnd);
   if (ours && msg.message == WM_KEYDOWN && msg.wParam == VK_TAB &&
       (GetKeyState(VK_CONTROL) & 0x8000) == 0 && (GetKeyState(VK_MENU) & 0x8000) == 0) {

@@ -40,6 +40,7 @@ class Peer {
               static_cast<int>(bytes.size()));
   }
   void ShutdownSend() { shutdown(s_.get(), SD_SEND); }
+  void Close() { s_.reset(); }
 
   // Whatever arrives while messages are pumped: until `want` bytes came, the peer's end of
   // stream, or the time is up.
@@ -247,6 +248,35 @@ TEST(RemoteListener, APortInUseFailsTheListenAndHoldsNothing) {
   } catch (const ESocketException& e) {
     EXPECT_EQ(e.Code(), WSAEINVAL);
   }
+}
+
+// A handler may run a message loop (an error box does): the peer's close and the release it
+// asks for are handled there, yet the client stays until its own notification has returned.
+TEST(RemoteListener, AClientClosedInsideItsOwnHandlerIsReleasedAfterIt) {
+  WinsockSession winsock;
+  TSocketServer server;
+  server.SetProto("tcp");
+  server.SetAddr("127.0.0.1");
+  server.SetPort("0");
+  server.Listen();
+  Peer peer(SOCK_STREAM);
+  int calls = 0;
+  std::size_t clients_inside = 0;
+  server.OnClientConnect = [&](TSocketServer&, TSocketClient& client, std::uint16_t) {
+    client.OnDataAvailable = [&](TCustomSocket& sender, std::uint16_t) {
+      char buf[64];
+      sender.Receive(buf, sizeof(buf));
+      if (++calls > 1) return;  // the close, read inside the loop below
+      peer.Close();
+      EXPECT_TRUE(test::PumpUntil([&] { return calls > 1; }, 5s));
+      clients_inside = server.ClientCount();
+      EXPECT_EQ(sender.State(), TSocketState::ssClosed);
+    };
+  };
+  ASSERT_TRUE(peer.Connect(server.BoundPort()));
+  peer.Send("QyrNOR_PC_CHECK");
+  EXPECT_TRUE(test::PumpUntil([&] { return calls > 1 && server.ClientCount() == 0; }, 10s));
+  EXPECT_EQ(clients_inside, 1u);
 }
 
 TEST(RemoteCommands, PowerRowsArmTheirCountdownBeforeTheScreen) {

@@ -100,10 +100,12 @@ gtest_discover_tests(qyr_win_tests TEST_FILTER -Registry*
 gtest_discover_tests(qyr_win_tests TEST_FILTER Registry*
   DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 120
   PROPERTIES FIXTURES_REQUIRED wine TIMEOUT 60 RESOURCE_LOCK port26908)
-# The built program holds a machine-wide mutex and port 26908: one at a time.
+# The built program holds a machine-wide mutex and port 26908: one at a time. These one-at-a-time
+# tests are the longest chain of the run, so a COST puts them first, beside the others, even
+# before ctest has timings of its own.
 gtest_discover_tests(qyr_e2e_tests TEST_PREFIX e2e.
   DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 120
-  PROPERTIES FIXTURES_REQUIRED wine TIMEOUT 180 RESOURCE_LOCK port26908)
+  PROPERTIES FIXTURES_REQUIRED wine TIMEOUT 180 RESOURCE_LOCK port26908 COST 20)
 
 # Tests driven from Linux (bash), talking to the program under Wine.
 set(qyr_shell_tests "")
@@ -114,7 +116,7 @@ foreach(script ${qyr_shell_tests})
   get_filename_component(stem ${script} NAME_WE)
   add_test(NAME e2e.${stem} COMMAND bash ${script})
   set_tests_properties(e2e.${stem} PROPERTIES
-    FIXTURES_REQUIRED wine TIMEOUT 180 RESOURCE_LOCK port26908
+    FIXTURES_REQUIRED wine TIMEOUT 180 RESOURCE_LOCK port26908 COST 40
     ENVIRONMENT "QYR_BUILD_DIR=${CMAKE_BINARY_DIR};QYR_WINE_RUN=${CMAKE_SOURCE_DIR}/cmake/wine-run.sh;QYR_WINE_ROOT=${QYR_WINE_ROOT}")
 endforeach()
 if(TEST e2e.power_test)

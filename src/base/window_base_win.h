@@ -16,6 +16,11 @@ using WindowErrorSink = std::function<void(HWND window, const std::string& messa
 void SetWindowErrorSink(WindowErrorSink sink);
 void ReportWindowError(HWND window, const std::string& message);
 
+// The first top-level window of the process for which `wanted` holds; null when there is none.
+HWND FindProcessWindow(DWORD process_id, const std::function<bool(HWND)>& wanted);
+// Whether the window is of the given window class.
+bool HasWindowClass(HWND hwnd, const wchar_t* class_name);
+
 template <typename Derived>
 class BaseWindow {
  public:

@@ -4,30 +4,10 @@
 
 #include "base/handles_win.h"
 #include "base/wide_win.h"
+#include "base/window_base_win.h"
 #include "launch/schedule.h"
 
 namespace qyr {
-
-namespace {
-
-struct WindowSearch {
-  DWORD process_id;
-  HWND found;
-};
-
-// The started program's window: its first visible top-level window without an owner.
-BOOL CALLBACK FindProcessWindow(HWND hwnd, LPARAM lp) {
-  auto* search = reinterpret_cast<WindowSearch*>(lp);
-  DWORD pid = 0;
-  GetWindowThreadProcessId(hwnd, &pid);
-  if (pid == search->process_id && IsWindowVisible(hwnd) && GetWindow(hwnd, GW_OWNER) == nullptr) {
-    search->found = hwnd;
-    return FALSE;
-  }
-  return TRUE;
-}
-
-}  // namespace
 
 bool StartExecutable(const std::string& path) {
   STARTUPINFOW startup = {};
@@ -46,9 +26,11 @@ bool StartExecutable(const std::string& path) {
 
   // A console program or one that never pumps messages returns at once or at the time limit.
   WaitForInputIdle(process.get(), kInputIdleTimeoutMs);
-  WindowSearch search{info.dwProcessId, nullptr};
-  EnumWindows(FindProcessWindow, reinterpret_cast<LPARAM>(&search));
-  if (search.found != nullptr) SetForegroundWindow(search.found);
+  // Its window to the front: the first visible top-level one without an owner.
+  HWND window = FindProcessWindow(info.dwProcessId, [](HWND hwnd) {
+    return IsWindowVisible(hwnd) && GetWindow(hwnd, GW_OWNER) == nullptr;
+  });
+  if (window != nullptr) SetForegroundWindow(window);
   return true;
 }
 

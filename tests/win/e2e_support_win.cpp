@@ -1,6 +1,7 @@
 #include "e2e_support_win.h"
 
 #include "base/wide_win.h"
+#include "base/window_base_win.h"
 
 namespace qyr::test {
 
@@ -25,9 +26,7 @@ std::wstring ImageOf(DWORD pid) {
 
 BOOL CALLBACK FindMain(HWND hwnd, LPARAM lp) {
   auto* s = reinterpret_cast<MainSearch*>(lp);
-  wchar_t cls[32] = {};
-  GetClassNameW(hwnd, cls, 32);
-  if (std::wstring(cls) != L"TMainForm") return TRUE;
+  if (!HasWindowClass(hwnd, L"TMainForm")) return TRUE;
   DWORD pid = 0;
   GetWindowThreadProcessId(hwnd, &pid);
   if (s->pid != 0 && pid != s->pid) return TRUE;

@@ -7,6 +7,7 @@
 
 #include "base/handles_win.h"
 #include "base/wide_win.h"
+#include "base/window_base_win.h"
 
 namespace qyr::test {
 
@@ -114,28 +115,6 @@ HANDLE StartProcess(const std::string& exe, const std::string& args) {
   return pi.hProcess;
 }
 
-namespace {
-
-struct BoxSearch {
-  DWORD process_id;
-  HWND found;
-};
-
-BOOL CALLBACK FindBox(HWND hwnd, LPARAM lp) {
-  auto* s = reinterpret_cast<BoxSearch*>(lp);
-  DWORD pid = 0;
-  GetWindowThreadProcessId(hwnd, &pid);
-  wchar_t cls[32] = {};
-  GetClassNameW(hwnd, cls, 32);
-  if (pid == s->process_id && std::wstring(cls) == L"#32770" && IsWindowVisible(hwnd)) {
-    s->found = hwnd;
-    return FALSE;
-  }
-  return TRUE;
-}
-
-}  // namespace
-
 BoxCatcher::BoxCatcher(DWORD process_id, std::function<void()> while_open)
     : process_id_(process_id), while_open_(std::move(while_open)) {
   thread_ = CreateThread(
@@ -159,28 +138,30 @@ void BoxCatcher::Stop() {
 
 void BoxCatcher::Run() {
   for (int i = 0; i < 1500 && !stop_; ++i) {
-    BoxSearch search{process_id_, nullptr};
-    EnumWindows(FindBox, reinterpret_cast<LPARAM>(&search));
-    if (search.found == nullptr) {
+    // A message box is of the dialog class.
+    HWND box = FindProcessWindow(process_id_, [](HWND hwnd) {
+      return HasWindowClass(hwnd, L"#32770") && IsWindowVisible(hwnd);
+    });
+    if (box == nullptr) {
       Sleep(20);
       continue;
     }
     Sleep(100);  // let the box finish drawing
     if (while_open_) while_open_();
-    owner_ = GetWindow(search.found, GW_OWNER);
-    topmost_ = (GetWindowLongPtrW(search.found, GWL_EXSTYLE) & WS_EX_TOPMOST) != 0;
-    GetWindowRect(search.found, &rect_);
-    caption_ = WindowTextUtf8(search.found);
-    text_ = WindowTextUtf8(GetDlgItem(search.found, 0xFFFF));
+    owner_ = GetWindow(box, GW_OWNER);
+    topmost_ = (GetWindowLongPtrW(box, GWL_EXSTYLE) & WS_EX_TOPMOST) != 0;
+    GetWindowRect(box, &rect_);
+    caption_ = WindowTextUtf8(box);
+    text_ = WindowTextUtf8(GetDlgItem(box, 0xFFFF));
     // The icon sits in a static control: id 0x14 on Windows, stc1 (0x440) under Wine.
     for (int id : {0x14, 0x440}) {
-      HWND icon = GetDlgItem(search.found, id);
+      HWND icon = GetDlgItem(box, id);
       if (icon != nullptr && IsWindowVisible(icon) && SendMessageW(icon, STM_GETICON, 0, 0) != 0) {
         stop_icon_ = true;
       }
     }
     seen_ = true;
-    PostMessageW(search.found, WM_COMMAND, IDOK, 0);
+    PostMessageW(box, WM_COMMAND, IDOK, 0);
     return;
   }
 }

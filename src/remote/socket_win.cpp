@@ -104,11 +104,17 @@ void TCustomSocket::Notify(SOCKET s, WORD events, WORD error) {
   }
 }
 
-bool TCustomSocket::NothingToRead() {
+std::optional<std::int32_t> TCustomSocket::QueryPending() const {
   u_long count = 0;
-  if (ioctlsocket(socket_.get(), FIONREAD, &count) != 0) return false;
-  if (count != 0) {
-    known_pending_ = static_cast<std::int32_t>(count);
+  if (ioctlsocket(socket_.get(), FIONREAD, &count) != 0) return std::nullopt;
+  return static_cast<std::int32_t>(count);
+}
+
+bool TCustomSocket::NothingToRead() {
+  const std::optional<std::int32_t> count = QueryPending();
+  if (!count) return false;
+  if (*count != 0) {
+    known_pending_ = *count;
     return false;
   }
   if (stream_) return true;
@@ -137,13 +143,13 @@ void TCustomSocket::ReceiveLoop(WORD error, bool forced) {
       return;  // the handler's socket failure ends this notification only; the connection stays
     }
     if (last_error_ != 0 || !socket_) return;
-    u_long count = 0;
-    if (ioctlsocket(socket_.get(), FIONREAD, &count) != 0) {
+    const std::optional<std::int32_t> count = QueryPending();
+    if (!count) {
       last_error_ = WSAGetLastError();
       return;
     }
-    if (count == 0) return;
-    known_pending_ = static_cast<std::int32_t>(count);
+    if (*count == 0) return;
+    known_pending_ = *count;
     // At a peer's close nothing more can arrive, so that loop ends by itself.
     if (!forced && reads >= kMaxReadsPerNotification) {
       PostMessageW(hwnd_, kWmSocketNotify, static_cast<WPARAM>(socket_.get()),
@@ -155,11 +161,9 @@ void TCustomSocket::ReceiveLoop(WORD error, bool forced) {
 
 std::int32_t TCustomSocket::PendingCount() {
   if (known_pending_ >= 0) return std::exchange(known_pending_, -1);
-  u_long count = 0;
-  if (ioctlsocket(socket_.get(), FIONREAD, &count) != 0) {
-    RaiseSocketError(WSAGetLastError(), "ioctlsocket");
-  }
-  return static_cast<std::int32_t>(count);
+  const std::optional<std::int32_t> count = QueryPending();
+  if (!count) RaiseSocketError(WSAGetLastError(), "ioctlsocket");
+  return *count;
 }
 
 std::int32_t TCustomSocket::Receive(void* buffer, std::int32_t size) {

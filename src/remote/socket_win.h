@@ -97,6 +97,8 @@ class TCustomSocket : public BaseWindow<TCustomSocket> {
   virtual void HandleIdle() {}
   // True when a read notification finds nothing at all to read (a late duplicate).
   bool NothingToRead();
+  // The bytes waiting now; nothing when the query fails (WSAGetLastError tells why).
+  std::optional<std::int32_t> QueryPending() const;
 
   UniqueSocket socket_;
   TSocketState state_ = TSocketState::ssClosed;

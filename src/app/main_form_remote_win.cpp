@@ -34,9 +34,17 @@ void TMainForm::WireRemoteControl() {
 }
 
 bool TMainForm::AllowedSource(const Source& source) {
-  if (Allows(allow_list_, source.address)) return true;
-  Log(RefusedEvent(source));
+  if (AllowsSource(allow_list_, source)) return true;
+  if (!command_log_.On()) return false;
+  const std::string event = refusals_.Refuse(source, GetTickCount64());
+  if (!event.empty()) Log(event);
+  TimerRefusals.SetEnabled(refusals_.HasCounted());
   return false;
+}
+
+void TMainForm::LogCountedRefusals(bool all) {
+  for (const std::string& event : refusals_.Due(GetTickCount64(), all)) Log(event);
+  TimerRefusals.SetEnabled(refusals_.HasCounted());
 }
 
 void TMainForm::Log(std::string_view event) {
@@ -77,7 +85,15 @@ void TMainForm::StartRemoteControl() {
 void TMainForm::StopRemoteControl() {
   SocketServer1.Close();
   SocketServer_udp.Close();
-  Log("QyrDelay ended");
+  SessionEnding(true);
+}
+
+void TMainForm::SessionEnding(bool ending) {
+  LogCountedRefusals(true);
+  if (ending && !end_logged_) {
+    end_logged_ = true;
+    Log("QyrDelay ended");
+  }
   FlushLog();
 }
 
@@ -93,7 +109,8 @@ void TMainForm::SocketServer1DataAvailable(TCustomSocket& sender, std::uint16_t 
   const std::int32_t size = HandlerReadSize(sender.PendingCount());
   const std::int32_t n = sender.Receive(buffer, size);
   const std::string message(buffer, n > 0 ? static_cast<std::size_t>(n) : 0);
-  // A datagram from outside the list has been read; it is dropped unseen.
+  // A datagram from outside the list, or from a sender that cannot be told, has been read; it
+  // is dropped unseen.
   if (!sender.Peer().tcp && !AllowedSource(sender.Peer())) return;
   const std::string text = Utf8ToCodePage(message, kCommandCodePage);
   const Command command = MatchCommand(text);

@@ -20,6 +20,7 @@ TMainForm::~TMainForm() {
   TimerTask.Detach();
   TimerCTRL.Detach();
   TimerLog.Detach();
+  TimerRefusals.Detach();
   if (hwnd_ != nullptr) DestroyWindow(hwnd_);
 }
 
@@ -104,6 +105,7 @@ LRESULT TMainForm::HandleMessage(UINT msg, WPARAM wp, LPARAM lp) {
       CreateControls();
       TimerCTRL.Attach(hwnd_);
       TimerLog.Attach(hwnd_);
+      TimerRefusals.Attach(hwnd_);
       CreateTrayIcon();
       RunHandler(hwnd_, [this] { FormCreate(); });
       // The schedule starts only now: the name-test box of FormCreate runs a message loop of
@@ -115,6 +117,13 @@ LRESULT TMainForm::HandleMessage(UINT msg, WPARAM wp, LPARAM lp) {
       if (wp == kTimerTask) TimerTaskTimer();
       if (wp == kTimerCtrl) TimerCTRLTimer();
       if (wp == kTimerLog) FlushLog();
+      if (wp == kTimerRefusals) LogCountedRefusals(false);
+      return 0;
+    case WM_QUERYENDSESSION:
+      SessionEnding(false);
+      return TRUE;
+    case WM_ENDSESSION:
+      if (wp != FALSE) SessionEnding(true);
       return 0;
     case WM_COMMAND:
       if (lp != 0) OnCommand(LOWORD(wp), HIWORD(wp));  // controls only, not menus or keys
@@ -124,6 +133,7 @@ LRESULT TMainForm::HandleMessage(UINT msg, WPARAM wp, LPARAM lp) {
       TimerCTRL.Detach();
       StopRemoteControl();
       TimerLog.Detach();
+      TimerRefusals.Detach();
       TextTrayIcon1.reset();  // the entry leaves the notification area
       if (is_main_window_) PostQuitMessage(0);
       return 0;

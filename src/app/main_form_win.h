@@ -20,6 +20,7 @@
 #include "launch/schedule.h"
 #include "launch/slots.h"
 #include "remote/allow_list.h"
+#include "remote/command_log.h"
 #include "remote/command_log_win.h"
 #include "remote/power_screen.h"
 #include "remote/protocol.h"
@@ -102,6 +103,9 @@ class TMainForm : public BaseWindow<TMainForm> {
   // --- Remote control: the listeners and their handlers.
   void StartRemoteControl();
   void StopRemoteControl();
+  // Logoff or shutdown: the log gets its kept lines now (and, when the session ends, the end
+  // line), since the process may be ended without its window being destroyed.
+  void SessionEnding(bool ending);
   void SocketServer1ClientConnect(TSocketServer& sender, TSocketClient& client,
                                   std::uint16_t error);
   void SocketServer1DataAvailable(TCustomSocket& sender, std::uint16_t err_code);
@@ -137,8 +141,13 @@ class TMainForm : public BaseWindow<TMainForm> {
   // Adds a line to the command log (when it is on); it reaches the file at the next flush.
   void Log(std::string_view event);
   void FlushLog();
+  // Logs the refusal counts whose minute is over (every one when `all`).
+  void LogCountedRefusals(bool all);
   CommandLogFile command_log_;
   WindowTimer TimerLog{kTimerLog, kLogFlushDelayMs, false};
+  RefusalCounter refusals_;
+  WindowTimer TimerRefusals{kTimerRefusals, static_cast<UINT>(kRefusalLineIntervalMs), false};
+  bool end_logged_ = false;
 
   PowerScreen power_;
   WindowTimer TimerCTRL{kTimerCtrl, kControlPeriodMs, false};

@@ -9,6 +9,8 @@ enum PrivateMessage : UINT {
   kWmSocketNotify = WM_USER + 1,
   // A client asks its listener to release it: wParam = error code, lParam = the client's id.
   kWmSocketRelease = WM_USER + 30,
+  // A listener serves the next round of its connections that have bytes waiting.
+  kWmSocketServe = WM_USER + 31,
   // Shell notification of the tray entry: wParam = icon id, lParam = mouse message.
   kWmTrayCallback = WM_USER + 0x400,
 };
@@ -17,6 +19,7 @@ enum TimerId : UINT_PTR {
   kTimerTask = 1,  // launch schedule, 1000 ms then 60000 ms
   kTimerCtrl = 2,  // power countdown, 1000 ms
   kTimerLog = 3,   // command log flush, 250 ms after the first line kept
+  kTimerRefusals = 4,  // refusals counted but not logged: their lines, a minute later
 };
 
 }  // namespace qyr

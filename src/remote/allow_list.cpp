@@ -93,6 +93,11 @@ bool Allows(const AllowList& list, Ipv4 source) {
   return false;
 }
 
+bool AllowsSource(const AllowList& list, const Source& source) {
+  if (source.known) return Allows(list, source.address);
+  return list.ok() && list.ranges.empty();
+}
+
 std::string AllowListOffText(const AllowList& list) {
   return "远程控制已关闭:设置项AllowFrom无效 \"" + list.bad_entry + "\"";
 }

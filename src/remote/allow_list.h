@@ -26,6 +26,7 @@ struct Source {
   bool tcp = true;
   Ipv4 address = 0;
   std::uint16_t port = 0;
+  bool known = true;  // false: a datagram whose sender the system did not tell
 };
 
 struct Ipv4Range {
@@ -49,6 +50,10 @@ AllowList ParseAllowList(std::string_view text);
 
 // Whether a source may be served: always with no list, never with a list that failed to parse.
 bool Allows(const AllowList& list, Ipv4 source);
+
+// Whether a message from `source` may be served. A sender that is not known is served only when
+// no list is set: a list never lets through what it cannot check.
+bool AllowsSource(const AllowList& list, const Source& source);
 
 // The status line when the list is invalid and remote control stays off.
 std::string AllowListOffText(const AllowList& list);

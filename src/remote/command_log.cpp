@@ -5,8 +5,9 @@
 namespace qyr {
 
 std::string SourceText(const Source& source) {
-  return std::string(source.tcp ? "TCP " : "UDP ") + FormatIpv4(source.address) + ':' +
-         std::to_string(source.port);
+  const std::string proto = source.tcp ? "TCP " : "UDP ";
+  if (!source.known) return proto + "unknown sender";
+  return proto + FormatIpv4(source.address) + ':' + std::to_string(source.port);
 }
 
 std::string EscapeForLog(std::string_view bytes, std::size_t max_bytes) {
@@ -50,6 +51,67 @@ std::string PowerEvent(bool reboot, bool privilege_ok) {
 
 bool NeedsRollover(std::uint64_t file_bytes, std::size_t line_bytes) {
   return file_bytes > 0 && file_bytes + line_bytes > kLogLimitBytes;
+}
+
+std::size_t NewestHalfStart(std::string_view content) {
+  const std::size_t middle = content.size() / 2;
+  if (middle == 0 || content[middle - 1] == '\n') return middle;
+  const std::size_t end = content.find('\n', middle);
+  return end == std::string_view::npos ? content.size() : end + 1;
+}
+
+std::string RefusalCounter::Refuse(const Source& source, std::uint64_t now_ms) {
+  std::uint64_t key = source.known ? source.address : kUnknownKey;
+  if (!entries_.contains(key) && entries_.size() >= kRefusalSourcesTracked) {
+    // Addresses whose minute is over and that have nothing uncounted are forgotten first.
+    std::erase_if(entries_, [now_ms](const auto& item) {
+      return item.second.counted == 0 && now_ms - item.second.line_ms >= kRefusalLineIntervalMs;
+    });
+    if (entries_.size() >= kRefusalSourcesTracked) key = kOthersKey;
+  }
+  const auto [it, first] = entries_.try_emplace(key, Entry{source, now_ms, 0});
+  Entry& entry = it->second;
+  if (first) {
+    if (key == kOthersKey) entry.counted = 1;
+    return key == kOthersKey ? std::string() : RefusedEvent(source);
+  }
+  entry.last = source;
+  if (now_ms - entry.line_ms < kRefusalLineIntervalMs) {
+    ++entry.counted;
+    return {};
+  }
+  ++entry.counted;
+  std::string event = Event(key, entry);
+  entry.line_ms = now_ms;
+  entry.counted = 0;
+  return event;
+}
+
+std::vector<std::string> RefusalCounter::Due(std::uint64_t now_ms, bool all) {
+  std::vector<std::string> events;
+  for (auto& [key, entry] : entries_) {
+    if (entry.counted == 0) continue;
+    if (!all && now_ms - entry.line_ms < kRefusalLineIntervalMs) continue;
+    events.push_back(Event(key, entry));
+    entry.line_ms = now_ms;
+    entry.counted = 0;
+  }
+  return events;
+}
+
+bool RefusalCounter::HasCounted() const {
+  for (const auto& item : entries_) {
+    if (item.second.counted != 0) return true;
+  }
+  return false;
+}
+
+// "TCP 10.0.0.9:4000 refused: not in AllowFrom (1234 since the last line)": the source of the
+// last refusal counted; those beyond the tracked addresses are "other sources".
+std::string RefusalCounter::Event(std::uint64_t key, const Entry& entry) {
+  const std::string who = key == kOthersKey ? "other sources" : SourceText(entry.last);
+  return who + " refused: not in AllowFrom (" + std::to_string(entry.counted) +
+         " since the last line)";
 }
 
 }  // namespace qyr

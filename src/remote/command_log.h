@@ -3,8 +3,10 @@
 // afterwards who sent what and what the PC did about it. The file never grows past a limit;
 // it is then copied to one old file and started again.
 #include <cstdint>
+#include <map>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "remote/allow_list.h"
 #include "remote/protocol.h"
@@ -40,5 +42,36 @@ std::string PowerEvent(bool reboot, bool privilege_ok);
 
 // Whether the file must be rolled over before a line of `line_bytes` is appended.
 bool NeedsRollover(std::uint64_t file_bytes, std::size_t line_bytes);
+
+// Where the newest half of a log's lines starts: the first line that begins at or after the
+// middle. Kept when the old file cannot take the log, so that logging goes on.
+std::size_t NewestHalfStart(std::string_view content);
+
+inline constexpr std::uint64_t kRefusalLineIntervalMs = 60 * 1000;
+inline constexpr std::size_t kRefusalSourcesTracked = 64;
+
+// Refused sources are logged at most once a minute per address, each line carrying how many
+// were refused since the one before, so that a flood of refused peers writes a handful of lines
+// instead of pushing the evidence out of both files. Memory stays bounded: past
+// kRefusalSourcesTracked addresses in one minute the rest are counted together.
+class RefusalCounter {
+ public:
+  // The event to log for this refusal now, or an empty text when it is only counted.
+  std::string Refuse(const Source& source, std::uint64_t now_ms);
+  // Events for the counts whose minute is over (every count when `all`); they start again.
+  std::vector<std::string> Due(std::uint64_t now_ms, bool all);
+  bool HasCounted() const;
+
+ private:
+  struct Entry {
+    Source last;
+    std::uint64_t line_ms = 0;   // when its last line was logged
+    std::uint64_t counted = 0;   // refused since then, not logged
+  };
+  static constexpr std::uint64_t kUnknownKey = std::uint64_t{1} << 32;
+  static constexpr std::uint64_t kOthersKey = std::uint64_t{2} << 32;
+  static std::string Event(std::uint64_t key, const Entry& entry);
+  std::map<std::uint64_t, Entry> entries_;
+};
 
 }  // namespace qyr

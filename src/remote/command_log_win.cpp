@@ -3,6 +3,8 @@
 #include <windows.h>
 
 #include <exception>
+#include <string>
+#include <string_view>
 #include <utility>
 
 #include "base/handles_win.h"
@@ -14,26 +16,52 @@ namespace qyr {
 namespace {
 
 constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+// A log grown far past its limit by someone else is not read into memory whole.
+constexpr LONGLONG kLogReadLimitBytes = 16 * 1024 * 1024;
 
 UniqueFile OpenLog(const std::string& path, DWORD access) {
   return UniqueFile(CreateFileW(Utf8ToWide(path).c_str(), access, kShareAll, nullptr,
                                 OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
 }
 
-// Copies the full log into the old file and empties it. False if either step failed; then the
-// log is left as it was rather than lose its lines.
+// The whole log, or its newest kLogReadLimitBytes when someone else has grown it past that.
+bool ReadAll(HANDLE file, std::string& content) {
+  LARGE_INTEGER size = {};
+  if (!GetFileSizeEx(file, &size)) return false;
+  LARGE_INTEGER skip = {};
+  skip.QuadPart = size.QuadPart > kLogReadLimitBytes ? size.QuadPart - kLogReadLimitBytes : 0;
+  if (!SetFilePointerEx(file, skip, nullptr, FILE_BEGIN)) return false;
+  content.resize(static_cast<std::size_t>(size.QuadPart - skip.QuadPart));
+  DWORD got = 0;
+  return content.empty() ||
+         (ReadFile(file, content.data(), static_cast<DWORD>(content.size()), &got, nullptr) &&
+          got == content.size());
+}
+
+// Writes `content` from the start of the file and cuts the file after it.
+bool Rewrite(HANDLE file, std::string_view content) {
+  LARGE_INTEGER start = {};
+  DWORD put = 0;
+  return SetFilePointerEx(file, start, nullptr, FILE_BEGIN) &&
+         (content.empty() ||
+          (WriteFile(file, content.data(), static_cast<DWORD>(content.size()), &put, nullptr) &&
+           put == content.size())) &&
+         SetEndOfFile(file);
+}
+
+// Moves the full log into the old file and empties it. The log is read whole before the old
+// file is touched, so a log that cannot be read costs the old file nothing. When the old file
+// cannot be written, the log keeps its newest half instead and logging goes on. False only
+// when the log itself cannot be read or changed; then it is left as it was.
 bool RollOver(const CommandLogFile& log) {
   UniqueFile from = OpenLog(log.Path(), GENERIC_READ | GENERIC_WRITE);
+  std::string content;
+  if (!from || !ReadAll(from.get(), content)) return false;
+  // Written over in place, not created anew: users may be allowed to change both files but
+  // not to create or rename files in the program's folder.
   UniqueFile to = OpenLog(log.OldPath(), GENERIC_WRITE);
-  if (!from || !to || !SetEndOfFile(to.get())) return false;
-  char buffer[64 * 1024];
-  DWORD got = 0;
-  while (ReadFile(from.get(), buffer, sizeof(buffer), &got, nullptr) && got > 0) {
-    DWORD put = 0;
-    if (!WriteFile(to.get(), buffer, got, &put, nullptr) || put != got) return false;
-  }
-  LARGE_INTEGER start = {};
-  return SetFilePointerEx(from.get(), start, nullptr, FILE_BEGIN) && SetEndOfFile(from.get());
+  if (to && Rewrite(to.get(), content)) return Rewrite(from.get(), {});
+  return Rewrite(from.get(), std::string_view(content).substr(NewestHalfStart(content)));
 }
 
 LocalTime Now() {

@@ -14,15 +14,20 @@ namespace {
 constexpr const wchar_t* kNotifyClass = L"SocketNotifyWindow";
 constexpr long kListenerEvents = FD_READ | FD_WRITE | FD_ACCEPT | FD_CLOSE;
 constexpr long kClientEvents = FD_READ | FD_WRITE | FD_CONNECT | FD_CLOSE;
-// A peer that keeps sending must not hold the GUI thread: after this many reads in one
-// notification the rest waits for the next one, which the last recv has asked for.
-constexpr int kMaxReadsPerNotification = 64;
 // Connections that arrive faster than they are accepted wait in the system's queue instead of
 // being turned away for a second at a time; the system bounds the queue.
 constexpr int kListenBacklog = SOMAXCONN;
 
 Source SourceOf(const sockaddr_in& address, bool tcp) {
   return {tcp, ntohl(address.sin_addr.s_addr), ntohs(address.sin_port)};
+}
+
+// The sender a datagram read filled in, or an unknown one when it filled in nothing usable.
+Source DatagramSender(const sockaddr_in& from, int from_len) {
+  if (from_len < static_cast<int>(sizeof(from)) || from.sin_family != AF_INET) {
+    return {.tcp = false, .known = false};
+  }
+  return SourceOf(from, false);
 }
 
 
@@ -36,6 +41,17 @@ bool ClosesTheConnection(int code) { return code == WSAECONNRESET || code == WSA
 bool SendLostTheConnection(int code) {
   return code == WSAECONNRESET || code == WSAENOTSOCK || code == WSAENOTCONN ||
          code == WSAEINVAL || code == WSAECONNABORTED;
+}
+
+// Rounds one message may serve while nothing else waits for the thread, and reads between two
+// looks at the queue.
+constexpr int kRoundsPerMessage = 64;
+constexpr int kReadsBetweenLooks = 16;
+
+// A notification, a timer, input or a sent message waits: a round must let it in. A repaint
+// alone does not count; it comes when the flood is over.
+bool OtherWorkWaits() {
+  return HIWORD(GetQueueStatus(QS_INPUT | QS_POSTMESSAGE | QS_TIMER | QS_SENDMESSAGE)) != 0;
 }
 
 // Linger on with 0 s makes the close abortive: a reset, nothing kept for the peer.
@@ -94,7 +110,7 @@ void TCustomSocket::Notify(SOCKET s, WORD events, WORD error) {
   try {
     // Fixed order: connect, read, write, accept, close. Each step looks again at the socket,
     // since the one before may have closed it.
-    if ((events & FD_READ) != 0 && s == socket_.get()) ReceiveLoop(error, false);
+    if ((events & FD_READ) != 0 && s == socket_.get()) HandleReadable();
     if ((events & FD_WRITE) != 0 && s == socket_.get()) SendQueued();
     if ((events & FD_ACCEPT) != 0 && s == socket_.get()) HandleAccept(error);
     if ((events & FD_CLOSE) != 0) HandlePeerClose(error);
@@ -124,39 +140,34 @@ bool TCustomSocket::NothingToRead() {
   return WSAGetLastError() == WSAEWOULDBLOCK;
 }
 
-void TCustomSocket::ReceiveLoop(WORD error, bool forced) {
-  if (!socket_) return;
-  // The count is good only while this loop runs: nobody else may be handed a stale one.
+bool TCustomSocket::ReadOnce(bool forced) {
+  if (!socket_) return false;
+  // The count is good only for this turn: nobody else may be handed a stale one.
   const ScopeExit forget([this] { known_pending_ = -1; });
-  if (!forced && NothingToRead()) return;  // a late notification for data already handled
+  if (!forced && NothingToRead()) return false;  // a late notification for data already read
   state_ = TSocketState::ssConnected;
-  for (int reads = 1;; ++reads) {
-    last_error_ = 0;
-    try {
-      if (OnDataAvailable) {
-        OnDataAvailable(*this, error);
-      } else {
-        char sink[1024];
-        Receive(sink, sizeof(sink));
-      }
-    } catch (const ESocketException&) {
-      return;  // the handler's socket failure ends this notification only; the connection stays
+  last_error_ = 0;
+  last_read_ = -1;
+  try {
+    if (OnDataAvailable) {
+      OnDataAvailable(*this, 0);
+    } else {
+      char sink[1024];
+      Receive(sink, sizeof(sink));
     }
-    if (last_error_ != 0 || !socket_) return;
-    const std::optional<std::int32_t> count = QueryPending();
-    if (!count) {
-      last_error_ = WSAGetLastError();
-      return;
-    }
-    if (*count == 0) return;
-    known_pending_ = *count;
-    // At a peer's close nothing more can arrive, so that loop ends by itself.
-    if (!forced && reads >= kMaxReadsPerNotification) {
-      PostMessageW(hwnd_, kWmSocketNotify, static_cast<WPARAM>(socket_.get()),
-                   WSAMAKESELECTREPLY(FD_READ, 0));
-      return;
-    }
+  } catch (const ESocketException&) {
+    return false;  // the handler's socket failure ends this turn only; the connection stays
   }
+  // A datagram too long for the buffer is gone with the failed read; those behind it still
+  // want their turns.
+  const bool datagram_cut = !stream_ && last_error_ == WSAEMSGSIZE;
+  if ((last_error_ != 0 && !datagram_cut) || !socket_) return false;
+  const std::optional<std::int32_t> count = QueryPending();
+  if (!count) {
+    last_error_ = WSAGetLastError();
+    return false;
+  }
+  return *count > 0;
 }
 
 std::int32_t TCustomSocket::PendingCount() {
@@ -173,12 +184,15 @@ std::int32_t TCustomSocket::Receive(void* buffer, std::int32_t size) {
   const int n = stream_ ? recv(socket_.get(), static_cast<char*>(buffer), size, 0)
                         : recvfrom(socket_.get(), static_cast<char*>(buffer), size, 0,
                                    reinterpret_cast<sockaddr*>(&from), &from_len);
-  if (!stream_ && n != SOCKET_ERROR) peer_ = SourceOf(from, false);
+  // Whatever the read returned, the sender is this datagram's, never the one read before.
+  if (!stream_) peer_ = DatagramSender(from, from_len);
   if (n == SOCKET_ERROR) {
     last_error_ = WSAGetLastError();
+    last_read_ = -1;
     return -1;
   }
   last_error_ = 0;
+  last_read_ = n;
   return n;
 }
 
@@ -273,12 +287,35 @@ bool TSocketClient::Adopt(UniqueSocket s, const Source& peer) {
   return true;
 }
 
+void TSocketClient::HandleReadable() { server_.GetInLine(id_, in_line_); }
+
 void TSocketClient::HandlePeerClose(WORD error) {
-  if (!socket_) return;
-  // Whatever is still pending is read and answered; with nothing pending the handler still
-  // runs once and answers the empty message.
-  ReceiveLoop(0, true);
-  HandleClosed(error);
+  if (!socket_ || closing_) return;
+  closing_ = true;
+  close_error_ = error;
+  server_.GetInLine(id_, in_line_);
+}
+
+bool TSocketClient::TakeTurn(bool bytes_wait) {
+  ++busy_;
+  const ScopeExit leave([this] {
+    if (--busy_ == 0) HandleIdle();
+  });
+  try {
+    if (!closing_) return ReadOnce(bytes_wait);
+    // After the close, whatever is still pending is read and answered, one read a turn; then
+    // the handler runs once more and answers the empty message.
+    ReadOnce(true);
+    if (socket_ && last_error_ == 0 && last_read_ > 0) return true;
+    FinishClose();
+  } catch (const ESocketException&) {
+    Abort();  // nobody listens for background socket errors: the client gives up
+  }
+  return false;
+}
+
+void TSocketClient::FinishClose() {
+  HandleClosed(close_error_);
   if (state_ != TSocketState::ssClosed || socket_) {
     queue_.Clear();
     if (socket_) {
@@ -306,6 +343,8 @@ void TSocketClient::HandleIdle() {
 TSocketServer::~TSocketServer() { Close(); }
 
 void TSocketServer::Close() {
+  line_.clear();
+  own_in_line_ = false;
   clients_.clear();
   queue_.Clear();
   DropSocket();
@@ -365,6 +404,7 @@ void TSocketServer::Listen() {
   if (WSAAsyncSelect(s, NotifyWindow(), kWmSocketNotify, kListenerEvents) != 0) {
     fail("WSAAsyncSelect");
   }
+  if (!stream_) peer_ = {.tcp = false, .known = false};  // nothing read yet
 }
 
 std::uint16_t TSocketServer::BoundPort() const {
@@ -414,7 +454,80 @@ bool TSocketServer::HandlePrivateMessage(UINT msg, WPARAM wp, LPARAM lp) {
     Release(static_cast<std::uint64_t>(lp));
     return true;
   }
+  if (msg == kWmSocketServe) {
+    round_posted_ = false;
+    ServeRound();
+    return true;
+  }
   return false;
+}
+
+void TSocketServer::HandleReadable() {
+  if (!stream_) GetInLine(kOwnSocket, own_in_line_);
+}
+
+void TSocketServer::GetInLine(std::uint64_t id, bool& in_line) {
+  if (in_line) return;
+  in_line = true;
+  line_.push_back({id, false});
+  // Alone and with no round under way, the socket is served at once: a single peer waits for
+  // no posted message.
+  if (line_.size() == 1 && serving_ == 0 && !round_posted_) {
+    ServeRound();
+  } else {
+    PostRound();
+  }
+}
+
+void TSocketServer::PostRound() {
+  if (round_posted_) return;
+  round_posted_ = PostMessageW(hwnd_, kWmSocketServe, 0, 0) != FALSE;
+}
+
+void TSocketServer::ServeRound() {
+  ++serving_;
+  const ScopeExit next([this] {
+    --serving_;
+    if (!line_.empty()) PostRound();
+  });
+  // With nothing else waiting for the thread, the next round follows at once, up to a bound;
+  // whether something waits is asked after every kReadsBetweenLooks reads or so.
+  int reads = 0;
+  for (int round = 0; round < kRoundsPerMessage && !line_.empty(); ++round) {
+    if (reads >= kReadsBetweenLooks) {
+      if (OtherWorkWaits()) return;
+      reads = 0;
+    }
+    // Those in line now get one read each; who gets back in line waits for the next round. A
+    // handler's message loop may serve a round inside this one: the line is only ever taken
+    // from its front.
+    for (std::size_t turns = line_.size(); turns > 0 && !line_.empty(); --turns, ++reads) {
+      const Turn turn = line_.front();
+      line_.pop_front();
+      if (turn.id == kOwnSocket) {
+        own_in_line_ = false;
+        if (ReadOnce(turn.bytes_wait) && !own_in_line_) {
+          own_in_line_ = true;
+          line_.push_back({kOwnSocket, true});
+        }
+        continue;
+      }
+      TSocketClient* client = FindClient(turn.id);
+      if (client == nullptr) continue;  // released since it got in line
+      client->in_line_ = false;
+      if (client->TakeTurn(turn.bytes_wait) && !client->in_line_) {
+        client->in_line_ = true;
+        line_.push_back({turn.id, true});
+      }
+    }
+  }
+}
+
+TSocketClient* TSocketServer::FindClient(std::uint64_t id) const {
+  for (const auto& client : clients_) {
+    if (client->id_ == id) return client.get();
+  }
+  return nullptr;
 }
 
 void TSocketServer::ForwardToClient(SOCKET s, WORD events, WORD error) {
@@ -428,8 +541,8 @@ void TSocketServer::ForwardToClient(SOCKET s, WORD events, WORD error) {
 }
 
 void TSocketServer::Release(std::uint64_t id) {
-  auto it = std::find_if(clients_.begin(), clients_.end(),
-                         [id](const auto& c) { return c->id_ == id; });
+  const auto it = std::find_if(clients_.begin(), clients_.end(),
+                               [id](const auto& c) { return c->id_ == id; });
   if (it == clients_.end()) return;
   if ((*it)->busy_ > 0) {
     // Its notification is still on the stack (a nested message loop): the release is asked

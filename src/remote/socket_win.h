@@ -6,6 +6,7 @@
 #include <windows.h>
 
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -66,7 +67,8 @@ class TCustomSocket : public BaseWindow<TCustomSocket> {
   // count the receive loop has just asked for is given without asking again.
   std::int32_t PendingCount();
   // One recv of at most `size` bytes: the count read, or -1 with LastError set. Never raises.
-  // A datagram socket records the sender of what it read as its Peer.
+  // A datagram socket records the sender of what it read as its Peer, also when the read
+  // fails (a datagram too long for the buffer); a sender it cannot tell is not known.
   std::int32_t Receive(void* buffer, std::int32_t size);
   // The other end: a connection's peer, or the sender of the datagram read last.
   const Source& Peer() const { return peer_; }
@@ -78,8 +80,12 @@ class TCustomSocket : public BaseWindow<TCustomSocket> {
 
  protected:
   // One readiness notification for socket `s`: events in the order read, write, accept, close.
+  // Bytes to read only put the socket in line for its turn (HandleReadable).
   void Notify(SOCKET s, WORD events, WORD error);
-  void ReceiveLoop(WORD error, bool forced);
+  // One read handed to the handler (forced: without first asking whether bytes wait, as at a
+  // peer's close, or when the turn before found more).
+  // True when more bytes wait, so that the socket wants another turn.
+  bool ReadOnce(bool forced);
   void SendQueued();
   // Records the code; a reset or a lost connection closes the socket first. Always throws.
   [[noreturn]] void RaiseSocketError(int code, std::string_view step);
@@ -89,6 +95,7 @@ class TCustomSocket : public BaseWindow<TCustomSocket> {
   void CloseSocket(bool shutdown_send, WORD error);
   void DropSocket();
   bool IsStream() const { return stream_; }
+  virtual void HandleReadable() {}
   virtual void HandleAccept(WORD /*error*/) {}
   virtual void HandlePeerClose(WORD /*error*/) {}
   virtual void HandleClosed(WORD /*error*/) {}
@@ -106,7 +113,8 @@ class TCustomSocket : public BaseWindow<TCustomSocket> {
   bool stream_ = true;
   SendQueue queue_;
   int busy_ = 0;  // depth of notifications being handled on this object
-  std::int32_t known_pending_ = -1;  // counted by the receive loop, nothing read since
+  std::int32_t known_pending_ = -1;  // counted for this turn, nothing read since
+  std::int32_t last_read_ = -1;      // what the last Receive returned
   Source peer_;
 
  private:
@@ -129,15 +137,24 @@ class TSocketClient : public TCustomSocket {
 
  private:
   friend class TSocketServer;
+  void HandleReadable() override;
   void HandlePeerClose(WORD error) override;
   void HandleClosed(WORD error) override;
   void HandleIdle() override;
+  // One turn: one read; after the peer's close, the reads of what is left, then the empty read
+  // and the close. True when the client wants another turn. `bytes_wait`: its turn before
+  // found more, which nobody else reads.
+  bool TakeTurn(bool bytes_wait);
+  void FinishClose();
 
   TSocketServer& server_;
   // Names the client in its posted release; never reused, so a late release can only miss.
   std::uint64_t id_ = 0;
   bool release_posted_ = false;
   bool release_waiting_ = false;  // a release came while a notification was on the stack
+  bool in_line_ = false;          // waiting in its listener's line for a turn
+  bool closing_ = false;          // the peer has closed; what is left is read in turns
+  WORD close_error_ = 0;
 };
 
 class TSocketServer : public TCustomSocket {
@@ -165,10 +182,28 @@ class TSocketServer : public TCustomSocket {
 
  private:
   friend class TSocketClient;
+  void HandleReadable() override;
   void HandleAccept(WORD error) override;
   bool HandlePrivateMessage(UINT msg, WPARAM wp, LPARAM lp) override;
   void ForwardToClient(SOCKET s, WORD events, WORD error);
   void Release(std::uint64_t id);
+  TSocketClient* FindClient(std::uint64_t id) const;
+
+  // Fair service: sockets with bytes waiting stand in one line and get one read a turn, in
+  // order, so that no peer can hold the others however fast it sends. A round serves those in
+  // line when it starts; the next round is a posted message, behind whatever else has come.
+  void GetInLine(std::uint64_t id, bool& in_line);
+  void ServeRound();
+  void PostRound();
+  static constexpr std::uint64_t kOwnSocket = 0;  // a datagram listener's own line entry
+  struct Turn {
+    std::uint64_t id;
+    bool bytes_wait;  // back in line after a turn that found more: no need to ask again
+  };
+  std::deque<Turn> line_;
+  bool own_in_line_ = false;
+  bool round_posted_ = false;
+  int serving_ = 0;  // rounds on the stack
 
   std::vector<std::unique_ptr<TSocketClient>> clients_;
   std::uint64_t next_client_id_ = 0;

@@ -63,10 +63,20 @@ TEST(AllowList, AllowsOnlyListedSourcesAndNoOneOnABadList) {
       {"0.0.0.0/0", "203.0.113.9", true},
       {"127.0.0.1,bad", "127.0.0.1", false},
       {"192.168.1.0/33", "192.168.1.1", false},
+      // A datagram whose sender the system did not tell: only where there is no list.
+      {"", "unknown", true},
+      {"0.0.0.0/0", "unknown", false},
+      {"bad", "unknown", false},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(std::string(c.text) + " <- " + c.source);
-    EXPECT_EQ(Allows(ParseAllowList(c.text), *ParseIpv4(c.source)), c.allowed);
+    const Source source = std::string_view(c.source) == "unknown"
+                              ? Source{.tcp = false, .known = false}
+                              : Source{.tcp = false, .address = *ParseIpv4(c.source)};
+    EXPECT_EQ(AllowsSource(ParseAllowList(c.text), source), c.allowed);
+    if (source.known) {
+      EXPECT_EQ(Allows(ParseAllowList(c.text), source.address), c.allowed);
+    }
   }
 }
 

@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <string>
+#include <vector>
+
 namespace qyr {
 namespace {
 
@@ -38,6 +41,64 @@ TEST(CommandLog, RollsOverBeforeALineWouldPassOneMebibyte) {
   EXPECT_FALSE(NeedsRollover(kLogLimitBytes - 10, 10));
   EXPECT_TRUE(NeedsRollover(kLogLimitBytes - 10, 11));
   EXPECT_TRUE(NeedsRollover(kLogLimitBytes + 5, 1));
+}
+
+TEST(CommandLog, TheNewestHalfStartsAtALine) {
+  const struct {
+    std::string_view content;
+    std::size_t start;
+  } cases[] = {
+      {"", 0}, {"a\n", 2}, {"ab\ncd\n", 3}, {"abc\nd\n", 4}, {"a\nbcdef\n", 8}, {"abcdef", 6},
+  };
+  for (const auto& c : cases) EXPECT_EQ(NewestHalfStart(c.content), c.start) << c.content;
+}
+
+// A flood of refusals writes a line a minute per source, each carrying the count since the one
+// before; the sources it remembers are bounded.
+TEST(CommandLog, RefusalsAreLoggedOnceAMinutePerSourceWithTheirCount) {
+  const Source a{true, 0x0A000001, 4000};
+  const Source a_udp{false, 0x0A000001, 9};
+  const Source b{true, 0x0A000002, 5000};
+  const Source unknown{.tcp = false, .known = false};
+  constexpr std::uint64_t kMinute = kRefusalLineIntervalMs;
+  RefusalCounter counter;
+  const struct {
+    Source source;
+    std::uint64_t at;
+    std::string event;
+  } steps[] = {
+      {a, 0, "TCP 10.0.0.1:4000 refused: not in AllowFrom"},
+      {a, 1, ""},
+      {a_udp, kMinute - 1, ""},  // the address counts, whatever the protocol
+      {b, 10, "TCP 10.0.0.2:5000 refused: not in AllowFrom"},
+      {unknown, 11, "UDP unknown sender refused: not in AllowFrom"},
+      {a, kMinute, "TCP 10.0.0.1:4000 refused: not in AllowFrom (3 since the last line)"},
+      {a, kMinute + 5, ""},
+  };
+  for (const auto& step : steps) {
+    EXPECT_EQ(counter.Refuse(step.source, step.at), step.event) << step.at;
+  }
+  EXPECT_TRUE(counter.HasCounted());
+  EXPECT_TRUE(counter.Due(kMinute + 6, false).empty());  // a's minute is not over
+  EXPECT_EQ(counter.Due(2 * kMinute, false),
+            std::vector<std::string>{"TCP 10.0.0.1:4000 refused: not in AllowFrom (1 since the last line)"});
+  EXPECT_FALSE(counter.HasCounted());
+
+  // 100,000 refusals from one source over ten minutes: eleven lines.
+  RefusalCounter flood;
+  int lines = 0;
+  for (std::uint64_t i = 0; i < 100000; ++i) lines += !flood.Refuse(b, i * 6).empty();
+  for (const std::string& e : flood.Due(600000, true)) lines += !e.empty();
+  EXPECT_EQ(lines, 11);
+
+  // A thousand sources in one minute: a line for each of the first ones remembered, the rest
+  // counted together.
+  RefusalCounter many;
+  lines = 0;
+  for (Ipv4 i = 0; i < 1000; ++i) lines += !many.Refuse({true, 0x0B000000 + i, 1}, i).empty();
+  EXPECT_EQ(lines, static_cast<int>(kRefusalSourcesTracked));
+  EXPECT_EQ(many.Due(kMinute + 1000, false),
+            std::vector<std::string>{"other sources refused: not in AllowFrom (936 since the last line)"});
 }
 
 }  // namespace

@@ -3,10 +3,13 @@
 #include <winsock2.h>
 #include <windows.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <thread>
+#include <vector>
 
 #include "base/winsock_win.h"
 #include "test_support_win.h"
@@ -75,5 +78,56 @@ inline void AbortiveClose(UniqueSocket s) {
   setsockopt(s.get(), SOL_SOCKET, SO_LINGER, reinterpret_cast<const char*>(&reset),
              sizeof(reset));
 }
+
+// Peers that each send a check again as soon as its answer arrives, from a thread of their own,
+// until destroyed: the chat of a busy control system.
+class BusyPeers {
+ public:
+  BusyPeers(int count, std::uint16_t port) {
+    for (int i = 0; i < count; ++i) peers_.push_back(ConnectLoopback(port));
+    thread_ = std::thread([this] { Chat(); });
+  }
+  ~BusyPeers() {
+    stop_ = true;
+    thread_.join();
+  }
+  BusyPeers(const BusyPeers&) = delete;
+  BusyPeers& operator=(const BusyPeers&) = delete;
+
+  // Replies that every one of them has had, at least.
+  long LeastServed() const { return least_.load(); }
+
+ private:
+  void Chat() {
+    constexpr std::string_view kCheck = "QyrNOR_PC_CHECK";
+    std::vector<WSAPOLLFD> polls;
+    std::vector<long> replies(peers_.size());
+    for (const UniqueSocket& s : peers_) {
+      send(s.get(), kCheck.data(), static_cast<int>(kCheck.size()), 0);
+      polls.push_back({s.get(), POLLRDNORM, 0});
+    }
+    while (!stop_) {
+      if (WSAPoll(polls.data(), static_cast<ULONG>(polls.size()), 50) <= 0) continue;
+      for (std::size_t i = 0; i < polls.size(); ++i) {
+        if (polls[i].revents == 0) continue;
+        char buf[256];
+        if (recv(polls[i].fd, buf, sizeof(buf), 0) <= 0) {
+          polls[i].fd = INVALID_SOCKET;  // gone: WSAPoll skips it from now on
+          continue;
+        }
+        ++replies[i];
+        send(polls[i].fd, kCheck.data(), static_cast<int>(kCheck.size()), 0);
+      }
+      long least = replies.empty() ? 0 : replies[0];
+      for (const long r : replies) least = r < least ? r : least;
+      least_ = least;
+    }
+  }
+
+  std::vector<UniqueSocket> peers_;
+  std::atomic<bool> stop_{false};
+  std::atomic<long> least_{0};
+  std::thread thread_;
+};
 
 }  // namespace qyr::test

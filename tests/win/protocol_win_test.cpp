@@ -35,22 +35,6 @@ TEST(Utf8ToCodePage, ConvertsTheDecodedUnitsTo936) {
   }
 }
 
-// The events of a log, each line checked for its "YYYY-MM-DD hh:mm:ss.mmm " stamp and CR LF.
-std::vector<std::string> Events(const std::string& log) {
-  std::vector<std::string> events;
-  for (std::size_t at = 0; at < log.size();) {
-    const std::size_t end = log.find("\r\n", at);
-    if (end == std::string::npos || end - at < 24) return {"malformed: " + log.substr(at)};
-    const std::string stamp = log.substr(at, 24);
-    if (stamp[4] != '-' || stamp[10] != ' ' || stamp[19] != '.' || stamp[23] != ' ') {
-      return {"bad stamp: " + stamp};
-    }
-    events.push_back(log.substr(at + 24, end - at - 24));
-    at = end + 2;
-  }
-  return events;
-}
-
 TEST(CommandLogFile, AppendsLinesRollsOverAtOneMebibyteAndDropsWhatItCannotWrite) {
   test::ScratchDir dir("Qyr_log");
   const std::string path = dir / "QyrDelay.log";
@@ -67,7 +51,7 @@ TEST(CommandLogFile, AppendsLinesRollsOverAtOneMebibyteAndDropsWhatItCannotWrite
   EXPECT_FALSE(test::FileExists(path));
   log.Flush();
   EXPECT_FALSE(log.HasKept());
-  EXPECT_EQ(Events(test::ReadFileBytes(path)),
+  EXPECT_EQ(test::LogEvents(test::ReadFileBytes(path)),
             (std::vector<std::string>{"QyrDelay started", "TCP 127.0.0.1:5 QyrNOR_PC_TEST -> OK"}));
   EXPECT_TRUE(DeleteFileW(Utf8ToWide(path).c_str()));
 
@@ -78,17 +62,17 @@ TEST(CommandLogFile, AppendsLinesRollsOverAtOneMebibyteAndDropsWhatItCannotWrite
   log.Write("UDP 127.0.0.1:5 QyrNOR_PC_CHECK -> none");
   log.Flush();
   EXPECT_EQ(test::ReadFileBytes(dir / "QyrDelay.log.1"), old);
-  EXPECT_EQ(Events(test::ReadFileBytes(path)),
+  EXPECT_EQ(test::LogEvents(test::ReadFileBytes(path)),
             std::vector<std::string>{"UDP 127.0.0.1:5 QyrNOR_PC_CHECK -> none"});
 
   // A flood is written as it comes in blocks, not all kept: nothing is lost.
   const std::string event(100, 'e');
   const std::size_t flood = kLogKeptBytes / event.size() + 10;
   for (std::size_t i = 0; i < flood; ++i) log.Write(event);
-  EXPECT_LT(Events(test::ReadFileBytes(path)).size(), flood + 1);
-  EXPECT_GT(Events(test::ReadFileBytes(path)).size(), 1u);
+  EXPECT_LT(test::LogEvents(test::ReadFileBytes(path)).size(), flood + 1);
+  EXPECT_GT(test::LogEvents(test::ReadFileBytes(path)).size(), 1u);
   log.Flush();
-  EXPECT_EQ(Events(test::ReadFileBytes(path)).size(), flood + 1);
+  EXPECT_EQ(test::LogEvents(test::ReadFileBytes(path)).size(), flood + 1);
 
   // A log that cannot be written (a folder in its place: the tests run as root, which ignores
   // read-only files) loses what one flush carried, and only that.
@@ -99,7 +83,28 @@ TEST(CommandLogFile, AppendsLinesRollsOverAtOneMebibyteAndDropsWhatItCannotWrite
   RemoveDirectoryW(Utf8ToWide(blocked.Path()).c_str());
   blocked.Write("kept");
   blocked.Flush();
-  EXPECT_EQ(Events(test::ReadFileBytes(blocked.Path())), std::vector<std::string>{"kept"});
+  EXPECT_EQ(test::LogEvents(test::ReadFileBytes(blocked.Path())), std::vector<std::string>{"kept"});
+
+  // An old file that cannot be written (a folder in its place): the log keeps its newest half
+  // and goes on, flush after flush, instead of stopping for good.
+  CommandLogFile stuck(dir / "stuck.log");
+  CreateDirectoryW(Utf8ToWide(stuck.OldPath()).c_str(), nullptr);
+  std::string full;
+  for (int i = 0; full.size() < kLogLimitBytes - 40; ++i) {
+    full += LogLine({2026, 12, 8, 9, 0, 0, 0}, "line " + std::to_string(i));
+  }
+  test::WriteFileBytes(stuck.Path(), full);
+  for (const char* event : {"first after", "second after"}) {
+    stuck.Write(event);
+    stuck.Flush();
+  }
+  const std::vector<std::string> kept = test::LogEvents(test::ReadFileBytes(stuck.Path()));
+  ASSERT_GT(kept.size(), 2u);
+  const std::vector<std::string> newest_half =
+      test::LogEvents(full.substr(NewestHalfStart(full)));
+  EXPECT_EQ(std::vector<std::string>(kept.begin(), kept.end() - 2), newest_half);
+  EXPECT_EQ(std::vector<std::string>(kept.end() - 2, kept.end()),
+            (std::vector<std::string>{"first after", "second after"}));
 }
 
 }  // namespace

@@ -80,9 +80,14 @@ class Peer {
 // The main window of a program installed under the maker's name, with its listeners opened on
 // free loopback ports.
 struct Remote {
-  Remote() {
+  // `settings`: the settings file the program finds at start.
+  explicit Remote(const std::string& settings = "") : settings_written(Write(dir, settings)) {
     EXPECT_NE(tcp_port, 0);
     EXPECT_NE(udp_port, 0);
+  }
+  static bool Write(const ScratchDir& dir, const std::string& settings) {
+    if (!settings.empty()) test::WriteFileBytes(dir / "QyrDelay.ini", settings);
+    return true;
   }
   std::string Status() const { return fixture.Status(); }
   bool WaitForClients(std::size_t n) {
@@ -103,6 +108,7 @@ struct Remote {
 
   WinsockSession winsock;
   ScratchDir dir{"QyrNOR_net"};
+  bool settings_written;
   test::FormFixture fixture{dir, {.remote = {"127.0.0.1", "0"}}};
   TMainForm& form = fixture.form;
   std::uint16_t tcp_port = form.TcpServer().BoundPort();
@@ -186,6 +192,32 @@ TEST(RemoteTcp, TwoHundredConnectionsEachGetTheirOwnReplies) {
   EXPECT_TRUE(r.WaitForClients(0));
 }
 
+// However fast other peers send, a new peer is served within a round of theirs, and a power-off
+// from it starts the countdown at once.
+TEST(RemoteTcp, BusyPeersCannotKeepANewPeerWaiting) {
+  for (const int busy : {1, 63}) {
+    SCOPED_TRACE(busy);
+    Remote r;
+    test::BusyPeers chat(busy, r.tcp_port);
+    // Every busy peer has been answered a few times: the chat is on.
+    ASSERT_TRUE(test::PumpUntil([&] { return chat.LeastServed() >= 3; }, 20s));
+    for (int i = 0; i < 10; ++i) {
+      Peer peer(SOCK_STREAM);
+      ASSERT_TRUE(peer.Connect(r.tcp_port));
+      const auto asked = std::chrono::steady_clock::now();
+      peer.Send("QyrNOR_PC_CHECK");
+      EXPECT_EQ(peer.Read(2, 5s), "OK") << i;
+      EXPECT_LT(std::chrono::steady_clock::now() - asked, 250ms) << i;
+    }
+    Peer control(SOCK_STREAM);
+    ASSERT_TRUE(control.Connect(r.tcp_port));
+    control.Send("QyrNOR_PC_OFF");
+    EXPECT_EQ(control.Read(2, 250ms), "OK");
+    EXPECT_EQ(r.form.PowerState().Counts(), (Countdowns{5, 0}));
+    EXPECT_EQ(r.form.PowerState().Phase(), PowerPhase::kCounting);
+  }  // the window goes before its countdown ends
+}
+
 TEST(RemoteUdp, DatagramsAreInterpretedAndNeverAnswered) {
   Remote r;
   Peer peer(SOCK_DGRAM);
@@ -208,6 +240,39 @@ TEST(RemoteUdp, DatagramsAreInterpretedAndNeverAnswered) {
     EXPECT_EQ(r.Status(), c.status) << c.datagram.size();
   }
   EXPECT_EQ(peer.Read(1, 500ms), "");
+}
+
+// A datagram too long for the read fails it; its sender is checked all the same, also when it
+// is the first datagram of the run. (Wine reports every loopback sender as 127.0.0.1, so a test
+// cannot have an allowed and a refused sender side by side.)
+TEST(RemoteUdp, ARefusedSenderIsDroppedWhateverItsDatagram) {
+  Remote r("[REMOTE]\r\nAllowFrom=10.0.0.1\r\nLog=1\r\n");
+  Peer refused(SOCK_DGRAM);
+  std::string oversized(2000, '.');
+  oversized.replace(0, 14, "QyrNOR_PC_TEST");
+  r.form.ShowStatus("-");
+  for (const std::string& datagram : {oversized, std::string("QyrNOR_PC_TEST"), oversized}) {
+    refused.SendTo(r.udp_port, datagram);
+  }
+  EXPECT_TRUE(test::PumpUntil(
+      [&] {
+        u_long waiting = 1;
+        return ioctlsocket(r.form.UdpServer().Handle(), FIONREAD, &waiting) == 0 && waiting == 0;
+      },
+      5s));
+  EXPECT_EQ(r.Status(), "-");
+  // The session ends (logoff): the kept lines, the refusals counted since the first one's line
+  // and the end line reach the file, once, though the window is not destroyed.
+  SendMessageW(r.form.hwnd(), WM_QUERYENDSESSION, 0, 0);
+  for (int i = 0; i < 2; ++i) SendMessageW(r.form.hwnd(), WM_ENDSESSION, TRUE, 0);
+  const std::string log = test::ReadFileBytes(r.dir / "QyrDelay.log");
+  const std::vector<std::string> events = test::LogEvents(log);
+  ASSERT_EQ(events.size(), 4u) << log;
+  EXPECT_TRUE(events[0].starts_with("QyrDelay started")) << log;
+  EXPECT_TRUE(events[1].starts_with("UDP 127.0.0.1:")) << log;
+  EXPECT_TRUE(events[1].ends_with(" refused: not in AllowFrom")) << log;
+  EXPECT_TRUE(events[2].ends_with(" refused: not in AllowFrom (2 since the last line)")) << log;
+  EXPECT_EQ(events[3], "QyrDelay ended");
 }
 
 TEST(RemoteListener, AnInvalidAllowFromListKeepsRemoteControlOffAndSaysWhy) {

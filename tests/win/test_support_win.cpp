@@ -70,8 +70,11 @@ bool Pump(const std::function<bool()>& done, std::chrono::milliseconds limit,
           const std::function<void(const MSG&)>& seen) {
   const ULONGLONG end = GetTickCount64() + static_cast<ULONGLONG>(limit.count());
   for (;;) {
+    // A queue that never empties (peers that keep sending) still lets the condition be looked
+    // at every few milliseconds.
+    const ULONGLONG look = GetTickCount64() + 5;
     MSG msg;
-    while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+    while (GetTickCount64() < look && PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
       if (seen) seen(msg);
       TranslateMessage(&msg);
       DispatchMessageW(&msg);
@@ -164,6 +167,21 @@ void BoxCatcher::Run() {
     PostMessageW(box, WM_COMMAND, IDOK, 0);
     return;
   }
+}
+
+std::vector<std::string> LogEvents(const std::string& log) {
+  std::vector<std::string> events;
+  for (std::size_t at = 0; at < log.size();) {
+    const std::size_t end = log.find("\r\n", at);
+    if (end == std::string::npos || end - at < 24) return {"malformed: " + log.substr(at)};
+    const std::string stamp = log.substr(at, 24);
+    if (stamp[4] != '-' || stamp[10] != ' ' || stamp[19] != '.' || stamp[23] != ' ') {
+      return {"bad stamp: " + stamp};
+    }
+    events.push_back(log.substr(at + 24, end - at - 24));
+    at = end + 2;
+  }
+  return events;
 }
 
 }  // namespace qyr::test

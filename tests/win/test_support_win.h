@@ -5,6 +5,7 @@
 #include <chrono>
 #include <functional>
 #include <string>
+#include <vector>
 
 namespace qyr::test {
 
@@ -28,6 +29,9 @@ class ScratchDir {
 bool FileExists(const std::string& path);
 std::string ReadFileBytes(const std::string& path);
 void WriteFileBytes(const std::string& path, const std::string& bytes);
+// The events of a command log, each line checked for its "YYYY-MM-DD hh:mm:ss.mmm " stamp and
+// CR LF; a malformed line ends the list with a note of what it was.
+std::vector<std::string> LogEvents(const std::string& log);
 bool CopyFileTo(const std::string& from, const std::string& to);
 
 // Dispatches this thread's messages for the given time.

@@ -13,6 +13,7 @@
 #   QYR_BENCH_ROUNDS (5)         rounds of latency and throughput
 #   QYR_BENCH_MSGS (3000)        measured round trips per latency run (after 200 unmeasured)
 #   QYR_BENCH_CONNS (8)          connections of a throughput run
+#   QYR_BENCH_BUSY_CONNS (64)    connections of the busy run (fairness)
 #   QYR_BENCH_SECONDS (3)        throughput window, after 0.5 s of warm-up
 #   QYR_BENCH_CHURN (10000)      connections opened and closed against each server
 #   QYR_BENCH_IDLE (60)          seconds of idle CPU measurement
@@ -34,6 +35,7 @@ fi
 rounds="${QYR_BENCH_ROUNDS:-5}"
 msgs="${QYR_BENCH_MSGS:-3000}"
 conns="${QYR_BENCH_CONNS:-8}"
+busy_conns="${QYR_BENCH_BUSY_CONNS:-64}"
 window="${QYR_BENCH_SECONDS:-3}"
 churn="${QYR_BENCH_CHURN:-10000}"
 idle="${QYR_BENCH_IDLE:-60}"
@@ -184,13 +186,20 @@ throughput() {  # throughput ROUND SERVER, with the CPU time it cost the server 
   c1=$(($(ticks "${pid[$t]}") + $(ticks "$server_pid")))
   echo "$r $t cpu_us $(awk -v c=$((c1 - c0)) -v hz="$hz" -v n="$(value all_replies "$file")" \
     'BEGIN { printf "%.1f", (n > 0 ? c * 1e6 / hz / n : 0) }')" >>"$results"
-  record "$r" "$t" "$file" throughput fewest_per_conn most_per_conn
+  record "$r" "$t" "$file" throughput fewest_per_conn most_per_conn longest_wait_ms
+}
+busy() {  # busy ROUND SERVER: as many busy connections as a crowded hall's control systems
+  local r="$1" t="$2" file="$out/busy_${2}_$1.txt"
+  "$load" throughput --port "${port[$t]}" --conns "$busy_conns" --seconds "$window" >"$file" ||
+    failed+=("busy $t round $r")
+  record "$r" "${t}_busy" "$file" fewest_per_conn most_per_conn longest_wait_ms
 }
 
 for r in $(seq "$rounds"); do
   say "round $r of $rounds (load average $(loadavg))"
   latency "$r"
   for k in 0 1 2; do throughput "$r" "${targets[$(((r + k) % 3))]}"; done
+  for k in 0 1 2; do busy "$r" "${targets[$(((r + k) % 3))]}"; done
 done
 
 say "churn: $churn connections opened and closed, one server at a time"
@@ -254,6 +263,7 @@ three() {  # three TITLE ARRAY: one value per server, ratios of the values
     "$(div "${v[qyr]}" "${v[plain]}")" "$(div "${v[qyr]}" "${v[counting]}")"
 }
 spread() { printf "%.0f / %.0f" "$(median fewest_per_conn "$1")" "$(median most_per_conn "$1")"; }
+waited() { printf "%.0f" "$(median longest_wait_ms "$1")"; }
 
 cat <<EOF
 
@@ -270,7 +280,10 @@ for k in p50_us p99_us; do
   echo "| with the command log on ($log_lines lines written): latency ${k%_us}, one connection (µs) | $(printf %.0f "$(median $k qyrlog)") | | $(printf %.0f "$(median $k counting_log)") | | $(ratio $k qyrlog counting_log) |"
 done
 echo "| latency p50 with the log on / off (QyrDelay) | $(div "$(median p50_us qyrlog)" "$(median p50_us qyr)") | | | | |"
-echo "| replies of the least / most served connection in $window s | $(spread qyr) | $(spread plain) | $(spread counting) | | |"
+echo "| replies of the least / most served connection in $window s, $conns connections | $(spread qyr) | $(spread plain) | $(spread counting) | | |"
+echo "| longest wait for a reply, $conns connections (ms) | $(waited qyr) | $(waited plain) | $(waited counting) | | |"
+echo "| replies of the least / most served connection in $window s, $busy_conns connections | $(spread qyr_busy) | $(spread plain_busy) | $(spread counting_busy) | | |"
+echo "| longest wait for a reply, $busy_conns connections (ms) | $(waited qyr_busy) | $(waited plain_busy) | $(waited counting_busy) | | |"
 three "resident memory after start (KiB)" rss_start
 three "resident memory after the churn (KiB)" rss_churn
 echo "| connections opened and closed (of $churn) | ${churned[qyr]} | ${churned[plain]} | ${churned[counting]} | | |"

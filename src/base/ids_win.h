@@ -9,6 +9,8 @@ enum PrivateMessage : UINT {
   kWmSocketNotify = WM_USER + 1,
   // A client asks its listener to release it: wParam = error code, lParam = the client's id.
   kWmSocketRelease = WM_USER + 30,
+  // The elevated save's process has ended: the main window reads its exit code.
+  kWmElevatedSaveEnded = WM_USER + 40,
   // Shell notification of the tray entry: wParam = icon id, lParam = mouse message.
   kWmTrayCallback = WM_USER + 0x400,
 };

@@ -8,6 +8,8 @@
 #include <iterator>
 
 #include "app/app_win.h"
+#include "app/save_mode_win.h"
+#include "base/errors.h"
 #include "base/scope_guard.h"
 #include "base/wide_win.h"
 #include "winsys/autorun_win.h"
@@ -55,11 +57,44 @@ void TMainForm::OnCommand(WORD window_id, WORD code) {
 }
 
 void TMainForm::BitBtn1Click() {
-  SaveSettings();   // a bad delay or an unwritable file ends the Save here, in the error box
+  if (elevated_save_) return;  // one save at a time
+  const SaveRequest typed = TypedSave();
+  // A bad delay ends the Save here, in the error box, and asks for no rights.
+  if (auto error = TakeRows(slots_, typed.rows)) throw ConvertError(*error);
+  const SaveOutcome outcome = WriteSave(SettingsPath(), slots_, typed.autorun);
+  if (outcome != SaveOutcome::kSaved && StartElevatedSave(typed)) return;
+  // Saved, or refused here and not elevated (the user declined): told as always.
+  ShowSaveOutcome(outcome);
+}
+
+bool TMainForm::StartElevatedSave(const SaveRequest& typed) {
+  elevated_save_ = qyr::StartElevatedSave(hwnd_, exe_path_, typed);
+  if (!elevated_save_) return false;
+  elevated_save_wait_ = PostWhenEnded(elevated_save_.get(), hwnd_);
+  // Without a wait the end is looked for at once; the process is started and ends by itself.
+  if (!elevated_save_wait_) PostMessageW(hwnd_, kWmElevatedSaveEnded, 0, 0);
+  EnableWindow(Control(ControlId::BitBtn1), FALSE);
+  return true;
+}
+
+void TMainForm::ElevatedSaveEnded() {
+  if (!elevated_save_) return;
+  elevated_save_wait_.reset();
+  WaitForSingleObject(elevated_save_.get(), INFINITE);  // ended already, unless no wait was had
+  DWORD code = 0;
+  const bool known = GetExitCodeProcess(elevated_save_.get(), &code) != 0;
+  elevated_save_.reset();
+  EnableWindow(Control(ControlId::BitBtn1), TRUE);
+  ShowSaveOutcome(known ? SaveOutcomeOf(code) : SaveOutcome::kRefused);
+}
+
+void TMainForm::ShowSaveOutcome(SaveOutcome outcome) {
+  // Nothing was saved: the boxes keep what was typed, the schedule goes on as it was.
+  if (outcome != SaveOutcome::kSaved && outcome != SaveOutcome::kAutoRunFailed) {
+    throw IniFileError(UnableToWriteMessage(SettingsPath()));
+  }
   schedule_.Reset();  // the test run: every slot starts again at its delay
-  const bool checked =
-      SendMessageW(Control(ControlId::CheckBoxAutoRun), BM_GETCHECK, 0, 0) == BST_CHECKED;
-  if (!SetAutoRun(kAutoRunValueName, checked)) {
+  if (outcome == SaveOutcome::kAutoRunFailed) {
     // The schedule stands still while the user reads why.
     const ScopedPause pause(TimerTask);
     ShowStatus(kAutoRunFailedStatus);

@@ -63,12 +63,18 @@ void TMainForm::LoadSettings() {
 }
 
 void TMainForm::SaveSettings() {
-  std::array<RowText, kSlotCount> rows;
-  for (std::size_t i = 0; i < rows.size(); ++i) {
-    rows[i] = {ControlText(kFileBoxes[i]), ControlText(kDelayBoxes[i])};
-  }
-  if (auto error = TakeRows(slots_, rows)) throw ConvertError(*error);
+  if (auto error = TakeRows(slots_, TypedSave().rows)) throw ConvertError(*error);
   WriteSlots(SettingsPath(), slots_);
+}
+
+SaveRequest TMainForm::TypedSave() const {
+  SaveRequest typed;
+  for (std::size_t i = 0; i < typed.rows.size(); ++i) {
+    typed.rows[i] = {ControlText(kFileBoxes[i]), ControlText(kDelayBoxes[i])};
+  }
+  typed.autorun =
+      SendMessageW(Control(ControlId::CheckBoxAutoRun), BM_GETCHECK, 0, 0) == BST_CHECKED;
+  return typed;
 }
 
 void TMainForm::TimerTaskTimer() {
@@ -128,7 +134,13 @@ LRESULT TMainForm::HandleMessage(UINT msg, WPARAM wp, LPARAM lp) {
     case WM_COMMAND:
       if (lp != 0) OnCommand(LOWORD(wp), HIWORD(wp));  // controls only, not menus or keys
       return 0;
+    case kWmElevatedSaveEnded:
+      ElevatedSaveEnded();
+      return 0;
     case WM_DESTROY:
+      // An elevated save still under way finishes on its own; nobody is left to report it.
+      elevated_save_wait_.reset();
+      elevated_save_.reset();
       TimerTask.Detach();
       TimerCTRL.Detach();
       StopRemoteControl();

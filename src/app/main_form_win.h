@@ -13,6 +13,7 @@
 
 #include "app/layout.h"
 #include "app/open_dialog_win.h"
+#include "app/save_mode.h"
 #include "app/timer_win.h"
 #include "base/window_base_win.h"
 #include "base/handles_win.h"
@@ -77,6 +78,8 @@ class TMainForm : public BaseWindow<TMainForm> {
   void LabelUptimeDblClick();
 
   // --- Main window: Save, Cancel, the pickers, the help link, automatic start by hand.
+  // Save. What this user may not write, an elevated copy of the program writes: its outcome
+  // arrives later, and the Save button rests until then.
   void BitBtn1Click();
   void BitBtn2Click();
   void BitBtn3Click() { PickFile(ControlId::EditFile1); }
@@ -159,6 +162,14 @@ class TMainForm : public BaseWindow<TMainForm> {
   void SetBorderless(bool borderless);
   bool panel_fills_client_ = false;  // aligned to the client area once first shown
   std::array<HWND, kPanelLayout.size()> panel_labels_{};
+
+  // The rows and the autostart box as they stand.
+  SaveRequest TypedSave() const;
+  bool StartElevatedSave(const SaveRequest& typed);
+  void ElevatedSaveEnded();
+  void ShowSaveOutcome(SaveOutcome outcome);
+  KernelHandle elevated_save_;     // the elevated save under way, if any
+  UniqueWait elevated_save_wait_;  // reports its end; goes before the process handle
 
   void CreateControls();
   void CreateTrayIcon();

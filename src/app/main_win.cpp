@@ -1,12 +1,18 @@
 // Program entry: one launcher per machine, the main window, the message loop.
 #include <windows.h>
 
+#include <optional>
+
 #include "app/app_rules.h"
 #include "app/app_win.h"
 #include "app/main_form_win.h"
+#include "app/save_mode_win.h"
 #include "base/wide_win.h"
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int show_cmd) {
+  // Started elevated by a Save to write for it: no mutex, no window, no listener.
+  if (const std::optional<int> saved = qyr::RunSaveMode(GetCommandLineW())) return *saved;
+
   // Held for the life of the process; the system releases it when the process ends.
   HANDLE mutex = CreateMutexA(nullptr, FALSE, qyr::kMutexName);
   if (mutex != nullptr && GetLastError() == ERROR_ALREADY_EXISTS) return 0;

@@ -44,6 +44,14 @@ struct KernelHandleTraits {
 };
 using KernelHandle = UniqueHandle<HANDLE, KernelHandleTraits>;
 
+// A registered wait (RegisterWaitForSingleObject). Unregistering waits for a callback under way,
+// so none runs once the owner is gone.
+struct WaitTraits {
+  static HANDLE Invalid() { return nullptr; }
+  static void Close(HANDLE h) { UnregisterWaitEx(h, INVALID_HANDLE_VALUE); }
+};
+using UniqueWait = UniqueHandle<HANDLE, WaitTraits>;
+
 // Files: CreateFileW gives INVALID_HANDLE_VALUE on failure, which must never be closed.
 struct FileHandleTraits {
   static HANDLE Invalid() { return INVALID_HANDLE_VALUE; }

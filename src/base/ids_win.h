@@ -11,6 +11,8 @@ enum PrivateMessage : UINT {
   kWmSocketRelease = WM_USER + 30,
   // A listener serves the next round of its connections that have bytes waiting.
   kWmSocketServe = WM_USER + 31,
+  // The elevated save's process has ended: the main window reads its exit code.
+  kWmElevatedSaveEnded = WM_USER + 40,
   // Shell notification of the tray entry: wParam = icon id, lParam = mouse message.
   kWmTrayCallback = WM_USER + 0x400,
 };

@@ -30,7 +30,7 @@ void WriteProfileString(const std::wstring& file, const std::string& ini_path,
                         const std::string& key, const std::string& value) {
   if (!WritePrivateProfileStringW(Utf8ToWide(kSettingsSection).c_str(), Utf8ToWide(key).c_str(),
                                   Utf8ToWide(value).c_str(), file.c_str())) {
-    throw IniFileError("Unable to write to " + ini_path);
+    throw IniFileError(UnableToWriteMessage(ini_path));
   }
 }
 

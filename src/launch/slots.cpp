@@ -38,6 +38,10 @@ std::optional<std::string> TakeRows(SlotArray& slots,
   return std::nullopt;
 }
 
+std::string UnableToWriteMessage(std::string_view ini_path) {
+  return "Unable to write to " + std::string(ini_path);
+}
+
 std::string DelayText(std::int32_t delay) { return std::to_string(delay); }
 
 namespace {

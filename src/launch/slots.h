@@ -50,6 +50,9 @@ struct RowText {
 // the rows before it and that row's path have been taken already.
 std::optional<std::string> TakeRows(SlotArray& slots, const std::array<RowText, kSlotCount>& rows);
 
+// The message of the error raised when the settings file refuses a write.
+std::string UnableToWriteMessage(std::string_view ini_path);
+
 // Decimal text of a delay as it is written to the file.
 std::string DelayText(std::int32_t delay);
 

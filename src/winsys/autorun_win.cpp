@@ -3,6 +3,7 @@
 #include <shellapi.h>
 
 #include <exception>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -24,6 +25,15 @@ std::string AbsoluteExePath() {
   return WideToUtf8(std::wstring_view(full.data(), got));
 }
 
+// Whether two paths name the same file: Windows paths have no letter case, and the system's
+// own case table (the file system's) decides, for every script, not just A to Z.
+bool SamePath(const std::string& a, const std::string& b) {
+  const std::wstring wa = Utf8ToWide(a);
+  const std::wstring wb = Utf8ToWide(b);
+  return CompareStringOrdinal(wa.c_str(), static_cast<int>(wa.size()), wb.c_str(),
+                              static_cast<int>(wb.size()), TRUE) == CSTR_EQUAL;
+}
+
 }  // namespace
 
 bool SetAutoRun(std::string_view name, bool enable) noexcept {
@@ -36,10 +46,9 @@ bool SetAutoRun(std::string_view name, bool enable) noexcept {
     // Already registered (by the installer, or by an earlier Save): done, and seeing that
     // needs no write rights, which a standard user does not have.
     const std::string exe = AbsoluteExePath();
-    if (RegistryKey::Open(HKEY_LOCAL_MACHINE, kRunKeyPath, KEY_QUERY_VALUE).GetString(name) ==
-        exe) {
-      return true;
-    }
+    const std::optional<std::string> stored =
+        RegistryKey::Open(HKEY_LOCAL_MACHINE, kRunKeyPath, KEY_QUERY_VALUE).GetString(name);
+    if (stored && SamePath(*stored, exe)) return true;
     // No quotes even when the path holds blanks: the Run key takes the path as it stands.
     RegistryKey key = RegistryKey::Open(HKEY_LOCAL_MACHINE, kRunKeyPath, KEY_SET_VALUE);
     return key && key.SetString(name, exe) == ERROR_SUCCESS;

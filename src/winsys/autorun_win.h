@@ -12,8 +12,9 @@ inline constexpr const char* kRunKeyPath = "SOFTWARE\\Microsoft\\Windows\\Curren
 inline constexpr const char* kAutoRunValueName = "QyrNOR_Delay_Luancher";
 
 // Writes (enable) or deletes the value `name` under HKLM\<kRunKeyPath>; the key is opened, never
-// created. False only when enabling could not write the value (no administrator rights, no key).
-// Removing always counts as done. Raises nothing.
+// created. A value naming this exe already, in any letter case, is left as it is. False only
+// when enabling could not write the value (no administrator rights, no key). Removing always
+// counts as done. Raises nothing.
 bool SetAutoRun(std::string_view name, bool enable) noexcept;
 
 // The user's own Startup folder in the shell, for adding a shortcut by hand.

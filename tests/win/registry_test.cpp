@@ -223,8 +223,11 @@ TEST(RegistryAutoRun, WithoutTheRunKeySaveReportsItAndOffersTheManualWay) {
 
 TEST(RegistryAutoRun, ForAStandardUserOnlyAValueNamingThisExeCountsAsDone) {
   // A standard user may read the Run key that the installer filled, not write it: a value that
-  // is exactly this program is done; anything else still fails, and nothing is changed.
+  // names this program, in any letter case, is done; anything else still fails, and nothing is
+  // changed.
   const std::string exe = FullExePath();
+  std::wstring upper = Utf8ToWide(exe);
+  CharUpperBuffW(upper.data(), static_cast<DWORD>(upper.size()));
   const struct {
     const char* what;
     std::optional<std::string> stored;
@@ -232,7 +235,8 @@ TEST(RegistryAutoRun, ForAStandardUserOnlyAValueNamingThisExeCountsAsDone) {
   } cases[] = {
       {"this exe", exe, true},
       {"another copy", "C:\\QyrNOR\\Old\\QyrDelay.exe", false},
-      {"this exe in other letters", AsciiLower(exe), false},
+      {"this exe in small letters", AsciiLower(exe), true},
+      {"this exe in capitals", WideToUtf8(upper), true},
       {"this exe quoted", "\"" + exe + "\"", false},
       {"no value", std::nullopt, false},
   };

@@ -1,13 +1,18 @@
 // The main window as it is really created and as a user drives it, against the layout table.
 #include <gtest/gtest.h>
 #include <windows.h>
+// after <windows.h>, which it needs
+#include <shellapi.h>
 
 #include <iterator>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "app/app_win.h"
 #include "app/main_form_win.h"
+#include "base/command_line.h"
+#include "base/handles_win.h"
 #include "base/ids_win.h"
 #include "base/wide_win.h"
 #include "form_fixture_win.h"
@@ -217,6 +222,101 @@ TEST(MainWindow, SavingABadDelayShowsTheErrorAndChangesNothing) {
   EXPECT_FALSE(IsWindowEnabled(f.form.Control(ControlId::LabelStatus)));
   EXPECT_EQ(f.form.ScheduleState().Ticks(), 42);
   EXPECT_EQ(test::ReadFileBytes(ini), "[AUTORUN]\r\nDelay0=-7\r\n");
+}
+
+// A Save that may not write the settings file starts the same exe again, elevated, in save mode.
+// Here a stand-in takes the exe's place: it records how it was called and ends with the exit
+// code the case gives it; the window must turn that code into the usual texts and boxes. The
+// cases share one window, in an order in which each leaves the next its initial state.
+TEST(MainWindow, ASaveThatCannotWriteLeavesItToAnElevatedCopyAndShowsItsOutcome) {
+  const std::string refused = "Unable to write to ";
+  const std::string autorun_failed =
+      "错误:自启动设置失败,需管理权限启动本程序,或自行手动加入启动项";
+  const struct {
+    const char* what;
+    std::optional<DWORD> exit;  // none: nothing starts, as when the user declines the prompt
+    std::string box;            // begins so; empty: no box
+    bool saved;
+  } cases[] = {
+      {"declined", std::nullopt, refused, false},
+      {"settings refused", SaveExitCode(SaveOutcome::kRefused), refused, false},
+      {"crashed", 0xC0000005, refused, false},
+      {"saved", SaveExitCode(SaveOutcome::kSaved), "", true},
+      {"Run value refused", SaveExitCode(SaveOutcome::kAutoRunFailed), autorun_failed, true},
+  };
+  const RowText typed[] = {{"C:\\Show Room\\播放器 \"V3\"\\", " 300 "},
+                           {"D:\\展厅\\欢迎.pptx", "$1F"},
+                           {"", "400"},
+                           {"\\\\pc\\share\\a b\\\\", "500"}};
+  ScratchDir dir("Qyr_elevate");
+  const std::string exe = dir / "QyrDelay.exe";
+  const std::string ini = dir / "QyrDelay.ini";
+  test::WriteFileBytes(ini, "[AUTORUN]\r\nDelay0=-7\r\n");  // nothing starts on the way
+  Form f(dir, {.show = SW_SHOWNORMAL});
+  // Open elsewhere, with reading shared and writing not: no one may write it, whatever their
+  // rights (the read-only flag would not stop root, under whom the tests may run).
+  const UniqueFile held(CreateFileW(Utf8ToWide(ini).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                    OPEN_EXISTING, 0, nullptr));
+  ASSERT_TRUE(held);
+  for (std::size_t i = 0; i < std::size(typed); ++i) {
+    f.form.SetControlText(kFileBoxes[i], typed[i].file);
+    f.form.SetControlText(kDelayBoxes[i], typed[i].delay);
+  }
+  SendMessageW(f.form.Control(ControlId::CheckBoxAutoRun), BM_SETCHECK, BST_UNCHECKED, 0);
+
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    DeleteFileW(Utf8ToWide(exe + ".args").c_str());
+    if (c.exit) {
+      ASSERT_TRUE(test::CopyFileTo(test::BuildDir() + "save_probe.exe", exe));
+      test::WriteFileBytes(exe + ".exit", std::to_string(*c.exit));
+    }
+    f.Ticks(42);
+    const std::int32_t ticks = f.form.ScheduleState().Ticks();
+    test::BoxCatcher box;
+    SendMessageW(f.form.Control(ControlId::BitBtn1), BM_CLICK, 0, 0);
+    // While the copy runs the window goes on; only Save rests until its outcome is in.
+    EXPECT_TRUE(test::PumpUntil(
+        [&] {
+          return IsWindowEnabled(f.form.Control(ControlId::BitBtn1)) &&
+                 (box.seen() || f.Status() == "保存成功,正在测试运行...");
+        },
+        std::chrono::seconds(20)));
+    box.Stop();
+
+    EXPECT_EQ(box.seen(), !c.box.empty());
+    EXPECT_EQ(box.text().substr(0, c.box.size()), c.box);
+    if (c.box == refused) {
+      EXPECT_EQ(box.text(), refused + ini + ".");
+      EXPECT_TRUE(box.has_stop_icon());
+    }
+    EXPECT_EQ(f.Status(), c.saved ? "保存成功,正在测试运行..." : "延时启动正在运行....");
+    EXPECT_EQ(f.form.ScheduleState().Ticks(), c.saved ? 0 : ticks);
+    EXPECT_EQ(IsWindowVisible(f.form.Control(ControlId::ButtonUserSetAutoRUN)) != FALSE,
+              c.box == autorun_failed);
+    EXPECT_EQ(test::ReadFileBytes(ini), "[AUTORUN]\r\nDelay0=-7\r\n");
+    for (std::size_t i = 0; i < std::size(typed); ++i) {
+      EXPECT_EQ(f.form.ControlText(kFileBoxes[i]), typed[i].file);  // what was typed stays
+    }
+
+    // The copy was called with what was typed, read back as the system reads a command line.
+    ASSERT_EQ(test::FileExists(exe + ".args"), c.exit.has_value());
+    if (!c.exit) continue;
+    const std::string line = test::ReadFileBytes(exe + ".args");
+    int argc = 0;
+    LPWSTR* argv = CommandLineToArgvW(Utf8ToWide(line).c_str(), &argc);
+    std::vector<std::string> args;
+    for (int i = 0; i < argc; ++i) args.push_back(WideToUtf8(argv[i]));
+    LocalFree(argv);
+    EXPECT_EQ(SplitCommandLine(line), args);
+    ASSERT_EQ(args.size(), 11u) << line;
+    EXPECT_EQ(args[1], "--save");
+    for (std::size_t i = 0; i < std::size(typed); ++i) {
+      EXPECT_EQ(args[2 + 2 * i], typed[i].file);
+      EXPECT_EQ(args[3 + 2 * i], typed[i].delay);
+    }
+    EXPECT_EQ(args[10], "0");
+  }
 }
 
 TEST(MainWindow, CancelHidesTheWindowAndKeepsWhatWasTyped) {

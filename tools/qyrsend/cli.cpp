@@ -1,6 +1,7 @@
 #include "cli.h"
 
 #include <algorithm>
+#include <cctype>
 #include <charconv>
 
 #include "remote/allow_list.h"
@@ -80,6 +81,7 @@ static ParsedArgs WakeArgs(Options options, const std::vector<std::string>& posi
 ParsedArgs ParseArgs(const std::vector<std::string>& args) {
   Options options;
   bool port_given = false;
+  bool repeat_given = false;
   std::vector<std::string> positional;
   for (std::size_t i = 0; i < args.size(); ++i) {
     const std::string& arg = args[i];
@@ -95,6 +97,10 @@ ParsedArgs ParseArgs(const std::vector<std::string>& args) {
       const std::optional<qyr::Ipv4> address = value(text) ? qyr::ParseIpv4(text) : std::nullopt;
       if (!address) return {std::nullopt, "--broadcast needs an IPv4 address"};
       options.broadcast = *address;
+    } else if (arg == "--repeat") {
+      repeat_given = true;
+      if (!value(text) || !ParseNumber<int>(text, 1, kMaxWakeRepeat, options.repeat))
+        return {std::nullopt, "--repeat needs a count from 1 to " + std::to_string(kMaxWakeRepeat)};
     } else if (arg == "--udp") {
       options.transport = Transport::Udp;
     } else if (arg == "--crlf") {
@@ -124,6 +130,7 @@ ParsedArgs ParseArgs(const std::vector<std::string>& args) {
   }
 
   if (options.wake) return WakeArgs(std::move(options), positional, port_given);
+  if (repeat_given) return {std::nullopt, "--repeat goes only with --wake"};
   // With --hosts the host list on the command line is optional.
   const std::size_t wanted_min = options.hosts_file.empty() ? 2 : 1;
   if (positional.size() < wanted_min || positional.size() > 2)
@@ -161,6 +168,11 @@ std::vector<std::string> SplitHosts(std::string_view text) {
   }
   flush();
   return hosts;
+}
+
+std::string_view WithoutBom(std::string_view text) {
+  constexpr std::string_view kBom = "\xEF\xBB\xBF";
+  return text.starts_with(kBom) ? text.substr(kBom.size()) : text;
 }
 
 std::optional<Target> ParseTarget(std::string_view item, std::uint16_t default_port,
@@ -272,6 +284,50 @@ std::optional<std::vector<Mac>> MacsOf(const std::vector<std::string>& items, st
   return macs;
 }
 
+FieldKind KindOfField(std::string_view item) {
+  if (ParseMac(item)) return FieldKind::kMac;
+  if (LooksLikeMac(item)) return FieldKind::kNeither;
+  std::string error;
+  const std::optional<Target> target = ParseTarget(item, kDefaultPort, error);
+  if (!target) return FieldKind::kNeither;
+  const std::string_view host = target->host;
+  if (qyr::ParseIpv4(host)) return FieldKind::kHost;
+  std::size_t hex_digits = 0;
+  bool hex_only = true;
+  for (const char c : host) {
+    if (std::isxdigit(static_cast<unsigned char>(c))) {
+      ++hex_digits;
+    } else if (c != '-' && c != '.') {
+      hex_only = false;
+    }
+  }
+  if (hex_only && hex_digits >= 10) return FieldKind::kNeither;
+  // A name: letters, digits, "-", "_" and any non-ASCII character, in dot-separated labels.
+  if (host.front() == '.' || host.back() == '.' || host.find("..") != std::string_view::npos)
+    return FieldKind::kNeither;
+  for (const char c : host) {
+    const auto u = static_cast<unsigned char>(c);
+    if (!std::isalnum(u) && c != '-' && c != '_' && c != '.' && u < 0x80)
+      return FieldKind::kNeither;
+  }
+  return FieldKind::kHost;
+}
+
+std::optional<std::string> BadWakeLine(std::string_view text) {
+  int number = 0;
+  while (!text.empty()) {
+    ++number;
+    const std::size_t end = text.find('\n');
+    const std::string_view line = text.substr(0, end);
+    text = end == std::string_view::npos ? std::string_view() : text.substr(end + 1);
+    const std::vector<std::string> fields = SplitHosts(line);
+    if (!fields.empty() && KindOfField(fields.back()) == FieldKind::kNeither)
+      return "line " + std::to_string(number) + ": " + fields.back() +
+             " is neither a host nor a MAC";
+  }
+  return std::nullopt;
+}
+
 std::string WakeReport(const std::vector<Mac>& macs, const std::vector<std::string>& errors) {
   std::string out;
   for (std::size_t i = 0; i < macs.size() && i < errors.size(); ++i) {
@@ -303,12 +359,16 @@ std::string_view UsageText() {
          "Exit code: 0 every host answered OK; 1 some host did not; 2 usage error;\n"
          "3 UDP datagrams sent, none could be confirmed.\n"
          "\n"
-         "       qyrsend --wake [--broadcast ADDR] [--port N] [--hosts FILE] MAC[,MAC...]\n"
+         "       qyrsend --wake [--broadcast ADDR] [--port N] [--repeat COUNT] [--hosts FILE]\n"
+         "               MAC[,MAC...]\n"
          "\n"
-         "Wakes PCs: one Wake-on-LAN magic packet per MAC (aa:bb:cc:dd:ee:ff or\n"
-         "aa-bb-cc-dd-ee-ff) over UDP to ADDR (default 255.255.255.255) on port N (default 9).\n"
-         "A hosts file may carry each PC's MAC after its address; --wake takes the MACs.\n"
-         "Exit code: 0 every packet sent; 1 a send failed; 2 a malformed MAC or option.\n";
+         "Wakes PCs with Wake-on-LAN magic packets (MAC aa:bb:cc:dd:ee:ff or\n"
+         "aa-bb-cc-dd-ee-ff) over UDP to ADDR (default 255.255.255.255) on port N (default 9),\n"
+         "each packet COUNT times (1 to 100, default 3), 100 ms apart.\n"
+         "A hosts file may carry each PC's MAC after its address; --wake takes the MACs. A line\n"
+         "that ends in neither a host nor a well-formed MAC is an error, and nothing is sent.\n"
+         "Exit code: 0 every packet sent; 1 a send failed; 2 a malformed MAC, hosts line or\n"
+         "option.\n";
 }
 
 }  // namespace qyrsend

@@ -13,6 +13,8 @@ namespace qyrsend {
 inline constexpr std::uint16_t kDefaultPort = 26908;
 inline constexpr int kDefaultTimeoutMs = 2000;
 inline constexpr std::uint16_t kDefaultWakePort = 9;
+inline constexpr int kDefaultWakeRepeat = 3;
+inline constexpr int kMaxWakeRepeat = 100;
 
 enum class Transport { Tcp, Udp };
 
@@ -28,6 +30,7 @@ struct Options {
   // --wake: Wake-on-LAN magic packets to the MACs in `command` (and the hosts file).
   bool wake = false;
   std::uint32_t broadcast = 0xFFFFFFFF;  // IPv4, host byte order
+  int repeat = kDefaultWakeRepeat;       // each magic packet this many times
 };
 
 struct ParsedArgs {
@@ -41,6 +44,9 @@ ParsedArgs ParseArgs(const std::vector<std::string>& args);
 // Host items from a command-line list or a hosts file: separated by commas, blanks or line
 // ends; "#" starts a comment that runs to the end of the line.
 std::vector<std::string> SplitHosts(std::string_view text);
+
+// A hosts file's text without the UTF-8 byte-order mark that some editors put first.
+std::string_view WithoutBom(std::string_view text);
 
 struct Target {
   std::string label;  // as the user wrote it
@@ -95,6 +101,19 @@ std::string MagicPacket(const Mac& mac);
 // The MACs of host-list items (MAC-shaped items only; host items are skipped). Empty with
 // `error` set when a MAC-shaped item is not a MAC.
 std::optional<std::vector<Mac>> MacsOf(const std::vector<std::string>& items, std::string& error);
+
+enum class FieldKind {
+  kHost,     // HOST or HOST:PORT: an IPv4 address or a name
+  kMac,      // a well-formed MAC
+  kNeither,  // a MAC written wrong ("aa:bb:cc:dd:ee:2", "aabbccddee03"), or no host at all
+};
+// Hex digits alone (with ":", "-" or "." between them), ten or more, are a MAC meant, never a
+// name; a dotted address that is not IPv4 is no host either.
+FieldKind KindOfField(std::string_view item);
+
+// The first line of a hosts file whose last field is neither a host nor a MAC, for --wake,
+// which would otherwise skip it silently: "line N: FIELD is neither a host nor a MAC".
+std::optional<std::string> BadWakeLine(std::string_view text);
 
 // One line per MAC: "sent" or "error: <reason>" (empty reason: sent).
 std::string WakeReport(const std::vector<Mac>& macs, const std::vector<std::string>& errors);

@@ -1,10 +1,12 @@
 // qyrsend: sends a command word to one or many QyrDelay PCs, as the hall's control system does.
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <iostream>
 #include <optional>
 #include <sstream>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "cli.h"
@@ -55,16 +57,10 @@ int Wake(const qyrsend::Options& options, const std::vector<std::string>& items)
     return qyrsend::kUsageExitCode;
   }
   qyrsend::net::Library library;
-  std::vector<std::string> errors;
-  for (const qyrsend::Mac& mac : *macs) {
-    const qyrsend::net::Step step = library.ok() ? qyrsend::net::SendDatagram(
-                                                       options.broadcast, options.port,
-                                                       qyrsend::MagicPacket(mac))
-                                                 : qyrsend::net::Step{};
-    errors.push_back(step.status == qyrsend::net::Status::Done
-                         ? std::string()
-                         : (step.error.empty() ? "not sent" : step.error));
-  }
+  const std::vector<std::string> errors =
+      library.ok() ? qyrsend::WakeAll(*macs, options.broadcast, options.port, options.repeat,
+                                      std::chrono::milliseconds(100))
+                   : std::vector<std::string>(macs->size(), "not sent");
   Print(std::cout, qyrsend::WakeReport(*macs, errors));
   return qyrsend::WakeExitCode(errors);
 }
@@ -91,9 +87,15 @@ int Run(const std::vector<std::string>& args) {
     }
   }
   if (!options.hosts_file.empty()) {
-    std::string text;
-    if (!ReadWholeFile(options.hosts_file, text)) {
+    std::string file;
+    if (!ReadWholeFile(options.hosts_file, file)) {
       Print(std::cerr, "qyrsend: cannot read " + options.hosts_file + "\n");
+      return qyrsend::kUsageExitCode;
+    }
+    const std::string_view text = qyrsend::WithoutBom(file);
+    // A MAC written wrong would be taken for a host and skipped: the PC would stay asleep.
+    if (const auto bad = options.wake ? qyrsend::BadWakeLine(text) : std::nullopt) {
+      Print(std::cerr, "qyrsend: " + options.hosts_file + ", " + *bad + "\n");
       return qyrsend::kUsageExitCode;
     }
     for (std::string& host : qyrsend::SplitHosts(text)) {

@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <chrono>
 #include <optional>
 #include <string>
 #include <thread>
@@ -98,6 +99,11 @@ TEST(QyrsendArgs, RejectsWhatCannotBeSent) {
       {"--wake", "--udp", "aa:bb:cc:dd:ee:ff"},
       {"--wake", "--broadcast"},
       {"--wake", "--broadcast", "hall-net", "aa:bb:cc:dd:ee:ff"},
+      {"--wake", "--repeat", "0", "aa:bb:cc:dd:ee:ff"},
+      {"--wake", "--repeat", "101", "aa:bb:cc:dd:ee:ff"},
+      {"--wake", "--repeat", "3x", "aa:bb:cc:dd:ee:ff"},
+      {"--wake", "aa:bb:cc:dd:ee:ff", "--repeat"},
+      {"--repeat", "2", "h", "QyrNOR_PC_CHECK"},  // only packets to wake are repeated
   };
   for (const auto& args : cases) {
     const ParsedArgs parsed = ParseArgs(args);
@@ -126,11 +132,13 @@ TEST(QyrsendWake, TakesMacsInEitherFormAndDefaultsToTheWakePortAndBroadcast) {
   ASSERT_TRUE(plain.options) << plain.error;
   EXPECT_EQ(plain.options->port, kDefaultWakePort);
   EXPECT_EQ(plain.options->broadcast, 0xFFFFFFFFu);
+  EXPECT_EQ(plain.options->repeat, 3);
   EXPECT_EQ(plain.options->command, "aa:bb:cc:dd:ee:ff,00-11-22-33-44-55");
-  const ParsedArgs aimed =
-      ParseArgs({"--wake", "--broadcast", "192.168.1.255", "--port", "7", "--hosts", "hall.txt"});
+  const ParsedArgs aimed = ParseArgs({"--wake", "--broadcast", "192.168.1.255", "--port", "7",
+                                      "--repeat", "1", "--hosts", "hall.txt"});
   ASSERT_TRUE(aimed.options) << aimed.error;
   EXPECT_EQ(aimed.options->port, 7);
+  EXPECT_EQ(aimed.options->repeat, 1);
   EXPECT_EQ(aimed.options->broadcast, 0xC0A801FFu);
   EXPECT_EQ(aimed.options->hosts_file, "hall.txt");
 
@@ -143,12 +151,41 @@ TEST(QyrsendWake, TakesMacsInEitherFormAndDefaultsToTheWakePortAndBroadcast) {
   ASSERT_TRUE(from_file) << error;
   EXPECT_EQ(*from_file, (std::vector<Mac>{{0xaa, 0xbb, 0xcc, 0xdd, 0xee, 0xff},
                                           {0xaa, 0xbb, 0xcc, 0xdd, 0xee, 0x01}}));
+  // An editor's byte-order mark before the first MAC does not hide it.
+  const auto after_bom = MacsOf(SplitHosts(WithoutBom("\xEF\xBB\xBF"
+                                                      "aa:bb:cc:dd:ee:ff\n")),
+                                error);
+  ASSERT_TRUE(after_bom) << error;
+  EXPECT_EQ(*after_bom, (std::vector<Mac>{{0xaa, 0xbb, 0xcc, 0xdd, 0xee, 0xff}}));
+  EXPECT_EQ(WithoutBom("10.0.0.1"), "10.0.0.1");
   EXPECT_FALSE(MacsOf({"10.0.0.1", "zz:bb:cc:dd:ee:ff"}, error));
   EXPECT_EQ(error, "malformed MAC zz:bb:cc:dd:ee:ff");
   EXPECT_EQ(WakeReport({{1, 2, 3, 4, 5, 0xab}, {0, 0, 0, 0, 0, 0}}, {"", "Network is unreachable"}),
             "01:02:03:04:05:ab  sent\n00:00:00:00:00:00  error: Network is unreachable\n");
   EXPECT_EQ(WakeExitCode({"", ""}), 0);
   EXPECT_EQ(WakeExitCode({"", "x"}), 1);
+}
+
+TEST(QyrsendWake, AHostsLineEndingInNeitherAHostNorAMacIsNamed) {
+  const struct {
+    const char* text;
+    std::optional<std::string> bad;
+  } cases[] = {
+      {"192.168.1.21 aa:bb:cc:dd:ee:ff  # left\r\n192.168.1.22\r\n", std::nullopt},
+      {"# hall\n\naa-bb-cc-dd-ee-01\npc-3:26908\nhall_pc.local\n展厅电脑\n", std::nullopt},
+      {"10.0.0.1, 10.0.0.2\n12345\n", std::nullopt},
+      {"10.0.0.1 aa:bb:cc:dd:ee:ff\n10.0.0.2 aa:bb:cc:dd:ee:2\n",
+       "line 2: aa:bb:cc:dd:ee:2 is neither a host nor a MAC"},
+      {"10.0.0.3 aabbccddee03 # right\n", "line 1: aabbccddee03 is neither a host nor a MAC"},
+      {"\n\n10.0.0.4 aa-bb-cc-dd-ee-4\n", "line 3: aa-bb-cc-dd-ee-4 is neither a host nor a MAC"},
+      {"10.0.0.5 aabb.ccdd.eeff\n", "line 1: aabb.ccdd.eeff is neither a host nor a MAC"},
+      {"10.0.0.6 zz:bb:cc:dd:ee:ff\n", "line 1: zz:bb:cc:dd:ee:ff is neither a host nor a MAC"},
+      {"192.168.1.300\n", "line 1: 192.168.1.300 is neither a host nor a MAC"},
+      {"pc:0\n", "line 1: pc:0 is neither a host nor a MAC"},
+      {"pc..hall\n", "line 1: pc..hall is neither a host nor a MAC"},
+      {"pc$1\n", "line 1: pc$1 is neither a host nor a MAC"},
+  };
+  for (const auto& c : cases) EXPECT_EQ(BadWakeLine(c.text), c.bad) << c.text;
 }
 
 TEST(QyrsendHosts, SplitsListsAndFilesAndReadsPorts) {
@@ -342,18 +379,25 @@ TEST(QyrsendUdp, TellsAnUnansweredDatagramFromARefusedPortAndReadsAReply) {
   EXPECT_EQ(std::string(buffer, static_cast<std::size_t>(n > 0 ? n : 0)), "QyrNOR_PC_CHECK");
 }
 
-TEST(QyrsendWake, TheMagicPacketArrivesByteForByte) {
+TEST(QyrsendWake, TheMagicPacketArrivesByteForByteAsOftenAsAsked) {
   LoopbackSocket waking(SOCK_DGRAM);
   const Mac mac = {0x00, 0x1a, 0x2b, 0x3c, 0x4d, 0x5e};
+  const Mac other = {0x00, 0x1a, 0x2b, 0x3c, 0x4d, 0x5f};
   const net::Library library;
-  ASSERT_EQ(net::SendDatagram(0x7F000001, waking.port(), MagicPacket(mac)).status,
-            net::Status::Done);
-  char buffer[256];
-  const ssize_t n = recv(waking.fd(), buffer, sizeof(buffer), 0);
-  ASSERT_EQ(n, 102);
+  EXPECT_EQ(WakeAll({mac, other}, 0x7F000001, waking.port(), 3, std::chrono::milliseconds(100)),
+            (std::vector<std::string>{"", ""}));
   std::string want(6, '\xFF');
   for (int i = 0; i < 16; ++i) want += std::string("\x00\x1a\x2b\x3c\x4d\x5e", 6);
-  EXPECT_EQ(std::string(buffer, 102), want);
+  // Round by round: every MAC once, then all of them again.
+  std::vector<std::string> got;
+  char buffer[256];
+  ssize_t n = 0;
+  while ((n = recv(waking.fd(), buffer, sizeof(buffer), MSG_DONTWAIT)) > 0)
+    got.emplace_back(buffer, static_cast<std::size_t>(n));
+  ASSERT_EQ(got.size(), 6u);
+  for (std::size_t i = 0; i < got.size(); ++i) {
+    EXPECT_EQ(got[i], i % 2 == 0 ? want : MagicPacket(other)) << i;
+  }
 }
 
 }  // namespace

@@ -1,5 +1,7 @@
 #pragma once
 // Sends one command to many hosts at once and collects what each one answered.
+#include <chrono>
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -11,5 +13,11 @@ namespace qyrsend {
 // connection is started; the hosts of one batch are served side by side.
 std::vector<Outcome> SendToAll(const std::vector<Target>& targets, const std::string& payload,
                                Transport transport, int timeout_ms);
+
+// Sends each MAC's magic packet `repeat` times to `broadcast`:`port`, a round of all of them
+// every `gap`, since a sleeping network adapter may miss one. One entry per MAC: empty when
+// every packet went out, else the first reason one did not.
+std::vector<std::string> WakeAll(const std::vector<Mac>& macs, std::uint32_t broadcast,
+                                 std::uint16_t port, int repeat, std::chrono::milliseconds gap);
 
 }  // namespace qyrsend

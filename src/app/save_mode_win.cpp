@@ -1,0 +1,78 @@
+#include "app/save_mode_win.h"
+
+#include <shellapi.h>
+
+#include <exception>
+
+#include "base/command_line.h"
+#include "base/errors.h"
+#include "base/ids_win.h"
+#include "base/wide_win.h"
+#include "launch/settings_win.h"
+#include "winsys/autorun_win.h"
+
+namespace qyr {
+
+namespace {
+
+SaveOutcome SaveAsAsked(const SaveArgs& args) {
+  if (!args.ok()) return SaveOutcome::kBadArguments;
+  SlotArray slots;
+  if (TakeRows(slots, args.request.rows)) return SaveOutcome::kBadDelay;
+  return WriteSave(SettingsPathFor(ModulePathUtf8()), slots, args.request.autorun);
+}
+
+VOID CALLBACK PostEnded(PVOID window, BOOLEAN /*timed_out*/) {
+  PostMessageW(static_cast<HWND>(window), kWmElevatedSaveEnded, 0, 0);
+}
+
+}  // namespace
+
+SaveOutcome WriteSave(const std::string& ini_path, const SlotArray& slots, bool autorun) {
+  try {
+    WriteSlots(ini_path, slots);
+  } catch (const IniFileError&) {
+    return SaveOutcome::kRefused;
+  }
+  return SetAutoRun(kAutoRunValueName, autorun) ? SaveOutcome::kSaved : SaveOutcome::kAutoRunFailed;
+}
+
+std::optional<int> RunSaveMode(const wchar_t* command_line) {
+  const SaveArgs args = ParseSaveArguments(SplitCommandLine(WideToUtf8(command_line)));
+  if (args.error == SaveArgsError::kNotSaveMode) return std::nullopt;
+  SaveOutcome outcome = SaveOutcome::kRefused;
+  try {
+    outcome = SaveAsAsked(args);
+  } catch (const std::exception&) {
+    // Out of memory halfway: what was written is unknown, which the window reports as refused.
+  }
+  return static_cast<int>(SaveExitCode(outcome));
+}
+
+KernelHandle StartElevatedSave(HWND owner, const std::string& exe, const SaveRequest& request) {
+  const std::wstring file = Utf8ToWide(exe);
+  const std::wstring parameters = Utf8ToWide(JoinArguments(SaveModeArguments(request)));
+  SHELLEXECUTEINFOW info = {};
+  info.cbSize = sizeof(info);
+  // The handle tells when the save is done; a failure is reported in the window's own boxes.
+  info.fMask = SEE_MASK_NOCLOSEPROCESS | SEE_MASK_FLAG_NO_UI;
+  info.hwnd = owner;
+  info.lpVerb = L"runas";
+  info.lpFile = file.c_str();
+  info.lpParameters = parameters.c_str();
+  info.nShow = SW_HIDE;
+  // Declined at the prompt (ERROR_CANCELLED) or not started at all: the same to the caller.
+  if (!ShellExecuteExW(&info)) return {};
+  return KernelHandle(info.hProcess);
+}
+
+UniqueWait PostWhenEnded(HANDLE process, HWND window) {
+  HANDLE wait = nullptr;
+  if (!RegisterWaitForSingleObject(&wait, process, &PostEnded, window, INFINITE,
+                                   WT_EXECUTEONLYONCE)) {
+    return {};
+  }
+  return UniqueWait(wait);
+}
+
+}  // namespace qyr

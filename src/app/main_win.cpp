@@ -3,10 +3,14 @@
 
 #include "app/app_rules.h"
 #include "app/app_win.h"
+#include "app/check_mode_win.h"
 #include "app/main_form_win.h"
 #include "base/wide_win.h"
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int show_cmd) {
+  // The installer's checks answer by exit code; they must not hold what a running launcher holds.
+  if (const std::optional<int> check_exit = qyr::RunCheckMode()) return *check_exit;
+
   // Held for the life of the process; the system releases it when the process ends.
   HANDLE mutex = CreateMutexA(nullptr, FALSE, qyr::kMutexName);
   if (mutex != nullptr && GetLastError() == ERROR_ALREADY_EXISTS) return 0;

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The installer as a technician rolls it out: silent install into a QyrNOR folder, the program
-# answers a check, silent uninstall keeps the settings unless /PURGE is given. Runs in a Wine
-# prefix of its own, so the machine-wide values it writes meet no other test.
+# answers a check, silent uninstall keeps the settings unless /PURGE is given; /ALLOW= lists that
+# would leave the PC open are refused before anything is installed. Runs in a Wine prefix of its
+# own, so the machine-wide values it writes meet no other test.
 set -euo pipefail
 : "${QYR_BUILD_DIR:?}" "${QYR_WINE_RUN:?}" "${QYR_WINE_ROOT:?}"
 export QYR_WINE_PREFIX=setup
@@ -29,9 +30,19 @@ no_old_value() { ! has_old_value; }
 no_uninst_key() { ! run reg query "$uninst_key" >/dev/null 2>&1; }
 # The uninstaller hands over to a copy of itself and returns at once: wait for its work.
 wait_gone() { for _ in $(seq 60); do [ ! -e "$1" ] && return 0; sleep 0.5; done; return 1; }
+# Every command line below runs in cmd exactly as a technician types it: a batch file keeps each
+# quote and blank as typed (arguments passed from Linux would be quoted anew). Returns the exit code.
+typed_setup="$drive_c/QyrDelay-setup.exe"
+typed() {
+  printf '@echo off\r\n%s\r\nexit /b %%errorlevel%%\r\n' "$1" >"$drive_c/typed.cmd"
+  run cmd /c 'C:\typed.cmd' >/dev/null 2>&1
+}
 cleanup() {
   run taskkill /F /IM QyrDelay.exe >/dev/null 2>&1 || true
-  rm -rf "$drive_c/QyrNOR_hall" "$drive_c/Plain"
+  # A run that stopped half way leaves no machine-wide values for the next.
+  run reg delete "$run_key" /v QyrNOR_Delay_Luancher /f >/dev/null 2>&1 || true
+  run reg delete "$uninst_key" /f >/dev/null 2>&1 || true
+  rm -rf "$drive_c/QyrNOR_hall" "$drive_c/Plain" "$typed_setup" "$drive_c/typed.cmd"
 }
 trap cleanup EXIT
 cleanup
@@ -40,6 +51,30 @@ cleanup
 code=0; run "${setup[0]}" /S '/D=C:\Plain\QyrDelay' || code=$?
 check "a folder without QyrNOR is refused (exit $code)" [ "$code" -ne 0 ]
 check "nothing installed there" [ ! -e "$drive_c/Plain/QyrDelay/QyrDelay.exe" ]
+
+# /ALLOW= as typed in cmd | what [REMOTE] AllowFrom holds after, or "refused": exit code 2 before
+# anything is installed (a list that does not restrict, or that the program would refuse).
+allow_rows=(
+  '/ALLOW=10.0.0.1,10.0.0.2|10.0.0.1,10.0.0.2'
+  '/ALLOW="10.0.0.1"|10.0.0.1'
+  '/ALLOW="10.0.0.1, 10.0.0.2"|10.0.0.1, 10.0.0.2'
+  '"/ALLOW=10.0.0.1, 10.0.0.2"|10.0.0.1, 10.0.0.2'
+  '/ALLOW=10.0.0.1, 10.0.0.2|refused'
+  '/ALLOW=|refused'
+  '/ALLOW=""|refused'
+  '/ALLOW="10.0.0.300"|refused'
+)
+nothing_installed() {  # nothing_installed FOLDER: no folder made, no value written
+  [ ! -e "$1" ] && no_run_value && no_uninst_key
+}
+cp "${setup[0]}" "$typed_setup"
+for row in "${allow_rows[@]}"; do
+  option="${row%|*}" want="${row##*|}"
+  [ "$want" = refused ] || continue
+  code=0; typed "C:\QyrDelay-setup.exe /S $option /D=$win_dir" || code=$?
+  check "$option is refused (exit $code)" [ "$code" = 2 ]
+  check "$option: nothing installed" nothing_installed "$drive_c/QyrNOR_hall"
+done
 
 old_value
 check "an earlier copy's 32-bit value is there to begin with" has_old_value
@@ -76,6 +111,20 @@ for _ in $(seq 20); do
   sleep 1
 done
 check "the installed program answers QyrNOR_PC_CHECK (got: $answer)" [ "$answer" = "127.0.0.1  OK" ]
+
+# The installer's check of a list answers while the launcher runs (it takes no mutex): by exit
+# code, and a line naming the bad entry in the system's code page.
+check_rows=(
+  '10.0.0.1, 10.0.0.0/8|0|'
+  '10.0.0.1，10.0.0.2|2|invalid AllowFrom entry "10.0.0.1，10.0.0.2": not an IPv4 address'
+  '|2|invalid AllowFrom list: it is empty, which would allow everyone'
+)
+for row in "${check_rows[@]}"; do
+  list="${row%%|*}" rest="${row#*|}"
+  code=0; said="$(run "$win_dir\\QyrDelay.exe" "--check-allow=$list" | iconv -f GB18030 -t UTF-8 | tr -d '\r')" || code=$?
+  check "--check-allow=$list exits ${rest%%|*} (got $code)" [ "$code" = "${rest%%|*}" ]
+  check "--check-allow=$list answers (got: $said)" [ "$said" = "${rest#*|}" ]
+done
 printf '[AUTORUN]\r\nDelay0=7\r\n' >"$dir/QyrDelay.ini"
 
 old_value
@@ -92,6 +141,17 @@ run "${setup[0]}" /S "/ALLOW=127.0.0.0/8, 10.1.2.3" "/D=$win_dir"
 check "reinstall keeps the settings file" grep -q 'Delay0=7' "$dir/QyrDelay.ini"
 allow_from() { tr -d '\r' <"$dir/QyrDelay.ini" | sed -n '/^\[REMOTE\]$/,/^\[/s/^AllowFrom=//p'; }
 check "/ALLOW= is written to [REMOTE] (got: $(allow_from))" [ "$(allow_from)" = "127.0.0.0/8, 10.1.2.3" ]
+for row in "${allow_rows[@]}"; do
+  option="${row%|*}" want="${row##*|}"
+  [ "$want" != refused ] || continue
+  code=0; typed "C:\QyrDelay-setup.exe /S $option /D=$win_dir" || code=$?
+  check "$option installs (exit $code) and writes the list as given (got: $(allow_from))" \
+    [ "$code" = 0 -a "$(allow_from)" = "$want" ]
+done
+kept="$(allow_from)"
+code=0; typed "C:\QyrDelay-setup.exe /S /ALLOW=10.0.0.1; /D=$win_dir" || code=$?
+check "a bad list on an upgrade is refused (exit $code) and changes nothing" \
+  [ "$code" = 2 -a "$(allow_from)" = "$kept" -a "$(run_value)" = "$win_dir\\QyrDelay.exe" ]
 # /PURGE takes everything.
 run "$win_dir\\uninstall.exe" /S /PURGE
 check "uninstall /PURGE removes the folder" wait_gone "$dir"

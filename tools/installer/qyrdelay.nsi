@@ -2,6 +2,9 @@
 ;   makensis -DVERSION=x.y.z -DEXE=<QyrDelay.exe> -DICON=<qyrdelay.ico> -DOUTFILE=<setup.exe>
 ; Silent use:  setup.exe /S [/ALLOW=<list>] [/D=C:\QyrNOR\QyrDelay]   (the path must hold "QyrNOR")
 ;              uninstall.exe /S [/PURGE]                  (/PURGE also deletes QyrDelay.ini)
+; /ALLOW= is taken as /ALLOW=a,b or /ALLOW="a, b" or "/ALLOW=a, b"; an empty or invalid list ends
+; the installer with exit code 2 before it changes anything. The check is made by the program
+; itself (QyrDelay.exe --check-allow=), run from the installer's temporary folder.
 Unicode true
 Target amd64-unicode
 SetCompressor /SOLID lzma
@@ -59,6 +62,10 @@ VIAddVersionKey /LANG=0 "LegalCopyright" "QyrNOR"
 
 LangString NoQyrNor ${LANG_SIMPCHINESE} "安装路径必须包含 QyrNOR (例如 C:\QyrNOR\QyrDelay),否则远程控制 (TCP/UDP ${PORT}) 不会开启。"
 LangString NoQyrNor ${LANG_ENGLISH} "The folder path must contain QyrNOR (for example C:\QyrNOR\QyrDelay), or remote control (TCP/UDP ${PORT}) stays off."
+LangString BadAllow ${LANG_SIMPCHINESE} "/ALLOW= 给出的列表无效:"
+LangString BadAllow ${LANG_ENGLISH} "The /ALLOW= list is not valid:"
+LangString NothingInstalled ${LANG_SIMPCHINESE} "什么都没有安装。"
+LangString NothingInstalled ${LANG_ENGLISH} "Nothing was installed."
 LangString SecProgram ${LANG_SIMPCHINESE} "程序、防火墙规则和开机自启动"
 LangString SecProgram ${LANG_ENGLISH} "Program, firewall rules and autostart"
 LangString SecSettings ${LANG_SIMPCHINESE} "同时删除设置文件 QyrDelay.ini"
@@ -66,6 +73,8 @@ LangString SecSettings ${LANG_ENGLISH} "Also delete the settings file QyrDelay.i
 
 Var Found
 Var NewTop
+Var AllowGiven
+Var AllowList
 
 ; Sets $NewTop to the topmost folder of $INSTDIR that does not exist yet ($INSTDIR when it does).
 Function FindNewTop
@@ -104,6 +113,12 @@ Function CheckQyrNor
   Pop $0
 FunctionEnd
 
+; The checks are the program's own: it is extracted before anything else happens.
+Function .onInit
+  InitPluginsDir
+  File "/oname=$PLUGINSDIR\QyrDelay.exe" "${EXE}"
+FunctionEnd
+
 Function DirectoryLeave
   Call CheckQyrNor
   ${If} $Found != 1
@@ -120,6 +135,14 @@ FunctionEnd
   Pop $1
   DetailPrint "$2 -> $0 $1"
   FileWrite $9 "$2$\r$\n  -> $0 $1$\r$\n"
+!macroend
+
+; Ends the installer with exit code 2, saying why (a box unless silent, and the details list).
+!macro Refuse TEXT
+  DetailPrint "${TEXT}"
+  MessageBox MB_ICONSTOP|MB_OK "${TEXT}" /SD IDOK
+  SetErrorLevel 2
+  Abort
 !macroend
 
 ; An earlier 32-bit copy kept its autostart value in the 32-bit view of the registry, which a
@@ -163,37 +186,71 @@ FunctionEnd
   !insertmacro Logged '"$SYSDIR\icacls.exe" "$INSTDIR\${NAME}" /grant ${SID_USERS}:(M)'
 !macroend
 
-; The /ALLOW=<list> option: who may send commands, written into [REMOTE] of the settings file;
-; the rest of the file stays as it is. The list holds "/" (192.168.1.0/24), which the usual
-; option reader takes for the next option: it is read by hand, up to the next blank, or up to
-; the closing quote when the option is quoted ("/ALLOW=a, b").
-!macro WriteAllowList
+; The /ALLOW=<list> option: who may send commands. The list holds "/" (192.168.1.0/24), which the
+; usual option reader takes for the next option, so it is read by hand from the command line as
+; typed in cmd: /ALLOW=a,b (up to the next blank), /ALLOW="a, b" or "/ALLOW=a, b" (up to the
+; closing quote). A quote ends the list in every form, so that the list the program checks is
+; the list written. Sets $AllowGiven to 1 and $AllowList to the list, without quotes.
+Function ReadAllowOption
+  StrCpy $AllowGiven 0
+  StrCpy $AllowList ""
   ${GetParameters} $0
   ${StrStr} $1 $0 "/ALLOW="
-  ${If} $1 != ""
-    StrLen $2 $0
-    StrLen $3 $1
-    IntOp $2 $2 - $3
-    IntOp $2 $2 - 1
-    StrCpy $4 $0 1 $2   ; the character before the option: a quote when it is quoted
-    StrCpy $1 $1 "" 7
-    StrCpy $5 0
-    ${Do}
-      StrCpy $3 $1 1 $5
-      ${If} $3 == ""
-      ${OrIf} $3 == '"'
-        ${ExitDo}
-      ${EndIf}
-      ${If} $3 == " "
-      ${AndIf} $4 != '"'
-        ${ExitDo}
-      ${EndIf}
-      IntOp $5 $5 + 1
-    ${Loop}
-    StrCpy $1 $1 $5
-    WriteINIStr "$INSTDIR\QyrDelay.ini" "REMOTE" "AllowFrom" "$1"
-    DetailPrint "AllowFrom=$1"
-    FileWrite $9 "AllowFrom=$1$\r$\n"
+  ${If} $1 == ""
+    Return
+  ${EndIf}
+  StrCpy $AllowGiven 1
+  StrCpy $4 0   ; 1: quoted
+  StrLen $2 $0
+  StrLen $3 $1
+  IntOp $2 $2 - $3
+  IntOp $2 $2 - 1
+  ${If} $2 >= 0
+    StrCpy $3 $0 1 $2   ; the character before the option
+    ${If} $3 == '"'
+      StrCpy $4 1
+    ${EndIf}
+  ${EndIf}
+  StrCpy $1 $1 "" 7
+  StrCpy $3 $1 1
+  ${If} $3 == '"'
+    StrCpy $4 1
+    StrCpy $1 $1 "" 1
+  ${EndIf}
+  StrCpy $5 0
+  ${Do}
+    StrCpy $3 $1 1 $5
+    ${If} $3 == ""
+    ${OrIf} $3 == '"'
+      ${ExitDo}
+    ${EndIf}
+    ${If} $3 == " "
+    ${AndIf} $4 != 1
+      ${ExitDo}
+    ${EndIf}
+    IntOp $5 $5 + 1
+  ${Loop}
+  StrCpy $AllowList $1 $5
+FunctionEnd
+
+; Before anything is installed: an /ALLOW= list that would not restrict (empty) or that the
+; program would refuse (and so turn remote control off) stops the installer.
+!macro CheckAllowList
+  Call ReadAllowOption
+  ${If} $AllowGiven == 1
+    !insertmacro Logged '"$PLUGINSDIR\QyrDelay.exe" "--check-allow=$AllowList"'
+    ${If} $0 != 0
+      !insertmacro Refuse "$(BadAllow) /ALLOW=$AllowList$\r$\n$1$\r$\n$(NothingInstalled)"
+    ${EndIf}
+  ${EndIf}
+!macroend
+
+; Written into [REMOTE] of the settings file as given; the rest of the file stays as it is.
+!macro WriteAllowList
+  ${If} $AllowGiven == 1
+    WriteINIStr "$INSTDIR\QyrDelay.ini" "REMOTE" "AllowFrom" "$AllowList"
+    DetailPrint "AllowFrom=$AllowList"
+    FileWrite $9 "AllowFrom=$AllowList$\r$\n"
   ${EndIf}
 !macroend
 
@@ -214,10 +271,13 @@ Section "QyrDelay" SecMain
     Abort
   ${EndIf}
 
+  ; The log is kept aside until the folder may be written: the check comes first.
+  FileOpen $9 "$PLUGINSDIR\install.log" w
+  !insertmacro CheckAllowList
+
   !insertmacro StopRunningCopy
   Call FindNewTop
   CreateDirectory "$INSTDIR"
-  FileOpen $9 "$INSTDIR\install.log" w
   !insertmacro RemoveOld32BitAutostart
   !insertmacro LockProgramFolder
   SetOutPath "$INSTDIR"
@@ -235,6 +295,7 @@ Section "QyrDelay" SecMain
   !insertmacro Logged '"$SYSDIR\netsh.exe" advfirewall firewall add rule name="${RULE_UDP}" dir=in action=allow program="$INSTDIR\QyrDelay.exe" protocol=UDP localport=${PORT} enable=yes profile=any'
   !insertmacro WriteAllowList
   FileClose $9
+  CopyFiles /SILENT "$PLUGINSDIR\install.log" "$INSTDIR\install.log"
 
   WriteRegStr HKLM "${UNINST_KEY}" "DisplayName" "QyrDelay 延时启动器"
   WriteRegStr HKLM "${UNINST_KEY}" "DisplayVersion" "${VERSION}"

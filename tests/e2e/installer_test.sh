@@ -96,11 +96,18 @@ done
 # their results in install.log stand in for that.
 for f in QyrDelay.ini QyrDelay.log QyrDelay.log.1; do
   check "$f created empty" [ -f "$dir/$f" -a ! -s "$dir/$f" ]
+done
+for f in QyrDelay.log QyrDelay.log.1; do
   check "$f made modifiable for Users" grep -qF "icacls.exe\" \"$win_dir\\$f\" /grant *S-1-5-32-545:(M)" "$dir/install.log"
 done
+# The settings file names what the Run value starts for everyone: administrators' alone, and an
+# upgrade takes back the Users grant of earlier versions (its rights are inherited anew).
+ini_steps() { grep -F "icacls.exe\" \"$win_dir\\QyrDelay.ini\"" "$dir/install.log" | sed 's/^.*QyrDelay.ini" //'; }
+check "QyrDelay.ini made the administrators' (got: $(ini_steps | tr '\r\n' '  '))" \
+  [ "$(ini_steps | tr -d '\r')" = "/setowner *S-1-5-32-544"$'\n'"/reset" ]
 check "the topmost new folder's rights are set explicitly" grep -qF \
   "\"C:\\QyrNOR_hall\" /inheritance:r /grant:r *S-1-5-32-544:(OI)(CI)F *S-1-5-18:(OI)(CI)F *S-1-5-32-545:(OI)(CI)RX" "$dir/install.log"
-check "every rights step succeeded" [ "$(grep -A1 -F icacls.exe "$dir/install.log" | grep -c -- '-> 0')" = 4 ]
+check "every rights step succeeded" [ "$(grep -A1 -F icacls.exe "$dir/install.log" | grep -c -- '-> 0')" = 5 ]
 
 # The installed copy opens its listeners; a settings file appears once the user saves.
 run "$win_dir\\QyrDelay.exe" >/dev/null 2>&1 &

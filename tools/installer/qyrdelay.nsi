@@ -4,7 +4,9 @@
 ;              uninstall.exe /S [/PURGE]                  (/PURGE also deletes QyrDelay.ini)
 ; /ALLOW= is taken as /ALLOW=a,b or /ALLOW="a, b" or "/ALLOW=a, b"; an empty or invalid list ends
 ; the installer with exit code 2 before it changes anything. The check is made by the program
-; itself (QyrDelay.exe --check-allow=), run from the installer's temporary folder.
+; itself (QyrDelay.exe --check-allow=), run from the installer's temporary folder. QyrDelay.ini
+; names what the Run value starts for every user: only administrators may change it; Users may
+; modify the two logs.
 Unicode true
 Target amd64-unicode
 SetCompressor /SOLID lzma
@@ -168,22 +170,27 @@ FunctionEnd
   !insertmacro Logged '"$SYSDIR\icacls.exe" "$NewTop" /inheritance:r /grant:r ${SID_ADMINS}:(OI)(CI)F ${SID_SYSTEM}:(OI)(CI)F ${SID_USERS}:(OI)(CI)RX'
 !macroend
 
-; The program runs as the logged-on user, who may be a standard user: the settings file and the
-; two log files are created here (an empty settings file reads as no file: every key takes its
-; default) and made writable for the Users group; nothing else in the folder is.
-!macro UserWritableFiles
-  !insertmacro CreateUserFile "QyrDelay.ini"
-  !insertmacro CreateUserFile "QyrDelay.log"
-  !insertmacro CreateUserFile "QyrDelay.log.1"
+; The settings file and the two log files are created here (an empty settings file reads as no
+; file: every key takes its default). The settings file names the programs that the machine-wide
+; Run value starts for every user: only administrators may change it, and an upgrade takes back
+; the Users grant that earlier versions gave it. The program runs as the logged-on user, who may
+; be a standard user: the logs stay writable for the Users group; nothing else in the folder is.
+!macro SettingsAndLogFiles
+  !insertmacro CreateFile "QyrDelay.ini"
+  !insertmacro Logged '"$SYSDIR\icacls.exe" "$INSTDIR\QyrDelay.ini" /setowner ${SID_ADMINS}'
+  !insertmacro Logged '"$SYSDIR\icacls.exe" "$INSTDIR\QyrDelay.ini" /reset'
+  !insertmacro CreateFile "QyrDelay.log"
+  !insertmacro Logged '"$SYSDIR\icacls.exe" "$INSTDIR\QyrDelay.log" /grant ${SID_USERS}:(M)'
+  !insertmacro CreateFile "QyrDelay.log.1"
+  !insertmacro Logged '"$SYSDIR\icacls.exe" "$INSTDIR\QyrDelay.log.1" /grant ${SID_USERS}:(M)'
 !macroend
 
-; Creates an empty file unless it exists (kept byte for byte), and lets Users modify it.
-!macro CreateUserFile NAME
+; Creates an empty file unless it exists (kept byte for byte).
+!macro CreateFile NAME
   ${IfNot} ${FileExists} "$INSTDIR\${NAME}"
     FileOpen $0 "$INSTDIR\${NAME}" w
     FileClose $0
   ${EndIf}
-  !insertmacro Logged '"$SYSDIR\icacls.exe" "$INSTDIR\${NAME}" /grant ${SID_USERS}:(M)'
 !macroend
 
 ; The /ALLOW=<list> option: who may send commands. The list holds "/" (192.168.1.0/24), which the
@@ -283,7 +290,7 @@ Section "QyrDelay" SecMain
   SetOutPath "$INSTDIR"
   File "/oname=QyrDelay.exe" "${EXE}"
   WriteUninstaller "$INSTDIR\uninstall.exe"
-  !insertmacro UserWritableFiles
+  !insertmacro SettingsAndLogFiles
 
   ; The same value the program writes when the user saves with autostart on: plain path, no quotes.
   WriteRegStr HKLM "${RUN_KEY}" "${RUN_VALUE}" "$INSTDIR\QyrDelay.exe"

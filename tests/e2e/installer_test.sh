@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # The installer as a technician rolls it out: silent install into a QyrNOR folder, the program
-# answers a check, silent uninstall keeps the settings unless /PURGE is given; /ALLOW= lists that
-# would leave the PC open are refused before anything is installed. Runs in a Wine prefix of its
-# own, so the machine-wide values it writes meet no other test.
+# answers a check, silent uninstall keeps the settings unless /PURGE is given; /ALLOW= lists and
+# install paths that would leave the PC open are refused before anything is installed. Runs in a
+# Wine prefix of its own, so the machine-wide values it writes meet no other test.
 set -euo pipefail
 : "${QYR_BUILD_DIR:?}" "${QYR_WINE_RUN:?}" "${QYR_WINE_ROOT:?}"
 export QYR_WINE_PREFIX=setup
@@ -42,7 +42,8 @@ cleanup() {
   # A run that stopped half way leaves no machine-wide values for the next.
   run reg delete "$run_key" /v QyrNOR_Delay_Luancher /f >/dev/null 2>&1 || true
   run reg delete "$uninst_key" /f >/dev/null 2>&1 || true
-  rm -rf "$drive_c/QyrNOR_hall" "$drive_c/Plain" "$typed_setup" "$drive_c/typed.cmd"
+  rm -rf "$drive_c/QyrNOR_hall" "$drive_c/Plain" "$drive_c/Open" "$drive_c/Elsewhere" \
+    "$drive_c/QyrNOR_link" "$typed_setup" "$drive_c/typed.cmd"
 }
 trap cleanup EXIT
 cleanup
@@ -108,6 +109,7 @@ check "QyrDelay.ini made the administrators' (got: $(ini_steps | tr '\r\n' '  ')
 check "the topmost new folder's rights are set explicitly" grep -qF \
   "\"C:\\QyrNOR_hall\" /inheritance:r /grant:r *S-1-5-32-544:(OI)(CI)F *S-1-5-18:(OI)(CI)F *S-1-5-32-545:(OI)(CI)RX" "$dir/install.log"
 check "every rights step succeeded" [ "$(grep -A1 -F icacls.exe "$dir/install.log" | grep -c -- '-> 0')" = 5 ]
+check "the folders were checked before and after" [ "$(grep -A1 -E -- '--(secure|check)-folder=' "$dir/install.log" | grep -c -- '-> 0')" = 2 ]
 
 # The installed copy opens its listeners; a settings file appears once the user saves.
 run "$win_dir\\QyrDelay.exe" >/dev/null 2>&1 &
@@ -163,5 +165,40 @@ check "a bad list on an upgrade is refused (exit $code) and changes nothing" \
 run "$win_dir\\uninstall.exe" /S /PURGE
 check "uninstall /PURGE removes the folder" wait_gone "$dir"
 check "uninstall /PURGE removes the Run value" no_run_value
+
+# A junction or link on the path could send the files and the rights steps elsewhere; a folder that
+# standard users may change (under Wine: one that others may write, which Wine shows as Everyone's
+# right) would let them rename it and plant another program. Refused, with nothing installed,
+# unless the open folder's own name holds QyrNOR: that one is taken over and closed.
+link_on_path() { mkdir -p "$drive_c/Elsewhere"; ln -s "$drive_c/Elsewhere" "$drive_c/QyrNOR_link"; }
+link_as_folder() { mkdir -p "$drive_c/Elsewhere" "$drive_c/QyrNOR_hall"; ln -s "$drive_c/Elsewhere" "$dir"; }
+link_to_nowhere() { ln -s "$drive_c/Elsewhere/gone" "$drive_c/QyrNOR_link"; }
+open_folder() { mkdir -p "$drive_c/Open"; chmod 777 "$drive_c/Open"; }
+open_qyrnor() { mkdir -p "$drive_c/QyrNOR_hall"; chmod 777 "$drive_c/QyrNOR_hall"; }
+# made before | install path | exit code | where nothing may appear
+folder_rows=(
+  'link_on_path|C:\QyrNOR_link\QyrDelay|2|Elsewhere/QyrDelay'
+  'link_as_folder|C:\QyrNOR_hall\QyrDelay|2|Elsewhere/QyrDelay.exe'
+  'link_to_nowhere|C:\QyrNOR_link\QyrDelay|2|Elsewhere'
+  'open_folder|C:\Open\QyrNOR\QyrDelay|2|Open/QyrNOR'
+  'open_qyrnor|C:\QyrNOR_hall\QyrDelay|0|'
+)
+for row in "${folder_rows[@]}"; do
+  IFS='|' read -r made path want absent <<<"$row"
+  cleanup
+  cp "${setup[0]}" "$typed_setup"
+  "$made"
+  code=0; typed "C:\QyrDelay-setup.exe /S /D=$path" || code=$?
+  check "$made: exit $want (got $code)" [ "$code" = "$want" ]
+  [ -z "$absent" ] || check "$made: nothing installed" nothing_installed "$drive_c/$absent"
+done
+closed_to_others() { [ $((8#$(stat -c %a "$1") & 2)) = 0 ]; }
+check "the open QyrNOR folder is closed to others" closed_to_others "$drive_c/QyrNOR_hall"
+check "its taking over is logged" grep -qF \
+  'C:\QyrNOR_hall: taken over: owner Administrators; Administrators and SYSTEM full control, Users read and execute, nothing inherited -> done' \
+  "$dir/install.log"
+check "the program is installed in it" [ -f "$dir/QyrDelay.exe" ]
+run "$win_dir\\uninstall.exe" /S /PURGE
+check "uninstall /PURGE removes it" wait_gone "$dir"
 
 exit $((failures > 0))

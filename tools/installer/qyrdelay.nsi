@@ -3,10 +3,12 @@
 ; Silent use:  setup.exe /S [/ALLOW=<list>] [/D=C:\QyrNOR\QyrDelay]   (the path must hold "QyrNOR")
 ;              uninstall.exe /S [/PURGE]                  (/PURGE also deletes QyrDelay.ini)
 ; /ALLOW= is taken as /ALLOW=a,b or /ALLOW="a, b" or "/ALLOW=a, b"; an empty or invalid list ends
-; the installer with exit code 2 before it changes anything. The check is made by the program
-; itself (QyrDelay.exe --check-allow=), run from the installer's temporary folder. QyrDelay.ini
-; names what the Run value starts for every user: only administrators may change it; Users may
-; modify the two logs.
+; the installer with exit code 2 before it changes anything. So does a junction or link on the
+; path, or an existing folder on it that standard users may change, unless that folder's own name
+; holds QyrNOR: such a folder is taken over (owner Administrators, the rights of a new folder).
+; The checks are made by the program itself (QyrDelay.exe --check-allow= / --check-folder= /
+; --secure-folder=), run from the installer's temporary folder. QyrDelay.ini names what the Run
+; value starts for every user: only administrators may change it; Users may modify the two logs.
 Unicode true
 Target amd64-unicode
 SetCompressor /SOLID lzma
@@ -66,6 +68,10 @@ LangString NoQyrNor ${LANG_SIMPCHINESE} "安装路径必须包含 QyrNOR (例如
 LangString NoQyrNor ${LANG_ENGLISH} "The folder path must contain QyrNOR (for example C:\QyrNOR\QyrDelay), or remote control (TCP/UDP ${PORT}) stays off."
 LangString BadAllow ${LANG_SIMPCHINESE} "/ALLOW= 给出的列表无效:"
 LangString BadAllow ${LANG_ENGLISH} "The /ALLOW= list is not valid:"
+LangString BadFolder ${LANG_SIMPCHINESE} "安装路径上有链接(junction),或有普通用户可以更改的文件夹:"
+LangString BadFolder ${LANG_ENGLISH} "The install path holds a link (junction), or a folder that standard users may change:"
+LangString NoFolder ${LANG_SIMPCHINESE} "无法创建安装文件夹:"
+LangString NoFolder ${LANG_ENGLISH} "The install folder could not be made:"
 LangString NothingInstalled ${LANG_SIMPCHINESE} "什么都没有安装。"
 LangString NothingInstalled ${LANG_ENGLISH} "Nothing was installed."
 LangString SecProgram ${LANG_SIMPCHINESE} "程序、防火墙规则和开机自启动"
@@ -127,6 +133,15 @@ Function DirectoryLeave
     MessageBox MB_ICONEXCLAMATION|MB_OK "$(NoQyrNor)"
     Abort
   ${EndIf}
+  ; Told here, the user may choose another folder; exit code 3 means it will be taken over.
+  nsExec::ExecToStack '"$PLUGINSDIR\QyrDelay.exe" "--check-folder=$INSTDIR"'
+  Pop $0
+  Pop $1
+  ${If} $0 != 0
+  ${AndIf} $0 != 3
+    MessageBox MB_ICONEXCLAMATION|MB_OK "$(BadFolder)$\r$\n$1"
+    Abort
+  ${EndIf}
 FunctionEnd
 
 ; Runs a command hidden, shows and logs its exit code and output.
@@ -165,7 +180,8 @@ FunctionEnd
 ; everyone. The topmost folder this installer creates (C:\QyrNOR for C:\QyrNOR\QyrDelay), or
 ; the install folder when it exists, gets explicit rights before the program lands in it: a new
 ; folder outside Program Files inherits rights (from C:\, say) that let any user rename it or
-; replace what is in it. Folders that existed before keep theirs: they may hold other things.
+; replace what is in it. Folders above it that existed before keep theirs (they may hold other
+; things) once SecureFolders has found them closed to standard users, or taken them over.
 !macro LockProgramFolder
   !insertmacro Logged '"$SYSDIR\icacls.exe" "$NewTop" /inheritance:r /grant:r ${SID_ADMINS}:(OI)(CI)F ${SID_SYSTEM}:(OI)(CI)F ${SID_USERS}:(OI)(CI)RX'
 !macroend
@@ -261,6 +277,27 @@ FunctionEnd
   ${EndIf}
 !macroend
 
+; No folder on the path below the drive root may stay changeable by standard users: a junction or
+; link anywhere on it is refused (it could send the files and the rights steps elsewhere), and so
+; is an existing folder they may change, unless its own name holds QyrNOR: then it was made for
+; this program and is taken over. The program judges the rights (the installer cannot read an
+; access list) and takes over through the folder itself, never through a link put in its place.
+!macro SecureFolders
+  !insertmacro Logged '"$PLUGINSDIR\QyrDelay.exe" "--secure-folder=$INSTDIR"'
+  ${If} $0 != 0
+    !insertmacro Refuse "$(BadFolder)$\r$\n$1$\r$\n$(NothingInstalled)"
+  ${EndIf}
+!macroend
+
+; Once the new folders have their rights, nothing on the path may be changeable by standard users:
+; this also catches a rights step that the system refused.
+!macro VerifyFolders
+  !insertmacro Logged '"$PLUGINSDIR\QyrDelay.exe" "--check-folder=$INSTDIR"'
+  ${If} $0 != 0
+    !insertmacro Refuse "$(BadFolder)$\r$\n$1"
+  ${EndIf}
+!macroend
+
 ; A running copy holds its files and the port; it is the only one (single instance).
 !macro StopRunningCopy
   nsExec::Exec '"$SYSDIR\taskkill.exe" /F /IM QyrDelay.exe'
@@ -278,17 +315,27 @@ Section "QyrDelay" SecMain
     Abort
   ${EndIf}
 
-  ; The log is kept aside until the folder may be written: the check comes first.
+  ; The log is kept aside until the folder may be written: the checks come first.
   FileOpen $9 "$PLUGINSDIR\install.log" w
   !insertmacro CheckAllowList
+  !insertmacro SecureFolders
 
   !insertmacro StopRunningCopy
   Call FindNewTop
   CreateDirectory "$INSTDIR"
+  ; A link that leads nowhere, say: the files would go nowhere and the installer would say done.
+  ${IfNot} ${FileExists} "$INSTDIR\*.*"
+    !insertmacro Refuse "$(NoFolder) $INSTDIR"
+  ${EndIf}
   !insertmacro RemoveOld32BitAutostart
   !insertmacro LockProgramFolder
+  !insertmacro VerifyFolders
   SetOutPath "$INSTDIR"
+  ; Made anew, never rewritten in place: a file keeps its owner and rights, and a program file
+  ; that a standard user owned in a folder taken over would stay theirs to replace.
+  Delete "$INSTDIR\QyrDelay.exe"
   File "/oname=QyrDelay.exe" "${EXE}"
+  Delete "$INSTDIR\uninstall.exe"
   WriteUninstaller "$INSTDIR\uninstall.exe"
   !insertmacro SettingsAndLogFiles
 

@@ -5,6 +5,7 @@
 
 #include "app/app_rules.h"
 #include "app/app_win.h"
+#include "app/check_mode_win.h"
 #include "app/main_form_win.h"
 #include "app/save_mode_win.h"
 #include "base/wide_win.h"
@@ -12,6 +13,8 @@
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int show_cmd) {
   // Started elevated by a Save to write for it: no mutex, no window, no listener.
   if (const std::optional<int> saved = qyr::RunSaveMode(GetCommandLineW())) return *saved;
+  // The installer's checks answer by exit code; they must not hold what a running launcher holds.
+  if (const std::optional<int> check_exit = qyr::RunCheckMode()) return *check_exit;
 
   // Held for the life of the process; the system releases it when the process ends.
   HANDLE mutex = CreateMutexA(nullptr, FALSE, qyr::kMutexName);

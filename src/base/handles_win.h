@@ -59,6 +59,13 @@ struct FileHandleTraits {
 };
 using UniqueFile = UniqueHandle<HANDLE, FileHandleTraits>;
 
+// Memory the system allocated for the caller (security descriptors, SID texts, argument lists).
+struct LocalMemoryTraits {
+  static HLOCAL Invalid() { return nullptr; }
+  static void Close(HLOCAL h) { LocalFree(h); }
+};
+using LocalMemory = UniqueHandle<HLOCAL, LocalMemoryTraits>;
+
 struct GdiObjectTraits {
   static HGDIOBJ Invalid() { return nullptr; }
   static void Close(HGDIOBJ h) { DeleteObject(h); }

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The installer as a technician rolls it out: silent install into a QyrNOR folder, the program
-# answers a check, silent uninstall keeps the settings unless /PURGE is given. Runs in a Wine
-# prefix of its own, so the machine-wide values it writes meet no other test.
+# answers a check, silent uninstall keeps the settings unless /PURGE is given; /ALLOW= lists and
+# install paths that would leave the PC open are refused before anything is installed. Runs in a
+# Wine prefix of its own, so the machine-wide values it writes meet no other test.
 set -euo pipefail
 : "${QYR_BUILD_DIR:?}" "${QYR_WINE_RUN:?}" "${QYR_WINE_ROOT:?}"
 export QYR_WINE_PREFIX=setup
@@ -29,9 +30,20 @@ no_old_value() { ! has_old_value; }
 no_uninst_key() { ! run reg query "$uninst_key" >/dev/null 2>&1; }
 # The uninstaller hands over to a copy of itself and returns at once: wait for its work.
 wait_gone() { for _ in $(seq 60); do [ ! -e "$1" ] && return 0; sleep 0.5; done; return 1; }
+# Every command line below runs in cmd exactly as a technician types it: a batch file keeps each
+# quote and blank as typed (arguments passed from Linux would be quoted anew). Returns the exit code.
+typed_setup="$drive_c/QyrDelay-setup.exe"
+typed() {
+  printf '@echo off\r\n%s\r\nexit /b %%errorlevel%%\r\n' "$1" >"$drive_c/typed.cmd"
+  run cmd /c 'C:\typed.cmd' >/dev/null 2>&1
+}
 cleanup() {
   run taskkill /F /IM QyrDelay.exe >/dev/null 2>&1 || true
-  rm -rf "$drive_c/QyrNOR_hall" "$drive_c/Plain"
+  # A run that stopped half way leaves no machine-wide values for the next.
+  run reg delete "$run_key" /v QyrNOR_Delay_Luancher /f >/dev/null 2>&1 || true
+  run reg delete "$uninst_key" /f >/dev/null 2>&1 || true
+  rm -rf "$drive_c/QyrNOR_hall" "$drive_c/Plain" "$drive_c/Open" "$drive_c/Elsewhere" \
+    "$drive_c/QyrNOR_link" "$typed_setup" "$drive_c/typed.cmd"
 }
 trap cleanup EXIT
 cleanup
@@ -40,6 +52,30 @@ cleanup
 code=0; run "${setup[0]}" /S '/D=C:\Plain\QyrDelay' || code=$?
 check "a folder without QyrNOR is refused (exit $code)" [ "$code" -ne 0 ]
 check "nothing installed there" [ ! -e "$drive_c/Plain/QyrDelay/QyrDelay.exe" ]
+
+# /ALLOW= as typed in cmd | what [REMOTE] AllowFrom holds after, or "refused": exit code 2 before
+# anything is installed (a list that does not restrict, or that the program would refuse).
+allow_rows=(
+  '/ALLOW=10.0.0.1,10.0.0.2|10.0.0.1,10.0.0.2'
+  '/ALLOW="10.0.0.1"|10.0.0.1'
+  '/ALLOW="10.0.0.1, 10.0.0.2"|10.0.0.1, 10.0.0.2'
+  '"/ALLOW=10.0.0.1, 10.0.0.2"|10.0.0.1, 10.0.0.2'
+  '/ALLOW=10.0.0.1, 10.0.0.2|refused'
+  '/ALLOW=|refused'
+  '/ALLOW=""|refused'
+  '/ALLOW="10.0.0.300"|refused'
+)
+nothing_installed() {  # nothing_installed FOLDER: no folder made, no value written
+  [ ! -e "$1" ] && no_run_value && no_uninst_key
+}
+cp "${setup[0]}" "$typed_setup"
+for row in "${allow_rows[@]}"; do
+  option="${row%|*}" want="${row##*|}"
+  [ "$want" = refused ] || continue
+  code=0; typed "C:\QyrDelay-setup.exe /S $option /D=$win_dir" || code=$?
+  check "$option is refused (exit $code)" [ "$code" = 2 ]
+  check "$option: nothing installed" nothing_installed "$drive_c/QyrNOR_hall"
+done
 
 old_value
 check "an earlier copy's 32-bit value is there to begin with" has_old_value
@@ -61,11 +97,19 @@ done
 # their results in install.log stand in for that.
 for f in QyrDelay.ini QyrDelay.log QyrDelay.log.1; do
   check "$f created empty" [ -f "$dir/$f" -a ! -s "$dir/$f" ]
+done
+for f in QyrDelay.log QyrDelay.log.1; do
   check "$f made modifiable for Users" grep -qF "icacls.exe\" \"$win_dir\\$f\" /grant *S-1-5-32-545:(M)" "$dir/install.log"
 done
+# The settings file names what the Run value starts for everyone: administrators' alone, and an
+# upgrade takes back the Users grant of earlier versions (its rights are inherited anew).
+ini_steps() { grep -F "icacls.exe\" \"$win_dir\\QyrDelay.ini\"" "$dir/install.log" | sed 's/^.*QyrDelay.ini" //'; }
+check "QyrDelay.ini made the administrators' (got: $(ini_steps | tr '\r\n' '  '))" \
+  [ "$(ini_steps | tr -d '\r')" = "/setowner *S-1-5-32-544"$'\n'"/reset" ]
 check "the topmost new folder's rights are set explicitly" grep -qF \
   "\"C:\\QyrNOR_hall\" /inheritance:r /grant:r *S-1-5-32-544:(OI)(CI)F *S-1-5-18:(OI)(CI)F *S-1-5-32-545:(OI)(CI)RX" "$dir/install.log"
-check "every rights step succeeded" [ "$(grep -A1 -F icacls.exe "$dir/install.log" | grep -c -- '-> 0')" = 4 ]
+check "every rights step succeeded" [ "$(grep -A1 -F icacls.exe "$dir/install.log" | grep -c -- '-> 0')" = 5 ]
+check "the folders were checked before and after" [ "$(grep -A1 -E -- '--(secure|check)-folder=' "$dir/install.log" | grep -c -- '-> 0')" = 2 ]
 
 # The installed copy opens its listeners; a settings file appears once the user saves.
 run "$win_dir\\QyrDelay.exe" >/dev/null 2>&1 &
@@ -76,6 +120,20 @@ for _ in $(seq 20); do
   sleep 1
 done
 check "the installed program answers QyrNOR_PC_CHECK (got: $answer)" [ "$answer" = "127.0.0.1  OK" ]
+
+# The installer's check of a list answers while the launcher runs (it takes no mutex): by exit
+# code, and a line naming the bad entry in the system's code page.
+check_rows=(
+  '10.0.0.1, 10.0.0.0/8|0|'
+  '10.0.0.1，10.0.0.2|2|invalid AllowFrom entry "10.0.0.1，10.0.0.2": not an IPv4 address'
+  '|2|invalid AllowFrom list: it is empty, which would allow everyone'
+)
+for row in "${check_rows[@]}"; do
+  list="${row%%|*}" rest="${row#*|}"
+  code=0; said="$(run "$win_dir\\QyrDelay.exe" "--check-allow=$list" | iconv -f GB18030 -t UTF-8 | tr -d '\r')" || code=$?
+  check "--check-allow=$list exits ${rest%%|*} (got $code)" [ "$code" = "${rest%%|*}" ]
+  check "--check-allow=$list answers (got: $said)" [ "$said" = "${rest#*|}" ]
+done
 printf '[AUTORUN]\r\nDelay0=7\r\n' >"$dir/QyrDelay.ini"
 
 old_value
@@ -92,9 +150,55 @@ run "${setup[0]}" /S "/ALLOW=127.0.0.0/8, 10.1.2.3" "/D=$win_dir"
 check "reinstall keeps the settings file" grep -q 'Delay0=7' "$dir/QyrDelay.ini"
 allow_from() { tr -d '\r' <"$dir/QyrDelay.ini" | sed -n '/^\[REMOTE\]$/,/^\[/s/^AllowFrom=//p'; }
 check "/ALLOW= is written to [REMOTE] (got: $(allow_from))" [ "$(allow_from)" = "127.0.0.0/8, 10.1.2.3" ]
+for row in "${allow_rows[@]}"; do
+  option="${row%|*}" want="${row##*|}"
+  [ "$want" != refused ] || continue
+  code=0; typed "C:\QyrDelay-setup.exe /S $option /D=$win_dir" || code=$?
+  check "$option installs (exit $code) and writes the list as given (got: $(allow_from))" \
+    [ "$code" = 0 -a "$(allow_from)" = "$want" ]
+done
+kept="$(allow_from)"
+code=0; typed "C:\QyrDelay-setup.exe /S /ALLOW=10.0.0.1; /D=$win_dir" || code=$?
+check "a bad list on an upgrade is refused (exit $code) and changes nothing" \
+  [ "$code" = 2 -a "$(allow_from)" = "$kept" -a "$(run_value)" = "$win_dir\\QyrDelay.exe" ]
 # /PURGE takes everything.
 run "$win_dir\\uninstall.exe" /S /PURGE
 check "uninstall /PURGE removes the folder" wait_gone "$dir"
 check "uninstall /PURGE removes the Run value" no_run_value
+
+# A junction or link on the path could send the files and the rights steps elsewhere; a folder that
+# standard users may change (under Wine: one that others may write, which Wine shows as Everyone's
+# right) would let them rename it and plant another program. Refused, with nothing installed,
+# unless the open folder's own name holds QyrNOR: that one is taken over and closed.
+link_on_path() { mkdir -p "$drive_c/Elsewhere"; ln -s "$drive_c/Elsewhere" "$drive_c/QyrNOR_link"; }
+link_as_folder() { mkdir -p "$drive_c/Elsewhere" "$drive_c/QyrNOR_hall"; ln -s "$drive_c/Elsewhere" "$dir"; }
+link_to_nowhere() { ln -s "$drive_c/Elsewhere/gone" "$drive_c/QyrNOR_link"; }
+open_folder() { mkdir -p "$drive_c/Open"; chmod 777 "$drive_c/Open"; }
+open_qyrnor() { mkdir -p "$drive_c/QyrNOR_hall"; chmod 777 "$drive_c/QyrNOR_hall"; }
+# made before | install path | exit code | where nothing may appear
+folder_rows=(
+  'link_on_path|C:\QyrNOR_link\QyrDelay|2|Elsewhere/QyrDelay'
+  'link_as_folder|C:\QyrNOR_hall\QyrDelay|2|Elsewhere/QyrDelay.exe'
+  'link_to_nowhere|C:\QyrNOR_link\QyrDelay|2|Elsewhere'
+  'open_folder|C:\Open\QyrNOR\QyrDelay|2|Open/QyrNOR'
+  'open_qyrnor|C:\QyrNOR_hall\QyrDelay|0|'
+)
+for row in "${folder_rows[@]}"; do
+  IFS='|' read -r made path want absent <<<"$row"
+  cleanup
+  cp "${setup[0]}" "$typed_setup"
+  "$made"
+  code=0; typed "C:\QyrDelay-setup.exe /S /D=$path" || code=$?
+  check "$made: exit $want (got $code)" [ "$code" = "$want" ]
+  [ -z "$absent" ] || check "$made: nothing installed" nothing_installed "$drive_c/$absent"
+done
+closed_to_others() { [ $((8#$(stat -c %a "$1") & 2)) = 0 ]; }
+check "the open QyrNOR folder is closed to others" closed_to_others "$drive_c/QyrNOR_hall"
+check "its taking over is logged" grep -qF \
+  'C:\QyrNOR_hall: taken over: owner Administrators; Administrators and SYSTEM full control, Users read and execute, nothing inherited -> done' \
+  "$dir/install.log"
+check "the program is installed in it" [ -f "$dir/QyrDelay.exe" ]
+run "$win_dir\\uninstall.exe" /S /PURGE
+check "uninstall /PURGE removes it" wait_gone "$dir"
 
 exit $((failures > 0))

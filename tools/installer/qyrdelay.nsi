@@ -2,6 +2,13 @@
 ;   makensis -DVERSION=x.y.z -DEXE=<QyrDelay.exe> -DICON=<qyrdelay.ico> -DOUTFILE=<setup.exe>
 ; Silent use:  setup.exe /S [/ALLOW=<list>] [/D=C:\QyrNOR\QyrDelay]   (the path must hold "QyrNOR")
 ;              uninstall.exe /S [/PURGE]                  (/PURGE also deletes QyrDelay.ini)
+; /ALLOW= is taken as /ALLOW=a,b or /ALLOW="a, b" or "/ALLOW=a, b"; an empty or invalid list ends
+; the installer with exit code 2 before it changes anything. So does a junction or link on the
+; path, or an existing folder on it that standard users may change, unless that folder's own name
+; holds QyrNOR: such a folder is taken over (owner Administrators, the rights of a new folder).
+; The checks are made by the program itself (QyrDelay.exe --check-allow= / --check-folder= /
+; --secure-folder=), run from the installer's temporary folder. QyrDelay.ini names what the Run
+; value starts for every user: only administrators may change it; Users may modify the two logs.
 Unicode true
 Target amd64-unicode
 SetCompressor /SOLID lzma
@@ -59,6 +66,14 @@ VIAddVersionKey /LANG=0 "LegalCopyright" "QyrNOR"
 
 LangString NoQyrNor ${LANG_SIMPCHINESE} "安装路径必须包含 QyrNOR (例如 C:\QyrNOR\QyrDelay),否则远程控制 (TCP/UDP ${PORT}) 不会开启。"
 LangString NoQyrNor ${LANG_ENGLISH} "The folder path must contain QyrNOR (for example C:\QyrNOR\QyrDelay), or remote control (TCP/UDP ${PORT}) stays off."
+LangString BadAllow ${LANG_SIMPCHINESE} "/ALLOW= 给出的列表无效:"
+LangString BadAllow ${LANG_ENGLISH} "The /ALLOW= list is not valid:"
+LangString BadFolder ${LANG_SIMPCHINESE} "安装路径上有链接(junction),或有普通用户可以更改的文件夹:"
+LangString BadFolder ${LANG_ENGLISH} "The install path holds a link (junction), or a folder that standard users may change:"
+LangString NoFolder ${LANG_SIMPCHINESE} "无法创建安装文件夹:"
+LangString NoFolder ${LANG_ENGLISH} "The install folder could not be made:"
+LangString NothingInstalled ${LANG_SIMPCHINESE} "什么都没有安装。"
+LangString NothingInstalled ${LANG_ENGLISH} "Nothing was installed."
 LangString SecProgram ${LANG_SIMPCHINESE} "程序、防火墙规则和开机自启动"
 LangString SecProgram ${LANG_ENGLISH} "Program, firewall rules and autostart"
 LangString SecSettings ${LANG_SIMPCHINESE} "同时删除设置文件 QyrDelay.ini"
@@ -66,6 +81,8 @@ LangString SecSettings ${LANG_ENGLISH} "Also delete the settings file QyrDelay.i
 
 Var Found
 Var NewTop
+Var AllowGiven
+Var AllowList
 
 ; Sets $NewTop to the topmost folder of $INSTDIR that does not exist yet ($INSTDIR when it does).
 Function FindNewTop
@@ -104,10 +121,25 @@ Function CheckQyrNor
   Pop $0
 FunctionEnd
 
+; The checks are the program's own: it is extracted before anything else happens.
+Function .onInit
+  InitPluginsDir
+  File "/oname=$PLUGINSDIR\QyrDelay.exe" "${EXE}"
+FunctionEnd
+
 Function DirectoryLeave
   Call CheckQyrNor
   ${If} $Found != 1
     MessageBox MB_ICONEXCLAMATION|MB_OK "$(NoQyrNor)"
+    Abort
+  ${EndIf}
+  ; Told here, the user may choose another folder; exit code 3 means it will be taken over.
+  nsExec::ExecToStack '"$PLUGINSDIR\QyrDelay.exe" "--check-folder=$INSTDIR"'
+  Pop $0
+  Pop $1
+  ${If} $0 != 0
+  ${AndIf} $0 != 3
+    MessageBox MB_ICONEXCLAMATION|MB_OK "$(BadFolder)$\r$\n$1"
     Abort
   ${EndIf}
 FunctionEnd
@@ -120,6 +152,14 @@ FunctionEnd
   Pop $1
   DetailPrint "$2 -> $0 $1"
   FileWrite $9 "$2$\r$\n  -> $0 $1$\r$\n"
+!macroend
+
+; Ends the installer with exit code 2, saying why (a box unless silent, and the details list).
+!macro Refuse TEXT
+  DetailPrint "${TEXT}"
+  MessageBox MB_ICONSTOP|MB_OK "${TEXT}" /SD IDOK
+  SetErrorLevel 2
+  Abort
 !macroend
 
 ; An earlier 32-bit copy kept its autostart value in the 32-bit view of the registry, which a
@@ -140,60 +180,121 @@ FunctionEnd
 ; everyone. The topmost folder this installer creates (C:\QyrNOR for C:\QyrNOR\QyrDelay), or
 ; the install folder when it exists, gets explicit rights before the program lands in it: a new
 ; folder outside Program Files inherits rights (from C:\, say) that let any user rename it or
-; replace what is in it. Folders that existed before keep theirs: they may hold other things.
+; replace what is in it. Folders above it that existed before keep theirs (they may hold other
+; things) once SecureFolders has found them closed to standard users, or taken them over.
 !macro LockProgramFolder
   !insertmacro Logged '"$SYSDIR\icacls.exe" "$NewTop" /inheritance:r /grant:r ${SID_ADMINS}:(OI)(CI)F ${SID_SYSTEM}:(OI)(CI)F ${SID_USERS}:(OI)(CI)RX'
 !macroend
 
-; The program runs as the logged-on user, who may be a standard user: the settings file and the
-; two log files are created here (an empty settings file reads as no file: every key takes its
-; default) and made writable for the Users group; nothing else in the folder is.
-!macro UserWritableFiles
-  !insertmacro CreateUserFile "QyrDelay.ini"
-  !insertmacro CreateUserFile "QyrDelay.log"
-  !insertmacro CreateUserFile "QyrDelay.log.1"
+; The settings file and the two log files are created here (an empty settings file reads as no
+; file: every key takes its default). The settings file names the programs that the machine-wide
+; Run value starts for every user: only administrators may change it, and an upgrade takes back
+; the Users grant that earlier versions gave it. The program runs as the logged-on user, who may
+; be a standard user: the logs stay writable for the Users group; nothing else in the folder is.
+!macro SettingsAndLogFiles
+  !insertmacro CreateFile "QyrDelay.ini"
+  !insertmacro Logged '"$SYSDIR\icacls.exe" "$INSTDIR\QyrDelay.ini" /setowner ${SID_ADMINS}'
+  !insertmacro Logged '"$SYSDIR\icacls.exe" "$INSTDIR\QyrDelay.ini" /reset'
+  !insertmacro CreateFile "QyrDelay.log"
+  !insertmacro Logged '"$SYSDIR\icacls.exe" "$INSTDIR\QyrDelay.log" /grant ${SID_USERS}:(M)'
+  !insertmacro CreateFile "QyrDelay.log.1"
+  !insertmacro Logged '"$SYSDIR\icacls.exe" "$INSTDIR\QyrDelay.log.1" /grant ${SID_USERS}:(M)'
 !macroend
 
-; Creates an empty file unless it exists (kept byte for byte), and lets Users modify it.
-!macro CreateUserFile NAME
+; Creates an empty file unless it exists (kept byte for byte).
+!macro CreateFile NAME
   ${IfNot} ${FileExists} "$INSTDIR\${NAME}"
     FileOpen $0 "$INSTDIR\${NAME}" w
     FileClose $0
   ${EndIf}
-  !insertmacro Logged '"$SYSDIR\icacls.exe" "$INSTDIR\${NAME}" /grant ${SID_USERS}:(M)'
 !macroend
 
-; The /ALLOW=<list> option: who may send commands, written into [REMOTE] of the settings file;
-; the rest of the file stays as it is. The list holds "/" (192.168.1.0/24), which the usual
-; option reader takes for the next option: it is read by hand, up to the next blank, or up to
-; the closing quote when the option is quoted ("/ALLOW=a, b").
-!macro WriteAllowList
+; The /ALLOW=<list> option: who may send commands. The list holds "/" (192.168.1.0/24), which the
+; usual option reader takes for the next option, so it is read by hand from the command line as
+; typed in cmd: /ALLOW=a,b (up to the next blank), /ALLOW="a, b" or "/ALLOW=a, b" (up to the
+; closing quote). A quote ends the list in every form, so that the list the program checks is
+; the list written. Sets $AllowGiven to 1 and $AllowList to the list, without quotes.
+Function ReadAllowOption
+  StrCpy $AllowGiven 0
+  StrCpy $AllowList ""
   ${GetParameters} $0
   ${StrStr} $1 $0 "/ALLOW="
-  ${If} $1 != ""
-    StrLen $2 $0
-    StrLen $3 $1
-    IntOp $2 $2 - $3
-    IntOp $2 $2 - 1
-    StrCpy $4 $0 1 $2   ; the character before the option: a quote when it is quoted
-    StrCpy $1 $1 "" 7
-    StrCpy $5 0
-    ${Do}
-      StrCpy $3 $1 1 $5
-      ${If} $3 == ""
-      ${OrIf} $3 == '"'
-        ${ExitDo}
-      ${EndIf}
-      ${If} $3 == " "
-      ${AndIf} $4 != '"'
-        ${ExitDo}
-      ${EndIf}
-      IntOp $5 $5 + 1
-    ${Loop}
-    StrCpy $1 $1 $5
-    WriteINIStr "$INSTDIR\QyrDelay.ini" "REMOTE" "AllowFrom" "$1"
-    DetailPrint "AllowFrom=$1"
-    FileWrite $9 "AllowFrom=$1$\r$\n"
+  ${If} $1 == ""
+    Return
+  ${EndIf}
+  StrCpy $AllowGiven 1
+  StrCpy $4 0   ; 1: quoted
+  StrLen $2 $0
+  StrLen $3 $1
+  IntOp $2 $2 - $3
+  IntOp $2 $2 - 1
+  ${If} $2 >= 0
+    StrCpy $3 $0 1 $2   ; the character before the option
+    ${If} $3 == '"'
+      StrCpy $4 1
+    ${EndIf}
+  ${EndIf}
+  StrCpy $1 $1 "" 7
+  StrCpy $3 $1 1
+  ${If} $3 == '"'
+    StrCpy $4 1
+    StrCpy $1 $1 "" 1
+  ${EndIf}
+  StrCpy $5 0
+  ${Do}
+    StrCpy $3 $1 1 $5
+    ${If} $3 == ""
+    ${OrIf} $3 == '"'
+      ${ExitDo}
+    ${EndIf}
+    ${If} $3 == " "
+    ${AndIf} $4 != 1
+      ${ExitDo}
+    ${EndIf}
+    IntOp $5 $5 + 1
+  ${Loop}
+  StrCpy $AllowList $1 $5
+FunctionEnd
+
+; Before anything is installed: an /ALLOW= list that would not restrict (empty) or that the
+; program would refuse (and so turn remote control off) stops the installer.
+!macro CheckAllowList
+  Call ReadAllowOption
+  ${If} $AllowGiven == 1
+    !insertmacro Logged '"$PLUGINSDIR\QyrDelay.exe" "--check-allow=$AllowList"'
+    ${If} $0 != 0
+      !insertmacro Refuse "$(BadAllow) /ALLOW=$AllowList$\r$\n$1$\r$\n$(NothingInstalled)"
+    ${EndIf}
+  ${EndIf}
+!macroend
+
+; Written into [REMOTE] of the settings file as given; the rest of the file stays as it is.
+!macro WriteAllowList
+  ${If} $AllowGiven == 1
+    WriteINIStr "$INSTDIR\QyrDelay.ini" "REMOTE" "AllowFrom" "$AllowList"
+    DetailPrint "AllowFrom=$AllowList"
+    FileWrite $9 "AllowFrom=$AllowList$\r$\n"
+  ${EndIf}
+!macroend
+
+; No folder on the path below the drive root may stay changeable by standard users: a junction or
+; link anywhere on it is refused (it could send the files and the rights steps elsewhere), and so
+; is an existing folder they may change, unless its own name holds QyrNOR: then it was made for
+; this program and is taken over. The program judges the rights (the installer cannot read an
+; access list) and takes over through the folder itself, never through a link put in its place.
+!macro SecureFolders
+  !insertmacro Logged '"$PLUGINSDIR\QyrDelay.exe" "--secure-folder=$INSTDIR"'
+  ${If} $0 != 0
+    !insertmacro Refuse "$(BadFolder)$\r$\n$1$\r$\n$(NothingInstalled)"
+  ${EndIf}
+!macroend
+
+; Once the new folders have their rights, nothing on the path may be changeable by standard users:
+; this also catches a rights step that the system refused.
+!macro VerifyFolders
+  !insertmacro Logged '"$PLUGINSDIR\QyrDelay.exe" "--check-folder=$INSTDIR"'
+  ${If} $0 != 0
+    !insertmacro Refuse "$(BadFolder)$\r$\n$1"
   ${EndIf}
 !macroend
 
@@ -214,16 +315,29 @@ Section "QyrDelay" SecMain
     Abort
   ${EndIf}
 
+  ; The log is kept aside until the folder may be written: the checks come first.
+  FileOpen $9 "$PLUGINSDIR\install.log" w
+  !insertmacro CheckAllowList
+  !insertmacro SecureFolders
+
   !insertmacro StopRunningCopy
   Call FindNewTop
   CreateDirectory "$INSTDIR"
-  FileOpen $9 "$INSTDIR\install.log" w
+  ; A link that leads nowhere, say: the files would go nowhere and the installer would say done.
+  ${IfNot} ${FileExists} "$INSTDIR\*.*"
+    !insertmacro Refuse "$(NoFolder) $INSTDIR"
+  ${EndIf}
   !insertmacro RemoveOld32BitAutostart
   !insertmacro LockProgramFolder
+  !insertmacro VerifyFolders
   SetOutPath "$INSTDIR"
+  ; Made anew, never rewritten in place: a file keeps its owner and rights, and a program file
+  ; that a standard user owned in a folder taken over would stay theirs to replace.
+  Delete "$INSTDIR\QyrDelay.exe"
   File "/oname=QyrDelay.exe" "${EXE}"
+  Delete "$INSTDIR\uninstall.exe"
   WriteUninstaller "$INSTDIR\uninstall.exe"
-  !insertmacro UserWritableFiles
+  !insertmacro SettingsAndLogFiles
 
   ; The same value the program writes when the user saves with autostart on: plain path, no quotes.
   WriteRegStr HKLM "${RUN_KEY}" "${RUN_VALUE}" "$INSTDIR\QyrDelay.exe"
@@ -235,6 +349,7 @@ Section "QyrDelay" SecMain
   !insertmacro Logged '"$SYSDIR\netsh.exe" advfirewall firewall add rule name="${RULE_UDP}" dir=in action=allow program="$INSTDIR\QyrDelay.exe" protocol=UDP localport=${PORT} enable=yes profile=any'
   !insertmacro WriteAllowList
   FileClose $9
+  CopyFiles /SILENT "$PLUGINSDIR\install.log" "$INSTDIR\install.log"
 
   WriteRegStr HKLM "${UNINST_KEY}" "DisplayName" "QyrDelay 延时启动器"
   WriteRegStr HKLM "${UNINST_KEY}" "DisplayVersion" "${VERSION}"

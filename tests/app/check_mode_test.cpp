@@ -1,0 +1,215 @@
+#include "app/check_mode.h"
+
+#include <gtest/gtest.h>
+
+namespace qyr {
+namespace {
+
+TEST(CheckMode, OnlyACheckArgumentAsksForACheck) {
+  using M = CheckMode;
+  using E = CheckArgsError;
+  const struct {
+    std::vector<std::string> args;
+    M mode;
+    E error;
+    const char* value;
+    const char* bad_argument;
+  } cases[] = {
+      {{}, M::kNone, E::kNone, "", ""},
+      {{"/S"}, M::kNone, E::kNone, "", ""},  // the launcher has always ignored its arguments
+      {{"--save"}, M::kNone, E::kNone, "", ""},
+      {{"--check-allow=10.0.0.1, 10.0.0.2"}, M::kAllow, E::kNone, "10.0.0.1, 10.0.0.2", ""},
+      {{"--check-allow="}, M::kAllow, E::kNone, "", ""},
+      {{"--check-folder=C:\\QyrNOR\\QyrDelay"}, M::kFolder, E::kNone, "C:\\QyrNOR\\QyrDelay", ""},
+      {{"--secure-folder=C:\\QyrNOR"}, M::kSecureFolder, E::kNone, "C:\\QyrNOR", ""},
+      // A list split by an unquoted blank is refused, never read in half.
+      {{"--check-allow=10.0.0.1,", "10.0.0.2"},
+       M::kAllow,
+       E::kExtraArgument,
+       "10.0.0.1,",
+       "10.0.0.2"},
+      {{"--check-allow", "10.0.0.1"}, M::kAllow, E::kNoValue, "", "--check-allow"},
+      {{"--secure-folder"}, M::kSecureFolder, E::kNoValue, "", "--secure-folder"},
+      {{"--check-alow=10.0.0.1"}, M::kUnknown, E::kUnknownCheck, "", "--check-alow=10.0.0.1"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.args.empty() ? "(none)" : c.args.front());
+    const CheckRequest request = ParseCheckRequest(c.args);
+    EXPECT_EQ(request.mode, c.mode);
+    EXPECT_EQ(request.value, c.value);
+    EXPECT_EQ(request.error, c.error);
+    EXPECT_EQ(request.bad_argument, c.bad_argument);
+    EXPECT_EQ(ArgsErrorOutcome(request).exit_code, c.error == E::kNone ? 0 : 2);
+  }
+}
+
+TEST(CheckMode, AllowListPassesOnlyWhenItRestricts) {
+  const struct {
+    const char* list;
+    int exit_code;
+    const char* line;
+  } cases[] = {
+      {"10.0.0.1", 0, nullptr},
+      {"10.0.0.1, 10.0.0.0/8", 0, nullptr},
+      {"", 2, "invalid AllowFrom list: it is empty, which would allow everyone"},
+      {"  ", 2, "invalid AllowFrom list: it is empty, which would allow everyone"},
+      {"10.0.0.1,", 2, "invalid AllowFrom entry: an empty one (a stray comma)"},
+      {"10.0.0.1 10.0.0.2", 2,
+       "invalid AllowFrom entry \"10.0.0.1 10.0.0.2\": not an IPv4 address"},
+      {"\"10.0.0.1\"", 2, "invalid AllowFrom entry \"\"10.0.0.1\"\": not an IPv4 address"},
+      // A full-width comma, as a Chinese input method types it.
+      {"10.0.0.1，10.0.0.2", 2,
+       "invalid AllowFrom entry \"10.0.0.1，10.0.0.2\": not an IPv4 address"},
+      {"10.0.0.0/33", 2, "invalid AllowFrom entry \"10.0.0.0/33\": bad prefix length"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.list);
+    const CheckOutcome outcome = CheckAllowList(c.list);
+    EXPECT_EQ(outcome.exit_code, c.exit_code);
+    EXPECT_EQ(outcome.lines,
+              c.line ? std::vector<std::string>{c.line} : std::vector<std::string>{});
+  }
+}
+
+TEST(CheckMode, FoldersBelowTheRoot) {
+  const struct {
+    const char* path;
+    std::vector<std::string> folders;
+  } cases[] = {
+      {"C:\\QyrNOR\\QyrDelay", {"C:\\QyrNOR", "C:\\QyrNOR\\QyrDelay"}},
+      {"d:\\QyrNOR\\", {"d:\\QyrNOR"}},
+      {"C:\\a\\\\b", {"C:\\a", "C:\\a\\\\b"}},
+      {"C:\\", {}},
+      {"\\\\hall-pc\\share\\QyrNOR", {"\\\\hall-pc\\share\\QyrNOR"}},
+      {"\\\\?\\C:\\QyrNOR\\x", {"\\\\?\\C:\\QyrNOR", "\\\\?\\C:\\QyrNOR\\x"}},
+      {"\\\\?\\UNC\\pc\\s\\QyrNOR", {"\\\\?\\UNC\\pc\\s\\QyrNOR"}},
+      {"\\\\pc\\share", {}},
+      {"\\\\\\share\\x", {}},
+      {"QyrNOR\\QyrDelay", {}},  // no root: refused rather than guessed
+      {"C:QyrNOR", {}},
+      {"", {}},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(FoldersBelowRoot(c.path), c.folders) << c.path;
+  }
+}
+
+constexpr const char* kSelf = "S-1-5-21-1-2-3-500";
+constexpr std::uint32_t kFull = 0x1F01FF;
+constexpr std::uint32_t kReadExecute = 0x1200A9;
+constexpr std::uint32_t kModify = 0x1301BF;
+
+// A folder as a new one of this installer's: administrators and SYSTEM full, Users read.
+FolderFacts LockedFolder(const char* path) {
+  FolderFacts facts;
+  facts.path = path;
+  facts.exists = true;
+  facts.is_folder = true;
+  facts.owner = kSidAdministrators;
+  facts.entries = {{AccessEntry::Kind::kAllow, false, kFull, kSidAdministrators},
+                   {AccessEntry::Kind::kAllow, false, kFull, kSidSystem},
+                   {AccessEntry::Kind::kAllow, false, kReadExecute, "S-1-5-32-545"}};
+  return facts;
+}
+
+TEST(CheckMode, FolderVerdicts) {
+  using V = FolderVerdict;
+  using K = AccessEntry::Kind;
+  const auto with = [](const char* path, auto change) {
+    FolderFacts facts = LockedFolder(path);
+    change(facts);
+    return facts;
+  };
+  const auto grant = [](K kind, std::uint32_t mask, const char* sid, bool inherit_only = false) {
+    return [=](FolderFacts& f) { f.entries.push_back({kind, inherit_only, mask, sid}); };
+  };
+  const struct {
+    FolderFacts facts;
+    V verdict;
+    const char* named;  // who the line names
+  } cases[] = {
+      {LockedFolder("C:\\Apps"), V::kSafe, "only administrators"},
+      {with("C:\\Apps", [](FolderFacts& f) { f.exists = false; }), V::kNew, "does not exist"},
+      // A standard user's folder: their own, and Authenticated Users may modify what C:\ gives.
+      {with("C:\\QyrNOR", [](FolderFacts& f) { f.owner = "S-1-5-21-1-2-3-1001"; }), V::kTakeOver,
+       "its owner S-1-5-21-1-2-3-1001"},
+      {with("C:\\qyrnor_HALL", grant(K::kAllow, kModify, "S-1-5-11")), V::kTakeOver,
+       "Authenticated Users (S-1-5-11)"},
+      {with("C:\\Apps", grant(K::kAllow, kModify, "S-1-5-11")), V::kRefused,
+       "Authenticated Users (S-1-5-11)"},
+      // Each of these alone: make things inside, delete inside, rename, change the rights.
+      {with("C:\\Apps", grant(K::kAllow, 0x4, "S-1-5-32-545")), V::kRefused, "Users"},
+      {with("C:\\Apps", grant(K::kAllow, 0x40, "S-1-1-0")), V::kRefused, "Everyone"},
+      {with("C:\\Apps", grant(K::kAllow, 0x10000, "S-1-5-4")), V::kRefused, "INTERACTIVE"},
+      {with("C:\\Apps", grant(K::kAllow, 0x40000, "S-1-5-21-1-2-3-1001")), V::kRefused,
+       "S-1-5-21-1-2-3-1001"},
+      {with("C:\\Apps", grant(K::kAllow, 0x40000000, "S-1-5-32-545")), V::kRefused, "Users"},
+      {with("C:\\Apps", [](FolderFacts& f) { f.has_access_list = false; }), V::kRefused,
+       "everyone"},
+      {with("C:\\Apps", grant(K::kOther, 0, "")), V::kRefused, "unknown kind"},
+      {with("C:\\Apps", [](FolderFacts& f) { f.reparse_point = true; }), V::kRefused, "junction"},
+      {with("C:\\QyrNOR", [](FolderFacts& f) { f.reparse_point = true; }), V::kRefused, "junction"},
+      {with("C:\\QyrNOR", [](FolderFacts& f) { f.is_folder = false; }), V::kRefused,
+       "not a folder"},
+      {with("C:\\QyrNOR", [](FolderFacts& f) { f.error = 5; }), V::kRefused, "error 5"},
+      // No way to change it: rights for what is made inside, a deny, reading and attributes, the
+      // trusted accounts.
+      {with("C:\\Apps", grant(K::kAllow, kFull, "S-1-3-0", true)), V::kSafe, "only"},
+      {with("C:\\Apps", grant(K::kDeny, kFull, "S-1-1-0")), V::kSafe, "only"},
+      {with("C:\\Apps", grant(K::kAllow, kReadExecute | 0x110, "S-1-5-32-545")), V::kSafe, "only"},
+      {with("C:\\Apps", grant(K::kAllow, kFull, kSidTrustedInstaller)), V::kSafe, "only"},
+      {with("C:\\Apps", grant(K::kAllow, kFull, kSelf)), V::kSafe, "only"},
+      {with("C:\\Apps", [](FolderFacts& f) { f.owner = kSelf; }), V::kSafe, "only"},
+      {with("C:\\Apps", [](FolderFacts& f) { f.owner = kSidTrustedInstaller; }), V::kSafe, "only"},
+      // The name is the folder's own, not its parent's.
+      {with("C:\\QyrNOR\\Apps", grant(K::kAllow, kModify, "S-1-5-11")), V::kRefused, "S-1-5-11"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.facts.path);
+    const FolderFinding finding = JudgeFolder(c.facts, {kSelf});
+    EXPECT_EQ(finding.verdict, c.verdict) << finding.line;
+    EXPECT_NE(finding.line.find(c.named), std::string::npos) << finding.line;
+    EXPECT_EQ(finding.line.rfind(c.facts.path + ": ", 0), 0u) << finding.line;
+  }
+}
+
+TEST(CheckMode, PathVerdictAndTakeOver) {
+  FolderFacts open = LockedFolder("C:\\QyrNOR");
+  open.entries.push_back({AccessEntry::Kind::kAllow, false, kModify, "S-1-5-11"});
+  FolderFacts open_other = open;
+  open_other.path = "C:\\QyrNOR\\Apps";
+  FolderFacts link = LockedFolder("C:\\QyrNOR\\QyrDelay");
+  link.reparse_point = true;
+  FolderFacts fresh;
+  fresh.path = "C:\\QyrNOR\\QyrDelay";
+  const struct {
+    std::vector<FolderFacts> folders;
+    int exit_code;
+    std::vector<std::string> take_over;
+  } cases[] = {
+      {{LockedFolder("C:\\QyrNOR"), fresh}, 0, {}},
+      {{open, fresh}, 3, {"C:\\QyrNOR"}},
+      // Nothing is taken over when any folder of the path is refused.
+      {{open, link}, 2, {}},
+      {{open, open_other}, 2, {}},
+      {{}, 2, {}},
+  };
+  for (const auto& c : cases) {
+    const CheckOutcome outcome = JudgeFolders("C:\\QyrNOR\\QyrDelay", c.folders, {});
+    EXPECT_EQ(outcome.exit_code, c.exit_code);
+    EXPECT_EQ(outcome.take_over, c.take_over);
+    EXPECT_EQ(outcome.lines.size(), c.folders.empty() ? 1 : c.folders.size());
+  }
+
+  // Taken over, the path must pass when judged again; a folder still open refuses it.
+  const CheckOutcome before = JudgeFolders("C:\\QyrNOR", {open}, {});
+  const CheckOutcome passed = JudgeFolders("C:\\QyrNOR", {LockedFolder("C:\\QyrNOR")}, {});
+  EXPECT_EQ(AfterTakeOver(before, passed).exit_code, 0);
+  EXPECT_EQ(AfterTakeOver(before, passed).lines.size(), 2u);
+  EXPECT_EQ(AfterTakeOver(before, before).exit_code, 2);
+  EXPECT_EQ(TakeOverLine("C:\\QyrNOR", 5).substr(0, 22), "C:\\QyrNOR: taken over:");
+  EXPECT_NE(TakeOverLine("C:\\QyrNOR", 5).find("failed, error 5"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace qyr

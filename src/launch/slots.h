@@ -19,6 +19,7 @@ using SlotArray = std::array<LaunchSlot, kSlotCount>;
 
 inline constexpr const char* kSettingsSection = "AUTORUN";
 inline constexpr const char* kRemoteSection = "REMOTE";
+inline constexpr const char* kPowerSection = "POWER";  // OffAt, RebootAt, Days
 inline constexpr std::size_t kProfileValueMax = 2047;  // characters; the read buffer holds 2048
 
 std::string FileKey(int slot);   // "File0".."File3"

@@ -17,11 +17,12 @@ struct CommandRow {
 };
 
 // Matched in this order: OFF wins over REBOOT when a message holds both.
-constexpr std::array<CommandRow, 4> kRows = {{
+constexpr std::array<CommandRow, 5> kRows = {{
     {Command::kPowerOff, "QyrNOR_PC_OFF", "收到指令:关闭电脑", kPowerOffScreenText},
     {Command::kReboot, "QyrNOR_PC_REBOOT", "收到指令:重启电脑", kRebootScreenText},
     {Command::kCheck, "QyrNOR_PC_CHECK", "收到指令:查询状态", ""},
     {Command::kTest, "QyrNOR_PC_TEST", "收到指令:通讯测试", ""},
+    {Command::kStatus, "QyrNOR_PC_STATUS", "收到指令:查询运行状态", ""},
 }};
 
 constexpr std::string_view kUnknownStatus = "未知指令";
@@ -80,6 +81,16 @@ std::string_view CommandWord(Command command) {
 }
 
 std::string_view ReplyFor(Command command) { return RowOf(command) != nullptr ? "OK" : "ERR"; }
+
+std::string StatusReply(std::uint64_t uptime_ms,
+                        const std::array<std::string_view, kStatusSlots>& states) {
+  std::string line = std::string(ReplyFor(Command::kStatus)) + " up=" +
+                     std::to_string(uptime_ms / 1000);
+  for (std::size_t i = 0; i < states.size(); ++i) {
+    line += " " + std::to_string(i + 1) + "=" + std::string(states[i]);
+  }
+  return line;
+}
 
 std::string_view PowerScreenText(Command command) {
   const CommandRow* row = RowOf(command);

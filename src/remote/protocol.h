@@ -1,6 +1,7 @@
 #pragma once
 // The command protocol of the showroom control system: how received bytes become 16-bit units,
 // which command a converted message holds, and what the program shows and answers for it.
+#include <array>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -15,10 +16,11 @@ inline constexpr unsigned kCommandCodePage = 936;
 // before the first zero unit, so a zero byte in the message cuts it there.
 std::u16string DecodeCommandUnits(std::string_view bytes);
 
-enum class Command { kPowerOff, kReboot, kCheck, kTest, kUnknown };
+enum class Command { kPowerOff, kReboot, kCheck, kTest, kStatus, kUnknown };
 
 // The first command word (in table order, ASCII case ignored) found anywhere in the text.
-// `text` is the message in code page 936; the match is byte-wise.
+// `text` is the message in code page 936; the match is byte-wise. The status query comes last,
+// so that a message holding one of the older words means what it always did.
 Command MatchCommand(std::string_view text);
 
 // The status line text before the message itself (UTF-8).
@@ -27,8 +29,16 @@ std::string_view StatusPrefix(Command command);
 // The command word itself ("QyrNOR_PC_OFF"); empty for an unknown message.
 std::string_view CommandWord(Command command);
 
-// "OK" for every command word, "ERR" otherwise.
+// "OK" for every command word, "ERR" otherwise. For kStatus that is only the first word: its
+// TCP reply is the whole StatusReply line.
 std::string_view ReplyFor(Command command);
+
+inline constexpr std::size_t kStatusSlots = 4;
+
+// The reply to a status query: "OK up=<whole seconds running> 1=<state> 2=... 4=<state>", ASCII,
+// no line end. The states are the slots' state words, slot 1 first.
+std::string StatusReply(std::uint64_t uptime_ms,
+                        const std::array<std::string_view, kStatusSlots>& states);
 
 // The text of the countdown screen a power command raises; empty for the others.
 std::string_view PowerScreenText(Command command);

@@ -50,6 +50,12 @@ TEST(CommandMatcher, WordsInTableOrderAnywhereAnyAsciiCase) {
       {"QyrNOR_PC_CHECK+QyrNOR_PC_REBOOT", Command::kReboot},
       {"##QyrNOR_PC_TEST##", Command::kTest},
       {"\xD6\xD0QyrNOR_PC_TEST\xCE\xC4", Command::kTest},
+      {"qyrnor_pc_Status\r\n", Command::kStatus},
+      // The status query is tried last: a message with an older word stays that command.
+      {"x QyrNOR_PC_STATUS QyrNOR_PC_CHECK", Command::kCheck},
+      {"QyrNOR_PC_STATUSQyrNOR_PC_OFF", Command::kPowerOff},
+      {"QyrNOR_PC_TEST QyrNOR_PC_STATUS", Command::kTest},
+      {"QyrNOR_PC_STATU", Command::kUnknown},
       {"QyrNOR_PC_OF", Command::kUnknown},
       {"QyrNOR PC TEST", Command::kUnknown},
       {"", Command::kUnknown},
@@ -68,6 +74,7 @@ TEST(CommandMatcher, StatusRepliesAndScreens) {
       {Command::kReboot, "收到指令:重启电脑", "OK", "正在重启中..."},
       {Command::kCheck, "收到指令:查询状态", "OK", ""},
       {Command::kTest, "收到指令:通讯测试", "OK", ""},
+      {Command::kStatus, "收到指令:查询运行状态", "OK", ""},
       {Command::kUnknown, "未知指令", "ERR", ""},
   };
   for (const Case& c : cases) {
@@ -75,6 +82,15 @@ TEST(CommandMatcher, StatusRepliesAndScreens) {
     EXPECT_EQ(ReplyFor(c.command), c.reply);
     EXPECT_EQ(PowerScreenText(c.command), c.screen);
   }
+}
+
+TEST(CommandMatcher, TheStatusReplyIsOneAsciiLine) {
+  EXPECT_EQ(StatusReply(999, {"none", "none", "none", "none"}),
+            "OK up=0 1=none 2=none 3=none 4=none");
+  EXPECT_EQ(StatusReply(61999, {"run", "wait", "restart", "opened"}),
+            "OK up=61 1=run 2=wait 3=restart 4=opened");
+  EXPECT_EQ(StatusReply(std::uint64_t{1} << 40, {"ended", "failed", "none", "none"}),
+            "OK up=1099511627 1=ended 2=failed 3=none 4=none");
 }
 
 TEST(CommandMatcher, ReadSizeTakesABacklogIn1023BytePieces) {

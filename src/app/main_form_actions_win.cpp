@@ -70,9 +70,9 @@ void TMainForm::BitBtn1Click() {
 bool TMainForm::StartElevatedSave(const SaveRequest& typed) {
   elevated_save_ = qyr::StartElevatedSave(hwnd_, exe_path_, typed);
   if (!elevated_save_) return false;
-  elevated_save_wait_ = PostWhenEnded(elevated_save_.get(), hwnd_);
+  elevated_save_wait_ = PostOnSignal(elevated_save_.get(), hwnd_, kWmElevatedSaveEnded, 0, 0);
   // Without a wait the end is looked for at once; the process is started and ends by itself.
-  if (!elevated_save_wait_) PostMessageW(hwnd_, kWmElevatedSaveEnded, 0, 0);
+  if (!elevated_save_wait_.ok()) PostMessageW(hwnd_, kWmElevatedSaveEnded, 0, 0);
   EnableWindow(Control(ControlId::BitBtn1), FALSE);
   return true;
 }
@@ -93,7 +93,7 @@ void TMainForm::ShowSaveOutcome(SaveOutcome outcome) {
   if (outcome != SaveOutcome::kSaved && outcome != SaveOutcome::kAutoRunFailed) {
     throw IniFileError(UnableToWriteMessage(SettingsPath()));
   }
-  schedule_.Reset();  // the test run: every slot starts again at its delay
+  ResetLaunches();  // the test run: every slot starts again at its delay
   if (outcome == SaveOutcome::kAutoRunFailed) {
     // The schedule stands still while the user reads why.
     const ScopedPause pause(TimerTask);

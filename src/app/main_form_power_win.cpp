@@ -1,6 +1,7 @@
 // The power countdown: the full-screen shutdown screen, its ticks and the clicks that leave it.
 #include "app/main_form_win.h"
 #include "base/wide_win.h"
+#include "launch/settings_win.h"
 #include "remote/command_log.h"
 #include "remote/power_win.h"
 
@@ -47,6 +48,7 @@ void TMainForm::Render(const PowerEffects& effects) {
     SetWindowTextUtf8(PanelLabel(PanelLabelId::Label1Tips), step.screen);
     // Whether the machine goes down or not, the screen stays as it is.
     if (step.action) {
+      StopKeeping();  // no kept program starts again behind the power action
       const bool privileged = EnableShutdownPrivilege();
       Log(PowerEvent(*step.action == PowerRequest::kReboot, privileged));
       FlushLog();  // the line is in the file before the PC goes down
@@ -90,5 +92,50 @@ void TMainForm::Label1TipsClick() {
 }
 
 void TMainForm::Label1Click() { ShowPowerScreen(kManualScreenText); }
+
+namespace {
+
+WallClock LocalWallClock(SYSTEMTIME* st) {
+  GetLocalTime(st);
+  return {st->wYear, st->wMonth, st->wDay, WeekdayFromSundayZero(st->wDayOfWeek), st->wHour,
+          st->wMinute};
+}
+
+}  // namespace
+
+void TMainForm::StartPowerClock() {
+  const PowerSettings settings = ReadPowerSettings(SettingsPath());
+  const PowerClock clock = ParsePowerClock(settings.off_at, settings.reboot_at, settings.days);
+  if (!clock.ok()) {
+    // An entry that cannot be read turns the clock off, and the status line names it.
+    ShowStatus(PowerClockOffText(clock));
+    Log("power clock off: invalid " + clock.bad_key + " entry " + EscapeForLog(clock.bad_entry));
+    return;
+  }
+  if (!clock.Active()) return;
+  SYSTEMTIME st = {};
+  clock_.emplace(clock, LocalWallClock(&st));
+  ArmClockTimer();
+}
+
+void TMainForm::ArmClockTimer() {
+  SYSTEMTIME st = {};
+  GetLocalTime(&st);
+  SetTimer(hwnd_, kTimerClock, MsToNextMinute(st.wSecond, st.wMilliseconds), nullptr);
+}
+
+void TMainForm::OnClockTimer() {
+  if (!clock_) return;
+  ArmClockTimer();
+  SYSTEMTIME st = {};
+  const std::optional<ClockFiring> firing = clock_->OnTimer(LocalWallClock(&st));
+  if (!firing) return;
+  const Command command =
+      firing->action == PowerRequest::kReboot ? Command::kReboot : Command::kPowerOff;
+  PowerEffects effects = power_.OnCommand(command, "");
+  effects.status = firing->status;
+  Log(command == Command::kReboot ? "restart by the clock" : "power-off by the clock");
+  Render(effects);
+}
 
 }  // namespace qyr

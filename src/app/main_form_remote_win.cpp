@@ -90,6 +90,7 @@ void TMainForm::StopRemoteControl() {
 
 void TMainForm::SessionEnding(bool ending) {
   LogCountedRefusals(true);
+  if (ending) StopKeeping();  // nothing starts again while the program ends
   if (ending && !end_logged_) {
     end_logged_ = true;
     Log("QyrDelay ended");
@@ -116,7 +117,7 @@ void TMainForm::SocketServer1DataAvailable(TCustomSocket& sender, std::uint16_t 
   const Command command = MatchCommand(text);
   // The answer goes first, so that the peer does not wait for the screen or the log; datagram
   // peers are never answered. The command is carried out even when its answer cannot go.
-  const std::string_view reply = ReplyFor(command);
+  const std::string reply = ReplyTo(command);
   std::exception_ptr send_failure;
   if (!reply.empty() && sender.Proto() == "tcp") {
     try {
@@ -133,7 +134,7 @@ void TMainForm::SocketServer1DataAvailable(TCustomSocket& sender, std::uint16_t 
 std::string TMainForm::HandleCommand(std::string_view text) {
   const Command command = MatchCommand(text);
   ObeyCommand(command, text);
-  return std::string(ReplyFor(command));
+  return ReplyTo(command);
 }
 
 void TMainForm::ObeyCommand(Command command, std::string_view text) {

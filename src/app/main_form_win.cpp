@@ -38,10 +38,13 @@ void TMainForm::SetControlText(ControlId id, std::string_view text) {
 
 void TMainForm::FormCreate() {
   PresetPlayerDisplay();
-  schedule_.Reset();
   LoadSettings();
+  kept_.Attach(hwnd_);
+  kept_.SetRestarts(ReadRestartSettings(SettingsPath()));
+  ResetLaunches();
   if (!PassesNameTest(exe_path_)) ShowPlainMessage(hwnd_, kWrongNameMessage);
   if (OpensRemoteControl(exe_path_)) StartRemoteControl();
+  StartPowerClock();
   power_ = {};
   if (TextTrayIcon1) TextTrayIcon1->SetHint(kMainCaption);
 }
@@ -93,16 +96,13 @@ void TMainForm::LaunchTick() {
   const TickPlan plan = schedule_.BeginTick(slots_);
   SetControlText(ControlId::LabelUptime, plan.uptime);
   for (int i : plan.due) {
-    const std::string path = slots_[static_cast<std::size_t>(i)].Path;
-    const bool started = StartProgram(path);
-    ShowStatus(schedule_.StartReport(path, started));
+    // A kept program that runs or is being started again is never started a second time.
+    if (kept_.MayStart(i)) LaunchSlot(i);
   }
   schedule_.EndTick();
 }
 
-bool TMainForm::StartProgram(const std::string& path) { return qyr::StartProgram(hwnd_, path); }
-
-void TMainForm::LabelUptimeDblClick() { schedule_.Reset(); }
+void TMainForm::LabelUptimeDblClick() { ResetLaunches(); }
 
 LRESULT TMainForm::HandleMessage(UINT msg, WPARAM wp, LPARAM lp) {
   if (TextTrayIcon1) TextTrayIcon1->MainWindowMessage(msg, wp, lp);
@@ -124,6 +124,13 @@ LRESULT TMainForm::HandleMessage(UINT msg, WPARAM wp, LPARAM lp) {
       if (wp == kTimerCtrl) TimerCTRLTimer();
       if (wp == kTimerLog) FlushLog();
       if (wp == kTimerRefusals) LogCountedRefusals(false);
+      if (wp == kTimerClock) OnClockTimer();
+      if (wp >= kTimerRestart && wp < kTimerRestart + kSlotCount) {
+        OnRestartTimer(static_cast<int>(wp - kTimerRestart));
+      }
+      return 0;
+    case kWmProgramEnded:
+      OnProgramEnded(static_cast<int>(wp), lp);
       return 0;
     case WM_QUERYENDSESSION:
       SessionEnding(false);

@@ -5,6 +5,7 @@
 
 #include <array>
 #include <memory>
+#include <optional>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -17,12 +18,15 @@
 #include "app/timer_win.h"
 #include "base/window_base_win.h"
 #include "base/handles_win.h"
+#include "base/post_on_signal_win.h"
 #include "base/ids_win.h"
+#include "launch/kept_programs_win.h"
 #include "launch/schedule.h"
 #include "launch/slots.h"
 #include "remote/allow_list.h"
 #include "remote/command_log.h"
 #include "remote/command_log_win.h"
+#include "remote/power_clock.h"
 #include "remote/power_screen.h"
 #include "remote/protocol.h"
 #include "remote/socket_win.h"
@@ -74,7 +78,6 @@ class TMainForm : public BaseWindow<TMainForm> {
   void SaveSettings();
   void TimerTaskTimer();
   void LaunchTick();
-  bool StartProgram(const std::string& path);
   void LabelUptimeDblClick();
 
   // --- Main window: Save, Cancel, the pickers, the help link, automatic start by hand.
@@ -131,6 +134,27 @@ class TMainForm : public BaseWindow<TMainForm> {
   SlotArray slots_;
   Schedule schedule_;
   WindowTimer TimerTask{kTimerTask, kTaskPeriodMs, true};
+  // Programs kept running, and what each slot's program is doing now.
+  KeptPrograms kept_;
+  const std::uint64_t started_ms_ = GetTickCount64();
+  // Every slot starts again at its delay (start, Save, the double-click on the uptime figure).
+  void ResetLaunches();
+  // Starts a slot's program, reports it on the status line and to the keeper.
+  void LaunchSlot(int slot);
+  // Carries out what the keeper asks for one slot: its restart timer, a log line, a start.
+  void ApplyKeep(int slot, const KeepEffects& effects);
+  void OnProgramEnded(int slot, LPARAM watch);
+  void OnRestartTimer(int slot);
+  void StopKeeping();
+  // The four slots' states for the status query.
+  std::string StatusReplyNow() const;
+  std::string ReplyTo(Command command) const;
+
+  // Power by the clock: [POWER] read at start; a one-shot timer at each minute's start.
+  void StartPowerClock();
+  void OnClockTimer();
+  void ArmClockTimer();
+  std::optional<PowerClockWatch> clock_;
   TOpenDialog OpenDialog1;
   std::unique_ptr<TTextTrayIcon> TextTrayIcon1;
 
@@ -169,7 +193,7 @@ class TMainForm : public BaseWindow<TMainForm> {
   void ElevatedSaveEnded();
   void ShowSaveOutcome(SaveOutcome outcome);
   KernelHandle elevated_save_;     // the elevated save under way, if any
-  UniqueWait elevated_save_wait_;  // reports its end; goes before the process handle
+  PostOnSignal elevated_save_wait_;  // reports its end; goes before the process handle
 
   void CreateControls();
   void CreateTrayIcon();

@@ -6,7 +6,6 @@
 
 #include "base/command_line.h"
 #include "base/errors.h"
-#include "base/ids_win.h"
 #include "base/wide_win.h"
 #include "launch/settings_win.h"
 #include "winsys/autorun_win.h"
@@ -20,10 +19,6 @@ SaveOutcome SaveAsAsked(const SaveArgs& args) {
   SlotArray slots;
   if (TakeRows(slots, args.request.rows)) return SaveOutcome::kBadDelay;
   return WriteSave(SettingsPathFor(ModulePathUtf8()), slots, args.request.autorun);
-}
-
-VOID CALLBACK PostEnded(PVOID window, BOOLEAN /*timed_out*/) {
-  PostMessageW(static_cast<HWND>(window), kWmElevatedSaveEnded, 0, 0);
 }
 
 }  // namespace
@@ -64,15 +59,6 @@ KernelHandle StartElevatedSave(HWND owner, const std::string& exe, const SaveReq
   // Declined at the prompt (ERROR_CANCELLED) or not started at all: the same to the caller.
   if (!ShellExecuteExW(&info)) return {};
   return KernelHandle(info.hProcess);
-}
-
-UniqueWait PostWhenEnded(HANDLE process, HWND window) {
-  HANDLE wait = nullptr;
-  if (!RegisterWaitForSingleObject(&wait, process, &PostEnded, window, INFINITE,
-                                   WT_EXECUTEONLYONCE)) {
-    return {};
-  }
-  return UniqueWait(wait);
 }
 
 }  // namespace qyr

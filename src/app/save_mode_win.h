@@ -25,8 +25,5 @@ std::optional<int> RunSaveMode(const wchar_t* command_line);
 // process, or an empty handle when the user declined or it could not be started.
 KernelHandle StartElevatedSave(HWND owner, const std::string& exe, const SaveRequest& request);
 
-// Posts kWmElevatedSaveEnded to `window` once `process` has ended. Empty if no wait could be
-// registered.
-UniqueWait PostWhenEnded(HANDLE process, HWND window);
 
 }  // namespace qyr

@@ -13,6 +13,8 @@ enum PrivateMessage : UINT {
   kWmSocketServe = WM_USER + 31,
   // The elevated save's process has ended: the main window reads its exit code.
   kWmElevatedSaveEnded = WM_USER + 40,
+  // A started program has ended: wParam = its slot, lParam = the launcher's watch id.
+  kWmProgramEnded = WM_USER + 41,
   // Shell notification of the tray entry: wParam = icon id, lParam = mouse message.
   kWmTrayCallback = WM_USER + 0x400,
 };
@@ -22,6 +24,8 @@ enum TimerId : UINT_PTR {
   kTimerCtrl = 2,  // power countdown, 1000 ms
   kTimerLog = 3,   // command log flush, 250 ms after the first line kept
   kTimerRefusals = 4,  // refusals counted but not logged: their lines, a minute later
+  kTimerClock = 5,     // power by the clock: one shot at the start of the next minute
+  kTimerRestart = 10,  // kTimerRestart + slot: one shot when the slot's program starts again
 };
 
 }  // namespace qyr

@@ -61,6 +61,23 @@ RemoteSettings ReadRemoteSettings(const std::string& ini_path) {
   return settings;
 }
 
+std::array<RestartSetting, kSlotCount> ReadRestartSettings(const std::string& ini_path) {
+  const std::wstring file = Utf8ToWide(ini_path);
+  std::array<RestartSetting, kSlotCount> restarts;
+  for (int i = 0; i < kSlotCount; ++i) {
+    restarts[static_cast<std::size_t>(i)] = ParseRestart(ReadProfileString(file, RestartKey(i), ""));
+  }
+  return restarts;
+}
+
+PowerSettings ReadPowerSettings(const std::string& ini_path) {
+  const std::wstring file = Utf8ToWide(ini_path);
+  constexpr std::size_t kValueMax = 256;  // longer than any valid value: a cut one stays invalid
+  return {ReadProfileValue(file, kPowerSection, "OffAt", "", kValueMax),
+          ReadProfileValue(file, kPowerSection, "RebootAt", "", kValueMax),
+          ReadProfileValue(file, kPowerSection, "Days", "", kValueMax)};
+}
+
 void WriteSlots(const std::string& ini_path, const SlotArray& slots) {
   const std::wstring file = Utf8ToWide(ini_path);
   for (int i = 0; i < kSlotCount; ++i) {

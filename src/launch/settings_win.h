@@ -4,6 +4,9 @@
 #include <string>
 #include <string_view>
 
+#include <array>
+
+#include "launch/keep_running.h"
 #include "launch/slots.h"
 
 namespace qyr {
@@ -22,5 +25,17 @@ struct RemoteSettings {
   bool log = false;        // Log= a non-zero integer
 };
 RemoteSettings ReadRemoteSettings(const std::string& ini_path);
+
+// Restart0..Restart3 of [AUTORUN]: whether and when each slot's program is started again.
+// Read once at start; the window's Save leaves them as they are.
+std::array<RestartSetting, kSlotCount> ReadRestartSettings(const std::string& ini_path);
+
+// The optional [POWER] section as written (a missing key reads as blank): power by the clock.
+struct PowerSettings {
+  std::string off_at;
+  std::string reboot_at;
+  std::string days;
+};
+PowerSettings ReadPowerSettings(const std::string& ini_path);
 
 }  // namespace qyr

@@ -9,7 +9,7 @@
 
 namespace qyr {
 
-bool StartExecutable(const std::string& path) {
+KernelHandle StartExecutable(const std::string& path) {
   STARTUPINFOW startup = {};
   startup.cb = sizeof(startup);
   startup.dwFlags = STARTF_USESHOWWINDOW;
@@ -18,9 +18,9 @@ bool StartExecutable(const std::string& path) {
   std::wstring app = Utf8ToWide(path);
   if (!CreateProcessW(app.c_str(), nullptr, nullptr, nullptr, FALSE, 0, nullptr, nullptr,
                       &startup, &info)) {
-    return false;
+    return {};
   }
-  // The launcher keeps no handle of what it started.
+  // The process handle tells the launcher when the program ends.
   KernelHandle process(info.hProcess);
   KernelHandle thread(info.hThread);
 
@@ -31,14 +31,31 @@ bool StartExecutable(const std::string& path) {
     return IsWindowVisible(hwnd) && GetWindow(hwnd, GW_OWNER) == nullptr;
   });
   if (window != nullptr) SetForegroundWindow(window);
-  return true;
+  return process;
 }
 
-bool StartProgram(HWND owner, const std::string& path) {
-  if (StartsAsProcess(path)) return StartExecutable(path);
-  // A document that cannot be opened still counts as started.
-  ShellExecuteW(owner, L"open", Utf8ToWide(path).c_str(), nullptr, nullptr, SW_SHOWNOACTIVATE);
-  return true;
+Launched StartProgram(HWND owner, const std::string& path) {
+  Launched launched;
+  if (StartsAsProcess(path)) {
+    launched.process = StartExecutable(path);
+    launched.reported_started = static_cast<bool>(launched.process);
+    launched.how = launched.reported_started ? Launched::How::kProcess : Launched::How::kFailed;
+    return launched;
+  }
+  const std::wstring file = Utf8ToWide(path);
+  SHELLEXECUTEINFOW info = {};
+  info.cbSize = sizeof(info);
+  info.fMask = SEE_MASK_NOCLOSEPROCESS;
+  info.hwnd = owner;
+  info.lpVerb = L"open";
+  info.lpFile = file.c_str();
+  info.nShow = SW_SHOWNOACTIVATE;
+  // A document that cannot be opened still counts as started on the status line.
+  launched.reported_started = true;
+  if (!ShellExecuteExW(&info)) return launched;
+  launched.process.reset(info.hProcess);
+  launched.how = launched.process ? Launched::How::kProcess : Launched::How::kOpenedNoProcess;
+  return launched;
 }
 
 }  // namespace qyr

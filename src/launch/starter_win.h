@@ -4,6 +4,8 @@
 
 #include <string>
 
+#include "base/handles_win.h"
+
 namespace qyr {
 
 // How long the launcher waits at most for a started program to become ready for input. The
@@ -11,12 +13,24 @@ namespace qyr {
 // remote power control for longer than this.
 inline constexpr DWORD kInputIdleTimeoutMs = 10000;
 
-// Creates the process with the path as application name and no command line, waits until it
-// is ready for input, brings its window forward. True when the process was created.
-bool StartExecutable(const std::string& path);
+// What became of a start.
+struct Launched {
+  enum class How {
+    kProcess,         // a process runs, and `process` is its handle
+    kOpenedNoProcess, // the shell opened it and gave no process back
+    kFailed,          // nothing was started (the shell refused, or no process could be made)
+  };
+  How how = How::kFailed;
+  KernelHandle process;
+  // What the status line says: a document counts as started whatever the shell says.
+  bool reported_started = false;
+};
 
-// ".exe" anywhere in the path: StartExecutable; otherwise opened through the shell and counted
-// as started whatever the shell says.
-bool StartProgram(HWND owner, const std::string& path);
+// Creates the process with the path as application name and no command line, waits until it
+// is ready for input, brings its window forward. The process, or an empty handle.
+KernelHandle StartExecutable(const std::string& path);
+
+// ".exe" anywhere in the path: StartExecutable; otherwise opened through the shell.
+Launched StartProgram(HWND owner, const std::string& path);
 
 }  // namespace qyr

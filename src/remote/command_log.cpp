@@ -61,7 +61,8 @@ std::size_t NewestHalfStart(std::string_view content) {
 }
 
 std::string RefusalCounter::Refuse(const Source& source, std::uint64_t now_ms) {
-  std::uint64_t key = source.known ? source.address : kUnknownKey;
+  // Per address and protocol: a host refused over TCP and over UDP gets a line for each.
+  std::uint64_t key = (source.known ? source.address : kUnknownKey) | (source.tcp ? kTcpBit : 0);
   if (!entries_.contains(key) && entries_.size() >= kRefusalSourcesTracked) {
     // Addresses whose minute is over and that have nothing uncounted are forgotten first.
     std::erase_if(entries_, [now_ms](const auto& item) {

@@ -50,7 +50,7 @@ std::size_t NewestHalfStart(std::string_view content);
 inline constexpr std::uint64_t kRefusalLineIntervalMs = 60 * 1000;
 inline constexpr std::size_t kRefusalSourcesTracked = 64;
 
-// Refused sources are logged at most once a minute per address, each line carrying how many
+// Refused sources are logged at most once a minute per address and protocol, each line carrying how many
 // were refused since the one before, so that a flood of refused peers writes a handful of lines
 // instead of pushing the evidence out of both files. Memory stays bounded: past
 // kRefusalSourcesTracked addresses in one minute the rest are counted together.
@@ -70,6 +70,7 @@ class RefusalCounter {
   };
   static constexpr std::uint64_t kUnknownKey = std::uint64_t{1} << 32;
   static constexpr std::uint64_t kOthersKey = std::uint64_t{2} << 32;
+  static constexpr std::uint64_t kTcpBit = std::uint64_t{4} << 32;
   static std::string Event(std::uint64_t key, const Entry& entry);
   std::map<std::uint64_t, Entry> entries_;
 };

@@ -2,7 +2,8 @@
 # The control system powers a PC off or restarts it: QyrDelay.exe answers "OK", counts five
 # seconds down and asks for the forced power action, which under Wine ends every process of the
 # session. The program is watched from Linux, since nothing in its Wine prefix survives; the
-# prefix is one of its own. A click on the status line during the countdown keeps the PC on.
+# prefix is one of its own. A click on the status line during the countdown keeps the PC on. The
+# clock's power-off shows the same screen.
 set -euo pipefail
 export QYR_WINE_PREFIX=power
 source "$(dirname "$0")/lib.sh"
@@ -49,6 +50,19 @@ kill -0 "$program" 2>/dev/null || { echo "cancel: the program ended (clicked aft
 reply="$(send QyrNOR_PC_TEST)"
 [ "$reply" = "OK" ] || { echo "cancel: the program no longer answers ('$reply')"; exit 1; }
 echo "a click on the status line $clicked s into the countdown kept the PC on"
+
+# Power by the clock: OffAt a minute or two ahead (never the minute the program starts in, which
+# does not fire) brings up the same countdown screen, and a click on its status line cancels it.
+second=$((10#$(date +%S)))
+target=$(date -d "+$((second < 45 ? 1 : 2)) min" +%H:%M)
+start_program $'[REMOTE]\nLog=1\n[POWER]\nOffAt='"$target"
+until [ "$(date +%H:%M)" = "$target" ]; do sleep 0.5; done
+wine "$QYR_BUILD_DIR/click_status.exe" >/dev/null 2>&1 || fail "clock: no countdown screen at $target"
+sleep 8
+kill -0 "$program" 2>/dev/null || fail "clock: the click did not keep the PC on"
+grep -q 'power-off by the clock' "$work/QyrDelay.log" || fail "clock: the power-off by the clock is not in the log"
+grep -q 'countdown cancelled at the PC' "$work/QyrDelay.log" || fail "clock: the cancel is not in the log"
+echo "OffAt=$target brought up the countdown screen, and a click on the status line kept the PC on"
 
 # A power command from a source outside the AllowFrom list changes nothing: once the refusal is
 # in the log, the PC is still on after the countdown would have ended.

@@ -69,7 +69,9 @@ TEST(CommandLog, RefusalsAreLoggedOnceAMinutePerSourceWithTheirCount) {
   } steps[] = {
       {a, 0, "TCP 10.0.0.1:4000 refused: not in AllowFrom"},
       {a, 1, ""},
-      {a_udp, kMinute - 1, ""},  // the address counts, whatever the protocol
+      {a_udp, 2, "UDP 10.0.0.1:9 refused: not in AllowFrom"},  // each protocol has its line
+      {a_udp, kMinute - 1, ""},
+      {a, kMinute - 1, ""},
       {b, 10, "TCP 10.0.0.2:5000 refused: not in AllowFrom"},
       {unknown, 11, "UDP unknown sender refused: not in AllowFrom"},
       {a, kMinute, "TCP 10.0.0.1:4000 refused: not in AllowFrom (3 since the last line)"},
@@ -79,7 +81,9 @@ TEST(CommandLog, RefusalsAreLoggedOnceAMinutePerSourceWithTheirCount) {
     EXPECT_EQ(counter.Refuse(step.source, step.at), step.event) << step.at;
   }
   EXPECT_TRUE(counter.HasCounted());
-  EXPECT_TRUE(counter.Due(kMinute + 6, false).empty());  // a's minute is not over
+  // The UDP line's minute is over, the TCP one's not yet.
+  EXPECT_EQ(counter.Due(kMinute + 6, false),
+            std::vector<std::string>{"UDP 10.0.0.1:9 refused: not in AllowFrom (1 since the last line)"});
   EXPECT_EQ(counter.Due(2 * kMinute, false),
             std::vector<std::string>{"TCP 10.0.0.1:4000 refused: not in AllowFrom (1 since the last line)"});
   EXPECT_FALSE(counter.HasCounted());

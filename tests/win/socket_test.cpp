@@ -286,6 +286,13 @@ TEST(RemoteListener, AnInvalidAllowFromListKeepsRemoteControlOffAndSaysWhy) {
   EXPECT_EQ(f.form.TcpServer().State(), TSocketState::ssClosed);
   EXPECT_EQ(f.form.UdpServer().State(), TSocketState::ssClosed);
   EXPECT_FALSE(test::FileExists(dir / "QyrDelay.log"));  // no Log=1, no file
+
+  // A clock entry that cannot be read turns only the clock off, and says which.
+  ScratchDir clock_dir("QyrNOR_badclock");
+  test::WriteFileBytes(clock_dir / "QyrDelay.ini", "[POWER]\r\nOffAt=21:30\r\nDays=1-5,8\r\n");
+  test::FormFixture clock(clock_dir, {.remote = {"127.0.0.1", "0"}});
+  EXPECT_EQ(clock.Status(), "定时关机已关闭:设置项Days无效 \"8\"");
+  EXPECT_EQ(clock.form.TcpServer().State(), TSocketState::ssListening);
 }
 
 TEST(RemoteListener, APortInUseFailsTheListenAndHoldsNothing) {

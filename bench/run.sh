@@ -57,7 +57,7 @@ say "building"
   cmake --preset native -B "$native" -DQYR_SANITIZE=OFF -DCMAKE_BUILD_TYPE=Release >/dev/null
 cmake --build "$native" --target qyr_load >/dev/null
 [ -f "$win/build.ninja" ] || cmake --preset windows -B "$win" >/dev/null
-cmake --build "$win" --target QyrDelay floor_server launch_probe >/dev/null
+cmake --build "$win" --target QyrDelay floor_server launch_probe idle_program >/dev/null
 load="$native/bench/qyr_load"
 wine_run=("$src/cmake/wine-run.sh" --root "$win/wine")
 
@@ -241,6 +241,26 @@ done
 # Both files: the log may have rolled over on the way.
 log_lines=$(cat "$run_dir/QyrDelay.log.1" "$run_dir/QyrDelay.log" 2>/dev/null | grep -c . || true)
 
+# What keeping programs running costs while nothing happens: QyrDelay once more, with two kept
+# slots whose programs run for good, idle as long as above.
+say "two kept slots: idle $idle s"
+kill "${pid[qyrlog]}" 2>/dev/null || true
+for _ in $(seq 100); do kill -0 "${pid[qyrlog]}" 2>/dev/null || break; sleep 0.1; done
+kept_ini="[AUTORUN]"$'\r\n'
+for i in 0 1; do
+  cp "$win/idle_program.exe" "$run_dir/kept$i.exe"
+  kept_ini+="File$i=$(dos "$run_dir/kept$i.exe")"$'\r\nDelay'"$i=1"$'\r\nRestart'"$i=5"$'\r\n'
+done
+printf "%s" "$kept_ini" >"$run_dir/QyrDelay.ini"
+start qyrkept "$run_dir/QyrDelay.exe"
+for _ in $(seq 100); do [ "$(pgrep -fc 'kept[01]\.exe' || true)" -ge 2 ] && break; sleep 0.1; done
+sleep 2  # past the start-up ticks
+kept0=$(ticks "${pid[qyrkept]}")
+sleep "$idle"
+idle_kept_ms=$((($(ticks "${pid[qyrkept]}") - kept0) * 1000 / hz))
+kill "${pid[qyrkept]}" 2>/dev/null || true
+pkill -f 'kept[01]\.exe' 2>/dev/null || true
+
 # median KEY SERVER, and ratio KEY SERVER_A SERVER_B (the median of the per-round ratios)
 median() { awk -v k="$1" -v t="$2" '$2 == t && $3 == k { print $4 }' "$results" | sort -g |
   awk '{ v[NR] = $1 } END { if (NR == 0) print "n/a"; else if (NR % 2) print v[(NR + 1) / 2];
@@ -290,6 +310,7 @@ echo "| connections opened and closed (of $churn) | ${churned[qyr]} | ${churned[
 echo "| open fds of the server, before / after the churn | ${fds_before[qyr]} / ${fds_after[qyr]} | ${fds_before[plain]} / ${fds_after[plain]} | ${fds_before[counting]} / ${fds_after[counting]} | | |"
 echo "| open fds of the wineserver, before / after QyrDelay's churn | $server_fds_before / $server_fds_after | | | | |"
 three "CPU time while idle for $idle s (ms)" idle_ms
+echo "| CPU time while idle for $idle s with two kept slots running (ms) | $idle_kept_ms | | | | |"
 for row in "${launch_rows[@]}"; do echo "$row"; done
 if [ ${#failed[@]} -gt 0 ]; then
   echo

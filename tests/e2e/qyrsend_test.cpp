@@ -74,6 +74,11 @@ TEST(Qyrsend, TalksToTheProgramOverTcpAndUdp) {
       {"--timeout 500 127.0.0.1:1 QyrNOR_PC_CHECK", 1, "127.0.0.1:1  refused\n"},
       {"--timeout 5000 127.0.0.1,127.0.0.1:1,127.0.0.2 QyrNOR_PC_CHECK", 1,
        "127.0.0.1    OK\n127.0.0.1:1  refused\n127.0.0.2    OK\n"},
+      {"--status --timeout 500 127.0.0.1:1", 1,
+       "127.0.0.1:1  refused\n1 host: 0 up, 0 programs running, 1 not answering\n"},
+      {"--status --json --timeout 500 127.0.0.1:1", 1,
+       "{\"host\":\"127.0.0.1\",\"port\":1,\"ok\":false,\"error\":\"refused\",\"detail\":null,"
+       "\"rtt_ms\":null,\"up_s\":null,\"slots\":null}\n"},
       // The program never answers a datagram: reported as such, exit code 3.
       {"--udp --timeout 500 127.0.0.1 QyrNOR_PC_TEST", 3, "127.0.0.1  no reply (UDP)\n"},
   };

@@ -12,6 +12,7 @@
 #include "cli.h"
 #include "net.h"
 #include "sender.h"
+#include "status.h"
 
 #ifdef _WIN32
 #include <windows.h>
@@ -121,6 +122,13 @@ int Run(const std::vector<std::string>& args) {
   }
 
   const std::string payload = options.command + (options.crlf ? "\r\n" : "");
+  if (options.status) {
+    const std::vector<qyrsend::Answer> answers = qyrsend::AskAll(
+        targets, payload, qyrsend::Transport::Tcp, options.timeout_ms, qyrsend::ClassifyStatus);
+    Print(std::cout, options.json ? qyrsend::StatusJson(targets, answers)
+                                  : qyrsend::StatusReport(targets, answers));
+    return qyrsend::StatusExitCode(answers);
+  }
   const std::vector<qyrsend::Outcome> outcomes =
       qyrsend::SendToAll(targets, payload, options.transport, options.timeout_ms);
   Print(std::cout, qyrsend::Report(targets, outcomes));

@@ -61,6 +61,11 @@ TEST(Qyrsend, TalksToTheProgramOverTcpAndUdp) {
   for (int attempt = 0; attempt < 10 && first.code != 0; ++attempt)
     first = RunQyrsend("--timeout 1000 127.0.0.1 QyrNOR_PC_CHECK");
   ASSERT_EQ(first.code, 0u) << first.out;
+  // The status query as a command is an OK, whether the program answers it plain or with its
+  // status line.
+  const Result status = RunQyrsend("--timeout 5000 127.0.0.1 QyrNOR_PC_STATUS");
+  EXPECT_EQ(status.code, 0u) << status.out;
+  EXPECT_TRUE(status.out.starts_with("127.0.0.1  OK")) << status.out;
 
   struct Case {
     std::string args;

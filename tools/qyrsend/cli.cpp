@@ -6,6 +6,7 @@
 
 #include "remote/allow_list.h"
 #include "remote/protocol.h"
+#include "status.h"
 
 namespace qyrsend {
 
@@ -50,7 +51,7 @@ namespace {
 std::string Describe(const Outcome& outcome) {
   switch (outcome.verdict) {
     case Verdict::Ok:
-      return "OK";
+      return outcome.detail.empty() ? "OK" : Printable(outcome.detail);
     case Verdict::Err:
       return "ERR";
     case Verdict::Unexpected:
@@ -233,6 +234,18 @@ std::optional<Outcome> ClassifyReply(std::string_view bytes) {
       (std::string_view("OK").starts_with(bytes) || std::string_view("ERR").starts_with(bytes)))
     return std::nullopt;
   return Outcome{Verdict::Unexpected, std::string(bytes)};
+}
+
+std::optional<Outcome> ClassifyStatusQueryReply(std::string_view bytes) {
+  if (!bytes.starts_with("OK ")) return ClassifyReply(bytes);
+  if (ParseStatusReply(bytes).error == StatusError::kCutShort) return std::nullopt;
+  return Outcome{Verdict::Ok, std::string(bytes)};
+}
+
+ReplyRule RuleFor(std::string_view command) {
+  // The program's own matcher: a message that also holds an older word gets the plain OK.
+  return qyr::MatchCommand(command) == qyr::Command::kStatus ? ClassifyStatusQueryReply
+                                                             : ClassifyReply;
 }
 
 std::string Report(const std::vector<Target>& targets, const std::vector<Outcome>& outcomes) {

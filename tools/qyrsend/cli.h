@@ -83,8 +83,12 @@ struct Outcome {
 // Classifies the bytes received so far; nullopt while they may still grow into "OK" or "ERR".
 std::optional<Outcome> ClassifyReply(std::string_view bytes);
 
+// The same for a status query sent as a command: its "OK ..." status line is an OK, printed whole.
+std::optional<Outcome> ClassifyStatusQueryReply(std::string_view bytes);
+
 // How the bytes a host sent are judged, depending on what was asked.
 using ReplyRule = std::optional<Outcome> (*)(std::string_view bytes);
+ReplyRule RuleFor(std::string_view command);
 
 struct Answer {
   Outcome outcome;

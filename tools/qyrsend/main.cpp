@@ -129,8 +129,8 @@ int Run(const std::vector<std::string>& args) {
                                   : qyrsend::StatusReport(targets, answers));
     return qyrsend::StatusExitCode(answers);
   }
-  const std::vector<qyrsend::Outcome> outcomes =
-      qyrsend::SendToAll(targets, payload, options.transport, options.timeout_ms);
+  const std::vector<qyrsend::Outcome> outcomes = qyrsend::SendToAll(
+      targets, payload, options.transport, options.timeout_ms, qyrsend::RuleFor(options.command));
   Print(std::cout, qyrsend::Report(targets, outcomes));
   return qyrsend::ExitCode(outcomes);
 }

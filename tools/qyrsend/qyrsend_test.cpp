@@ -417,14 +417,43 @@ TEST(QyrsendReport, ClassifiesRepliesAndSetsTheExitCode) {
   EXPECT_EQ(ClassifyReply("OKERR")->verdict, Verdict::Unexpected);
   EXPECT_EQ(ClassifyReply("ok")->verdict, Verdict::Unexpected);
 
+  // A status query sent as a command: its status line is an OK, kept to be printed whole.
+  EXPECT_EQ(RuleFor("QyrNOR_PC_STATUS"), &ClassifyStatusQueryReply);
+  EXPECT_EQ(RuleFor("qyrnor_pc_status\r\n"), &ClassifyStatusQueryReply);
+  EXPECT_EQ(RuleFor("QyrNOR_PC_CHECK"), &ClassifyReply);
+  EXPECT_EQ(RuleFor("QyrNOR_PC_CHECK QyrNOR_PC_STATUS"), &ClassifyReply);  // answered plain OK
+  const struct {
+    const char* bytes;
+    std::optional<Verdict> verdict;  // none: wait for more
+    const char* detail;
+  } status_queries[] = {
+      {"OK up=5 1=run 2=none 3=none 4=none", Verdict::Ok, "OK up=5 1=run 2=none 3=none 4=none"},
+      {"OK up=5 1=run 2=no", std::nullopt, ""},
+      {"OK up=5 1=paused 2=none 3=none 4=none", Verdict::Ok,
+       "OK up=5 1=paused 2=none 3=none 4=none"},
+      {"OK", Verdict::Ok, ""},  // a program that answers every word with OK, as before
+      {"ERR", Verdict::Err, ""},
+      {"O", std::nullopt, ""},
+      {"OKAY", Verdict::Unexpected, "OKAY"},
+  };
+  for (const auto& c : status_queries) {
+    const std::optional<Outcome> outcome = ClassifyStatusQueryReply(c.bytes);
+    ASSERT_EQ(outcome.has_value(), c.verdict.has_value()) << c.bytes;
+    if (!outcome) continue;
+    EXPECT_EQ(outcome->verdict, *c.verdict) << c.bytes;
+    EXPECT_EQ(outcome->detail, c.detail) << c.bytes;
+  }
+
   const std::vector<Target> targets = {
-      {"pc1", "pc1", 1}, {"10.0.0.22", "10.0.0.22", 1}, {"x", "x", 1}};
+      {"pc1", "pc1", 1}, {"10.0.0.22", "10.0.0.22", 1}, {"x", "x", 1}, {"pc4", "pc4", 1}};
   EXPECT_EQ(Report(targets, {{Verdict::Ok, {}},
                              {Verdict::Unexpected, "A\r\n\"\x01"},
-                             {Verdict::Error, "cannot resolve"}}),
+                             {Verdict::Error, "cannot resolve"},
+                             {Verdict::Ok, "OK up=5 1=run 2=none 3=none 4=none\r\n"}}),
             "pc1        OK\n"
             "10.0.0.22  reply \"A\\r\\n\\\"\\x01\"\n"
-            "x          error: cannot resolve\n");
+            "x          error: cannot resolve\n"
+            "pc4        OK up=5 1=run 2=none 3=none 4=none\\r\\n\n");
 
   using V = Verdict;
   struct Case {
@@ -589,6 +618,12 @@ TEST(QyrsendTcp, AsksEveryHostForItsStatusAtOnce) {
   }
   EXPECT_EQ(status.received(), std::vector<std::string>{"QyrNOR_PC_STATUS"});
   EXPECT_EQ(StatusExitCode({answers[0], answers[2]}), 0);
+
+  // The same query as a command: the status line is an OK.
+  const std::vector<Outcome> as_command = SendToAll(
+      {targets[0]}, "QyrNOR_PC_STATUS", Transport::Tcp, 1000, RuleFor("QyrNOR_PC_STATUS"));
+  EXPECT_EQ(as_command.front().verdict, Verdict::Ok);
+  EXPECT_EQ(as_command.front().detail, "OK up=61 1=run 2=wait 3=none 4=none");
 }
 
 TEST(QyrsendTcp, SendsTheCommandBytesExactly) {

@@ -61,6 +61,11 @@ TEST(Qyrsend, TalksToTheProgramOverTcpAndUdp) {
   for (int attempt = 0; attempt < 10 && first.code != 0; ++attempt)
     first = RunQyrsend("--timeout 1000 127.0.0.1 QyrNOR_PC_CHECK");
   ASSERT_EQ(first.code, 0u) << first.out;
+  // The status query as a command is an OK, whether the program answers it plain or with its
+  // status line.
+  const Result status = RunQyrsend("--timeout 5000 127.0.0.1 QyrNOR_PC_STATUS");
+  EXPECT_EQ(status.code, 0u) << status.out;
+  EXPECT_TRUE(status.out.starts_with("127.0.0.1  OK")) << status.out;
 
   struct Case {
     std::string args;
@@ -74,6 +79,11 @@ TEST(Qyrsend, TalksToTheProgramOverTcpAndUdp) {
       {"--timeout 500 127.0.0.1:1 QyrNOR_PC_CHECK", 1, "127.0.0.1:1  refused\n"},
       {"--timeout 5000 127.0.0.1,127.0.0.1:1,127.0.0.2 QyrNOR_PC_CHECK", 1,
        "127.0.0.1    OK\n127.0.0.1:1  refused\n127.0.0.2    OK\n"},
+      {"--status --timeout 500 127.0.0.1:1", 1,
+       "127.0.0.1:1  refused\n1 host: 0 up, 0 programs running, 1 not answering\n"},
+      {"--status --json --timeout 500 127.0.0.1:1", 1,
+       "{\"host\":\"127.0.0.1\",\"port\":1,\"ok\":false,\"error\":\"refused\",\"detail\":null,"
+       "\"rtt_ms\":null,\"up_s\":null,\"slots\":null}\n"},
       // The program never answers a datagram: reported as such, exit code 3.
       {"--udp --timeout 500 127.0.0.1 QyrNOR_PC_TEST", 3, "127.0.0.1  no reply (UDP)\n"},
   };

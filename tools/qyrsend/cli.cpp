@@ -5,6 +5,8 @@
 #include <charconv>
 
 #include "remote/allow_list.h"
+#include "remote/protocol.h"
+#include "status.h"
 
 namespace qyrsend {
 
@@ -19,6 +21,8 @@ bool ParseNumber(std::string_view text, Int low, Int high, Int& out) {
   out = value;
   return true;
 }
+
+}  // namespace
 
 std::string Printable(std::string_view bytes) {
   static constexpr char kHex[] = "0123456789abcdef";
@@ -42,10 +46,12 @@ std::string Printable(std::string_view bytes) {
   return out;
 }
 
+namespace {
+
 std::string Describe(const Outcome& outcome) {
   switch (outcome.verdict) {
     case Verdict::Ok:
-      return "OK";
+      return outcome.detail.empty() ? "OK" : Printable(outcome.detail);
     case Verdict::Err:
       return "ERR";
     case Verdict::Unexpected:
@@ -78,6 +84,23 @@ static ParsedArgs WakeArgs(Options options, const std::vector<std::string>& posi
   return {options, {}};
 }
 
+static ParsedArgs StatusArgs(Options options, const std::vector<std::string>& positional,
+                             bool repeat_given) {
+  if (options.wake || options.transport == Transport::Udp || options.crlf || repeat_given)
+    return {std::nullopt, "--wake, --udp, --crlf and --repeat do not go with --status"};
+  for (const std::string& arg : positional) {
+    for (std::string& host : SplitHosts(arg)) {
+      // A command word where a host belongs: the user thinks --status needs one.
+      if (qyr::MatchCommand(host) != qyr::Command::kUnknown)
+        return {std::nullopt, "--status sends its own query; " + host + " is no host"};
+      options.hosts.push_back(std::move(host));
+    }
+  }
+  if (options.hosts_file.empty() && options.hosts.empty()) return {std::nullopt, "no host given"};
+  options.command = std::string(qyr::CommandWord(qyr::Command::kStatus));
+  return {options, {}};
+}
+
 ParsedArgs ParseArgs(const std::vector<std::string>& args) {
   Options options;
   bool port_given = false;
@@ -93,6 +116,10 @@ ParsedArgs ParseArgs(const std::vector<std::string>& args) {
     std::string text;
     if (arg == "--wake") {
       options.wake = true;
+    } else if (arg == "--status") {
+      options.status = true;
+    } else if (arg == "--json") {
+      options.json = true;
     } else if (arg == "--broadcast") {
       const std::optional<qyr::Ipv4> address = value(text) ? qyr::ParseIpv4(text) : std::nullopt;
       if (!address) return {std::nullopt, "--broadcast needs an IPv4 address"};
@@ -129,6 +156,8 @@ ParsedArgs ParseArgs(const std::vector<std::string>& args) {
     }
   }
 
+  if (options.json && !options.status) return {std::nullopt, "--json goes only with --status"};
+  if (options.status) return StatusArgs(std::move(options), positional, repeat_given);
   if (options.wake) return WakeArgs(std::move(options), positional, port_given);
   if (repeat_given) return {std::nullopt, "--repeat goes only with --wake"};
   // With --hosts the host list on the command line is optional.
@@ -205,6 +234,18 @@ std::optional<Outcome> ClassifyReply(std::string_view bytes) {
       (std::string_view("OK").starts_with(bytes) || std::string_view("ERR").starts_with(bytes)))
     return std::nullopt;
   return Outcome{Verdict::Unexpected, std::string(bytes)};
+}
+
+std::optional<Outcome> ClassifyStatusQueryReply(std::string_view bytes) {
+  if (!bytes.starts_with("OK ")) return ClassifyReply(bytes);
+  if (ParseStatusReply(bytes).error == StatusError::kCutShort) return std::nullopt;
+  return Outcome{Verdict::Ok, std::string(bytes)};
+}
+
+ReplyRule RuleFor(std::string_view command) {
+  // The program's own matcher: a message that also holds an older word gets the plain OK.
+  return qyr::MatchCommand(command) == qyr::Command::kStatus ? ClassifyStatusQueryReply
+                                                             : ClassifyReply;
 }
 
 std::string Report(const std::vector<Target>& targets, const std::vector<Outcome>& outcomes) {
@@ -358,6 +399,20 @@ std::string_view UsageText() {
          "\n"
          "Exit code: 0 every host answered OK; 1 some host did not; 2 usage error;\n"
          "3 UDP datagrams sent, none could be confirmed.\n"
+         "\n"
+         "       qyrsend --status [--json] [--port N] [--timeout MS] [--hosts FILE]\n"
+         "               [HOST[:PORT][,HOST[:PORT]...]...]\n"
+         "\n"
+         "Asks every host at once for its status (QyrNOR_PC_STATUS) and prints one line per\n"
+         "host: the round trip, how long QyrDelay has run and the state of its four programs\n"
+         "(none, wait, run, ended, restart, failed, opened); or timeout, refused, or ERR from\n"
+         "an older QyrDelay. Then a line counting hosts up, programs running and hosts not\n"
+         "answering.\n"
+         "\n"
+         "  --json         one JSON object per host and line instead, for scripts\n"
+         "\n"
+         "Exit code: 0 every host answered with its status and no program failed to start;\n"
+         "1 otherwise; 2 usage error.\n"
          "\n"
          "       qyrsend --wake [--broadcast ADDR] [--port N] [--repeat COUNT] [--hosts FILE]\n"
          "               MAC[,MAC...]\n"

@@ -2,6 +2,7 @@
 // What qyrsend is asked to do and how it reports: argument and host-list parsing, reply
 // classification, the report lines and the exit code. No sockets here.
 #include <array>
+#include <chrono>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -31,6 +32,9 @@ struct Options {
   bool wake = false;
   std::uint32_t broadcast = 0xFFFFFFFF;  // IPv4, host byte order
   int repeat = kDefaultWakeRepeat;       // each magic packet this many times
+  // --status: asks every host for its status (`command` is the query word); --json with it.
+  bool status = false;
+  bool json = false;
 };
 
 struct ParsedArgs {
@@ -71,11 +75,30 @@ enum class Verdict {
 
 struct Outcome {
   Verdict verdict = Verdict::Error;
-  std::string detail;  // reply bytes for Unexpected, the reason for Error
+  // Reply bytes for Unexpected and for a status line taken as Ok, what had come for Timeout, the
+  // reason for Error.
+  std::string detail;
 };
 
 // Classifies the bytes received so far; nullopt while they may still grow into "OK" or "ERR".
 std::optional<Outcome> ClassifyReply(std::string_view bytes);
+
+// The same for a status query sent as a command: its "OK ..." status line is an OK, printed whole.
+std::optional<Outcome> ClassifyStatusQueryReply(std::string_view bytes);
+
+// How the bytes a host sent are judged, depending on what was asked.
+using ReplyRule = std::optional<Outcome> (*)(std::string_view bytes);
+ReplyRule RuleFor(std::string_view command);
+
+struct Answer {
+  Outcome outcome;
+  // From the query's last byte sent to the whole reply; none when no whole reply came.
+  std::optional<std::chrono::microseconds> round_trip;
+};
+
+// Reply bytes as a report shows them: ASCII kept, CR and LF as \r and \n, quotes and backslashes
+// escaped, any other byte as \xNN.
+std::string Printable(std::string_view bytes);
 
 // One line per host, in the order given, host names padded to one column.
 std::string Report(const std::vector<Target>& targets, const std::vector<Outcome>& outcomes);

@@ -12,6 +12,7 @@
 #include "cli.h"
 #include "net.h"
 #include "sender.h"
+#include "status.h"
 
 #ifdef _WIN32
 #include <windows.h>
@@ -121,8 +122,15 @@ int Run(const std::vector<std::string>& args) {
   }
 
   const std::string payload = options.command + (options.crlf ? "\r\n" : "");
-  const std::vector<qyrsend::Outcome> outcomes =
-      qyrsend::SendToAll(targets, payload, options.transport, options.timeout_ms);
+  if (options.status) {
+    const std::vector<qyrsend::Answer> answers = qyrsend::AskAll(
+        targets, payload, qyrsend::Transport::Tcp, options.timeout_ms, qyrsend::ClassifyStatus);
+    Print(std::cout, options.json ? qyrsend::StatusJson(targets, answers)
+                                  : qyrsend::StatusReport(targets, answers));
+    return qyrsend::StatusExitCode(answers);
+  }
+  const std::vector<qyrsend::Outcome> outcomes = qyrsend::SendToAll(
+      targets, payload, options.transport, options.timeout_ms, qyrsend::RuleFor(options.command));
   Print(std::cout, qyrsend::Report(targets, outcomes));
   return qyrsend::ExitCode(outcomes);
 }

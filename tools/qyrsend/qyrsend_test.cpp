@@ -15,6 +15,7 @@
 #include "cli.h"
 #include "net.h"
 #include "sender.h"
+#include "status.h"
 
 namespace qyrsend {
 namespace {
@@ -104,11 +105,197 @@ TEST(QyrsendArgs, RejectsWhatCannotBeSent) {
       {"--wake", "--repeat", "3x", "aa:bb:cc:dd:ee:ff"},
       {"--wake", "aa:bb:cc:dd:ee:ff", "--repeat"},
       {"--repeat", "2", "h", "QyrNOR_PC_CHECK"},  // only packets to wake are repeated
+      {"--status"},                               // no host
+      {"--status", ",,"},
+      {"--status", "h", "QyrNOR_PC_STATUS"},  // the query is its own; a word is no host
+      {"--status", "h,QyrNOR_PC_CHECK"},
+      {"--status", "--udp", "h"},  // the status comes back over TCP only
+      {"--status", "--crlf", "h"},
+      {"--status", "--wake", "aa:bb:cc:dd:ee:ff"},
+      {"--status", "--repeat", "2", "h"},
+      {"--json", "h", "QyrNOR_PC_CHECK"},  // JSON is the status report's
+      {"--json", "--wake", "aa:bb:cc:dd:ee:ff"},
   };
   for (const auto& args : cases) {
     const ParsedArgs parsed = ParseArgs(args);
     EXPECT_FALSE(parsed.options) << (args.empty() ? "(none)" : args.front());
     EXPECT_FALSE(parsed.error.empty());
+  }
+}
+
+TEST(QyrsendStatus, AsksTheHostsOfTheCommandLineAndTheFile) {
+  struct Case {
+    std::vector<std::string> args;
+    std::vector<std::string> hosts;
+    std::string hosts_file;
+    bool json;
+    int port;
+    int timeout;
+  };
+  const Case cases[] = {
+      {{"--status", "10.0.0.1"}, {"10.0.0.1"}, "", false, 26908, 2000},
+      {{"--status", "--json", "--port", "9000", "--timeout", "300", "a,b:77", "c"},
+       {"a", "b:77", "c"},
+       "",
+       true,
+       9000,
+       300},
+      {{"--hosts", "hall.txt", "--status"}, {}, "hall.txt", false, 26908, 2000},
+      {{"--status", "--", "-odd"}, {"-odd"}, "", false, 26908, 2000},
+  };
+  for (const Case& c : cases) {
+    const ParsedArgs parsed = ParseArgs(c.args);
+    ASSERT_TRUE(parsed.options) << c.args.back() << ": " << parsed.error;
+    const Options& o = *parsed.options;
+    EXPECT_TRUE(o.status);
+    EXPECT_EQ(o.transport, Transport::Tcp);
+    EXPECT_EQ(o.command, "QyrNOR_PC_STATUS");
+    EXPECT_EQ(o.hosts, c.hosts);
+    EXPECT_EQ(o.hosts_file, c.hosts_file);
+    EXPECT_EQ(o.json, c.json);
+    EXPECT_EQ(o.port, c.port);
+    EXPECT_EQ(o.timeout_ms, c.timeout);
+  }
+}
+
+TEST(QyrsendStatus, ReadsTheStatusLineAndTellsWhyAReplyIsNone) {
+  using E = StatusError;
+  using S = qyr::SlotState;
+  struct Case {
+    std::string bytes;
+    E error;
+    std::uint64_t up = 0;
+    std::array<S, 4> slots = {};
+  };
+  const Case cases[] = {
+      {"OK up=11112 1=run 2=run 3=none 4=none", E::kNone, 11112, {S::kRun, S::kRun}},
+      {"OK up=0 1=wait 2=ended 3=restart 4=opened",
+       E::kNone,
+       0,
+       {S::kWait, S::kEnded, S::kRestart, S::kOpened}},
+      {"  OK  up=7\t1=failed   2=none 3=none 4=run\r\n",
+       E::kNone,
+       7,
+       {S::kFailed, S::kNone, S::kNone, S::kRun}},
+      {"OK up=18446744073709551615 1=none 2=none 3=none 4=none", E::kNone, 18446744073709551615u},
+      // Cut short (every piece of a whole line is, below): it may still grow into one.
+      {"OK", E::kCutShort},  // a program that answers the plain OK to every word stops here
+      {"OK up=12 1=run 2=run 3=run \r\n", E::kCutShort},
+      {"ER", E::kCutShort},
+      {"ERR", E::kErr},
+      {"ERR\r\n", E::kErr},
+      // Missing or misplaced fields.
+      {"OK 1=run 2=run 3=run 4=run", E::kBadUptime},
+      {"OK up= 1=run 2=run 3=run 4=run", E::kBadUptime},
+      {"OK up=-1 1=run 2=run 3=run 4=run", E::kBadUptime},
+      {"OK up=1.5 1=run 2=run 3=run 4=run", E::kBadUptime},
+      {"OK up=18446744073709551616 1=run 2=run 3=run 4=run", E::kBadUptime},
+      {"OK up=99999999999999999999", E::kBadUptime},  // too big, whatever digits follow
+      {"OK up=12 1=run 2=run 4=run", E::kBadSlot},
+      {"OK up=12 2=run 1=run 3=run 4=run", E::kBadSlot},
+      {"OK up=12 1=run 2=run 3=run 4=run 5=run", E::kTrailing},
+      {"OK up=12 1=run 2=run 3=run 4=run\r\nOK", E::kTrailing},
+      // State words the program does not write.
+      {"OK up=12 1=running 2=run 3=run 4=run", E::kUnknownState},
+      {"OK up=12 1=RUN 2=run 3=run 4=run", E::kUnknownState},
+      {"OK up=12 1= 2=run 3=run 4=run", E::kUnknownState},
+      {"OK up=12 1=run 2=run 3=run 4=paused", E::kUnknownState},
+      {"OK up=12 1=run 2=run 3=run 4=rex", E::kUnknownState},
+      // Junk.
+      {"HELLO", E::kNotStatus},
+      {"ok up=12 1=run 2=run 3=run 4=run", E::kNotStatus},
+      {"OKAY", E::kNotStatus},
+      {"ERR up=12", E::kNotStatus},
+      {std::string("\x00\xff\xfe", 3), E::kNotStatus},
+  };
+  for (const Case& c : cases) {
+    const StatusReplyParse parse = ParseStatusReply(c.bytes);
+    EXPECT_EQ(parse.error, c.error) << Printable(c.bytes);
+    if (c.error != E::kNone) continue;
+    EXPECT_EQ(parse.up_s, c.up) << c.bytes;
+    EXPECT_EQ(parse.slots, c.slots) << c.bytes;
+  }
+
+  // Whatever state the program reports, in whichever slot, is read back as that state.
+  for (int i = 0; i <= static_cast<int>(S::kOpened); ++i) {
+    const auto state = static_cast<S>(i);
+    const std::string_view word = qyr::SlotStateText(state);
+    const std::string line = qyr::StatusReply(61999, {"none", word, "none", word});
+    const StatusReplyParse parse = ParseStatusReply(line);
+    ASSERT_EQ(parse.error, E::kNone) << line;
+    EXPECT_EQ(parse.up_s, 61u);
+    EXPECT_EQ(parse.slots, (std::array<S, 4>{S::kNone, state, S::kNone, state})) << line;
+    // Every shorter piece of it is a reply still coming, never a wrong one.
+    for (std::size_t n = 0; n < line.size(); ++n)
+      EXPECT_EQ(ParseStatusReply(line.substr(0, n)).error, E::kCutShort) << line.substr(0, n);
+  }
+}
+
+TEST(QyrsendStatus, ReportsEachHostAndSumsUpTheHall) {
+  using std::chrono::microseconds;
+  const std::vector<Target> targets = {
+      {"10.0.0.1", "10.0.0.1", 26908}, {"10.0.0.2", "10.0.0.2", 26908},
+      {"10.0.0.3", "10.0.0.3", 26908}, {"10.0.0.4", "10.0.0.4", 26908},
+      {"10.0.0.5:81", "10.0.0.5", 81}, {"10.0.0.6", "10.0.0.6", 26908},
+      {"10.0.0.7", "10.0.0.7", 26908}, {"10.0.0.8", "10.0.0.8", 26908},
+      {"10.0.0.9", "10.0.0.9", 26908}, {"展厅电脑", "展厅电脑", 26908},
+  };
+  const std::vector<Answer> answers = {
+      {{Verdict::Ok, "OK up=11112 1=run 2=run 3=none 4=none"}, microseconds(2400)},
+      {{Verdict::Ok, "OK up=190000 1=run 2=failed 3=wait 4=opened"}, microseconds(350)},
+      {{Verdict::Err, {}}, microseconds(900)},
+      {{Verdict::Timeout, {}}, std::nullopt},
+      {{Verdict::Refused, {}}, std::nullopt},
+      {{Verdict::Timeout, "OK"}, std::nullopt},
+      {{Verdict::Unexpected, "OK up=5 1=paused\x01\"\xff 2=none 3=none 4=none"},
+       microseconds(120000)},
+      {{Verdict::Closed, {}}, std::nullopt},
+      {{Verdict::Unexpected, "OK up=5 1=r"}, std::nullopt},  // then the peer closed
+      {{Verdict::Error, "cannot resolve"}, std::nullopt},
+  };
+  EXPECT_EQ(StatusReport(targets, answers),
+            // Padded by bytes, as the command report is.
+            "10.0.0.1       2 ms  up    3:05:12  1=run 2=run 3=none 4=none\n"
+            "10.0.0.2      <1 ms  up 2d 4:46:40  1=run 2=failed 3=wait 4=opened\n"
+            "10.0.0.3      ERR: older program, no status\n"
+            "10.0.0.4      timeout\n"
+            "10.0.0.5:81   refused\n"
+            "10.0.0.6      reply cut short \"OK\"\n"
+            "10.0.0.7      bad reply \"OK up=5 1=paused\\x01\\\"\\xff 2=none 3=none 4=none\"\n"
+            "10.0.0.8      closed without reply\n"
+            "10.0.0.9      reply cut short \"OK up=5 1=r\"\n"
+            "展厅电脑  error: cannot resolve\n"
+            "10 hosts: 2 up, 3 programs running, 4 not answering, 4 without status, "
+            "1 failed to start\n");
+  EXPECT_EQ(
+      StatusJson(targets, answers),
+      R"({"host":"10.0.0.1","port":26908,"ok":true,"error":null,"detail":null,"rtt_ms":2.4,"up_s":11112,"slots":["run","run","none","none"]}
+{"host":"10.0.0.2","port":26908,"ok":true,"error":null,"detail":null,"rtt_ms":0.3,"up_s":190000,"slots":["run","failed","wait","opened"]}
+{"host":"10.0.0.3","port":26908,"ok":false,"error":"older_program","detail":null,"rtt_ms":0.9,"up_s":null,"slots":null}
+{"host":"10.0.0.4","port":26908,"ok":false,"error":"timeout","detail":null,"rtt_ms":null,"up_s":null,"slots":null}
+{"host":"10.0.0.5","port":81,"ok":false,"error":"refused","detail":null,"rtt_ms":null,"up_s":null,"slots":null}
+{"host":"10.0.0.6","port":26908,"ok":false,"error":"cut_short","detail":"OK","rtt_ms":null,"up_s":null,"slots":null}
+{"host":"10.0.0.7","port":26908,"ok":false,"error":"bad_reply","detail":"OK up=5 1=paused\u0001\"\ufffd 2=none 3=none 4=none","rtt_ms":120.0,"up_s":null,"slots":null}
+{"host":"10.0.0.8","port":26908,"ok":false,"error":"closed","detail":null,"rtt_ms":null,"up_s":null,"slots":null}
+{"host":"10.0.0.9","port":26908,"ok":false,"error":"cut_short","detail":"OK up=5 1=r","rtt_ms":null,"up_s":null,"slots":null}
+{"host":"展厅电脑","port":26908,"ok":false,"error":"error","detail":"cannot resolve","rtt_ms":null,"up_s":null,"slots":null}
+)");
+  EXPECT_EQ(StatusReport({targets[0]}, {answers[0]}),
+            "10.0.0.1  2 ms  up 3:05:12  1=run 2=run 3=none 4=none\n"
+            "1 host: 1 up, 2 programs running, 0 not answering\n");
+
+  struct Case {
+    std::vector<std::size_t> hosts;  // rows of `answers`
+    int code;
+  };
+  const Case cases[] = {
+      {{0}, 0},    {{0, 0}, 0}, {{0, 1}, 1},  // a program that failed to start
+      {{0, 2}, 1}, {{0, 3}, 1}, {{4}, 1},    {{5}, 1}, {{6}, 1}, {{9}, 1},
+  };
+  for (const Case& c : cases) {
+    std::vector<Answer> some;
+    for (const std::size_t row : c.hosts) some.push_back(answers[row]);
+    EXPECT_EQ(StatusExitCode(some), c.code) << c.hosts.back();
   }
 }
 
@@ -230,14 +417,43 @@ TEST(QyrsendReport, ClassifiesRepliesAndSetsTheExitCode) {
   EXPECT_EQ(ClassifyReply("OKERR")->verdict, Verdict::Unexpected);
   EXPECT_EQ(ClassifyReply("ok")->verdict, Verdict::Unexpected);
 
+  // A status query sent as a command: its status line is an OK, kept to be printed whole.
+  EXPECT_EQ(RuleFor("QyrNOR_PC_STATUS"), &ClassifyStatusQueryReply);
+  EXPECT_EQ(RuleFor("qyrnor_pc_status\r\n"), &ClassifyStatusQueryReply);
+  EXPECT_EQ(RuleFor("QyrNOR_PC_CHECK"), &ClassifyReply);
+  EXPECT_EQ(RuleFor("QyrNOR_PC_CHECK QyrNOR_PC_STATUS"), &ClassifyReply);  // answered plain OK
+  const struct {
+    const char* bytes;
+    std::optional<Verdict> verdict;  // none: wait for more
+    const char* detail;
+  } status_queries[] = {
+      {"OK up=5 1=run 2=none 3=none 4=none", Verdict::Ok, "OK up=5 1=run 2=none 3=none 4=none"},
+      {"OK up=5 1=run 2=no", std::nullopt, ""},
+      {"OK up=5 1=paused 2=none 3=none 4=none", Verdict::Ok,
+       "OK up=5 1=paused 2=none 3=none 4=none"},
+      {"OK", Verdict::Ok, ""},  // a program that answers every word with OK, as before
+      {"ERR", Verdict::Err, ""},
+      {"O", std::nullopt, ""},
+      {"OKAY", Verdict::Unexpected, "OKAY"},
+  };
+  for (const auto& c : status_queries) {
+    const std::optional<Outcome> outcome = ClassifyStatusQueryReply(c.bytes);
+    ASSERT_EQ(outcome.has_value(), c.verdict.has_value()) << c.bytes;
+    if (!outcome) continue;
+    EXPECT_EQ(outcome->verdict, *c.verdict) << c.bytes;
+    EXPECT_EQ(outcome->detail, c.detail) << c.bytes;
+  }
+
   const std::vector<Target> targets = {
-      {"pc1", "pc1", 1}, {"10.0.0.22", "10.0.0.22", 1}, {"x", "x", 1}};
+      {"pc1", "pc1", 1}, {"10.0.0.22", "10.0.0.22", 1}, {"x", "x", 1}, {"pc4", "pc4", 1}};
   EXPECT_EQ(Report(targets, {{Verdict::Ok, {}},
                              {Verdict::Unexpected, "A\r\n\"\x01"},
-                             {Verdict::Error, "cannot resolve"}}),
+                             {Verdict::Error, "cannot resolve"},
+                             {Verdict::Ok, "OK up=5 1=run 2=none 3=none 4=none\r\n"}}),
             "pc1        OK\n"
             "10.0.0.22  reply \"A\\r\\n\\\"\\x01\"\n"
-            "x          error: cannot resolve\n");
+            "x          error: cannot resolve\n"
+            "pc4        OK up=5 1=run 2=none 3=none 4=none\\r\\n\n");
 
   using V = Verdict;
   struct Case {
@@ -284,10 +500,13 @@ class LoopbackSocket {
   std::uint16_t port_ = 0;
 };
 
-// Accepts connections and answers each first message with `reply` (empty: close unanswered).
+// Accepts connections and answers each first message with `reply` (empty: close unanswered),
+// and `rest` a moment later when given: a reply that comes in two pieces. With `hold` the
+// connection stays open, as the program keeps it, until the server ends.
 class TcpServer {
  public:
-  explicit TcpServer(std::string reply) : socket_(SOCK_STREAM), reply_(std::move(reply)) {
+  explicit TcpServer(std::string reply, std::string rest = {}, bool hold = false)
+      : socket_(SOCK_STREAM), reply_(std::move(reply)), rest_(std::move(rest)), hold_(hold) {
     listen(socket_.fd(), 8);
     thread_ = std::thread([this] { Serve(); });
   }
@@ -303,16 +522,28 @@ class TcpServer {
   void Serve() {
     while (!stop_) {
       const int peer = accept(socket_.fd(), nullptr, nullptr);
-      if (peer < 0) return;
+      if (peer < 0) break;
       char buffer[1024];
       const ssize_t n = recv(peer, buffer, sizeof(buffer), 0);
       if (n > 0) received_.emplace_back(buffer, static_cast<std::size_t>(n));
       if (!reply_.empty()) send(peer, reply_.data(), reply_.size(), MSG_NOSIGNAL);
-      close(peer);
+      if (!rest_.empty()) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        send(peer, rest_.data(), rest_.size(), MSG_NOSIGNAL);
+      }
+      if (hold_) {
+        held_.push_back(peer);
+      } else {
+        close(peer);
+      }
     }
+    for (const int peer : held_) close(peer);
   }
   LoopbackSocket socket_;
   std::string reply_;
+  std::string rest_;
+  bool hold_;
+  std::vector<int> held_;
   std::atomic<bool> stop_{false};
   std::vector<std::string> received_;
   std::thread thread_;
@@ -346,6 +577,53 @@ TEST(QyrsendTcp, ReportsEachHostOfOneRunInItsOwnLine) {
                  Transport::Tcp),
             (std::vector<Verdict>{Verdict::Ok, Verdict::Err, Verdict::Timeout, Verdict::Refused,
                                   Verdict::Closed, Verdict::Error}));
+}
+
+TEST(QyrsendTcp, AsksEveryHostForItsStatusAtOnce) {
+  TcpServer status("OK up=61 1=run 2=wait 3=none 4=none");
+  TcpServer failed("OK up=61 1=failed 2=none 3=none 4=none");
+  TcpServer split("OK up=61 1=r", "un 2=none 3=none 4=none");
+  TcpServer older("ERR");
+  TcpServer plain("OK", "", true);  // a program that answers the query as any other word
+  LoopbackSocket silent(SOCK_STREAM);
+  listen(silent.fd(), 4);
+  LoopbackSocket closed(SOCK_STREAM);
+
+  const struct {
+    std::string item;
+    Verdict verdict;
+    std::string detail;
+    bool round_trip;
+  } rows[] = {
+      {Local(status.port()), Verdict::Ok, "OK up=61 1=run 2=wait 3=none 4=none", true},
+      {Local(failed.port()), Verdict::Ok, "OK up=61 1=failed 2=none 3=none 4=none", true},
+      {Local(split.port()), Verdict::Ok, "OK up=61 1=run 2=none 3=none 4=none", true},
+      {Local(older.port()), Verdict::Err, "", true},
+      {Local(plain.port()), Verdict::Timeout, "OK", false},
+      {Local(silent.port()), Verdict::Timeout, "", false},
+      {Local(closed.port()), Verdict::Refused, "", false},
+  };
+  std::vector<Target> targets;
+  for (const auto& row : rows) {
+    std::string error;
+    targets.push_back(*ParseTarget(row.item, kDefaultPort, error));
+  }
+  const std::vector<Answer> answers =
+      AskAll(targets, "QyrNOR_PC_STATUS", Transport::Tcp, 1000, ClassifyStatus);
+  ASSERT_EQ(answers.size(), std::size(rows));
+  for (std::size_t i = 0; i < answers.size(); ++i) {
+    EXPECT_EQ(answers[i].outcome.verdict, rows[i].verdict) << i;
+    EXPECT_EQ(answers[i].outcome.detail, rows[i].detail) << i;
+    EXPECT_EQ(answers[i].round_trip.has_value(), rows[i].round_trip) << i;
+  }
+  EXPECT_EQ(status.received(), std::vector<std::string>{"QyrNOR_PC_STATUS"});
+  EXPECT_EQ(StatusExitCode({answers[0], answers[2]}), 0);
+
+  // The same query as a command: the status line is an OK.
+  const std::vector<Outcome> as_command = SendToAll(
+      {targets[0]}, "QyrNOR_PC_STATUS", Transport::Tcp, 1000, RuleFor("QyrNOR_PC_STATUS"));
+  EXPECT_EQ(as_command.front().verdict, Verdict::Ok);
+  EXPECT_EQ(as_command.front().detail, "OK up=61 1=run 2=wait 3=none 4=none");
 }
 
 TEST(QyrsendTcp, SendsTheCommandBytesExactly) {

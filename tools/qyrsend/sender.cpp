@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <optional>
 #include <thread>
 
 #include "net.h"
@@ -23,6 +24,8 @@ struct Probe {
   std::size_t sent = 0;
   std::string received;
   Outcome outcome;
+  Clock::time_point sent_at;
+  std::optional<std::chrono::microseconds> round_trip;
 };
 
 void Finish(Probe& probe, Outcome outcome) {
@@ -45,7 +48,7 @@ bool Carry(Probe& probe, const net::Step& step) {
   return true;
 }
 
-void Advance(Probe& probe, const std::string& payload) {
+void Advance(Probe& probe, const std::string& payload, ReplyRule rule) {
   if (probe.phase == Phase::Connecting) {
     if (!Carry(probe, net::ConnectResult(probe.socket))) return;
     probe.phase = Phase::Sending;
@@ -54,6 +57,7 @@ void Advance(Probe& probe, const std::string& payload) {
     const net::Step step = net::Send(probe.socket, payload, probe.sent);
     if (!Carry(probe, step) || step.status == net::Status::Pending) return;
     probe.phase = Phase::Receiving;
+    probe.sent_at = Clock::now();
     return;  // the reply comes later
   }
   if (probe.phase == Phase::Receiving) {
@@ -66,19 +70,23 @@ void Advance(Probe& probe, const std::string& payload) {
                                            : Outcome{Verdict::Unexpected, probe.received});
       return;
     }
-    if (auto outcome = ClassifyReply(probe.received)) Finish(probe, std::move(*outcome));
+    if (auto outcome = rule(probe.received)) {
+      probe.round_trip =
+          std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() - probe.sent_at);
+      Finish(probe, std::move(*outcome));
+    }
   }
 }
 
 void RunBatch(const Target* targets, Probe* probes, std::size_t count, const std::string& payload,
-              Transport transport, int timeout_ms) {
+              Transport transport, int timeout_ms, ReplyRule rule) {
   const bool udp = transport == Transport::Udp;
   for (std::size_t i = 0; i < count; ++i) {
     Probe& probe = probes[i];
     const net::Step step = net::Open(targets[i].host, targets[i].port, udp, probe.socket);
     probe.phase = step.status == net::Status::Pending ? Phase::Connecting : Phase::Sending;
     if (!Carry(probe, step)) continue;
-    if (probe.phase == Phase::Sending) Advance(probe, payload);
+    if (probe.phase == Phase::Sending) Advance(probe, payload, rule);
   }
 
   const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeout_ms);
@@ -96,20 +104,25 @@ void RunBatch(const Target* targets, Probe* probes, std::size_t count, const std
     if (left <= 0) {
       for (Probe* probe : watched) {
         const bool unanswered_datagram = udp && probe->phase == Phase::Receiving;
-        Finish(*probe, {unanswered_datagram ? Verdict::NoReply : Verdict::Timeout, {}});
+        if (unanswered_datagram) {
+          Finish(*probe, {Verdict::NoReply, {}});
+        } else {
+          // What came is kept: a status line that stopped halfway is no plain silence.
+          Finish(*probe, {Verdict::Timeout, probe->received});
+        }
       }
       return;
     }
     const std::vector<net::Ready> ready = net::Wait(watches, static_cast<int>(left));
     for (std::size_t i = 0; i < watched.size(); ++i)
-      if (ready[i].ready) Advance(*watched[i], payload);
+      if (ready[i].ready) Advance(*watched[i], payload, rule);
   }
 }
 
 }  // namespace
 
-std::vector<Outcome> SendToAll(const std::vector<Target>& targets, const std::string& payload,
-                               Transport transport, int timeout_ms) {
+std::vector<Answer> AskAll(const std::vector<Target>& targets, const std::string& payload,
+                           Transport transport, int timeout_ms, ReplyRule rule) {
   std::vector<Probe> probes(targets.size());
   net::Library library;
   if (!library.ok()) {
@@ -117,12 +130,20 @@ std::vector<Outcome> SendToAll(const std::vector<Target>& targets, const std::st
   } else {
     for (std::size_t first = 0; first < targets.size(); first += kBatch) {
       const std::size_t count = std::min(kBatch, targets.size() - first);
-      RunBatch(targets.data() + first, probes.data() + first, count, payload, transport,
-               timeout_ms);
+      RunBatch(targets.data() + first, probes.data() + first, count, payload, transport, timeout_ms,
+               rule);
     }
   }
+  std::vector<Answer> answers;
+  for (Probe& probe : probes) answers.push_back({std::move(probe.outcome), probe.round_trip});
+  return answers;
+}
+
+std::vector<Outcome> SendToAll(const std::vector<Target>& targets, const std::string& payload,
+                               Transport transport, int timeout_ms, ReplyRule rule) {
   std::vector<Outcome> outcomes;
-  for (Probe& probe : probes) outcomes.push_back(std::move(probe.outcome));
+  for (Answer& answer : AskAll(targets, payload, transport, timeout_ms, rule))
+    outcomes.push_back(std::move(answer.outcome));
   return outcomes;
 }
 

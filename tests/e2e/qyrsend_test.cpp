@@ -3,10 +3,12 @@
 #include <windows.h>
 
 #include <string>
+#include <vector>
 
 #include "app/layout.h"
 #include "base/wide_win.h"
 #include "e2e_support_win.h"
+#include "net_support_win.h"
 #include "test_support_win.h"
 
 namespace qyr {
@@ -66,6 +68,27 @@ TEST(Qyrsend, TalksToTheProgramOverTcpAndUdp) {
   const Result status = RunQyrsend("--timeout 5000 127.0.0.1 QyrNOR_PC_STATUS");
   EXPECT_EQ(status.code, 0u) << status.out;
   EXPECT_TRUE(status.out.starts_with("127.0.0.1  OK")) << status.out;
+
+  // A hall at a glance: the program under two of its addresses, a port that refuses and one
+  // that takes the connection but never answers.
+  const WinsockSession winsock;
+  const UniqueSocket silent = test::Occupy(SOCK_STREAM, 26950);
+  ASSERT_TRUE(silent);
+  const Result hall =
+      RunQyrsend("--status --timeout 2000 127.0.0.1 127.0.0.2 127.0.0.1:1 127.0.0.1:26950");
+  EXPECT_EQ(hall.code, 1u) << hall.out;
+  std::vector<std::string> lines;
+  for (std::size_t at = 0, end; (end = hall.out.find('\n', at)) != std::string::npos; at = end + 1) {
+    lines.push_back(hall.out.substr(at, end - at));
+  }
+  ASSERT_EQ(lines.size(), 5u) << hall.out;
+  for (int i : {0, 1}) {
+    EXPECT_TRUE(lines[i].starts_with(i == 0 ? "127.0.0.1 " : "127.0.0.2 ")) << hall.out;
+    EXPECT_TRUE(lines[i].ends_with(" 1=none 2=none 3=none 4=none")) << hall.out;
+  }
+  EXPECT_TRUE(lines[2].ends_with("refused")) << hall.out;
+  EXPECT_TRUE(lines[3].ends_with("timeout")) << hall.out;
+  EXPECT_EQ(lines[4], "4 hosts: 2 up, 0 programs running, 2 not answering") << hall.out;
 
   struct Case {
     std::string args;

@@ -120,7 +120,6 @@ TEST(CheckMode, PowerClockPassesOnlyWhenTheProgramWouldRunIt) {
       {"22:30", std::nullopt, "", nullptr},
       {"7:05", "1-5, 7", "6:30", nullptr},
       {"", "1-5", "", "invalid OffAt time: it is empty, which would power nothing off"},
-      {"  ", std::nullopt, "", "invalid OffAt time: it is empty, which would power nothing off"},
       {"22:30", " ", "", "invalid Days list: it is empty; leave it out for every day"},
       {"24:00", std::nullopt, "",
        "invalid OffAt entry \"24:00\": the hour is past 23 or the minute past 59"},

@@ -2,6 +2,7 @@
 
 #include "base/text.h"
 #include "remote/allow_list.h"
+#include "remote/power_clock.h"
 
 namespace qyr {
 
@@ -15,6 +16,7 @@ constexpr CheckName kChecks[] = {
     {"--check-allow=", CheckMode::kAllow},
     {"--check-folder=", CheckMode::kFolder},
     {"--secure-folder=", CheckMode::kSecureFolder},
+    {"--check-power=", CheckMode::kPower},
 };
 
 CheckOutcome Refused(std::string line) {
@@ -118,10 +120,33 @@ CheckRequest ParseCheckRequest(const std::vector<std::string>& args) {
     request.bad_argument = first;
     return request;
   }
-  // A blank left out of the quotes splits the value: refused, never half read.
-  if (args.size() > 1) {
+  for (std::size_t i = 1; i < args.size(); ++i) {
+    const std::string& arg = args[i];
+    if (request.mode == CheckMode::kPower) {
+      const struct {
+        std::string_view option;  // with its "="
+        std::optional<std::string>& into;
+      } follow_ups[] = {{"--days=", request.days}, {"--reboot-at=", request.reboot_at}};
+      bool taken = false;
+      for (const auto& f : follow_ups) {
+        if (arg == f.option.substr(0, f.option.size() - 1)) {
+          request.error = CheckArgsError::kNoValue;
+          request.bad_argument = arg;
+          return request;
+        }
+        if (StartsWith(arg, f.option) && !f.into) {
+          f.into = arg.substr(f.option.size());
+          taken = true;
+          break;
+        }
+      }
+      if (taken) continue;
+    }
+    // A blank left out of the quotes splits the value, and a value given twice leaves the one
+    // meant unknown: refused, never half read.
     request.error = CheckArgsError::kExtraArgument;
-    request.bad_argument = args[1];
+    request.bad_argument = arg;
+    return request;
   }
   return request;
 }
@@ -133,7 +158,7 @@ CheckOutcome ArgsErrorOutcome(const CheckRequest& request) {
       return {};
     case CheckArgsError::kUnknownCheck:
       line = "unknown check \"" + request.bad_argument +
-             "\": use --check-allow=, --check-folder= or --secure-folder=";
+             "\": use --check-allow=, --check-folder=, --secure-folder= or --check-power=";
       break;
     case CheckArgsError::kNoValue:
       line = "\"" + request.bad_argument + "\" needs its value after \"=\" in the same argument";
@@ -162,6 +187,37 @@ CheckOutcome CheckAllowList(std::string_view list) {
       return Refused("invalid AllowFrom entry \"" + parsed.bad_entry + "\": bad prefix length");
   }
   return Refused("invalid AllowFrom list");
+}
+
+CheckOutcome CheckPowerClock(std::string_view off_at, std::optional<std::string_view> days,
+                             std::string_view reboot_at) {
+  if (TrimBlanks(off_at).empty()) {
+    return Refused("invalid OffAt time: it is empty, which would power nothing off");
+  }
+  if (days && TrimBlanks(*days).empty()) {
+    return Refused("invalid Days list: it is empty; leave it out for every day");
+  }
+  const PowerClock clock = ParsePowerClock(off_at, reboot_at, days.value_or(""));
+  const std::string entry = "invalid " + clock.bad_key + " entry \"" + clock.bad_entry + "\": ";
+  switch (clock.error) {
+    case PowerClockError::kNone:
+      return {};
+    case PowerClockError::kBadTime:
+      return Refused(entry + "not a 24-hour time H:MM or HH:MM");
+    case PowerClockError::kTimeOutOfRange:
+      return Refused(entry + "the hour is past 23 or the minute past 59");
+    case PowerClockError::kSameMinute:
+      return Refused(entry + "the same minute as OffAt, which turns both off");
+    case PowerClockError::kEmptyDay:
+      return Refused("invalid Days entry: an empty one (a stray comma)");
+    case PowerClockError::kBadDay:
+      return Refused(entry + "not a weekday number or a range such as 1-5");
+    case PowerClockError::kDayOutOfRange:
+      return Refused(entry + "weekdays are 1 (Monday) to 7 (Sunday)");
+    case PowerClockError::kBadRange:
+      return Refused(entry + "a range that runs backwards");
+  }
+  return Refused(entry);
 }
 
 std::vector<std::string> FoldersBelowRoot(std::string_view path) {

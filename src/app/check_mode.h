@@ -3,10 +3,13 @@
 //   QyrDelay.exe --check-allow=<list>    is this a valid, non-empty AllowFrom list
 //   QyrDelay.exe --check-folder=<path>   may anyone but administrators change a folder on the path
 //   QyrDelay.exe --secure-folder=<path>  the same, taking over the QyrNOR folders it may take
+//   QyrDelay.exe --check-power=<OffAt> [--days=<Days>] [--reboot-at=<RebootAt>]
+//                                        would the [POWER] clock these make be valid
 // The value follows "=" in the same argument (quote it when it holds blanks). A check answers by
 // its exit code and a line per finding on standard output; it opens no window, takes no mutex,
 // opens no port and writes nothing but its answer.
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -18,18 +21,22 @@ inline constexpr int kCheckPassed = 0;
 inline constexpr int kCheckRefused = 2;
 inline constexpr int kCheckTakeOver = 3;  // --check-folder: only folders that may be taken over
 
-enum class CheckMode { kNone, kAllow, kFolder, kSecureFolder, kUnknown };
+enum class CheckMode { kNone, kAllow, kFolder, kSecureFolder, kPower, kUnknown };
 enum class CheckArgsError { kNone, kUnknownCheck, kNoValue, kExtraArgument };
 
 struct CheckRequest {
   CheckMode mode = CheckMode::kNone;  // kNone: the program runs as usual
-  std::string value;                  // the list or the path, as given
+  std::string value;                  // the list, the path or the OffAt time, as given
+  // --check-power: the values after "--days=" and "--reboot-at=", when given (blank or not).
+  std::optional<std::string> days;
+  std::optional<std::string> reboot_at;
   CheckArgsError error = CheckArgsError::kNone;
   std::string bad_argument;
 };
 
 // The program's arguments after its own path. Only a first argument that starts with "--check-"
 // or names a check asks for one; the program ignores any other arguments, as it always has.
+// Only --check-power takes more: "--days=" and "--reboot-at=", each once, in any order.
 CheckRequest ParseCheckRequest(const std::vector<std::string>& args);
 
 struct CheckOutcome {
@@ -43,6 +50,13 @@ CheckOutcome ArgsErrorOutcome(const CheckRequest& request);
 
 // --check-allow: a blank list is refused too, since the installer's option exists to restrict.
 CheckOutcome CheckAllowList(std::string_view list);
+
+// --check-power: whether OffAt with Days (none: every day) and RebootAt makes a clock the program
+// accepts; the line names the bad key and entry. The installer passes the RebootAt and Days the
+// settings file keeps, since the program reads them with OffAt. A blank OffAt or a blank Days
+// given is refused: the installer's options exist to set them.
+CheckOutcome CheckPowerClock(std::string_view off_at, std::optional<std::string_view> days,
+                             std::string_view reboot_at);
 
 // The folders of a full path below its root, outermost first: "C:\a\b" gives "C:\a" and
 // "C:\a\b"; the root is a drive ("C:\") or a share ("\\server\share\"), also after "\\?\".

@@ -14,6 +14,8 @@ TEST(CheckMode, OnlyACheckArgumentAsksForACheck) {
     E error;
     const char* value;
     const char* bad_argument;
+    const char* days = nullptr;  // nullptr: not given
+    const char* reboot_at = nullptr;
   } cases[] = {
       {{}, M::kNone, E::kNone, "", ""},
       {{"/S"}, M::kNone, E::kNone, "", ""},  // the launcher has always ignored its arguments
@@ -31,6 +33,40 @@ TEST(CheckMode, OnlyACheckArgumentAsksForACheck) {
       {{"--check-allow", "10.0.0.1"}, M::kAllow, E::kNoValue, "", "--check-allow"},
       {{"--secure-folder"}, M::kSecureFolder, E::kNoValue, "", "--secure-folder"},
       {{"--check-alow=10.0.0.1"}, M::kUnknown, E::kUnknownCheck, "", "--check-alow=10.0.0.1"},
+      {{"--check-power=22:30"}, M::kPower, E::kNone, "22:30", ""},
+      {{"--check-power=22:30", "--days=1-5, 7", "--reboot-at="},
+       M::kPower,
+       E::kNone,
+       "22:30",
+       "",
+       "1-5, 7",
+       ""},
+      {{"--check-power=7:00", "--reboot-at=6:30", "--days="},
+       M::kPower,
+       E::kNone,
+       "7:00",
+       "",
+       "",
+       "6:30"},
+      {{"--check-power=22:30", "--days=1-5,", "7"},
+       M::kPower,
+       E::kExtraArgument,
+       "22:30",
+       "7",
+       "1-5,"},
+      // Given twice, the one meant is unknown.
+      {{"--check-power=22:30", "--days=1", "--days=2"},
+       M::kPower,
+       E::kExtraArgument,
+       "22:30",
+       "--days=2",
+       "1"},
+      {{"--check-power=22:30", "--days"}, M::kPower, E::kNoValue, "22:30", "--days"},
+      {{"--check-allow=10.0.0.1", "--days=1"},
+       M::kAllow,
+       E::kExtraArgument,
+       "10.0.0.1",
+       "--days=1"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.args.empty() ? "(none)" : c.args.front());
@@ -39,6 +75,9 @@ TEST(CheckMode, OnlyACheckArgumentAsksForACheck) {
     EXPECT_EQ(request.value, c.value);
     EXPECT_EQ(request.error, c.error);
     EXPECT_EQ(request.bad_argument, c.bad_argument);
+    EXPECT_EQ(request.days, c.days ? std::optional<std::string>(c.days) : std::nullopt);
+    EXPECT_EQ(request.reboot_at,
+              c.reboot_at ? std::optional<std::string>(c.reboot_at) : std::nullopt);
     EXPECT_EQ(ArgsErrorOutcome(request).exit_code, c.error == E::kNone ? 0 : 2);
   }
 }
@@ -66,6 +105,43 @@ TEST(CheckMode, AllowListPassesOnlyWhenItRestricts) {
     SCOPED_TRACE(c.list);
     const CheckOutcome outcome = CheckAllowList(c.list);
     EXPECT_EQ(outcome.exit_code, c.exit_code);
+    EXPECT_EQ(outcome.lines,
+              c.line ? std::vector<std::string>{c.line} : std::vector<std::string>{});
+  }
+}
+
+TEST(CheckMode, PowerClockPassesOnlyWhenTheProgramWouldRunIt) {
+  const struct {
+    const char* off_at;
+    std::optional<std::string_view> days;
+    const char* reboot_at;  // as the settings file keeps it
+    const char* line;       // nullptr: passed
+  } cases[] = {
+      {"22:30", std::nullopt, "", nullptr},
+      {"7:05", "1-5, 7", "6:30", nullptr},
+      {"", "1-5", "", "invalid OffAt time: it is empty, which would power nothing off"},
+      {"22:30", " ", "", "invalid Days list: it is empty; leave it out for every day"},
+      {"24:00", std::nullopt, "",
+       "invalid OffAt entry \"24:00\": the hour is past 23 or the minute past 59"},
+      {"22.30", std::nullopt, "",
+       "invalid OffAt entry \"22.30\": not a 24-hour time H:MM or HH:MM"},
+      {"22:30", "1-5, 8", "", "invalid Days entry \"8\": weekdays are 1 (Monday) to 7 (Sunday)"},
+      {"22:30", "1-5,", "", "invalid Days entry: an empty one (a stray comma)"},
+      // A full-width comma, as a Chinese input method types it.
+      {"22:30", "1，3", "",
+       "invalid Days entry \"1，3\": not a weekday number or a range such as 1-5"},
+      {"22:30", "5-1", "", "invalid Days entry \"5-1\": a range that runs backwards"},
+      // The RebootAt already in the file is read with the new OffAt: a clash turns both off.
+      {"22:30", std::nullopt, "22:30",
+       "invalid RebootAt entry \"22:30\": the same minute as OffAt, which turns both off"},
+      {"22:30", std::nullopt, "25:00",
+       "invalid RebootAt entry \"25:00\": the hour is past 23 or the minute past 59"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::string(c.off_at) + "|" + std::string(c.days.value_or("(none)")) + "|" +
+                 c.reboot_at);
+    const CheckOutcome outcome = CheckPowerClock(c.off_at, c.days, c.reboot_at);
+    EXPECT_EQ(outcome.exit_code, c.line ? 2 : 0);
     EXPECT_EQ(outcome.lines,
               c.line ? std::vector<std::string>{c.line} : std::vector<std::string>{});
   }

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The installer as a technician rolls it out: silent install into a QyrNOR folder, the program
-# answers a check, silent uninstall keeps the settings unless /PURGE is given; /ALLOW= lists and
-# install paths that would leave the PC open are refused before anything is installed. Runs in a
+# answers a check, silent uninstall keeps the settings unless /PURGE is given; /ALLOW= lists,
+# /OFFAT= and /DAYS= values the program would refuse and install paths that would leave the PC
+# open are refused before anything is installed. Runs in a
 # Wine prefix of its own, so the machine-wide values it writes meet no other test.
 set -euo pipefail
 : "${QYR_BUILD_DIR:?}" "${QYR_WINE_RUN:?}" "${QYR_WINE_ROOT:?}"
@@ -65,12 +66,27 @@ allow_rows=(
   '/ALLOW=""|refused'
   '/ALLOW="10.0.0.300"|refused'
 )
+# /OFFAT= and /DAYS= as typed in cmd | what [POWER] OffAt and Days hold after (rows run in turn:
+# a Days not given is kept from the row before), or "refused" as above.
+power_rows=(
+  '/OFFAT=24:00|refused'
+  '/OFFAT=|refused'
+  '/OFFAT=""|refused'
+  '"/DAYS=1-5"|refused'
+  '/OFFAT=22:30 /DAYS=|refused'
+  '/OFFAT=22:30 /DAYS=1-5, 7|refused'
+  '/OFFAT=22:30 /DAYS="1-8"|refused'
+  '/OFFAT="22:30" "/DAYS=1-5"|22:30|1-5'
+  '/OFFAT=7:05 /DAYS=1,3,5|7:05|1,3,5'
+  '"/OFFAT=23:00" /DAYS="1-5, 7"|23:00|1-5, 7'
+  '/OFFAT=22:30|22:30|1-5, 7'
+)
 nothing_installed() {  # nothing_installed FOLDER: no folder made, no value written
   [ ! -e "$1" ] && no_run_value && no_uninst_key
 }
 cp "${setup[0]}" "$typed_setup"
-for row in "${allow_rows[@]}"; do
-  option="${row%|*}" want="${row##*|}"
+for row in "${allow_rows[@]}" "${power_rows[@]}"; do
+  option="${row%%|*}" want="${row#*|}"
   [ "$want" = refused ] || continue
   code=0; typed "C:\QyrDelay-setup.exe /S $option /D=$win_dir" || code=$?
   check "$option is refused (exit $code)" [ "$code" = 2 ]
@@ -134,6 +150,9 @@ for row in "${check_rows[@]}"; do
   check "--check-allow=$list exits ${rest%%|*} (got $code)" [ "$code" = "${rest%%|*}" ]
   check "--check-allow=$list answers (got: $said)" [ "$said" = "${rest#*|}" ]
 done
+code=0; said="$(run "$win_dir\\QyrDelay.exe" --check-power=22:30 "--days=1-5, 8" --reboot-at= | tr -d '\r')" || code=$?
+check "--check-power names the bad Days entry (exit $code, got: $said)" \
+  [ "$code" = 2 -a "$said" = 'invalid Days entry "8": weekdays are 1 (Monday) to 7 (Sunday)' ]
 printf '[AUTORUN]\r\nDelay0=7\r\n' >"$dir/QyrDelay.ini"
 
 old_value
@@ -161,6 +180,24 @@ kept="$(allow_from)"
 code=0; typed "C:\QyrDelay-setup.exe /S /ALLOW=10.0.0.1; /D=$win_dir" || code=$?
 check "a bad list on an upgrade is refused (exit $code) and changes nothing" \
   [ "$code" = 2 -a "$(allow_from)" = "$kept" -a "$(run_value)" = "$win_dir\\QyrDelay.exe" ]
+power() { tr -d '\r' <"$dir/QyrDelay.ini" | sed -n "/^\[POWER\]\$/,/^\[/s/^$1=//p"; }
+for row in "${power_rows[@]}"; do
+  IFS='|' read -r option off_at days <<<"$row"
+  [ "$off_at" != refused ] || continue
+  code=0; typed "C:\QyrDelay-setup.exe /S $option /D=$win_dir" || code=$?
+  check "$option installs (exit $code) and writes OffAt=$off_at Days=$days (got: $(power OffAt), $(power Days))" \
+    [ "$code" = 0 -a "$(power OffAt)" = "$off_at" -a "$(power Days)" = "$days" ]
+done
+check "the other settings are kept" [ "$(allow_from)" = "$kept" -a "$(grep -c Delay0=7 "$dir/QyrDelay.ini")" = 1 ]
+# The options are read side by side, each from its own place on the command line.
+code=0; typed "C:\QyrDelay-setup.exe /S /ALLOW=\"10.0.0.1, 10.0.0.2\" /OFFAT=\"6:00\" \"/DAYS=6\" /D=$win_dir" || code=$?
+check "/ALLOW=, /OFFAT= and /DAYS= together (exit $code; got: $(allow_from), $(power OffAt), $(power Days))" \
+  [ "$code" = 0 -a "$(allow_from)" = "10.0.0.1, 10.0.0.2" -a "$(power OffAt)" = 6:00 -a "$(power Days)" = 6 ]
+# The RebootAt the file keeps is read with the new OffAt: the same minute would turn both off.
+printf 'RebootAt=22:30\r\n' >>"$dir/QyrDelay.ini"
+code=0; typed "C:\QyrDelay-setup.exe /S /OFFAT=22:30 /D=$win_dir" || code=$?
+check "an OffAt at the kept RebootAt $(power RebootAt) is refused (exit $code) and changes nothing (OffAt $(power OffAt))" \
+  [ "$code" = 2 -a "$(power RebootAt)" = 22:30 -a "$(power OffAt)" = 6:00 ]
 # /PURGE takes everything.
 run "$win_dir\\uninstall.exe" /S /PURGE
 check "uninstall /PURGE removes the folder" wait_gone "$dir"

@@ -1,5 +1,5 @@
-// The installer hands the checks a typed path and list: any text must be judged without a crash,
-// and the folders of a path must be its own prefixes, outermost first, ending at the path itself.
+// The installer hands the checks a typed path, list and clock: any text must be judged without a
+// crash, and the folders of a path must be its own prefixes, outermost first, ending at the path.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -18,6 +18,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (qyr::CheckAllowList(text).exit_code == 0 && !qyr::CheckAllowList(text).lines.empty()) {
     std::abort();
   }
+  // A refused clock names its bad entry in one line; a passed one says nothing.
+  const qyr::CheckOutcome clock = qyr::CheckPowerClock(text, text, text);
+  if (clock.lines.size() != (clock.exit_code == 0 ? 0u : 1u)) std::abort();
   const std::vector<std::string> folders = qyr::FoldersBelowRoot(text);
   std::string_view whole = text;
   while (!whole.empty() && whole.back() == '\\') whole.remove_suffix(1);

@@ -1,14 +1,18 @@
 ; QyrDelay installer. Built by CMake with:
 ;   makensis -DVERSION=x.y.z -DEXE=<QyrDelay.exe> -DICON=<qyrdelay.ico> -DOUTFILE=<setup.exe>
-; Silent use:  setup.exe /S [/ALLOW=<list>] [/D=C:\QyrNOR\QyrDelay]   (the path must hold "QyrNOR")
+; Silent use:  setup.exe /S [/ALLOW=<list>] [/OFFAT=HH:MM [/DAYS=<days>]] [/D=C:\QyrNOR\QyrDelay]
+;                                                       (the path must hold "QyrNOR")
 ;              uninstall.exe /S [/PURGE]                  (/PURGE also deletes QyrDelay.ini)
-; /ALLOW= is taken as /ALLOW=a,b or /ALLOW="a, b" or "/ALLOW=a, b"; an empty or invalid list ends
-; the installer with exit code 2 before it changes anything. So does a junction or link on the
-; path, or an existing folder on it that standard users may change, unless that folder's own name
-; holds QyrNOR: such a folder is taken over (owner Administrators, the rights of a new folder).
-; The checks are made by the program itself (QyrDelay.exe --check-allow= / --check-folder= /
-; --secure-folder=), run from the installer's temporary folder. QyrDelay.ini names what the Run
-; value starts for every user: only administrators may change it; Users may modify the two logs.
+; /ALLOW=, /OFFAT= and /DAYS= are each taken as /NAME=a,b or /NAME="a, b" or "/NAME=a, b" and
+; written as given into [REMOTE] AllowFrom, [POWER] OffAt and [POWER] Days. An empty or invalid
+; value, /DAYS= without /OFFAT=, or an OffAt that the RebootAt and Days kept in QyrDelay.ini make
+; invalid ends the installer with exit code 2 before it changes anything. So does a junction or
+; link on the path, or an existing folder on it that standard users may change, unless that
+; folder's own name holds QyrNOR: such a folder is taken over (owner Administrators, the rights of
+; a new folder). The checks are made by the program itself (QyrDelay.exe --check-allow= /
+; --check-power= / --check-folder= / --secure-folder=), run from the installer's temporary folder.
+; QyrDelay.ini names what the Run value starts for every user: only administrators may change it;
+; Users may modify the two logs.
 Unicode true
 Target amd64-unicode
 SetCompressor /SOLID lzma
@@ -68,6 +72,10 @@ LangString NoQyrNor ${LANG_SIMPCHINESE} "安装路径必须包含 QyrNOR (例如
 LangString NoQyrNor ${LANG_ENGLISH} "The folder path must contain QyrNOR (for example C:\QyrNOR\QyrDelay), or remote control (TCP/UDP ${PORT}) stays off."
 LangString BadAllow ${LANG_SIMPCHINESE} "/ALLOW= 给出的列表无效:"
 LangString BadAllow ${LANG_ENGLISH} "The /ALLOW= list is not valid:"
+LangString BadPower ${LANG_SIMPCHINESE} "/OFFAT= 或 /DAYS= 的值无效,或与 QyrDelay.ini 中保留的 [POWER] 设置合在一起无效:"
+LangString BadPower ${LANG_ENGLISH} "The /OFFAT= or /DAYS= value is not valid, or not with the [POWER] settings QyrDelay.ini keeps:"
+LangString DaysWithoutOffAt ${LANG_SIMPCHINESE} "/DAYS= 必须与 /OFFAT= 一起给出:只有星期没有时间,什么都不会做。"
+LangString DaysWithoutOffAt ${LANG_ENGLISH} "/DAYS= needs /OFFAT= with it: a days list without a time does nothing."
 LangString BadFolder ${LANG_SIMPCHINESE} "安装路径上有链接(junction),或有普通用户可以更改的文件夹:"
 LangString BadFolder ${LANG_ENGLISH} "The install path holds a link (junction), or a folder that standard users may change:"
 LangString NoFolder ${LANG_SIMPCHINESE} "无法创建安装文件夹:"
@@ -83,6 +91,10 @@ Var Found
 Var NewTop
 Var AllowGiven
 Var AllowList
+Var OffAtGiven
+Var OffAt
+Var DaysGiven
+Var Days
 
 ; Sets $NewTop to the topmost folder of $INSTDIR that does not exist yet ($INSTDIR when it does).
 Function FindNewTop
@@ -209,20 +221,21 @@ FunctionEnd
   ${EndIf}
 !macroend
 
-; The /ALLOW=<list> option: who may send commands. The list holds "/" (192.168.1.0/24), which the
-; usual option reader takes for the next option, so it is read by hand from the command line as
-; typed in cmd: /ALLOW=a,b (up to the next blank), /ALLOW="a, b" or "/ALLOW=a, b" (up to the
-; closing quote). A quote ends the list in every form, so that the list the program checks is
-; the list written. Sets $AllowGiven to 1 and $AllowList to the list, without quotes.
-Function ReadAllowOption
-  StrCpy $AllowGiven 0
-  StrCpy $AllowList ""
+; The /ALLOW=, /OFFAT= and /DAYS= options. A list holds "/" (192.168.1.0/24), which the usual
+; option reader takes for the next option, so each is read by hand from the command line as typed
+; in cmd: /NAME=a,b (up to the next blank), /NAME="a, b" or "/NAME=a, b" (up to the closing
+; quote). A quote ends the value in every form, so that the value the program checks is the value
+; written. Takes the option ("/ALLOW=") from the stack; leaves the value, without quotes, and on
+; top of it 1 when the option is given, else 0. Changes $0 to $6.
+Function ReadTypedOption
+  Pop $6
   ${GetParameters} $0
-  ${StrStr} $1 $0 "/ALLOW="
+  ${StrStr} $1 $0 $6
   ${If} $1 == ""
+    Push ""
+    Push 0
     Return
   ${EndIf}
-  StrCpy $AllowGiven 1
   StrCpy $4 0   ; 1: quoted
   StrLen $2 $0
   StrLen $3 $1
@@ -234,7 +247,8 @@ Function ReadAllowOption
       StrCpy $4 1
     ${EndIf}
   ${EndIf}
-  StrCpy $1 $1 "" 7
+  StrLen $3 $6
+  StrCpy $1 $1 "" $3
   StrCpy $3 $1 1
   ${If} $3 == '"'
     StrCpy $4 1
@@ -253,13 +267,23 @@ Function ReadAllowOption
     ${EndIf}
     IntOp $5 $5 + 1
   ${Loop}
-  StrCpy $AllowList $1 $5
+  StrCpy $1 $1 $5
+  Push $1
+  Push 1
 FunctionEnd
+
+; Sets GIVEN to 1 or 0 and VALUE to the option's value (see ReadTypedOption).
+!macro ReadTypedOption NAME GIVEN VALUE
+  Push "${NAME}"
+  Call ReadTypedOption
+  Pop ${GIVEN}
+  Pop ${VALUE}
+!macroend
 
 ; Before anything is installed: an /ALLOW= list that would not restrict (empty) or that the
 ; program would refuse (and so turn remote control off) stops the installer.
 !macro CheckAllowList
-  Call ReadAllowOption
+  !insertmacro ReadTypedOption "/ALLOW=" $AllowGiven $AllowList
   ${If} $AllowGiven == 1
     !insertmacro Logged '"$PLUGINSDIR\QyrDelay.exe" "--check-allow=$AllowList"'
     ${If} $0 != 0
@@ -268,12 +292,57 @@ FunctionEnd
   ${EndIf}
 !macroend
 
-; Written into [REMOTE] of the settings file as given; the rest of the file stays as it is.
+; Before anything is installed: the clock the program will read once /OFFAT= and /DAYS= are
+; written must be one it accepts, or it stays off. The RebootAt the settings file keeps is read
+; with the new OffAt (the same minute turns both off), and so are the Days it keeps when /DAYS= is
+; not given. A days list without a time does nothing: whoever typed it meant something else.
+!macro CheckPowerClock
+  !insertmacro ReadTypedOption "/OFFAT=" $OffAtGiven $OffAt
+  !insertmacro ReadTypedOption "/DAYS=" $DaysGiven $Days
+  ${If} $DaysGiven == 1
+  ${AndIf} $OffAtGiven != 1
+    !insertmacro Refuse "$(DaysWithoutOffAt) /DAYS=$Days$\r$\n$(NothingInstalled)"
+  ${EndIf}
+  ${If} $OffAtGiven == 1
+    StrCpy $5 "/OFFAT=$OffAt"
+    ReadINIStr $3 "$INSTDIR\QyrDelay.ini" "POWER" "RebootAt"
+    StrCpy $4 '"--reboot-at=$3"'
+    ${If} $DaysGiven == 1
+      StrCpy $5 "$5 /DAYS=$Days"
+      StrCpy $4 '$4 "--days=$Days"'
+    ${Else}
+      ReadINIStr $3 "$INSTDIR\QyrDelay.ini" "POWER" "Days"
+      ${If} $3 != ""
+        StrCpy $4 '$4 "--days=$3"'
+      ${EndIf}
+    ${EndIf}
+    !insertmacro Logged '"$PLUGINSDIR\QyrDelay.exe" "--check-power=$OffAt" $4'
+    ${If} $0 != 0
+      !insertmacro Refuse "$(BadPower) $5$\r$\n$1$\r$\n$(NothingInstalled)"
+    ${EndIf}
+  ${EndIf}
+!macroend
+
+; Written into SECTION of the settings file as given; the rest of the file stays as it is.
+!macro WriteSetting SECTION KEY VALUE
+  WriteINIStr "$INSTDIR\QyrDelay.ini" "${SECTION}" "${KEY}" "${VALUE}"
+  DetailPrint "${KEY}=${VALUE}"
+  FileWrite $9 "${KEY}=${VALUE}$\r$\n"
+!macroend
+
 !macro WriteAllowList
   ${If} $AllowGiven == 1
-    WriteINIStr "$INSTDIR\QyrDelay.ini" "REMOTE" "AllowFrom" "$AllowList"
-    DetailPrint "AllowFrom=$AllowList"
-    FileWrite $9 "AllowFrom=$AllowList$\r$\n"
+    !insertmacro WriteSetting "REMOTE" "AllowFrom" "$AllowList"
+  ${EndIf}
+!macroend
+
+; Only what was given: a Days the file keeps stays, like every other key.
+!macro WritePowerClock
+  ${If} $OffAtGiven == 1
+    !insertmacro WriteSetting "POWER" "OffAt" "$OffAt"
+  ${EndIf}
+  ${If} $DaysGiven == 1
+    !insertmacro WriteSetting "POWER" "Days" "$Days"
   ${EndIf}
 !macroend
 
@@ -318,6 +387,7 @@ Section "QyrDelay" SecMain
   ; The log is kept aside until the folder may be written: the checks come first.
   FileOpen $9 "$PLUGINSDIR\install.log" w
   !insertmacro CheckAllowList
+  !insertmacro CheckPowerClock
   !insertmacro SecureFolders
 
   !insertmacro StopRunningCopy
@@ -348,6 +418,7 @@ Section "QyrDelay" SecMain
   !insertmacro Logged '"$SYSDIR\netsh.exe" advfirewall firewall add rule name="${RULE_TCP}" dir=in action=allow program="$INSTDIR\QyrDelay.exe" protocol=TCP localport=${PORT} enable=yes profile=any'
   !insertmacro Logged '"$SYSDIR\netsh.exe" advfirewall firewall add rule name="${RULE_UDP}" dir=in action=allow program="$INSTDIR\QyrDelay.exe" protocol=UDP localport=${PORT} enable=yes profile=any'
   !insertmacro WriteAllowList
+  !insertmacro WritePowerClock
   FileClose $9
   CopyFiles /SILENT "$PLUGINSDIR\install.log" "$INSTDIR\install.log"
 

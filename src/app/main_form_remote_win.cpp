@@ -1,6 +1,5 @@
 // The main window's side of the remote control: opening the listeners, taking each received
 // message through the command protocol, and answering on TCP.
-#include <exception>
 #include <string>
 
 #include "app/main_form_win.h"
@@ -19,18 +18,13 @@ constexpr const char* kRemoteLabel = "TCP/UDP受控中端口:";
 }  // namespace
 
 void TMainForm::WireRemoteControl() {
-  SocketServer1.SetProto("tcp");
-  SocketServer_udp.SetProto("udp");
-  for (TSocketServer* server : {&SocketServer1, &SocketServer_udp}) {
-    server->OnClientConnect = [this](TSocketServer& sender, TSocketClient& client,
-                                     std::uint16_t error) {
-      SocketServer1ClientConnect(sender, client, error);
-    };
-    server->OnDataAvailable = [this](TCustomSocket& sender, std::uint16_t err_code) {
-      SocketServer1DataAvailable(sender, err_code);
+  for (Listener* listener : {&tcp_listener_, &udp_listener_}) {
+    listener->on_message = [this](std::string_view bytes, const Source& from,
+                                  const Listener::Reply& reply) {
+      OnCommandReceived(bytes, from, reply);
     };
   }
-  SocketServer1.OnAcceptSource = [this](const Source& peer) { return AllowedSource(peer); };
+  tcp_listener_.accepts = [this](const Source& peer) { return AllowedSource(peer); };
 }
 
 bool TMainForm::AllowedSource(const Source& source) {
@@ -70,21 +64,17 @@ void TMainForm::StartRemoteControl() {
     return;
   }
   try {
-    SocketServer1.SetAddr(remote_.addr);
-    SocketServer1.SetPort(remote_.port);
-    SocketServer1.Listen();
-    SetControlText(ControlId::LabelTCP, kRemoteLabel + SocketServer1.Port());
-    SocketServer_udp.SetAddr(remote_.addr);
-    SocketServer_udp.SetPort(remote_.port);
-    SocketServer_udp.Listen();
+    tcp_listener_.Open(remote_.address, remote_.port);
+    SetControlText(ControlId::LabelTCP, kRemoteLabel + std::to_string(tcp_listener_.Port()));
+    udp_listener_.Open(remote_.address, remote_.port);
   } catch (const std::exception&) {
     // Remote control is an extra: without the port the launcher runs on, and says nothing.
   }
 }
 
 void TMainForm::StopRemoteControl() {
-  SocketServer1.Close();
-  SocketServer_udp.Close();
+  tcp_listener_.Close();
+  udp_listener_.Close();
   SessionEnding(true);
 }
 
@@ -98,37 +88,18 @@ void TMainForm::SessionEnding(bool ending) {
   FlushLog();
 }
 
-void TMainForm::SocketServer1ClientConnect(TSocketServer& /*sender*/, TSocketClient& client,
-                                           std::uint16_t /*error*/) {
-  client.OnDataAvailable = [this](TCustomSocket& sender, std::uint16_t err_code) {
-    SocketServer1DataAvailable(sender, err_code);
-  };
-}
-
-void TMainForm::SocketServer1DataAvailable(TCustomSocket& sender, std::uint16_t /*err_code*/) {
-  char buffer[kHandlerBufferSize] = {};
-  const std::int32_t size = HandlerReadSize(sender.PendingCount());
-  const std::int32_t n = sender.Receive(buffer, size);
-  const std::string message(buffer, n > 0 ? static_cast<std::size_t>(n) : 0);
+void TMainForm::OnCommandReceived(std::string_view bytes, const Source& from,
+                                  const Listener::Reply& reply) {
   // A datagram from outside the list, or from a sender that cannot be told, has been read; it
   // is dropped unseen.
-  if (!sender.Peer().tcp && !AllowedSource(sender.Peer())) return;
-  const std::string text = Utf8ToCodePage(message, kCommandCodePage);
+  if (!from.tcp && !AllowedSource(from)) return;
+  const std::string text = Utf8ToCodePage(bytes, kCommandCodePage);
   const Command command = MatchCommand(text);
   // The answer goes first, so that the peer does not wait for the screen or the log; datagram
-  // peers are never answered. The command is carried out even when its answer cannot go.
-  const std::string reply = ReplyTo(command);
-  std::exception_ptr send_failure;
-  if (!reply.empty() && sender.Proto() == "tcp") {
-    try {
-      sender.Send(reply.data(), static_cast<std::int32_t>(reply.size()));
-    } catch (const ESocketException&) {
-      send_failure = std::current_exception();
-    }
-  }
+  // peers are never answered.
+  if (from.tcp && reply) reply(ReplyTo(command));
   ObeyCommand(command, text);
-  if (command_log_.On()) Log(CommandEvent(sender.Peer(), message, command));
-  if (send_failure) std::rethrow_exception(send_failure);
+  if (command_log_.On()) Log(CommandEvent(from, bytes, command));
 }
 
 std::string TMainForm::HandleCommand(std::string_view text) {

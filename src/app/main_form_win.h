@@ -29,15 +29,15 @@
 #include "remote/power_clock.h"
 #include "remote/power_screen.h"
 #include "remote/protocol.h"
-#include "remote/socket_win.h"
+#include "remote/listener_win.h"
 #include "tray/text_tray_icon_win.h"
 
 namespace qyr {
 
 // Where the listeners open: all local addresses on the control system's port.
 struct RemoteEndpoint {
-  std::string addr = "0.0.0.0";
-  std::string port = "26908";
+  Ipv4 address = 0;  // 0.0.0.0
+  std::uint16_t port = 26908;
 };
 
 class TMainForm : public BaseWindow<TMainForm> {
@@ -68,8 +68,8 @@ class TMainForm : public BaseWindow<TMainForm> {
   const PowerScreen& PowerState() const { return power_; }
   const WindowTimer& Timer(TimerId id) const { return id == kTimerTask ? TimerTask : TimerCTRL; }
   const TTextTrayIcon* TrayIcon() const { return TextTrayIcon1.get(); }
-  const TSocketServer& TcpServer() const { return SocketServer1; }
-  const TSocketServer& UdpServer() const { return SocketServer_udp; }
+  const Listener& TcpListener() const { return tcp_listener_; }
+  const Listener& UdpListener() const { return udp_listener_; }
 
   // Event handlers and operations.
   void FormCreate();
@@ -112,9 +112,6 @@ class TMainForm : public BaseWindow<TMainForm> {
   // Logoff or shutdown: the log gets its kept lines now (and, when the session ends, the end
   // line), since the process may be ended without its window being destroyed.
   void SessionEnding(bool ending);
-  void SocketServer1ClientConnect(TSocketServer& sender, TSocketClient& client,
-                                  std::uint16_t error);
-  void SocketServer1DataAvailable(TCustomSocket& sender, std::uint16_t err_code);
   // Interprets one message (code page 936 text) and returns the reply, "OK" or "ERR".
   std::string HandleCommand(std::string_view text);
   // Carries out a matched command: the status line and the shutdown screen.
@@ -159,8 +156,10 @@ class TMainForm : public BaseWindow<TMainForm> {
   std::unique_ptr<TTextTrayIcon> TextTrayIcon1;
 
   RemoteEndpoint remote_;
-  TSocketServer SocketServer1;     // TCP
-  TSocketServer SocketServer_udp;  // UDP, never answers
+  Listener tcp_listener_{Listener::Kind::kTcp};
+  Listener udp_listener_{Listener::Kind::kUdp};  // never answers
+  // One message from either listener: checked, answered on TCP, carried out, logged.
+  void OnCommandReceived(std::string_view bytes, const Source& from, const Listener::Reply& reply);
   void WireRemoteControl();
   // Who may send commands, and the command log; both from the settings file at start.
   bool AllowedSource(const Source& source);

@@ -45,7 +45,8 @@ Launched StartProgram(HWND owner, const std::string& path) {
   const std::wstring file = Utf8ToWide(path);
   SHELLEXECUTEINFOW info = {};
   info.cbSize = sizeof(info);
-  info.fMask = SEE_MASK_NOCLOSEPROCESS;
+  // As before, a document that cannot be opened shows no box of the system's.
+  info.fMask = SEE_MASK_NOCLOSEPROCESS | SEE_MASK_FLAG_NO_UI;
   info.hwnd = owner;
   info.lpVerb = L"open";
   info.lpFile = file.c_str();

@@ -91,28 +91,25 @@ struct Remote {
   }
   std::string Status() const { return fixture.Status(); }
   bool WaitForClients(std::size_t n) {
-    return test::PumpUntil([&] { return form.TcpServer().ClientCount() == n; }, 10s);
+    return test::PumpUntil([&] { return form.TcpListener().ConnectionCount() == n; }, 10s);
   }
   // Sends `bytes` as one burst that the listener finds pending all at once.
   void SendPending(Peer& peer, const std::string& bytes) {
     ASSERT_TRUE(WaitForClients(1));
-    TSocketClient& client = *form.TcpServer().Client(0);
     peer.Send(bytes);
+    const auto waiting = static_cast<std::int64_t>(bytes.size());
     const ULONGLONG end = GetTickCount64() + 5000;
-    while (client.PendingCount() < static_cast<std::int32_t>(bytes.size()) &&
-           GetTickCount64() < end) {
-      Sleep(10);
-    }
-    ASSERT_EQ(client.PendingCount(), static_cast<std::int32_t>(bytes.size()));
+    while (form.TcpListener().BytesWaiting() < waiting && GetTickCount64() < end) Sleep(10);
+    ASSERT_EQ(form.TcpListener().BytesWaiting(), waiting);
   }
 
   WinsockSession winsock;
   ScratchDir dir{"QyrNOR_net"};
   bool settings_written;
-  test::FormFixture fixture{dir, {.remote = {"127.0.0.1", "0"}}};
+  test::FormFixture fixture{dir, {.remote = {INADDR_LOOPBACK, 0}}};
   TMainForm& form = fixture.form;
-  std::uint16_t tcp_port = form.TcpServer().BoundPort();
-  std::uint16_t udp_port = form.UdpServer().BoundPort();
+  std::uint16_t tcp_port = form.TcpListener().Port();
+  std::uint16_t udp_port = form.UdpListener().Port();
 };
 
 TEST(RemoteTcp, AnswersEveryMessageAndTheClose) {
@@ -136,7 +133,7 @@ TEST(RemoteTcp, AnswersEveryMessageAndTheClose) {
     EXPECT_EQ(r.Status(), c.status);
   }
   // Closing is answered too, with the empty message, before the program closes its end.
-  ASSERT_EQ(r.form.TcpServer().ClientCount(), 1u);
+  ASSERT_EQ(r.form.TcpListener().ConnectionCount(), 1u);
   peer.ShutdownSend();
   EXPECT_EQ(peer.Read(8), "ERR");
   EXPECT_TRUE(peer.ended());
@@ -257,7 +254,7 @@ TEST(RemoteUdp, ARefusedSenderIsDroppedWhateverItsDatagram) {
   EXPECT_TRUE(test::PumpUntil(
       [&] {
         u_long waiting = 1;
-        return ioctlsocket(r.form.UdpServer().Handle(), FIONREAD, &waiting) == 0 && waiting == 0;
+        return ioctlsocket(r.form.UdpListener().Handle(), FIONREAD, &waiting) == 0 && waiting == 0;
       },
       5s));
   EXPECT_EQ(r.Status(), "-");
@@ -283,72 +280,54 @@ TEST(RemoteListener, AnInvalidAllowFromListKeepsRemoteControlOffAndSaysWhy) {
   test::FormFixture f(dir);
   EXPECT_EQ(f.Status(), "远程控制已关闭:设置项AllowFrom无效 \"192.168.1.0/33\"");
   EXPECT_EQ(f.form.ControlText(ControlId::LabelTCP), "");
-  EXPECT_EQ(f.form.TcpServer().State(), TSocketState::ssClosed);
-  EXPECT_EQ(f.form.UdpServer().State(), TSocketState::ssClosed);
+  EXPECT_FALSE(f.form.TcpListener().IsOpen());
+  EXPECT_FALSE(f.form.UdpListener().IsOpen());
   EXPECT_FALSE(test::FileExists(dir / "QyrDelay.log"));  // no Log=1, no file
 
   // A clock entry that cannot be read turns only the clock off, and says which.
   ScratchDir clock_dir("QyrNOR_badclock");
   test::WriteFileBytes(clock_dir / "QyrDelay.ini", "[POWER]\r\nOffAt=21:30\r\nDays=1-5,8\r\n");
-  test::FormFixture clock(clock_dir, {.remote = {"127.0.0.1", "0"}});
+  test::FormFixture clock(clock_dir, {.remote = {INADDR_LOOPBACK, 0}});
   EXPECT_EQ(clock.Status(), "定时关机已关闭:设置项Days无效 \"8\"");
-  EXPECT_EQ(clock.form.TcpServer().State(), TSocketState::ssListening);
+  EXPECT_TRUE(clock.form.TcpListener().IsOpen());
 }
 
-TEST(RemoteListener, APortInUseFailsTheListenAndHoldsNothing) {
+TEST(RemoteListener, APortInUseFailsTheOpenAndHoldsNothing) {
   Remote r;
-  TSocketServer server;
-  server.SetProto("tcp");
-  server.SetAddr("0.0.0.0");
-  server.SetPort(std::to_string(r.tcp_port));
+  Listener listener(Listener::Kind::kTcp);
   try {
-    server.Listen();
+    listener.Open(INADDR_ANY, r.tcp_port);
     ADD_FAILURE() << "listened on a port in use";
   } catch (const ESocketException& e) {
     EXPECT_EQ(e.Code(), WSAEADDRINUSE);
   }
-  EXPECT_EQ(server.State(), TSocketState::ssClosed);
-  EXPECT_EQ(server.Handle(), INVALID_SOCKET);
-  server.SetPort("0");  // settings change again once closed
-  EXPECT_NO_THROW(server.Listen());
-  EXPECT_EQ(server.State(), TSocketState::ssListening);
-
-  TSocketServer unset;
-  try {
-    unset.Listen();
-    ADD_FAILURE() << "listened without a port";
-  } catch (const ESocketException& e) {
-    EXPECT_EQ(e.Code(), WSAEINVAL);
-  }
+  EXPECT_FALSE(listener.IsOpen());
+  EXPECT_EQ(listener.Handle(), INVALID_SOCKET);
+  EXPECT_EQ(listener.Port(), 0);
+  EXPECT_NO_THROW(listener.Open(INADDR_LOOPBACK, 0));  // opens again once closed
+  EXPECT_TRUE(listener.IsOpen());
+  EXPECT_NE(listener.Port(), 0);
 }
 
-// A handler may run a message loop (an error box does): the peer's close and the release it
-// asks for are handled there, yet the client stays until its own notification has returned.
-TEST(RemoteListener, AClientClosedInsideItsOwnHandlerIsReleasedAfterIt) {
+// A handler may run a message loop (an error box does): the peer's close is handled there, yet
+// the connection stays until the handler has returned.
+TEST(RemoteListener, AConnectionClosedInsideItsOwnHandlerIsReleasedAfterIt) {
   WinsockSession winsock;
-  TSocketServer server;
-  server.SetProto("tcp");
-  server.SetAddr("127.0.0.1");
-  server.SetPort("0");
-  server.Listen();
+  Listener listener(Listener::Kind::kTcp);
+  listener.Open(INADDR_LOOPBACK, 0);
   Peer peer(SOCK_STREAM);
   int calls = 0;
-  std::size_t clients_inside = 0;
-  server.OnClientConnect = [&](TSocketServer&, TSocketClient& client, std::uint16_t) {
-    client.OnDataAvailable = [&](TCustomSocket& sender, std::uint16_t) {
-      char buf[64];
-      sender.Receive(buf, sizeof(buf));
-      if (++calls > 1) return;  // the close, read inside the loop below
-      peer.Close();
-      EXPECT_TRUE(test::PumpUntil([&] { return calls > 1; }, 5s));
-      clients_inside = server.ClientCount();
-      EXPECT_EQ(sender.State(), TSocketState::ssClosed);
-    };
+  std::size_t inside = 0;
+  listener.on_message = [&](std::string_view, const Source&, const Listener::Reply&) {
+    if (++calls > 1) return;  // the close, read inside the loop below
+    peer.Close();
+    EXPECT_TRUE(test::PumpUntil([&] { return calls > 1; }, 5s));
+    inside = listener.ConnectionCount();
   };
-  ASSERT_TRUE(peer.Connect(server.BoundPort()));
+  ASSERT_TRUE(peer.Connect(listener.Port()));
   peer.Send("QyrNOR_PC_CHECK");
-  EXPECT_TRUE(test::PumpUntil([&] { return calls > 1 && server.ClientCount() == 0; }, 10s));
-  EXPECT_EQ(clients_inside, 1u);
+  EXPECT_TRUE(test::PumpUntil([&] { return calls > 1 && listener.ConnectionCount() == 0; }, 10s));
+  EXPECT_EQ(inside, 1u);
 }
 
 TEST(RemoteCommands, PowerRowsArmTheirCountdownBeforeTheScreen) {

@@ -1,0 +1,116 @@
+#pragma once
+// A listener of the remote control, TCP or UDP: one non-blocking socket (and, for TCP, the
+// connections it accepts), whose notifications all reach one message-only window on the GUI
+// thread. Sockets with bytes waiting stand in one line and are served one read a turn, in order,
+// so that no peer can hold the others however fast it sends. Each read (at most 1,024 bytes;
+// a backlog goes in 1,023-byte pieces; after a peer's close what is left, then the empty read)
+// is handed to the handler with its source and a way to answer it.
+#include <winsock2.h>
+#include <windows.h>
+
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <map>
+#include <memory>
+#include <optional>
+#include <string_view>
+
+#include "base/errors.h"
+#include "base/window_base_win.h"
+#include "base/winsock_win.h"
+#include "remote/allow_list.h"
+#include "remote/send_queue.h"
+
+namespace qyr {
+
+// A Windows Sockets failure: the error code and the step that failed.
+class ESocketException : public AppError {
+ public:
+  ESocketException(int code, std::string_view step);
+  int Code() const { return code_; }
+
+ private:
+  int code_;
+};
+
+class Listener : public BaseWindow<Listener> {
+ public:
+  enum class Kind { kTcp, kUdp };
+  // Sends an answer on the connection the message came on; a datagram is never answered.
+  using Reply = std::function<void(std::string_view bytes)>;
+  using Handler =
+      std::function<void(std::string_view bytes, const Source& from, const Reply& reply)>;
+
+  // More connections than this at once are refused, so a flood cannot exhaust the process.
+  static constexpr std::size_t kConnectionCeiling = 5000;
+
+  explicit Listener(Kind kind);
+  ~Listener();
+
+  // Binds and listens on address:port (port 0: one the system picks). Raises ESocketException
+  // on failure, leaving the listener closed.
+  void Open(Ipv4 address, std::uint16_t port);
+  // Closes every connection and the listener, without events.
+  void Close();
+  bool IsOpen() const { return static_cast<bool>(socket_); }
+  std::uint16_t Port() const;  // the port bound, 0 when closed
+  SOCKET Handle() const { return socket_.get(); }
+  std::size_t ConnectionCount() const { return connections_.size(); }
+  // Bytes received on every socket and not yet read.
+  std::int64_t BytesWaiting() const;
+
+  Handler on_message;
+  // Asked right after a connection is accepted, before anything is read or sent: false closes
+  // it at once. Not set: every source is served.
+  std::function<bool(const Source& peer)> accepts;
+
+ private:
+  friend class BaseWindow<Listener>;
+  struct Connection {
+    UniqueSocket socket;
+    Source peer;
+    SendQueue queue;
+    bool in_line = false;
+    bool closing = false;  // the peer has closed: what is left is read, then the empty read
+    int busy = 0;          // handlers of its messages on the stack
+    bool gone = false;         // released: nothing more is read or sent
+    bool release_due = false;  // its queued notifications are past: closed once not busy
+  };
+  struct Turn {
+    SOCKET socket;
+    bool bytes_wait;  // back in line after a turn that found more: no need to ask again
+  };
+  struct ReadResult {
+    bool read = false;  // the handler was given a read
+    int bytes = -1;     // what the read returned (-1: failed)
+    bool more = false;  // bytes still wait
+    bool released = false;  // the connection is gone: nothing of it may be touched
+  };
+
+  LRESULT HandleMessage(UINT msg, WPARAM wp, LPARAM lp);
+  void Notify(SOCKET s, WORD events);
+  void Accept();
+  void GetInLine(SOCKET s, bool& in_line);
+  void PostRound();
+  void ServeRound();
+  bool TakeTurn(const Turn& turn);
+  ReadResult ReadOnce(SOCKET s, bool forced, Connection* connection);
+  void Send(SOCKET s, std::string_view bytes);
+  void SendQueued(Connection& connection);
+  // Lets a connection go: at once nothing more is read or sent, and once the notifications
+  // queued for it are past (kWmSocketRelease), its socket is closed (Erase).
+  void Release(SOCKET s);
+  void Erase(SOCKET s);
+
+  Kind kind_;
+  std::optional<WinsockSession> winsock_;  // from the first Open to Close
+  UniqueSocket socket_;
+  std::map<SOCKET, std::unique_ptr<Connection>> connections_;
+  std::deque<Turn> line_;
+  bool own_in_line_ = false;  // the datagram socket's place in the line
+  bool round_posted_ = false;
+  int serving_ = 0;  // rounds on the stack
+};
+
+}  // namespace qyr

@@ -7,7 +7,7 @@ namespace qyr {
 void TMainForm::CreateTrayIcon() {
   TextTrayIcon1 = std::make_unique<TTextTrayIcon>(hwnd_);
   TextTrayIcon1->OnClick = [this] { TextTrayIcon1Click(); };
-  TextTrayIcon1->SetIconVisible(true);
+  TextTrayIcon1->AddToTray();
   // "延" in the window-text colour on an opaque button-face square.
   TextTrayIcon1->SetText("延");
 }

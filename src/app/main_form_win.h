@@ -30,7 +30,7 @@
 #include "remote/power_screen.h"
 #include "remote/protocol.h"
 #include "remote/socket_win.h"
-#include "tray/text_tray_icon_win.h"
+#include "tray/tray_icon_win.h"
 
 namespace qyr {
 
@@ -67,7 +67,7 @@ class TMainForm : public BaseWindow<TMainForm> {
   const Schedule& ScheduleState() const { return schedule_; }
   const PowerScreen& PowerState() const { return power_; }
   const WindowTimer& Timer(TimerId id) const { return id == kTimerTask ? TimerTask : TimerCTRL; }
-  const TTextTrayIcon* TrayIcon() const { return TextTrayIcon1.get(); }
+  const TTrayIcon* TrayIcon() const { return TextTrayIcon1.get(); }
   const TSocketServer& TcpServer() const { return SocketServer1; }
   const TSocketServer& UdpServer() const { return SocketServer_udp; }
 
@@ -156,7 +156,7 @@ class TMainForm : public BaseWindow<TMainForm> {
   void ArmClockTimer();
   std::optional<PowerClockWatch> clock_;
   TOpenDialog OpenDialog1;
-  std::unique_ptr<TTextTrayIcon> TextTrayIcon1;
+  std::unique_ptr<TTrayIcon> TextTrayIcon1;
 
   RemoteEndpoint remote_;
   TSocketServer SocketServer1;     // TCP

@@ -1,10 +1,11 @@
 #include "tray/tray_icon_win.h"
 
+#include <utility>
 #include <vector>
 
 #include "base/ids_win.h"
 #include "base/wide_win.h"
-#include "tray/text_icon_layout.h"
+#include "tray/tray_rules.h"
 
 namespace qyr {
 
@@ -25,7 +26,8 @@ std::wstring CutTip(const std::wstring& hint) {
 
 }  // namespace
 
-TTrayIcon::TTrayIcon(HWND main_window) : main_window_(main_window) {
+TTrayIcon::TTrayIcon(HWND main_window, GlyphIcon icon)
+    : main_window_(main_window), icon_(std::move(icon)) {
   // A hidden top-level window rather than a message-only one: only top-level windows hear the
   // shell's "TaskbarCreated" broadcast.
   CreateHiddenWindow(kHandlerClass, nullptr);
@@ -103,11 +105,6 @@ void TTrayIcon::UpdateTrayEntry() {
 
 void TTrayIcon::SetHint(std::string_view hint) {
   hint_ = std::string(hint);
-  UpdateTrayEntry();
-}
-
-void TTrayIcon::SetIcon(HICON icon) {
-  icon_.reset(icon != nullptr ? CopyIcon(icon) : nullptr);
   UpdateTrayEntry();
 }
 

@@ -9,17 +9,17 @@
 #include <string>
 #include <string_view>
 
-#include "base/handles_win.h"
 #include "base/window_base_win.h"
+#include "tray/glyph_icon_win.h"
 
 namespace qyr {
 
 // Its own hidden window receives the shell's notifications (and "TaskbarCreated").
 class TTrayIcon : public BaseWindow<TTrayIcon> {
  public:
-  // main_window: the window sent to the tray and restored from it.
-  explicit TTrayIcon(HWND main_window);
-  virtual ~TTrayIcon();
+  // main_window: the window sent to the tray and restored from it; icon: the entry's picture.
+  TTrayIcon(HWND main_window, GlyphIcon icon);
+  ~TTrayIcon();
   TTrayIcon(const TTrayIcon&) = delete;
   TTrayIcon& operator=(const TTrayIcon&) = delete;
 
@@ -31,8 +31,6 @@ class TTrayIcon : public BaseWindow<TTrayIcon> {
   bool IconVisible() const { return icon_visible_; }
   void SetHint(std::string_view hint);
   const std::string& Hint() const { return hint_; }
-  // Takes a copy of the icon; the entry shows it at once.
-  void SetIcon(HICON icon);
   HICON Icon() const { return icon_.get(); }
 
   void RestoreMainWindow();
@@ -46,19 +44,17 @@ class TTrayIcon : public BaseWindow<TTrayIcon> {
   UINT Id() const { return kIconId; }
   std::wstring TipText() const;
 
- protected:
-  void UpdateTrayEntry();
-
  private:
   static constexpr UINT kIconId = 1;
   friend class BaseWindow<TTrayIcon>;
   LRESULT HandleMessage(UINT msg, WPARAM wp, LPARAM lp);
   void SendToTray();
   void RemoveFromTray();
+  void UpdateTrayEntry();
   NOTIFYICONDATAW FillNotifyData() const;
 
   HWND main_window_;
-  UniqueIcon icon_;
+  GlyphIcon icon_;
   std::string hint_;
   bool icon_visible_ = false;  // wanted there; the shell may have lost it meanwhile
   bool left_press_seen_ = false;

@@ -6,8 +6,8 @@
 #include <vector>
 
 #include "base/ids_win.h"
-#include "tray/text_tray_icon_win.h"
 #include "test_support_win.h"
+#include "tray/tray_icon_win.h"
 
 namespace qyr {
 namespace {
@@ -38,7 +38,8 @@ IconPixels ReadIcon(HICON icon) {
   ICONINFO info = {};
   EXPECT_TRUE(GetIconInfo(icon, &info));
   IconPixels px;
-  for (DWORD v : Bits(info.hbmColor)) px.color.push_back(RGB((v >> 16) & 0xFF, (v >> 8) & 0xFF, v & 0xFF));
+  for (DWORD v : Bits(info.hbmColor))
+    px.color.push_back(RGB((v >> 16) & 0xFF, (v >> 8) & 0xFF, v & 0xFF));
   for (DWORD v : Bits(info.hbmMask)) px.transparent.push_back((v & 0xFFFFFF) != 0);
   DeleteObject(info.hbmColor);
   DeleteObject(info.hbmMask);
@@ -54,12 +55,10 @@ struct Owner {
   HWND window;
 };
 
-TEST(TextTrayIcon, TheProgramsPictureIsAnOpaqueSquareWithTheGlyphCentred) {
-  Owner owner;
-  TTextTrayIcon tray(owner.window);
-  tray.SetText("延");
-  ASSERT_NE(tray.Icon(), nullptr);
-  const IconPixels px = ReadIcon(tray.Icon());
+TEST(GlyphIcon, TheProgramsPictureIsAnOpaqueSquareWithTheGlyphCentred) {
+  const GlyphIcon icon("延");
+  ASSERT_NE(icon.get(), nullptr);
+  const IconPixels px = ReadIcon(icon.get());
   const COLORREF face = GetSysColor(COLOR_BTNFACE);
   const COLORREF ink = GetSysColor(COLOR_WINDOWTEXT);
 
@@ -96,51 +95,9 @@ TEST(TextTrayIcon, TheProgramsPictureIsAnOpaqueSquareWithTheGlyphCentred) {
   EXPECT_EQ(px.at(15, 0), face);
 }
 
-TEST(TextTrayIcon, BorderTransparencyAndAnEmptyText) {
-  Owner owner;
-  TTextTrayIcon tray(owner.window);
-  tray.SetText("延");
-  tray.SetBorderColor(RGB(255, 0, 0));
-  tray.SetBorder(true);
-  IconPixels px = ReadIcon(tray.Icon());
-  for (int i = 0; i < 16; ++i) {
-    EXPECT_EQ(px.at(i, 0), RGB(255, 0, 0));
-    EXPECT_EQ(px.at(i, 15), RGB(255, 0, 0));
-    EXPECT_EQ(px.at(0, i), RGB(255, 0, 0));
-    EXPECT_EQ(px.at(15, i), RGB(255, 0, 0));
-  }
-  tray.SetBorder(false);
-
-  tray.SetColor(kClNone);
-  px = ReadIcon(tray.Icon());
-  EXPECT_TRUE(px.clear(0, 0));
-  EXPECT_TRUE(px.clear(15, 15));
-  int opaque = 0;
-  for (int y = 0; y < 16; ++y)
-    for (int x = 0; x < 16; ++x) opaque += px.clear(x, y) ? 0 : 1;
-  EXPECT_GT(opaque, 10);  // the glyph stays
-
-  tray.SetColor(kClBtnFace);
-  tray.SetText("");
-  px = ReadIcon(tray.Icon());
-  for (int y = 0; y < 16; ++y)
-    for (int x = 0; x < 16; ++x) EXPECT_EQ(px.at(x, y), GetSysColor(COLOR_BTNFACE));
-}
-
-TEST(TextTrayIcon, OptionsRepaintOnlyOnARealChange) {
-  Owner owner;
-  TTextTrayIcon tray(owner.window);
-  tray.SetText("延");
-  HBITMAP first = tray.TextBitmap();
-  tray.Options().SetOffsetX(0);
-  EXPECT_EQ(tray.TextBitmap(), first);
-  tray.Options().SetOffsetX(3);
-  EXPECT_NE(tray.TextBitmap(), first);
-}
-
 TEST(TrayIcon, LeftPressAndReleaseClickOnceOtherButtonsNothing) {
   Owner owner;
-  TTrayIcon tray(owner.window);
+  TTrayIcon tray(owner.window, GlyphIcon("延"));
   int clicks = 0;
   tray.OnClick = [&] { ++clicks; };
   auto send = [&](UINT mouse) {
@@ -162,7 +119,7 @@ TEST(TrayIcon, LeftPressAndReleaseClickOnceOtherButtonsNothing) {
 
 TEST(TrayIcon, TooltipIsTheHintCutTo127Bytes) {
   Owner owner;
-  TTrayIcon tray(owner.window);
+  TTrayIcon tray(owner.window, GlyphIcon("延"));
   struct Case {
     std::string hint;
     std::wstring tip;

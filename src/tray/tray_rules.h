@@ -1,0 +1,28 @@
+#pragma once
+// What the tray entry holds: where the one character of its picture goes, and how much of the
+// hint its tooltip keeps.
+#include <cstddef>
+#include <vector>
+
+namespace qyr {
+
+inline constexpr int kTrayIconSize = 16;
+
+struct GlyphOrigin {
+  int x;
+  int y;
+};
+
+// Where the character's measured cell goes in the square: centred on 15 rather than 16 (the
+// picture users know), halves truncated toward zero, so a cell 20 wide starts at -2.
+GlyphOrigin PlaceGlyph(int width, int height);
+
+// The tray entry's tooltip holds this many bytes of the system code page.
+inline constexpr std::size_t kTrayTipBytes = 127;
+
+// How many characters of a hint the tooltip keeps: the most that fit in `budget` bytes, given each
+// character's length in the tooltip's code page; one that would end past the budget is dropped
+// whole. A length the code page could not give (0 or less) counts as one byte.
+std::size_t CharsThatFit(const std::vector<int>& char_bytes, std::size_t budget);
+
+}  // namespace qyr

@@ -7,8 +7,7 @@
 
 namespace qyr {
 
-GlyphIcon::GlyphIcon(std::string_view glyph) {
-  const int size = kTrayIconSize;
+GlyphIcon::GlyphIcon(std::string_view glyph, int size) {
   const COLORREF face = GetSysColor(COLOR_BTNFACE);
   GdiObject bitmap;
   {
@@ -22,10 +21,10 @@ GlyphIcon::GlyphIcon(std::string_view glyph) {
     const RECT square = {0, 0, size, size};
     FillRect(dc.get(), &square, brush.get());
 
-    // The font the picture has always had; the system substitutes one that holds the character.
+    // The face the picture has always had; the system substitutes one that holds the character.
     // Not antialiased: every pixel is the character's colour or the square's.
-    const UniqueFont font(CreateFontW(-11, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, DEFAULT_CHARSET,
-                                      OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS,
+    const UniqueFont font(CreateFontW(-GlyphHeight(size), 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE,
+                                      DEFAULT_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS,
                                       NONANTIALIASED_QUALITY, DEFAULT_PITCH, L"MS Sans Serif"));
     const ScopedSelectObject select_font(dc.get(), font.get());
     SetTextColor(dc.get(), GetSysColor(COLOR_WINDOWTEXT));
@@ -34,7 +33,7 @@ GlyphIcon::GlyphIcon(std::string_view glyph) {
     const std::wstring text = Utf8ToWide(glyph);
     SIZE cell = {};
     GetTextExtentPoint32W(dc.get(), text.c_str(), static_cast<int>(text.size()), &cell);
-    const GlyphOrigin at = PlaceGlyph(cell.cx, cell.cy);
+    const GlyphOrigin at = PlaceGlyph(size, cell.cx, cell.cy);
     TextOutW(dc.get(), at.x, at.y, text.c_str(), static_cast<int>(text.size()));
   }  // the bitmap leaves the DC before the image list takes it
 

@@ -11,8 +11,9 @@ namespace qyr {
 
 class GlyphIcon {
  public:
-  // glyph: the character, UTF-8. A picture the system could not make is a null icon.
-  explicit GlyphIcon(std::string_view glyph);
+  // glyph: the character, UTF-8; size: the square's side in pixels, by default the small-icon
+  // size the notification area shows. A picture the system could not make is a null icon.
+  explicit GlyphIcon(std::string_view glyph, int size = GetSystemMetrics(SM_CXSMICON));
 
   HICON get() const { return icon_.get(); }
 

@@ -4,9 +4,11 @@
 
 namespace qyr {
 
+int GlyphHeight(int size) { return (11 * size + 8) / 16; }
+
 // C++ division truncates toward zero, as the placement wants.
-GlyphOrigin PlaceGlyph(int width, int height) {
-  return {(kTrayIconSize - 1 - width) / 2, (kTrayIconSize - 1 - height) / 2};
+GlyphOrigin PlaceGlyph(int size, int width, int height) {
+  return {(size - 1 - width) / 2, (size - 1 - height) / 2};
 }
 
 std::size_t CharsThatFit(const std::vector<int>& char_bytes, std::size_t budget) {

@@ -1,21 +1,23 @@
 #pragma once
-// What the tray entry holds: where the one character of its picture goes, and how much of the
-// hint its tooltip keeps.
+// What the tray entry holds: how tall the one character of its picture is and where it goes,
+// and how much of the hint its tooltip keeps.
 #include <cstddef>
 #include <vector>
 
 namespace qyr {
 
-inline constexpr int kTrayIconSize = 16;
+// The character's height in pixels in a square of `size` pixels: 11 at 16, and in proportion
+// (rounded) at the larger small-icon sizes of screens with more dots per inch.
+int GlyphHeight(int size);
 
 struct GlyphOrigin {
   int x;
   int y;
 };
 
-// Where the character's measured cell goes in the square: centred on 15 rather than 16 (the
-// picture users know), halves truncated toward zero, so a cell 20 wide starts at -2.
-GlyphOrigin PlaceGlyph(int width, int height);
+// Where the character's measured cell goes in the square: centred on size - 1 (on 15 at 16, as
+// users know it), halves truncated toward zero, so at 16 a cell 20 wide starts at -2.
+GlyphOrigin PlaceGlyph(int size, int width, int height);
 
 // The tray entry's tooltip holds this many bytes of the system code page.
 inline constexpr std::size_t kTrayTipBytes = 127;

@@ -5,21 +5,30 @@
 namespace qyr {
 namespace {
 
-TEST(TrayRules, GlyphCentresOn15AndTruncatesTowardZero) {
+TEST(TrayRules, GlyphHeightIs11At16AndGrowsWithTheSquare) {
   struct Case {
-    int width, height;
+    int size, height;
+  } cases[] = {{16, 11}, {20, 14}, {24, 17}, {32, 22}, {40, 28}, {48, 33}};
+  for (const Case& c : cases) EXPECT_EQ(GlyphHeight(c.size), c.height) << c.size;
+}
+
+TEST(TrayRules, GlyphCentresOnOneLessThanTheSquareAndTruncatesTowardZero) {
+  struct Case {
+    int size, width, height;
     int x, y;
   } cases[] = {
-      {11, 13, 2, 1},    // "延" as the program's font measures it
-      {16, 16, 0, 0},    // (15 - 16) / 2 is 0, not -1
-      {20, 13, -2, 1},   // wider than the square: -2, not -3
-      {21, 18, -3, -1},  // (15 - 18) / 2 is -1, not -2
-      {0, 0, 7, 7},      // nothing measured: the middle
+      {16, 11, 13, 2, 1},    // "延" as the program's font measures it
+      {16, 16, 16, 0, 0},    // (15 - 16) / 2 is 0, not -1
+      {16, 20, 13, -2, 1},   // wider than the square: -2, not -3
+      {16, 21, 18, -3, -1},  // (15 - 18) / 2 is -1, not -2
+      {16, 0, 0, 7, 7},      // nothing measured: the middle
+      {24, 17, 20, 3, 1},    // centred on 23
+      {32, 22, 26, 4, 2},    // centred on 31
   };
   for (const Case& c : cases) {
-    const GlyphOrigin at = PlaceGlyph(c.width, c.height);
-    EXPECT_EQ(at.x, c.x) << c.width << "x" << c.height;
-    EXPECT_EQ(at.y, c.y) << c.width << "x" << c.height;
+    const GlyphOrigin at = PlaceGlyph(c.size, c.width, c.height);
+    EXPECT_EQ(at.x, c.x) << c.size << ": " << c.width << "x" << c.height;
+    EXPECT_EQ(at.y, c.y) << c.size << ": " << c.width << "x" << c.height;
   }
 }
 

@@ -5,11 +5,10 @@
 namespace qyr {
 
 void TMainForm::CreateTrayIcon() {
-  TextTrayIcon1 = std::make_unique<TTextTrayIcon>(hwnd_);
+  // "延", the first character of the caption: it means delay.
+  TextTrayIcon1 = std::make_unique<TTrayIcon>(hwnd_, GlyphIcon("延"));
   TextTrayIcon1->OnClick = [this] { TextTrayIcon1Click(); };
-  TextTrayIcon1->SetIconVisible(true);
-  // "延" in the window-text colour on an opaque button-face square.
-  TextTrayIcon1->SetText("延");
+  TextTrayIcon1->AddToTray();
 }
 
 void TMainForm::TextTrayIcon1Click() {

@@ -30,7 +30,7 @@
 #include "remote/power_screen.h"
 #include "remote/protocol.h"
 #include "remote/listener_win.h"
-#include "tray/text_tray_icon_win.h"
+#include "tray/tray_icon_win.h"
 
 namespace qyr {
 
@@ -67,7 +67,7 @@ class TMainForm : public BaseWindow<TMainForm> {
   const Schedule& ScheduleState() const { return schedule_; }
   const PowerScreen& PowerState() const { return power_; }
   const WindowTimer& Timer(TimerId id) const { return id == kTimerTask ? TimerTask : TimerCTRL; }
-  const TTextTrayIcon* TrayIcon() const { return TextTrayIcon1.get(); }
+  const TTrayIcon* TrayIcon() const { return TextTrayIcon1.get(); }
   const Listener& TcpListener() const { return tcp_listener_; }
   const Listener& UdpListener() const { return udp_listener_; }
 
@@ -153,7 +153,7 @@ class TMainForm : public BaseWindow<TMainForm> {
   void ArmClockTimer();
   std::optional<PowerClockWatch> clock_;
   TOpenDialog OpenDialog1;
-  std::unique_ptr<TTextTrayIcon> TextTrayIcon1;
+  std::unique_ptr<TTrayIcon> TextTrayIcon1;
 
   RemoteEndpoint remote_;
   Listener tcp_listener_{Listener::Kind::kTcp};

@@ -1,10 +1,11 @@
 #include "tray/tray_icon_win.h"
 
+#include <utility>
 #include <vector>
 
 #include "base/ids_win.h"
 #include "base/wide_win.h"
-#include "tray/text_icon_layout.h"
+#include "tray/tray_rules.h"
 
 namespace qyr {
 
@@ -25,7 +26,8 @@ std::wstring CutTip(const std::wstring& hint) {
 
 }  // namespace
 
-TTrayIcon::TTrayIcon(HWND main_window) : main_window_(main_window) {
+TTrayIcon::TTrayIcon(HWND main_window, GlyphIcon icon)
+    : main_window_(main_window), icon_(std::move(icon)) {
   // A hidden top-level window rather than a message-only one: only top-level windows hear the
   // shell's "TaskbarCreated" broadcast.
   CreateHiddenWindow(kHandlerClass, nullptr);
@@ -38,7 +40,7 @@ TTrayIcon::~TTrayIcon() {
 
 LRESULT TTrayIcon::HandleMessage(UINT msg, WPARAM wp, LPARAM lp) {
   if (msg == kWmTrayCallback) {
-    if (wp == kIconId && Enabled) {
+    if (wp == kIconId) {
       if (lp == WM_LBUTTONDOWN) {
         left_press_seen_ = true;
       } else if (lp == WM_LBUTTONUP) {
@@ -50,7 +52,8 @@ LRESULT TTrayIcon::HandleMessage(UINT msg, WPARAM wp, LPARAM lp) {
     return 0;
   }
   if (taskbar_created_ != 0 && msg == taskbar_created_) {
-    // The shell restarted: our entry went with the old one.
+    // The shell restarted: our entry went with the old one. The main window hears this broadcast
+    // too; only this window adds the entry again.
     if (icon_visible_) AddToTray();
     return 0;
   }
@@ -65,7 +68,7 @@ LRESULT TTrayIcon::HandleMessage(UINT msg, WPARAM wp, LPARAM lp) {
 }
 
 std::wstring TTrayIcon::TipText() const {
-  if (!show_hint_ || hint_.empty()) return {};
+  if (hint_.empty()) return {};
   return CutTip(Utf8ToWide(hint_));
 }
 
@@ -105,21 +108,6 @@ void TTrayIcon::SetHint(std::string_view hint) {
   UpdateTrayEntry();
 }
 
-void TTrayIcon::SetShowHint(bool show) {
-  show_hint_ = show;
-  UpdateTrayEntry();
-}
-
-void TTrayIcon::SetIconVisible(bool visible) {
-  if (visible) AddToTray();
-  else RemoveFromTray();
-}
-
-void TTrayIcon::SetIcon(HICON icon) {
-  icon_.reset(icon != nullptr ? CopyIcon(icon) : nullptr);
-  UpdateTrayEntry();
-}
-
 void TTrayIcon::RestoreMainWindow() {
   if (main_window_ == nullptr || !IsWindow(main_window_)) return;
   // A maximised window stays maximised; only a minimised one goes back to normal.
@@ -139,12 +127,10 @@ void TTrayIcon::SendToTray() {
 }
 
 void TTrayIcon::MainWindowMessage(UINT msg, WPARAM wp, LPARAM lp) {
-  if (msg == WM_SIZE && wp == SIZE_MINIMIZED && MinimizeToTray) {
+  if (msg == WM_SIZE && wp == SIZE_MINIMIZED) {
     SendToTray();
   } else if (msg == WM_SHOWWINDOW && wp == TRUE && lp == 0) {
     SetForegroundWindow(main_window_);
-  } else if (taskbar_created_ != 0 && msg == taskbar_created_ && icon_visible_) {
-    AddToTray();
   }
 }
 

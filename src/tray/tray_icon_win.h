@@ -9,64 +9,54 @@
 #include <string>
 #include <string_view>
 
-#include "base/handles_win.h"
 #include "base/window_base_win.h"
+#include "tray/glyph_icon_win.h"
 
 namespace qyr {
 
 // Its own hidden window receives the shell's notifications (and "TaskbarCreated").
 class TTrayIcon : public BaseWindow<TTrayIcon> {
  public:
-  // main_window: the window sent to the tray and restored from it.
-  explicit TTrayIcon(HWND main_window);
-  virtual ~TTrayIcon();
+  // main_window: the window sent to the tray and restored from it; icon: the entry's picture.
+  TTrayIcon(HWND main_window, GlyphIcon icon);
+  ~TTrayIcon();
   TTrayIcon(const TTrayIcon&) = delete;
   TTrayIcon& operator=(const TTrayIcon&) = delete;
 
   std::function<void()> OnClick;
-  bool Enabled = true;         // mouse notifications become events
-  bool MinimizeToTray = true;  // minimising the main window sends it to the tray
 
+  // From now on the entry is wanted in the notification area: added again after the taskbar
+  // restarts, taken out when this object goes.
+  void AddToTray();
+  bool IconVisible() const { return icon_visible_; }
   void SetHint(std::string_view hint);
   const std::string& Hint() const { return hint_; }
-  void SetShowHint(bool show);
-  bool ShowHint() const { return show_hint_; }
-  void SetIconVisible(bool visible);
-  bool IconVisible() const { return icon_visible_; }
-  // Takes a copy of the icon; the entry shows it at once.
-  void SetIcon(HICON icon);
   HICON Icon() const { return icon_.get(); }
 
   void RestoreMainWindow();
   void HideMainWindow();
-  void SendToTray();
 
   // The main window forwards its messages here before handling them itself.
   void MainWindowMessage(UINT msg, WPARAM wp, LPARAM lp);
 
+  // How the shell reaches the entry, and the tooltip as given to it.
   HWND HandlerWindow() const { return hwnd(); }
   UINT Id() const { return kIconId; }
-  UINT TaskbarCreatedMessage() const { return taskbar_created_; }
-
-  // What the entry carries: the tooltip as given to the shell.
   std::wstring TipText() const;
-
- protected:
-  void UpdateTrayEntry();
 
  private:
   static constexpr UINT kIconId = 1;
   friend class BaseWindow<TTrayIcon>;
   LRESULT HandleMessage(UINT msg, WPARAM wp, LPARAM lp);
-  void AddToTray();
+  void SendToTray();
   void RemoveFromTray();
+  void UpdateTrayEntry();
   NOTIFYICONDATAW FillNotifyData() const;
 
   HWND main_window_;
-  UniqueIcon icon_;
+  GlyphIcon icon_;
   std::string hint_;
-  bool show_hint_ = true;
-  bool icon_visible_ = false;
+  bool icon_visible_ = false;  // wanted there; the shell may have lost it meanwhile
   bool left_press_seen_ = false;
   UINT taskbar_created_ = 0;
 };

@@ -129,12 +129,9 @@ check "the folders were checked before and after" [ "$(grep -A1 -E -- '--(secure
 
 # The installed copy opens its listeners; a settings file appears once the user saves.
 run "$win_dir\\QyrDelay.exe" >/dev/null 2>&1 &
-answer=""
-for _ in $(seq 20); do
-  answer="$(run "$QYR_BUILD_DIR/qyrsend.exe" --timeout 1000 127.0.0.1 QyrNOR_PC_CHECK 2>&1 | tr -d '\r' || true)"
-  [[ "$answer" == *" OK" ]] && break
-  sleep 1
-done
+# Ready once its port takes a connection; then asked once.
+for _ in $(seq 40); do timeout 1 bash -c 'exec 3<>/dev/tcp/127.0.0.1/26908' 2>/dev/null && break; sleep 0.5; done
+answer="$(run "$QYR_BUILD_DIR/qyrsend.exe" --timeout 5000 127.0.0.1 QyrNOR_PC_CHECK 2>&1 | tr -d '\r' || true)"
 check "the installed program answers QyrNOR_PC_CHECK (got: $answer)" [ "$answer" = "127.0.0.1  OK" ]
 
 # The installer's check of a list answers while the launcher runs (it takes no mutex): by exit

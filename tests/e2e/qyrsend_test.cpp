@@ -58,10 +58,10 @@ TEST(Qyrsend, TalksToTheProgramOverTcpAndUdp) {
   test::WriteFileBytes(dir / "QyrDelay.ini", "[AUTORUN]\r\nFile0=\r\n");
   test::RunningProgram program(dir);
   ASSERT_TRUE(program.WaitForWindow());
-  // The listeners open while the window is created; give Wine a moment to bind them.
-  Result first;
-  for (int attempt = 0; attempt < 10 && first.code != 0; ++attempt)
-    first = RunQyrsend("--timeout 1000 127.0.0.1 QyrNOR_PC_CHECK");
+  // Ready once the listener answers; from then on each run is asked once.
+  const WinsockSession winsock;
+  ASSERT_TRUE(test::WaitForListener());
+  const Result first = RunQyrsend("--timeout 5000 127.0.0.1 QyrNOR_PC_CHECK");
   ASSERT_EQ(first.code, 0u) << first.out;
   // The status query as a command is an OK, whether the program answers it plain or with its
   // status line.
@@ -71,7 +71,6 @@ TEST(Qyrsend, TalksToTheProgramOverTcpAndUdp) {
 
   // A hall at a glance: the program under two of its addresses, a port that refuses and one
   // that takes the connection but never answers.
-  const WinsockSession winsock;
   const UniqueSocket silent = test::Occupy(SOCK_STREAM, 26950);
   ASSERT_TRUE(silent);
   const Result hall =

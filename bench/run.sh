@@ -20,11 +20,21 @@
 #   QYR_BENCH_FLOOR_PORT (26999) plain floor's port; the counting floor takes the next one
 #   QYR_BENCH_NETNS (1)          run in a private network namespace when possible, so the
 #                                program's fixed port never meets another copy (a test run)
+#   QYR_BENCH_CPU (0)            the one CPU everything runs on; "all" spreads over every CPU
 #   QYR_BENCH_INI_EXTRA ("")     lines added to the program's settings file, e.g.
 #                                $'[REMOTE]\nLog=1' to measure with the command log on
 set -euo pipefail
 cd "$(dirname "$0")/.."
 src="$PWD"
+
+# Everything runs on one CPU: the load generator, the wineserver and the servers. Spread over two,
+# a server's round trip took either about 180 or about 600 µs for a whole round, depending on
+# where the scheduler had put it beside the wineserver; on one CPU the same rounds agree within a
+# few per cent. QYR_BENCH_CPU=all lets them spread.
+cpu="${QYR_BENCH_CPU:-0}"
+if [ "$cpu" != all ] && [ -z "${QYR_BENCH_PINNED:-}" ] && command -v taskset >/dev/null; then
+  exec env QYR_BENCH_PINNED="$cpu" taskset -c "$cpu" bash "$0" "$@"
+fi
 
 if [ "${QYR_BENCH_NETNS:-1}" = 1 ] && [ -z "${QYR_BENCH_IN_NETNS:-}" ] &&
   command -v ip >/dev/null && unshare -n true 2>/dev/null; then
@@ -290,7 +300,7 @@ waited() { printf "%.0f" "$(median longest_wait_ms "$1")"; }
 
 cat <<EOF
 
-QyrDelay benchmark, $(date -u +%Y-%m-%d), $(nproc) cores, load average $load_start at the start and $(loadavg) at the end, loopback$([ -z "${QYR_BENCH_IN_NETNS:-}" ] || echo " (private network)"), $(${WINE64:-/usr/lib/wine/wine64} --version 2>/dev/null || echo 'Wine ?'), $rounds rounds
+QyrDelay benchmark, $(date -u +%Y-%m-%d), $(nproc --all) cores (run on ${QYR_BENCH_PINNED:+CPU }${QYR_BENCH_PINNED:-all of them}), load average $load_start at the start and $(loadavg) at the end, loopback$([ -z "${QYR_BENCH_IN_NETNS:-}" ] || echo " (private network)"), $(${WINE64:-/usr/lib/wine/wine64} --version 2>/dev/null || echo 'Wine ?'), $rounds rounds
 
 | Figure | QyrDelay | Plain floor | Counting floor | QyrDelay / plain | QyrDelay / counting |
 |---|---|---|---|---|---|

@@ -8,14 +8,29 @@ seconds="${QYR_FUZZ_SECONDS:-30}"
 cmake --preset fuzz -B "$build" >/dev/null
 cmake --build "$build"
 
-status=0
+# As many targets at a time as there are cores; each one's report follows when all are done.
+parallel="$(nproc)"
+names=()
 for target_src in "$src"/tests/fuzz/*_fuzz.cpp; do
   name="$(basename "$target_src" .cpp)"
-  corpus="$build/corpus/$name"
-  mkdir -p "$corpus"
+  names+=("$name")
+  mkdir -p "$build/corpus/$name"
+  while [ "$(jobs -rp | wc -l)" -ge "$parallel" ]; do wait -n || true; done
+  (
+    cd "$build"
+    code=0
+    "./$name" -max_total_time="$seconds" -max_len=4096 -timeout=10 -rss_limit_mb=2048 \
+      -print_final_stats=1 "corpus/$name" >"$name.log" 2>&1 || code=$?
+    echo "$code" >"$name.status"
+  ) &
+done
+wait
+
+status=0
+for name in "${names[@]}"; do
   echo "== $name (${seconds}s)"
-  if ! (cd "$build" && "./$name" -max_total_time="$seconds" -max_len=4096 -timeout=10 \
-        -rss_limit_mb=2048 -print_final_stats=1 "$corpus"); then
+  cat "$build/$name.log"
+  if [ "$(cat "$build/$name.status" 2>/dev/null || echo 1)" != 0 ]; then
     echo "fuzz target $name failed" >&2
     status=1
   fi

@@ -53,10 +53,12 @@ echo "a click on the status line $clicked s into the countdown kept the PC on"
 
 # Power by the clock: OffAt a minute or two ahead (never the minute the program starts in, which
 # does not fire) brings up the same countdown screen, and a click on its status line cancels it.
-second=$((10#$(date +%S)))
-target=$(date -d "+$((second < 45 ? 1 : 2)) min" +%H:%M)
+# At least 15 s for the start, so that the program's own start minute is never the one set.
+now_s=$(date +%s)
+target_s=$(((now_s / 60 + ((now_s % 60) < 45 ? 1 : 2)) * 60))
+target=$(date -d "@$target_s" +%H:%M)
 start_program $'[REMOTE]\nLog=1\n[POWER]\nOffAt='"$target"
-until [ "$(date +%H:%M)" = "$target" ]; do sleep 0.5; done
+while [ "$(date +%s)" -lt "$target_s" ]; do sleep 0.5; done
 wine "$QYR_BUILD_DIR/click_status.exe" >/dev/null 2>&1 || fail "clock: no countdown screen at $target"
 sleep 8
 kill -0 "$program" 2>/dev/null || fail "clock: the click did not keep the PC on"

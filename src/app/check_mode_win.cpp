@@ -5,12 +5,12 @@
 #include <aclapi.h>
 #include <lm.h>
 #include <sddl.h>
-#include <shellapi.h>
 
 #include <string>
 #include <vector>
 
 #include "app/check_mode.h"
+#include "base/command_line.h"
 #include "base/handles_win.h"
 #include "base/wide_win.h"
 
@@ -23,12 +23,10 @@ namespace {
 constexpr wchar_t kTakenOverRights[] =
     L"O:BAD:P(A;OICI;FA;;;BA)(A;OICI;FA;;;SY)(A;OICI;0x1200a9;;;BU)";
 
+// This exe's arguments after its name, split by the same rule as save mode's.
 std::vector<std::string> Arguments() {
-  std::vector<std::string> args;
-  int count = 0;
-  LocalMemory memory(CommandLineToArgvW(GetCommandLineW(), &count));
-  const auto* argv = static_cast<LPWSTR*>(memory.get());
-  for (int i = 1; argv != nullptr && i < count; ++i) args.push_back(WideToUtf8(argv[i]));
+  std::vector<std::string> args = SplitCommandLine(WideToUtf8(GetCommandLineW()));
+  if (!args.empty()) args.erase(args.begin());
   return args;
 }
 

@@ -33,20 +33,6 @@ static_assert(TabCount() == std::tuple_size_v<decltype(TabOrder())>,
 
 }  // namespace
 
-std::optional<ControlId> ControlNamed(std::string_view name) {
-  for (const ControlSpec& row : kLayout) {
-    if (row.name == name) return row.id;
-  }
-  return std::nullopt;
-}
-
-std::optional<PanelLabelId> PanelLabelNamed(std::string_view name) {
-  for (const PanelLabelSpec& row : kPanelLayout) {
-    if (row.name == name) return row.id;
-  }
-  return std::nullopt;
-}
-
 std::optional<std::size_t> FontSlot(const FontSpec& font) {
   // The place of the first row that has the font.
   for (std::size_t i = 0; i < kLayout.size(); ++i) {

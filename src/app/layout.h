@@ -259,10 +259,6 @@ constexpr const PanelLabelSpec& PanelSpec(PanelLabelId id) {
   return kPanelLayout[static_cast<std::size_t>(id)];
 }
 
-// A control or a panel label by the name it has in the tables.
-std::optional<ControlId> ControlNamed(std::string_view name);
-std::optional<PanelLabelId> PanelLabelNamed(std::string_view name);
-
 // The fonts of the tables, each made once: a number below kFontSlots that two rows share exactly
 // when their fonts are the same. Nothing for a font no row has.
 inline constexpr std::size_t kFontSlots = kControlCount + kPanelLabelCount;
@@ -273,6 +269,9 @@ inline constexpr std::array<ControlId, 4> kFileBoxes = {ControlId::EditFile1, Co
                                                         ControlId::EditFile3, ControlId::EditFile4};
 inline constexpr std::array<ControlId, 4> kDelayBoxes = {
     ControlId::EditDelay1, ControlId::EditDelay2, ControlId::EditDelay3, ControlId::EditDelay4};
+// The buttons that pick a file for each row.
+inline constexpr std::array<ControlId, 4> kPickButtons = {ControlId::BitBtn3, ControlId::BitBtn4,
+                                                          ControlId::BitBtn5, ControlId::BitBtn6};
 
 // The controls of the keyboard order, first to last.
 inline constexpr std::size_t kTabCount = 17;

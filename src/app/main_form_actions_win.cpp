@@ -1,4 +1,4 @@
-// TMainForm's table of events, and its buttons and links: Save, Cancel, the four file pickers,
+// The main window's own controls: Save, Cancel, the four file pickers,
 // the help link and the way to set up automatic start by hand.
 #include "app/main_form_win.h"
 // after <windows.h>, which it needs
@@ -26,45 +26,53 @@ constexpr const wchar_t* kMakerPageUrl = L"https://www.qyrnor.com/?from=QyrDelay
 
 }  // namespace
 
-// The window's events: which control's notification runs which handler. Labels report
-// STN_CLICKED and buttons BN_CLICKED; the uptime figure alone wants a double click.
-void TMainForm::OnCommand(WORD window_id, WORD code) {
+// The window's own events: which control's notification runs which handler. Buttons report
+// BN_CLICKED; the uptime figure wants a double click. The status line, Label1 and the screen
+// are the shutdown screen's.
+void TMainForm::OnControlCommand(WORD window_id, WORD code) {
+  for (std::size_t i = 0; i < kPickButtons.size(); ++i) {
+    if (window_id == ControlWindowId(kPickButtons[i]) && code == BN_CLICKED) {
+      OnPickFileClicked(kFileBoxes[i]);
+      return;
+    }
+  }
   struct Binding {
     int window_id;
     WORD code;
     void (TMainForm::*handler)();
   };
   static constexpr Binding kEvents[] = {
-      {ControlWindowId(ControlId::LabelUptime), STN_DBLCLK, &TMainForm::LabelUptimeDblClick},
-      {ControlWindowId(ControlId::LabelStatus), STN_CLICKED, &TMainForm::LabelStatusClick},
-      {ControlWindowId(ControlId::Label1), STN_CLICKED, &TMainForm::Label1Click},
-      {ControlWindowId(ControlId::Label13), STN_CLICKED, &TMainForm::Label13Click},
-      {ControlWindowId(ControlId::BitBtn1), BN_CLICKED, &TMainForm::BitBtn1Click},
-      {ControlWindowId(ControlId::BitBtn2), BN_CLICKED, &TMainForm::BitBtn2Click},
-      {ControlWindowId(ControlId::BitBtn3), BN_CLICKED, &TMainForm::BitBtn3Click},
-      {ControlWindowId(ControlId::BitBtn4), BN_CLICKED, &TMainForm::BitBtn4Click},
-      {ControlWindowId(ControlId::BitBtn5), BN_CLICKED, &TMainForm::BitBtn5Click},
-      {ControlWindowId(ControlId::BitBtn6), BN_CLICKED, &TMainForm::BitBtn6Click},
+      {ControlWindowId(ControlId::LabelUptime), STN_DBLCLK, &TMainForm::OnUptimeDoubleClicked},
+      {ControlWindowId(ControlId::Label13), STN_CLICKED, &TMainForm::OnMakerLinkClicked},
+      {ControlWindowId(ControlId::BitBtn1), BN_CLICKED, &TMainForm::OnSaveClicked},
+      {ControlWindowId(ControlId::BitBtn2), BN_CLICKED, &TMainForm::HideMainWindow},
       {ControlWindowId(ControlId::ButtonUserSetAutoRUN), BN_CLICKED,
-       &TMainForm::ButtonUserSetAutoRUNClick},
-      // The shutdown screen's two labels, passed on by their panel.
-      {PanelLabelWindowId(PanelLabelId::Label15), STN_CLICKED, &TMainForm::Label1TipsClick},
-      {PanelLabelWindowId(PanelLabelId::Label1Tips), STN_CLICKED, &TMainForm::Label1TipsClick},
+       &TMainForm::OnManualAutoRunClicked},
   };
   const auto* event = std::ranges::find_if(
       kEvents, [&](const Binding& b) { return b.window_id == window_id && b.code == code; });
   if (event != std::end(kEvents)) (this->*event->handler)();
 }
 
-void TMainForm::BitBtn1Click() {
+void TMainForm::OnSaveClicked() {
   if (elevated_save_) return;  // one save at a time
   const SaveRequest typed = TypedSave();
   // A bad delay ends the Save here, in the error box, and asks for no rights.
-  if (auto error = TakeRows(slots_, typed.rows)) throw ConvertError(*error);
-  const SaveOutcome outcome = WriteSave(SettingsPath(), slots_, typed.autorun);
+  launcher_.TakeRows(typed.rows);
+  const SaveOutcome outcome = WriteSave(SettingsPathFor(exe_path_), launcher_.Slots(), typed.autorun);
   if (outcome != SaveOutcome::kSaved && StartElevatedSave(typed)) return;
   // Saved, or refused here and not elevated (the user declined): told as always.
   ShowSaveOutcome(outcome);
+}
+
+SaveRequest TMainForm::TypedSave() const {
+  SaveRequest typed;
+  for (std::size_t i = 0; i < typed.rows.size(); ++i) {
+    typed.rows[i] = {ControlText(kFileBoxes[i]), ControlText(kDelayBoxes[i])};
+  }
+  typed.autorun =
+      SendMessageW(Control(ControlId::CheckBoxAutoRun), BM_GETCHECK, 0, 0) == BST_CHECKED;
+  return typed;
 }
 
 bool TMainForm::StartElevatedSave(const SaveRequest& typed) {
@@ -77,7 +85,7 @@ bool TMainForm::StartElevatedSave(const SaveRequest& typed) {
   return true;
 }
 
-void TMainForm::ElevatedSaveEnded() {
+void TMainForm::OnElevatedSaveEnded() {
   if (!elevated_save_) return;
   elevated_save_wait_.reset();
   WaitForSingleObject(elevated_save_.get(), INFINITE);  // ended already, unless no wait was had
@@ -91,12 +99,12 @@ void TMainForm::ElevatedSaveEnded() {
 void TMainForm::ShowSaveOutcome(SaveOutcome outcome) {
   // Nothing was saved: the boxes keep what was typed, the schedule goes on as it was.
   if (outcome != SaveOutcome::kSaved && outcome != SaveOutcome::kAutoRunFailed) {
-    throw IniFileError(UnableToWriteMessage(SettingsPath()));
+    throw IniFileError(UnableToWriteMessage(SettingsPathFor(exe_path_)));
   }
-  ResetLaunches();  // the test run: every slot starts again at its delay
+  launcher_.RestartSchedule();  // the test run: every slot starts again at its delay
   if (outcome == SaveOutcome::kAutoRunFailed) {
     // The schedule stands still while the user reads why.
-    const ScopedPause pause(TimerTask);
+    const auto pause = launcher_.PauseSchedule();
     ShowStatus(kAutoRunFailedStatus);
     ShowPlainMessage(hwnd_, kAutoRunFailedMessage);
     ShowWindow(Control(ControlId::ButtonUserSetAutoRUN), SW_SHOW);
@@ -104,21 +112,17 @@ void TMainForm::ShowSaveOutcome(SaveOutcome outcome) {
   ShowStatus(kSavedStatus);
 }
 
-void TMainForm::BitBtn2Click() { HideMainWindow(); }
+void TMainForm::OnUptimeDoubleClicked() { launcher_.RestartSchedule(); }
 
-void TMainForm::HideMainWindow() {
-  if (TextTrayIcon1) TextTrayIcon1->HideMainWindow();
+void TMainForm::OnPickFileClicked(ControlId box) {
+  if (open_dialog_.Execute(hwnd_)) SetControlText(box, open_dialog_.FileName());
 }
 
-void TMainForm::PickFile(ControlId box) {
-  if (OpenDialog1.Execute(hwnd_)) SetControlText(box, OpenDialog1.FileName());
-}
-
-void TMainForm::Label13Click() {
+void TMainForm::OnMakerLinkClicked() {
   // No browser, no page: nothing to tell the user that they would not see anyway.
   ShellExecuteW(hwnd_, L"open", kMakerPageUrl, nullptr, nullptr, SW_SHOWNOACTIVATE);
 }
 
-void TMainForm::ButtonUserSetAutoRUNClick() { OpenUserStartupFolder(hwnd_); }
+void TMainForm::OnManualAutoRunClicked() { OpenUserStartupFolder(hwnd_); }
 
 }  // namespace qyr

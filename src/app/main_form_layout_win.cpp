@@ -1,4 +1,4 @@
-// TMainForm's window: built from the layout table, painted in its colours, kept in place when
+// The main window's look: built from the layout table, painted in its colours, kept in place when
 // resized, and walked with Tab in the table's keyboard order.
 #include "app/app_rules.h"
 #include "app/main_form_win.h"
@@ -20,6 +20,9 @@ int DesktopDpi() {
   return dpi > 0 ? dpi : 96;
 }
 
+// The window class, by which helpers and tests find the window.
+constexpr const wchar_t* kMainClassName = L"TMainForm";
+
 void RegisterMainClass(WNDPROC proc) {
   HINSTANCE instance = GetModuleHandleW(nullptr);
   WNDCLASSEXW wc = {};
@@ -35,7 +38,7 @@ void RegisterMainClass(WNDPROC proc) {
   wc.hIconSm = static_cast<HICON>(LoadImageW(instance, MAKEINTRESOURCEW(1), IMAGE_ICON,
                                              GetSystemMetrics(SM_CXSMICON),
                                              GetSystemMetrics(SM_CYSMICON), LR_SHARED));
-  wc.lpszClassName = TMainForm::kClassName;
+  wc.lpszClassName = kMainClassName;
   RegisterClassExW(&wc);  // a second registration in the same process fails harmlessly
 }
 
@@ -188,7 +191,7 @@ bool TMainForm::Create(int show_cmd, int dpi) {
   // Centred on the desktop the first time; later showings keep wherever the user left it.
   const int x = (GetSystemMetrics(SM_CXSCREEN) - w) / 2;
   const int y = (GetSystemMetrics(SM_CYSCREEN) - h) / 2;
-  if (CreateWindowExW(0, kClassName, Utf8ToWide(kMainCaption).c_str(), kFormStyle, x, y, w, h,
+  if (CreateWindowExW(0, kMainClassName, Utf8ToWide(kMainCaption).c_str(), kFormStyle, x, y, w, h,
                       nullptr, nullptr, GetModuleHandleW(nullptr), this) == nullptr) {
     return false;
   }
@@ -252,28 +255,6 @@ void TMainForm::CreatePanelLabels() {
   }
 }
 
-void TMainForm::ArrangePowerPanel() {
-  HWND panel = Control(ControlId::PanelPowerOFFTips);
-  if (panel_fills_client_) {
-    RECT client = {};
-    GetClientRect(hwnd_, &client);
-    RECT status = {};
-    GetWindowRect(Control(ControlId::LabelStatus), &status);
-    MapWindowPoints(nullptr, hwnd_, reinterpret_cast<POINT*>(&status), 2);
-    const Rect96 r = PowerPanelPlace(
-        {0, 0, client.right, client.bottom},
-        {status.left, status.top, status.right - status.left, status.bottom - status.top});
-    MoveWindow(panel, r.left, r.top, r.width, r.height, TRUE);
-  }
-  RECT rc = {};
-  GetClientRect(panel, &rc);
-  const auto places = PanelLabelPlaces({0, 0, rc.right, rc.bottom}, dpi_);
-  for (std::size_t i = 0; i < places.size(); ++i) {
-    const Rect96& p = places[i];
-    MoveWindow(panel_labels_[i], p.left, p.top, p.width, p.height, TRUE);
-  }
-}
-
 void TMainForm::ArrangeControls() {
   if (Control(ControlId::LabelStatus) == nullptr) return;
   RECT client = {};
@@ -282,7 +263,7 @@ void TMainForm::ArrangeControls() {
   for (const auto& [id, r] : AnchoredPlaces(initial_places_, initial_client_, now)) {
     MoveWindow(Control(id), r.left, r.top, r.width, r.height, TRUE);
   }
-  ArrangePowerPanel();
+  power_view_.ArrangePanel();
 }
 
 bool TMainForm::HandleLookMessage(UINT msg, WPARAM wp, LPARAM lp, LRESULT& result) {

@@ -2,51 +2,49 @@
 
 #include "app/app_rules.h"
 #include "app/app_win.h"
-#include "base/errors.h"
-#include "base/scope_guard.h"
 #include "base/wide_win.h"
-#include "launch/settings_win.h"
-#include "launch/starter_win.h"
 #include "winsys/player_preset_win.h"
 
 namespace qyr {
 
+namespace {
+
+constexpr const char* kRemoteLabel = "TCP/UDP受控中端口:";
+
+}  // namespace
+
 TMainForm::TMainForm(std::string exe_path, RemoteEndpoint remote)
-    : remote_(std::move(remote)), exe_path_(std::move(exe_path)) {
-  WireRemoteControl();
-}
+    : exe_path_(std::move(exe_path)),
+      launcher_(exe_path_,
+                {.show_status = [this](std::string_view text) { ShowStatus(text); },
+                 .show_uptime =
+                     [this](std::string_view text) { SetControlText(ControlId::LabelUptime, text); },
+                 .log = [this](std::string_view event) { remote_.Log(event); }}),
+      remote_(exe_path_, remote,
+              {.reply = [this](Command command) { return ReplyTo(command); },
+               .obey = [this](Command command,
+                              std::string_view text) { power_view_.Obey(command, text); },
+               .obey_clock = [this](Command command,
+                                    std::string_view status) { power_view_.ObeyClock(command, status); },
+               .show_status = [this](std::string_view text) { ShowStatus(text); },
+               .show_port =
+                   [this](std::uint16_t port) {
+                     SetControlText(ControlId::LabelTCP, kRemoteLabel + std::to_string(port));
+                   }}),
+      power_view_({.show_status = [this](std::string_view text) { ShowStatus(text); },
+                   .log = [this](std::string_view event) { remote_.Log(event); },
+                   .flush_log = [this] { remote_.FlushLog(); },
+                   .before_power_action = [this] { launcher_.StopKeeping(); },
+                   .bring_to_front = [this] { RestoreMainWindow(); }}) {}
 
 TMainForm::~TMainForm() {
-  TimerTask.Detach();
-  TimerCTRL.Detach();
-  TimerLog.Detach();
-  TimerRefusals.Detach();
   if (hwnd_ != nullptr) DestroyWindow(hwnd_);
-}
-
-HWND TMainForm::ControlByName(std::string_view name) const {
-  if (const auto id = ControlNamed(name)) return Control(*id);
-  if (const auto id = PanelLabelNamed(name)) return PanelLabel(*id);
-  return nullptr;
 }
 
 std::string TMainForm::ControlText(ControlId id) const { return WindowTextUtf8(Control(id)); }
 
 void TMainForm::SetControlText(ControlId id, std::string_view text) {
   SetWindowTextUtf8(Control(id), text);
-}
-
-void TMainForm::FormCreate() {
-  PresetPlayerDisplay();
-  LoadSettings();
-  kept_.Attach(hwnd_);
-  kept_.SetRestarts(ReadRestartSettings(SettingsPath()));
-  ResetLaunches();
-  if (!PassesNameTest(exe_path_)) ShowPlainMessage(hwnd_, kWrongNameMessage);
-  if (OpensRemoteControl(exe_path_)) StartRemoteControl();
-  StartPowerClock();
-  power_ = {};
-  if (TextTrayIcon1) TextTrayIcon1->SetHint(kMainCaption);
 }
 
 void TMainForm::ShowStatus(std::string_view text) {
@@ -56,105 +54,66 @@ void TMainForm::ShowStatus(std::string_view text) {
   if (WindowTextUtf8(status) != text) SetWindowTextUtf8(status, text);
 }
 
-void TMainForm::LoadSettings() {
-  slots_ = ReadSlots(SettingsPath(), FolderOf(exe_path_));
-  for (std::size_t i = 0; i < slots_.size(); ++i) {
-    if (!ShownInRow(slots_[i])) continue;
-    SetControlText(kFileBoxes[i], slots_[i].Path);
-    SetControlText(kDelayBoxes[i], DelayText(slots_[i].Delay));
-  }
+std::string TMainForm::ReplyTo(Command command) const {
+  return command == Command::kStatus ? launcher_.StatusReply() : std::string(ReplyFor(command));
 }
 
-void TMainForm::SaveSettings() {
-  if (auto error = TakeRows(slots_, TypedSave().rows)) throw ConvertError(*error);
-  WriteSlots(SettingsPath(), slots_);
+void TMainForm::OnCreate() {
+  PresetPlayerDisplay();
+  launcher_.Load();
+  LoadRows();
+  launcher_.Begin(hwnd_);
+  if (!PassesNameTest(exe_path_)) ShowPlainMessage(hwnd_, kWrongNameMessage);
+  if (OpensRemoteControl(exe_path_)) remote_.Open();
+  remote_.StartClock();
+  if (tray_) tray_->SetHint(kMainCaption);
 }
 
-SaveRequest TMainForm::TypedSave() const {
-  SaveRequest typed;
-  for (std::size_t i = 0; i < typed.rows.size(); ++i) {
-    typed.rows[i] = {ControlText(kFileBoxes[i]), ControlText(kDelayBoxes[i])};
-  }
-  typed.autorun =
-      SendMessageW(Control(ControlId::CheckBoxAutoRun), BM_GETCHECK, 0, 0) == BST_CHECKED;
-  return typed;
-}
-
-void TMainForm::TimerTaskTimer() {
-  {
-    // A started program may take seconds to become ready: no tick piles up meanwhile.
-    const ScopedPause pause(TimerTask);
-    LaunchTick();
-  }
-  if (const auto slow = schedule_.AfterTimerTick()) {
-    ShowStatus(*slow);
-    TimerTask.SetInterval(schedule_.PeriodMs());
+void TMainForm::LoadRows() {
+  const SlotArray& slots = launcher_.Slots();
+  for (std::size_t i = 0; i < slots.size(); ++i) {
+    if (!ShownInRow(slots[i])) continue;
+    SetControlText(kFileBoxes[i], slots[i].Path);
+    SetControlText(kDelayBoxes[i], DelayText(slots[i].Delay));
   }
 }
-
-void TMainForm::LaunchTick() {
-  const TickPlan plan = schedule_.BeginTick(slots_);
-  SetControlText(ControlId::LabelUptime, plan.uptime);
-  for (int i : plan.due) {
-    // A kept program that runs or is being started again is never started a second time.
-    if (kept_.MayStart(i)) LaunchSlot(i);
-  }
-  schedule_.EndTick();
-}
-
-void TMainForm::LabelUptimeDblClick() { ResetLaunches(); }
 
 LRESULT TMainForm::HandleMessage(UINT msg, WPARAM wp, LPARAM lp) {
-  if (TextTrayIcon1) TextTrayIcon1->MainWindowMessage(msg, wp, lp);
+  if (tray_) tray_->MainWindowMessage(msg, wp, lp);
+  if (launcher_.OnMessage(msg, wp, lp) || remote_.OnMessage(msg, wp, lp) ||
+      power_view_.OnMessage(msg, wp, lp)) {
+    return 0;
+  }
   switch (msg) {
     case WM_CREATE:
       CreateControls();
-      TimerCTRL.Attach(hwnd_);
-      TimerLog.Attach(hwnd_);
-      TimerRefusals.Attach(hwnd_);
+      power_view_.Attach({.window = hwnd_,
+                          .panel = Control(ControlId::PanelPowerOFFTips),
+                          .status = Control(ControlId::LabelStatus),
+                          .labels = panel_labels_,
+                          .dpi = dpi_});
+      remote_.Attach(hwnd_);
       CreateTrayIcon();
-      RunHandler(hwnd_, [this] { FormCreate(); });
-      // The schedule starts only now: the name-test box of FormCreate runs a message loop of
-      // its own, and no slot may start behind it. The first tick comes a period from here.
-      TimerTask.Attach(hwnd_);
+      RunHandler(hwnd_, [this] { OnCreate(); });
+      // The schedule starts only now: the name-test box of OnCreate runs a message loop of its
+      // own, and no slot may start behind it. The first tick comes a period from here.
+      launcher_.StartSchedule();
       created_ = true;
       return 0;
-    case WM_TIMER:
-      if (wp == kTimerTask) TimerTaskTimer();
-      if (wp == kTimerCtrl) TimerCTRLTimer();
-      if (wp == kTimerLog) FlushLog();
-      if (wp == kTimerRefusals) LogCountedRefusals(false);
-      if (wp == kTimerClock) OnClockTimer();
-      if (wp >= kTimerRestart && wp < kTimerRestart + kSlotCount) {
-        OnRestartTimer(static_cast<int>(wp - kTimerRestart));
-      }
-      return 0;
-    case kWmProgramEnded:
-      OnProgramEnded(static_cast<int>(wp), lp);
-      return 0;
     case WM_QUERYENDSESSION:
-      SessionEnding(false);
+      OnSessionEnding(false);
       return TRUE;
     case WM_ENDSESSION:
-      if (wp != FALSE) SessionEnding(true);
+      if (wp != FALSE) OnSessionEnding(true);
       return 0;
     case WM_COMMAND:
-      if (lp != 0) OnCommand(LOWORD(wp), HIWORD(wp));  // controls only, not menus or keys
+      if (lp != 0) OnControlCommand(LOWORD(wp), HIWORD(wp));  // controls only, not menus or keys
       return 0;
     case kWmElevatedSaveEnded:
-      ElevatedSaveEnded();
+      OnElevatedSaveEnded();
       return 0;
     case WM_DESTROY:
-      // An elevated save still under way finishes on its own; nobody is left to report it.
-      elevated_save_wait_.reset();
-      elevated_save_.reset();
-      TimerTask.Detach();
-      TimerCTRL.Detach();
-      StopRemoteControl();
-      TimerLog.Detach();
-      TimerRefusals.Detach();
-      TextTrayIcon1.reset();  // the entry leaves the notification area
-      if (is_main_window_) PostQuitMessage(0);
+      OnDestroy();
       return 0;
     default: {
       LRESULT result = 0;
@@ -162,6 +121,43 @@ LRESULT TMainForm::HandleMessage(UINT msg, WPARAM wp, LPARAM lp) {
       return DefWindowProcW(hwnd_, msg, wp, lp);
     }
   }
+}
+
+void TMainForm::OnSessionEnding(bool ending) {
+  // Nothing starts again while the program ends.
+  remote_.SessionEnding(ending, [this] { launcher_.StopKeeping(); });
+}
+
+void TMainForm::OnDestroy() {
+  // An elevated save still under way finishes on its own; nobody is left to report it.
+  elevated_save_wait_.reset();
+  elevated_save_.reset();
+  launcher_.Stop();
+  power_view_.Detach();
+  remote_.Close();
+  OnSessionEnding(true);
+  tray_.reset();  // the entry leaves the notification area
+  if (is_main_window_) PostQuitMessage(0);
+}
+
+void TMainForm::CreateTrayIcon() {
+  // "延", the first character of the caption: it means delay.
+  tray_ = std::make_unique<TTrayIcon>(hwnd_, GlyphIcon("延"));
+  tray_->OnClick = [this] { OnTrayClicked(); };
+  tray_->AddToTray();
+}
+
+void TMainForm::OnTrayClicked() {
+  // A click while the start-up box is open would show a window that is still being set up.
+  if (created_) RestoreMainWindow();
+}
+
+void TMainForm::RestoreMainWindow() {
+  if (tray_) tray_->RestoreMainWindow();
+}
+
+void TMainForm::HideMainWindow() {
+  if (tray_) tray_->HideMainWindow();
 }
 
 }  // namespace qyr

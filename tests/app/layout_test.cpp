@@ -118,14 +118,7 @@ TEST(Layout, TabGoesRoundTheOrderToTheNextControlThatTakesTheFocus) {
   }
 }
 
-TEST(Layout, NamesAndFontsAreFoundInTheTables) {
-  EXPECT_EQ(ControlNamed("LabelUptime"), ControlId::LabelUptime);
-  EXPECT_EQ(ControlNamed("PanelPowerOFFTips"), ControlId::PanelPowerOFFTips);
-  EXPECT_EQ(ControlNamed("Label1Tips"), std::nullopt);  // a panel label, not a control
-  EXPECT_EQ(PanelLabelNamed("Label1Tips"), PanelLabelId::Label1Tips);
-  EXPECT_EQ(ControlNamed("labeluptime"), std::nullopt);
-  EXPECT_EQ(ControlNamed(""), std::nullopt);
-
+TEST(Layout, FontsAreFoundInTheTables) {
   // One slot per distinct font, across the controls and the panel labels alike.
   const FontSpec fonts[] = {kFormFont, kTitle.font, kUptime.font, kPowerTitle.font};
   for (const FontSpec& a : fonts) {

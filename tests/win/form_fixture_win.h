@@ -5,10 +5,12 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <array>
 #include <string>
 
 #include "app/main_form_win.h"
 #include "base/ids_win.h"
+#include "launch/settings_win.h"
 #include "test_support_win.h"
 
 namespace qyr::test {
@@ -22,7 +24,7 @@ struct FormOptions {
 
 struct FormFixture {
   explicit FormFixture(const ScratchDir& dir, const FormOptions& options = {})
-      : form(dir / "QyrDelay.exe", options.remote) {
+      : form_exe(dir / "QyrDelay.exe"), form(form_exe, options.remote) {
     EXPECT_TRUE(form.Create(options.show, options.dpi));
     // Only the system timer goes: the window still counts its schedule as running, and a tick
     // given by hand sets it going again, as the handler switches it off and on.
@@ -31,8 +33,21 @@ struct FormFixture {
   std::string Status() const { return form.ControlText(ControlId::LabelStatus); }
   // Moves the schedule's counter on by `n` ticks, starting what falls due on the way.
   void Ticks(int n) {
-    for (int i = 0; i < n; ++i) form.LaunchTick();
+    for (int i = 0; i < n; ++i) form.Launch().Tick();
   }
+  // The timer's tick as the window receives it.
+  void Fire(TimerId id) { SendMessageW(form.hwnd(), WM_TIMER, id, 0); }
+  // Save's writing of the rows as typed, without the Run value and without its boxes: a bad
+  // delay or a file that cannot be written raise here.
+  void SaveRows() {
+    std::array<RowText, kSlotCount> rows;
+    for (std::size_t i = 0; i < rows.size(); ++i) {
+      rows[i] = {form.ControlText(kFileBoxes[i]), form.ControlText(kDelayBoxes[i])};
+    }
+    form.Launch().TakeRows(rows);
+    WriteSlots(SettingsPathFor(form_exe), form.Launch().Slots());
+  }
+  std::string form_exe;
   TMainForm form;
 };
 

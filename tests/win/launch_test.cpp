@@ -23,7 +23,7 @@ std::string ReadIni(const std::string& ini, const char* key) {
 TEST(Settings, DefaultsWithoutAFile) {
   ScratchDir dir("QyrDelay_defaults");
   Form f(dir);
-  const SlotArray& s = f.form.Slots();
+  const SlotArray& s = f.form.Launch().Slots();
   EXPECT_EQ(s[0].Path, dir / "QyrPlayer_V3.exe");
   const std::int32_t delays[] = {10, 15, 20, 25};
   for (int i = 0; i < 4; ++i) EXPECT_EQ(s[i].Delay, delays[i]) << i;
@@ -42,7 +42,7 @@ TEST(Settings, HexInvalidAndShortValuesFromTheFile) {
                        "[AUTORUN]\r\nFile0=C:\r\nDelay0=0x1E\r\nFile1=D:\\b.exe\r\nDelay1=abc\r\n"
                        "File2=D:\\c.exe\r\nDelay2=$1E\r\nDelay3=12s\r\n");
   Form f(dir);
-  const SlotArray& s = f.form.Slots();
+  const SlotArray& s = f.form.Launch().Slots();
   EXPECT_EQ(s[0].Path, "C:");
   EXPECT_EQ(s[0].Delay, 30);
   EXPECT_EQ(s[1].Delay, 15);
@@ -62,14 +62,14 @@ TEST(Settings, SaveTrimsAndWritesEveryKey) {
   f.form.SetControlText(ControlId::EditFile2, "  D:\\展厅\\play.exe ");
   f.form.SetControlText(ControlId::EditDelay2, "  12  ");
   f.form.SetControlText(ControlId::EditDelay3, "$10");
-  f.form.SaveSettings();
+  f.SaveRows();
   const std::string ini = dir / "QyrDelay.ini";
   EXPECT_EQ(ReadIni(ini, "Delay1"), "12");
   EXPECT_EQ(ReadIni(ini, "File1"), "D:\\展厅\\play.exe");
   EXPECT_EQ(ReadIni(ini, "Delay2"), "16");
   EXPECT_EQ(ReadIni(ini, "File3"), "");
   EXPECT_EQ(ReadIni(ini, "Delay3"), "20");
-  EXPECT_EQ(f.form.Slots()[1].Delay, 12);
+  EXPECT_EQ(f.form.Launch().Slots()[1].Delay, 12);
   // Stored in the system code page (936), as every other program reading the file expects.
   EXPECT_NE(test::ReadFileBytes(ini).find("\xD5\xB9\xCC\xFC"), std::string::npos);
 }
@@ -83,13 +83,13 @@ TEST(Settings, SaveWithABadDelayRaisesAndLeavesTheFile) {
   f.form.SetControlText(ControlId::EditFile3, "D:\\x.exe");
   f.form.SetControlText(ControlId::EditDelay3, "12s");
   try {
-    f.form.SaveSettings();
+    f.SaveRows();
     FAIL() << "no error raised";
   } catch (const ConvertError& e) {
     EXPECT_STREQ(e.what(), "'12s' is not a valid integer value");
   }
   EXPECT_EQ(test::ReadFileBytes(ini), before);
-  EXPECT_EQ(f.form.Slots()[2].Path, "D:\\x.exe");  // taken before the failing delay
+  EXPECT_EQ(f.form.Launch().Slots()[2].Path, "D:\\x.exe");  // taken before the failing delay
 }
 
 TEST(Settings, UnwritableFileRaisesUnableToWrite) {
@@ -100,7 +100,7 @@ TEST(Settings, UnwritableFileRaisesUnableToWrite) {
   CreateDirectoryW(Utf8ToWide(ini).c_str(), nullptr);
   Form f(dir);
   try {
-    f.form.SaveSettings();
+    f.SaveRows();
     ADD_FAILURE() << "no error raised";
   } catch (const IniFileError& e) {
     EXPECT_EQ(std::string(e.what()), "Unable to write to " + ini);
@@ -116,15 +116,15 @@ TEST(Schedule, StartsTheProgramAtItsTickAndReportsIt) {
                                                  "\r\nDelay2=3\r\nFile3=" + missing +
                                                  "\r\nDelay3=4\r\n");
   Form f(dir);
-  for (int tick = 0; tick < 3; ++tick) f.form.LaunchTick();
+  for (int tick = 0; tick < 3; ++tick) f.form.Launch().Tick();
   EXPECT_FALSE(test::FileExists(probe + ".started"));
   EXPECT_EQ(f.form.ControlText(ControlId::LabelUptime), "2");
-  f.form.LaunchTick();
+  f.form.Launch().Tick();
   EXPECT_TRUE(test::FileExists(probe + ".started"));
   EXPECT_EQ(f.form.ControlText(ControlId::LabelStatus), "3>已启动:" + probe);
-  f.form.LaunchTick();
+  f.form.Launch().Tick();
   EXPECT_EQ(f.form.ControlText(ControlId::LabelStatus), "4>无法打开:" + missing);
-  EXPECT_EQ(f.form.ScheduleState().Ticks(), 5);
+  EXPECT_EQ(f.form.Launch().ScheduleState().Ticks(), 5);
 }
 
 TEST(Schedule, DropsToOneTickAMinuteAfter200) {
@@ -132,12 +132,12 @@ TEST(Schedule, DropsToOneTickAMinuteAfter200) {
   test::WriteFileBytes(dir / "QyrDelay.ini", "[AUTORUN]\r\nDelay0=-1\r\n");  // nothing starts
   Form f(dir);
   f.Ticks(199);
-  f.form.TimerTaskTimer();
-  const WindowTimer& timer = f.form.Timer(kTimerTask);
+  f.Fire(kTimerTask);
+  const WindowTimer& timer = f.form.Launch().TaskTimer();
   EXPECT_EQ(timer.Interval(), 1000u);
   EXPECT_EQ(f.form.ControlText(ControlId::LabelStatus), "延时启动正在运行....");
-  f.form.TimerTaskTimer();
-  EXPECT_EQ(f.form.ScheduleState().Ticks(), 201);
+  f.Fire(kTimerTask);
+  EXPECT_EQ(f.form.Launch().ScheduleState().Ticks(), 201);
   EXPECT_EQ(timer.Interval(), 60000u);
   EXPECT_TRUE(timer.Enabled());
   EXPECT_EQ(f.form.ControlText(ControlId::LabelStatus), "进入慢模式,计时器频率由1秒改为60秒");
@@ -146,7 +146,7 @@ TEST(Schedule, DropsToOneTickAMinuteAfter200) {
 TEST(Schedule, TheTimerTicksOnItsOwn) {
   ScratchDir dir("QyrDelay_timer");
   Form f(dir, {.schedule = true});
-  EXPECT_TRUE(test::PumpUntil([&] { return f.form.ScheduleState().Ticks() >= 2; },
+  EXPECT_TRUE(test::PumpUntil([&] { return f.form.Launch().ScheduleState().Ticks() >= 2; },
                               std::chrono::seconds(10)));
   EXPECT_EQ(f.form.ControlText(ControlId::LabelUptime), "1");
 }

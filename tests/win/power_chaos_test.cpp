@@ -22,7 +22,7 @@ TEST(PowerChaos, RandomCommandsClicksAndTicksEndInTheImpliedState) {
   const TMainForm& form = f.form;
   HWND window = form.hwnd();
   HWND panel = form.Control(ControlId::PanelPowerOFFTips);
-  HWND screen_label = form.PanelLabel(PanelLabelId::Label1Tips);
+  HWND screen_label = form.Screen().PanelLabel(PanelLabelId::Label1Tips);
   const std::string layout_text = WindowTextUtf8(screen_label);
 
   PowerScreen model;
@@ -32,19 +32,19 @@ TEST(PowerChaos, RandomCommandsClicksAndTicksEndInTheImpliedState) {
     const Step step = static_cast<Step>(pick(random));
     switch (step) {
       case Step::kOff:
-        EXPECT_EQ(f.form.HandleCommand("xx qyrnor_pc_off\r\n"), "OK");
+        EXPECT_EQ(f.form.Remote().HandleCommand("xx qyrnor_pc_off\r\n"), "OK");
         model.OnCommand(Command::kPowerOff, "");
         break;
       case Step::kReboot:
-        EXPECT_EQ(f.form.HandleCommand("QyrNOR_PC_REBOOT"), "OK");
+        EXPECT_EQ(f.form.Remote().HandleCommand("QyrNOR_PC_REBOOT"), "OK");
         model.OnCommand(Command::kReboot, "");
         break;
       case Step::kCheck:
-        EXPECT_EQ(f.form.HandleCommand("QyrNOR_PC_CHECK"), "OK");
+        EXPECT_EQ(f.form.Remote().HandleCommand("QyrNOR_PC_CHECK"), "OK");
         model.OnCommand(Command::kCheck, "");
         break;
       case Step::kNoise:
-        EXPECT_EQ(f.form.HandleCommand("QyrNOR_PC_OF"), "ERR");
+        EXPECT_EQ(f.form.Remote().HandleCommand("QyrNOR_PC_OF"), "ERR");
         model.OnCommand(Command::kUnknown, "");
         break;
       case Step::kClickStatus:
@@ -64,16 +64,16 @@ TEST(PowerChaos, RandomCommandsClicksAndTicksEndInTheImpliedState) {
         if (!model.TimerOn() || model.Counts().power_off == 1 || model.Counts().reboot == 1) {
           continue;
         }
-        f.form.TimerCTRLTimer();
+        f.Fire(kTimerCtrl);
         model.OnTick();
         break;
     }
     KillTimer(window, kTimerCtrl);
     SCOPED_TRACE("step " + std::to_string(i) + " kind " + std::to_string(static_cast<int>(step)));
-    ASSERT_EQ(form.PowerState(), model);
+    ASSERT_EQ(form.Screen().Model(), model);
     const bool full_screen = model.Form() == WindowForm::kFullScreen;
     const LONG_PTR style = GetWindowLongPtrW(window, GWL_STYLE);
-    ASSERT_EQ(form.Timer(kTimerCtrl).Enabled(), model.TimerOn());
+    ASSERT_EQ(form.Screen().ControlTimer().Enabled(), model.TimerOn());
     ASSERT_EQ(IsWindowVisible(panel) != 0, model.Shown());
     ASSERT_EQ(IsWindowVisible(window) != 0, model.Form() != WindowForm::kAsCreated);
     ASSERT_EQ(IsZoomed(window) != 0, full_screen);

@@ -17,9 +17,9 @@ using test::ScratchDir;
 struct PowerForm : test::FormFixture {
   using FormFixture::FormFixture;
   HWND Panel() const { return form.Control(ControlId::PanelPowerOFFTips); }
-  std::string Screen() const { return WindowTextUtf8(form.PanelLabel(PanelLabelId::Label1Tips)); }
-  bool TimerRuns() const { return form.Timer(kTimerCtrl).Enabled(); }
-  const Countdowns& Counts() const { return form.PowerState().Counts(); }
+  std::string Screen() const { return WindowTextUtf8(form.Screen().PanelLabel(PanelLabelId::Label1Tips)); }
+  bool TimerRuns() const { return form.Screen().ControlTimer().Enabled(); }
+  const Countdowns& Counts() const { return form.Screen().Model().Counts(); }
 };
 
 RECT PlaceInParent(HWND child) {
@@ -82,7 +82,7 @@ TEST(PowerScreen, ACommandTurnsTheWindowIntoTheCountdownScreen) {
     PowerForm f(dir);
     HWND form = f.form.hwnd();
     ASSERT_FALSE(IsWindowVisible(form));
-    EXPECT_EQ(f.form.HandleCommand(c.command), "OK");
+    EXPECT_EQ(f.form.Remote().HandleCommand(c.command), "OK");
 
     EXPECT_TRUE(FullScreen(form));
     EXPECT_TRUE(f.TimerRuns());
@@ -99,9 +99,9 @@ TEST(PowerScreen, ACommandTurnsTheWindowIntoTheCountdownScreen) {
     EXPECT_EQ(panel.top, 0);
     EXPECT_EQ(panel.right, client.right);
     EXPECT_EQ(panel.bottom, status.top);
-    const RECT strip = PlaceInParent(f.form.PanelLabel(PanelLabelId::Label15));
+    const RECT strip = PlaceInParent(f.form.Screen().PanelLabel(PanelLabelId::Label15));
     EXPECT_EQ(strip.bottom - strip.top, 121);
-    const RECT tips = PlaceInParent(f.form.PanelLabel(PanelLabelId::Label1Tips));
+    const RECT tips = PlaceInParent(f.form.Screen().PanelLabel(PanelLabelId::Label1Tips));
     EXPECT_EQ(tips.top, strip.bottom);
     EXPECT_EQ(tips.bottom, panel.bottom - panel.top - 1);  // inside the one-pixel bevel
 
@@ -112,12 +112,12 @@ TEST(PowerScreen, ACommandTurnsTheWindowIntoTheCountdownScreen) {
     RECT save = {};
     GetWindowRect(f.form.Control(ControlId::BitBtn1), &save);
     EXPECT_EQ(ControlAt(form, {(save.left + save.right) / 2, (save.top + save.bottom) / 2}),
-              f.form.PanelLabel(PanelLabelId::Label1Tips));
+              f.form.Screen().PanelLabel(PanelLabelId::Label1Tips));
 
     // The first real tick of the control timer writes the countdown; cancel before the next.
     EXPECT_TRUE(
         test::PumpUntil([&] { return f.Screen() != c.first_screen; }, std::chrono::seconds(10)));
-    f.form.LabelStatusClick();
+    test::Click(f.form.Control(ControlId::LabelStatus));
     EXPECT_EQ(f.Status(), c.first_tick_status);
     EXPECT_EQ(f.Screen(), c.first_tick_screen);
   }
@@ -127,10 +127,10 @@ TEST(PowerScreen, AClickOnTheStatusLineCancelsAndLeavesTheFullScreenWindow) {
   ScratchDir dir("Qyr_power_cancel");
   PowerForm f(dir);
   HWND form = f.form.hwnd();
-  f.form.HandleCommand("QyrNOR_PC_OFF");
-  f.form.HandleCommand("QyrNOR_PC_REBOOT");
-  f.form.TimerCTRLTimer();
-  f.form.TimerCTRLTimer();
+  f.form.Remote().HandleCommand("QyrNOR_PC_OFF");
+  f.form.Remote().HandleCommand("QyrNOR_PC_REBOOT");
+  f.Fire(kTimerCtrl);
+  f.Fire(kTimerCtrl);
   EXPECT_EQ(f.Status(), "4秒后,重启");  // the reboot texts overwrite the power-off ones
 
   Click(f.form.Control(ControlId::LabelStatus));
@@ -150,8 +150,8 @@ TEST(PowerScreen, AClickOnTheStatusLineCancelsAndLeavesTheFullScreenWindow) {
   EXPECT_TRUE(IsWindowVisible(f.Panel()));
   EXPECT_TRUE(f.TimerRuns());
   EXPECT_EQ(f.Screen(), "显示关机界面");
-  f.form.TimerCTRLTimer();
-  f.form.TimerCTRLTimer();
+  f.Fire(kTimerCtrl);
+  f.Fire(kTimerCtrl);
   EXPECT_EQ(f.Screen(), "显示关机界面");
   EXPECT_EQ(f.Status(), "4秒后,重启");
   EXPECT_TRUE(FullScreen(form));
@@ -163,9 +163,9 @@ TEST(PowerScreen, BoxesOpenAboveTheWindowThatTheScreenLeftTopmost) {
     ScratchDir dir("Qyr_power_box");
     PowerForm f(dir);
     HWND form = f.form.hwnd();
-    f.form.HandleCommand("QyrNOR_PC_OFF");
+    f.form.Remote().HandleCommand("QyrNOR_PC_OFF");
     Click(click == ControlId::LabelStatus ? f.form.Control(click)
-                                          : f.form.PanelLabel(PanelLabelId::Label1Tips));
+                                          : f.form.Screen().PanelLabel(PanelLabelId::Label1Tips));
     ASSERT_TRUE(Topmost(form));
     f.form.SetControlText(ControlId::EditDelay2, "x");
     bool disabled_while_open = false;
@@ -189,11 +189,11 @@ TEST(PowerScreen, AClickOnTheScreenTextGivesTheFrameBackAndPauses) {
     ScratchDir dir("Qyr_power_pause");
     PowerForm f(dir);
     HWND form = f.form.hwnd();
-    f.form.HandleCommand("QyrNOR_PC_OFF");
-    for (int i = 0; i < 3; ++i) f.form.TimerCTRLTimer();
+    f.form.Remote().HandleCommand("QyrNOR_PC_OFF");
+    for (int i = 0; i < 3; ++i) f.Fire(kTimerCtrl);
     ASSERT_EQ(f.Screen(), "3秒后,关闭电脑");
 
-    Click(f.form.PanelLabel(label));
+    Click(f.form.Screen().PanelLabel(label));
     EXPECT_FALSE(f.TimerRuns());
     EXPECT_FALSE(IsWindowVisible(f.Panel()));
     EXPECT_TRUE(IsWindowVisible(form));
@@ -212,9 +212,9 @@ TEST(PowerScreen, AClickOnTheScreenTextGivesTheFrameBackAndPauses) {
     Click(f.form.Control(ControlId::Label1));
     EXPECT_EQ(f.Screen(), "显示关机界面");
     EXPECT_TRUE(FullScreen(form));
-    f.form.TimerCTRLTimer();
+    f.Fire(kTimerCtrl);
     EXPECT_EQ(f.Screen(), "2秒后,关闭电脑");
-    f.form.LabelStatusClick();
+    test::Click(f.form.Control(ControlId::LabelStatus));
   }
 }
 
@@ -245,14 +245,14 @@ TEST(PowerScreen, TheScreenIsScaledWithTheWindow) {
   } fonts[] = {{PanelLabelId::Label15, "宋体", 60}, {PanelLabelId::Label1Tips, "黑体", 101}};
   for (const auto& font : fonts) {
     LOGFONTW lf = {};
-    GetObjectW(reinterpret_cast<HFONT>(SendMessageW(f.form.PanelLabel(font.id), WM_GETFONT, 0, 0)),
+    GetObjectW(reinterpret_cast<HFONT>(SendMessageW(f.form.Screen().PanelLabel(font.id), WM_GETFONT, 0, 0)),
                sizeof(lf), &lf);
     EXPECT_EQ(WideToUtf8(lf.lfFaceName), font.face);
     EXPECT_EQ(lf.lfHeight, -font.height);
   }
-  const RECT strip = PlaceInParent(f.form.PanelLabel(PanelLabelId::Label15));
+  const RECT strip = PlaceInParent(f.form.Screen().PanelLabel(PanelLabelId::Label15));
   EXPECT_EQ(strip.bottom - strip.top, 182);
-  f.form.LabelStatusClick();
+  test::Click(f.form.Control(ControlId::LabelStatus));
 }
 
 TEST(PowerScreen, TheLabelsPaintInTheirColours) {
@@ -268,7 +268,7 @@ TEST(PowerScreen, TheLabelsPaintInTheirColours) {
   };
   HDC dc = CreateCompatibleDC(nullptr);
   for (const auto& look : looks) {
-    HWND label = f.form.PanelLabel(look.id);
+    HWND label = f.form.Screen().PanelLabel(look.id);
     // Asked the way the label asks its parent, the panel.
     const auto brush = reinterpret_cast<HBRUSH>(SendMessageW(GetParent(label), WM_CTLCOLORSTATIC,
                                                              reinterpret_cast<WPARAM>(dc),

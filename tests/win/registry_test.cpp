@@ -162,7 +162,7 @@ TEST(RegistryAutoRun, SaveWithTheBoxCheckedRegistersThisExeOnce) {
   EXPECT_EQ(v->type, static_cast<DWORD>(REG_SZ));
   EXPECT_EQ(StringOf(*v), FullExePath() + '\0');
   EXPECT_EQ(ValueCount(HKEY_LOCAL_MACHINE, kRun), before + 1);
-  EXPECT_EQ(f.form.ScheduleState().Ticks(), 0);
+  EXPECT_EQ(f.form.Launch().ScheduleState().Ticks(), 0);
   EXPECT_TRUE(test::FileExists(dir / "QyrDelay.ini"));
   EXPECT_EQ(f.form.ControlText(ControlId::LabelStatus), "保存成功,正在测试运行...");
   EXPECT_FALSE(IsWindowVisible(f.form.Control(ControlId::ButtonUserSetAutoRUN)));
@@ -198,7 +198,7 @@ TEST(RegistryAutoRun, WithoutTheRunKeySaveReportsItAndOffersTheManualWay) {
   bool timer_while_open = true;
   test::BoxCatcher box(GetCurrentProcessId(), [&] {
     status_while_open = f.form.ControlText(ControlId::LabelStatus);
-    timer_while_open = f.form.Timer(kTimerTask).Enabled();
+    timer_while_open = f.form.Launch().TaskTimer().Enabled();
   });
   f.Save();
   box.Stop();
@@ -214,7 +214,7 @@ TEST(RegistryAutoRun, WithoutTheRunKeySaveReportsItAndOffersTheManualWay) {
   EXPECT_NEAR(r.top + r.bottom, work.top + work.bottom, 2);
   EXPECT_EQ(status_while_open, "错误:自启动设置失败,需管理权限启动本程序.");
   EXPECT_FALSE(timer_while_open);
-  EXPECT_TRUE(f.form.Timer(kTimerTask).Enabled());
+  EXPECT_TRUE(f.form.Launch().TaskTimer().Enabled());
   EXPECT_TRUE(GetWindowLongPtrW(f.form.Control(ControlId::ButtonUserSetAutoRUN), GWL_STYLE) &
               WS_VISIBLE);
   EXPECT_EQ(f.form.ControlText(ControlId::LabelStatus), "保存成功,正在测试运行...");

@@ -91,7 +91,7 @@ struct Remote {
   }
   std::string Status() const { return fixture.Status(); }
   bool WaitForClients(std::size_t n) {
-    return test::PumpUntil([&] { return form.TcpListener().ConnectionCount() == n; }, 10s);
+    return test::PumpUntil([&] { return form.Remote().TcpListener().ConnectionCount() == n; }, 10s);
   }
   // Sends `bytes` as one burst that the listener finds pending all at once.
   void SendPending(Peer& peer, const std::string& bytes) {
@@ -99,8 +99,8 @@ struct Remote {
     peer.Send(bytes);
     const auto waiting = static_cast<std::int64_t>(bytes.size());
     const ULONGLONG end = GetTickCount64() + 5000;
-    while (form.TcpListener().BytesWaiting() < waiting && GetTickCount64() < end) Sleep(10);
-    ASSERT_EQ(form.TcpListener().BytesWaiting(), waiting);
+    while (form.Remote().TcpListener().BytesWaiting() < waiting && GetTickCount64() < end) Sleep(10);
+    ASSERT_EQ(form.Remote().TcpListener().BytesWaiting(), waiting);
   }
 
   WinsockSession winsock;
@@ -108,8 +108,8 @@ struct Remote {
   bool settings_written;
   test::FormFixture fixture{dir, {.remote = {INADDR_LOOPBACK, 0}}};
   TMainForm& form = fixture.form;
-  std::uint16_t tcp_port = form.TcpListener().Port();
-  std::uint16_t udp_port = form.UdpListener().Port();
+  std::uint16_t tcp_port = form.Remote().TcpListener().Port();
+  std::uint16_t udp_port = form.Remote().UdpListener().Port();
 };
 
 TEST(RemoteTcp, AnswersEveryMessageAndTheClose) {
@@ -133,7 +133,7 @@ TEST(RemoteTcp, AnswersEveryMessageAndTheClose) {
     EXPECT_EQ(r.Status(), c.status);
   }
   // Closing is answered too, with the empty message, before the program closes its end.
-  ASSERT_EQ(r.form.TcpListener().ConnectionCount(), 1u);
+  ASSERT_EQ(r.form.Remote().TcpListener().ConnectionCount(), 1u);
   peer.ShutdownSend();
   EXPECT_EQ(peer.Read(8), "ERR");
   EXPECT_TRUE(peer.ended());
@@ -210,8 +210,8 @@ TEST(RemoteTcp, BusyPeersCannotKeepANewPeerWaiting) {
     ASSERT_TRUE(control.Connect(r.tcp_port));
     control.Send("QyrNOR_PC_OFF");
     EXPECT_EQ(control.Read(2, 250ms), "OK");
-    EXPECT_EQ(r.form.PowerState().Counts(), (Countdowns{5, 0}));
-    EXPECT_EQ(r.form.PowerState().Phase(), PowerPhase::kCounting);
+    EXPECT_EQ(r.form.Screen().Model().Counts(), (Countdowns{5, 0}));
+    EXPECT_EQ(r.form.Screen().Model().Phase(), PowerPhase::kCounting);
   }  // the window goes before its countdown ends
 }
 
@@ -254,7 +254,7 @@ TEST(RemoteUdp, ARefusedSenderIsDroppedWhateverItsDatagram) {
   EXPECT_TRUE(test::PumpUntil(
       [&] {
         u_long waiting = 1;
-        return ioctlsocket(r.form.UdpListener().Handle(), FIONREAD, &waiting) == 0 && waiting == 0;
+        return ioctlsocket(r.form.Remote().UdpListener().Handle(), FIONREAD, &waiting) == 0 && waiting == 0;
       },
       5s));
   EXPECT_EQ(r.Status(), "-");
@@ -280,8 +280,8 @@ TEST(RemoteListener, AnInvalidAllowFromListKeepsRemoteControlOffAndSaysWhy) {
   test::FormFixture f(dir);
   EXPECT_EQ(f.Status(), "远程控制已关闭:设置项AllowFrom无效 \"192.168.1.0/33\"");
   EXPECT_EQ(f.form.ControlText(ControlId::LabelTCP), "");
-  EXPECT_FALSE(f.form.TcpListener().IsOpen());
-  EXPECT_FALSE(f.form.UdpListener().IsOpen());
+  EXPECT_FALSE(f.form.Remote().TcpListener().IsOpen());
+  EXPECT_FALSE(f.form.Remote().UdpListener().IsOpen());
   EXPECT_FALSE(test::FileExists(dir / "QyrDelay.log"));  // no Log=1, no file
 
   // A clock entry that cannot be read turns only the clock off, and says which.
@@ -289,7 +289,7 @@ TEST(RemoteListener, AnInvalidAllowFromListKeepsRemoteControlOffAndSaysWhy) {
   test::WriteFileBytes(clock_dir / "QyrDelay.ini", "[POWER]\r\nOffAt=21:30\r\nDays=1-5,8\r\n");
   test::FormFixture clock(clock_dir, {.remote = {INADDR_LOOPBACK, 0}});
   EXPECT_EQ(clock.Status(), "定时关机已关闭:设置项Days无效 \"8\"");
-  EXPECT_TRUE(clock.form.TcpListener().IsOpen());
+  EXPECT_TRUE(clock.form.Remote().TcpListener().IsOpen());
 }
 
 TEST(RemoteListener, APortInUseFailsTheOpenAndHoldsNothing) {
@@ -332,12 +332,12 @@ TEST(RemoteListener, AConnectionClosedInsideItsOwnHandlerIsReleasedAfterIt) {
 
 TEST(RemoteCommands, PowerRowsArmTheirCountdownBeforeTheScreen) {
   Remote r;
-  EXPECT_EQ(r.form.HandleCommand("x QyrNOR_PC_REBOOT QyrNOR_PC_OFF\r\n"), "OK");
-  EXPECT_EQ(r.form.PowerState().Counts(), (Countdowns{5, 0}));
+  EXPECT_EQ(r.form.Remote().HandleCommand("x QyrNOR_PC_REBOOT QyrNOR_PC_OFF\r\n"), "OK");
+  EXPECT_EQ(r.form.Screen().Model().Counts(), (Countdowns{5, 0}));
   EXPECT_EQ(r.Status(), "收到指令:关闭电脑x QyrNOR_PC_REBOOT QyrNOR_PC_OFF\r\n");
-  EXPECT_EQ(r.form.HandleCommand("QYRNOR_PC_REBOOT"), "OK");
-  EXPECT_EQ(r.form.PowerState().Counts(), (Countdowns{5, 5}));
-  EXPECT_EQ(r.form.HandleCommand(""), "ERR");
+  EXPECT_EQ(r.form.Remote().HandleCommand("QYRNOR_PC_REBOOT"), "OK");
+  EXPECT_EQ(r.form.Screen().Model().Counts(), (Countdowns{5, 5}));
+  EXPECT_EQ(r.form.Remote().HandleCommand(""), "ERR");
   EXPECT_EQ(r.Status(), "未知指令");
 }
 

@@ -64,7 +64,7 @@ TEST(MainWindow, EveryControlIsCreatedAsTheTableSays) {
     SCOPED_TRACE(std::string(row.name));
     HWND c = GetDlgItem(form, ControlWindowId(row.id));
     ASSERT_NE(c, nullptr);
-    EXPECT_EQ(f.form.ControlByName(row.name), c);
+    EXPECT_EQ(f.form.Control(row.id), c);
     EXPECT_TRUE(At(c, row.place));
     const char* cls = row.kind == ControlKind::kEdit ? "Edit"
                       : row.kind == ControlKind::kButton || row.kind == ControlKind::kCheckBox
@@ -220,7 +220,7 @@ TEST(MainWindow, SavingABadDelayShowsTheErrorAndChangesNothing) {
   EXPECT_TRUE(box.has_stop_icon());
   EXPECT_EQ(f.form.ControlText(ControlId::LabelStatus), "延时启动正在运行....");
   EXPECT_FALSE(IsWindowEnabled(f.form.Control(ControlId::LabelStatus)));
-  EXPECT_EQ(f.form.ScheduleState().Ticks(), 42);
+  EXPECT_EQ(f.form.Launch().ScheduleState().Ticks(), 42);
   EXPECT_EQ(test::ReadFileBytes(ini), "[AUTORUN]\r\nDelay0=-7\r\n");
 }
 
@@ -272,7 +272,7 @@ TEST(MainWindow, ASaveThatCannotWriteLeavesItToAnElevatedCopyAndShowsItsOutcome)
       test::WriteFileBytes(exe + ".exit", std::to_string(*c.exit));
     }
     f.Ticks(42);
-    const std::int32_t ticks = f.form.ScheduleState().Ticks();
+    const std::int32_t ticks = f.form.Launch().ScheduleState().Ticks();
     test::BoxCatcher box;
     SendMessageW(f.form.Control(ControlId::BitBtn1), BM_CLICK, 0, 0);
     // While the copy runs the window goes on; only Save rests until its outcome is in.
@@ -291,7 +291,7 @@ TEST(MainWindow, ASaveThatCannotWriteLeavesItToAnElevatedCopyAndShowsItsOutcome)
       EXPECT_TRUE(box.has_stop_icon());
     }
     EXPECT_EQ(f.Status(), c.saved ? "保存成功,正在测试运行..." : "延时启动正在运行....");
-    EXPECT_EQ(f.form.ScheduleState().Ticks(), c.saved ? 0 : ticks);
+    EXPECT_EQ(f.form.Launch().ScheduleState().Ticks(), c.saved ? 0 : ticks);
     EXPECT_EQ(IsWindowVisible(f.form.Control(ControlId::ButtonUserSetAutoRUN)) != FALSE,
               c.box == autorun_failed);
     EXPECT_EQ(test::ReadFileBytes(ini), "[AUTORUN]\r\nDelay0=-7\r\n");
@@ -323,12 +323,12 @@ TEST(MainWindow, CancelHidesTheWindowAndKeepsWhatWasTyped) {
   ScratchDir dir("Qyr_cancel");
   Form f(dir, {.show = SW_SHOWNORMAL});
   f.form.SetControlText(ControlId::EditFile2, "D:\\展厅\\new.exe");
-  const std::string slot = f.form.Slots()[1].Path;
+  const std::string slot = f.form.Launch().Slots()[1].Path;
   SendMessageW(f.form.Control(ControlId::BitBtn2), BM_CLICK, 0, 0);
   EXPECT_FALSE(IsWindowVisible(f.form.hwnd()));
   ShowWindow(f.form.hwnd(), SW_SHOWNORMAL);
   EXPECT_EQ(f.form.ControlText(ControlId::EditFile2), "D:\\展厅\\new.exe");
-  EXPECT_EQ(f.form.Slots()[1].Path, slot);
+  EXPECT_EQ(f.form.Launch().Slots()[1].Path, slot);
   EXPECT_FALSE(test::FileExists(dir / "QyrDelay.ini"));
 }
 
@@ -336,10 +336,10 @@ TEST(MainWindow, DoubleClickOnTheUptimeFigureRestartsTheCount) {
   ScratchDir dir("Qyr_uptime");
   Form f(dir);
   f.Ticks(77);
-  ASSERT_EQ(f.form.ScheduleState().Ticks(), 77);
+  ASSERT_EQ(f.form.Launch().ScheduleState().Ticks(), 77);
   SendMessageW(f.form.Control(ControlId::LabelUptime), WM_LBUTTONDBLCLK, MK_LBUTTON,
                MAKELPARAM(5, 5));
-  EXPECT_EQ(f.form.ScheduleState().Ticks(), 0);
+  EXPECT_EQ(f.form.Launch().ScheduleState().Ticks(), 0);
 }
 
 LONG own_ticks = 0;
@@ -356,7 +356,7 @@ TEST(MainWindow, TheNameTestBoxComesFirstAndNothingRunsBehindIt) {
   bool shown_while_open = true;
   test::BoxCatcher box(GetCurrentProcessId(), [&] {
     while (own_ticks < 6) Sleep(20);  // a second and a half: past the schedule's first tick
-    ticks_while_open = form.ScheduleState().Ticks();
+    ticks_while_open = form.Launch().ScheduleState().Ticks();
     // A click on the tray entry meanwhile shows nothing half set up.
     HWND tray = form.TrayIcon()->HandlerWindow();
     SendMessageW(tray, kWmTrayCallback, form.TrayIcon()->Id(), WM_LBUTTONDOWN);
@@ -375,7 +375,7 @@ TEST(MainWindow, TheNameTestBoxComesFirstAndNothingRunsBehindIt) {
   EXPECT_FALSE(shown_while_open);
   // Once start-up is done, the schedule runs: its first tick comes a second later.
   EXPECT_TRUE(
-      test::PumpUntil([&] { return form.ScheduleState().Ticks() == 1; }, std::chrono::seconds(5)));
+      test::PumpUntil([&] { return form.Launch().ScheduleState().Ticks() == 1; }, std::chrono::seconds(5)));
 }
 
 // Types `file` into the open-file dialog that the watcher finds and records what it offered.

@@ -1,0 +1,150 @@
+#include "app/power_screen_view_win.h"
+
+#include "base/wide_win.h"
+#include "remote/command_log.h"
+#include "remote/power_win.h"
+#include "remote/protocol_win.h"
+
+namespace qyr {
+
+namespace {
+
+constexpr LONG_PTR kFrameStyle = WS_CAPTION | WS_THICKFRAME;
+
+bool Armed(const Countdowns& counts) { return counts.power_off != 0 || counts.reboot != 0; }
+
+}  // namespace
+
+void PowerScreenView::Attach(const Parts& parts) {
+  parts_ = parts;
+  control_timer_.Attach(parts.window);
+}
+
+void PowerScreenView::Obey(Command command, std::string_view text) {
+  Render(model_.OnCommand(command, CodePageToUtf8(text, kCommandCodePage)));
+}
+
+void PowerScreenView::ObeyClock(Command command, std::string_view status) {
+  PowerEffects effects = model_.OnCommand(command, "");
+  effects.status = std::string(status);
+  Render(effects);
+}
+
+bool PowerScreenView::OnMessage(UINT msg, WPARAM wp, LPARAM) {
+  if (msg == WM_TIMER && wp == kTimerCtrl) {
+    Render(model_.OnTick());
+    return true;
+  }
+  if (msg != WM_COMMAND || HIWORD(wp) != STN_CLICKED) return false;
+  const int id = LOWORD(wp);
+  if (id == ControlWindowId(ControlId::LabelStatus)) {
+    OnStatusClicked();
+  } else if (id == ControlWindowId(ControlId::Label1)) {
+    OnShowScreenClicked();
+  } else if (id == PanelLabelWindowId(PanelLabelId::Label15) ||
+             id == PanelLabelWindowId(PanelLabelId::Label1Tips)) {
+    OnScreenTextClicked();
+  } else {
+    return false;
+  }
+  return true;
+}
+
+void PowerScreenView::OnStatusClicked() {
+  if (Armed(model_.Counts())) hooks_.log("countdown cancelled at the PC");
+  Render(model_.OnStatusClick());
+}
+
+void PowerScreenView::OnScreenTextClicked() {
+  if (model_.TimerOn() && Armed(model_.Counts())) hooks_.log("countdown paused at the PC");
+  Render(model_.OnScreenClick());
+}
+
+void PowerScreenView::OnShowScreenClicked() { Render(model_.ShowScreen(kManualScreenText)); }
+
+void PowerScreenView::Render(const PowerEffects& effects) {
+  if (effects.status) hooks_.show_status(*effects.status);
+  if (effects.timer) control_timer_.SetEnabled(*effects.timer);
+  if (effects.screen_text) {
+    SetWindowTextUtf8(PanelLabel(PanelLabelId::Label1Tips), *effects.screen_text);
+  }
+  if (effects.shown) {
+    ShowWindow(parts_.panel, *effects.shown ? SW_SHOW : SW_HIDE);
+    if (*effects.shown) {
+      // In front of the slot rows, buttons and check box, over the whole client area.
+      SetWindowPos(parts_.panel, HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+      panel_fills_client_ = true;
+      ArrangePanel();
+    }
+  }
+  if (effects.form) ApplyWindowForm(*effects.form);
+  for (const CountdownStep& step : effects.steps) {
+    hooks_.show_status(step.status);
+    SetWindowTextUtf8(PanelLabel(PanelLabelId::Label1Tips), step.screen);
+    // Whether the machine goes down or not, the screen stays as it is.
+    if (step.action) {
+      hooks_.before_power_action();
+      const bool privileged = EnableShutdownPrivilege();
+      hooks_.log(PowerEvent(*step.action == PowerRequest::kReboot, privileged));
+      hooks_.flush_log();  // the line is in the file before the PC goes down
+      RequestPowerAction(*step.action);
+    }
+  }
+}
+
+void PowerScreenView::ApplyWindowForm(WindowForm form) {
+  HWND window = parts_.window;
+  switch (form) {
+    case WindowForm::kAsCreated:
+      break;
+    case WindowForm::kNormal:
+      SetBorderless(false);
+      // Back to the normal size; the window stays on top.
+      ShowWindow(window, SW_RESTORE);
+      break;
+    case WindowForm::kFullScreen:
+      SetWindowPos(window, HWND_TOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+      // The frame goes before maximising, so that the maximised size is that of a frameless
+      // window.
+      SetBorderless(true);
+      if (!IsZoomed(window)) ShowWindow(window, SW_MAXIMIZE);
+      hooks_.bring_to_front();
+      break;
+  }
+}
+
+void PowerScreenView::SetBorderless(bool borderless) {
+  HWND window = parts_.window;
+  const LONG_PTR style = GetWindowLongPtrW(window, GWL_STYLE);
+  // A popup without a frame is maximised over the whole screen, not just the work area.
+  const LONG_PTR wanted =
+      borderless ? (style & ~kFrameStyle) | WS_POPUP : (style & ~WS_POPUP) | kFrameStyle;
+  if (wanted == style) return;
+  SetWindowLongPtrW(window, GWL_STYLE, wanted);
+  SetWindowPos(window, nullptr, 0, 0, 0, 0,
+               SWP_NOMOVE | SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE | SWP_FRAMECHANGED);
+}
+
+void PowerScreenView::ArrangePanel() {
+  if (parts_.panel == nullptr) return;
+  if (panel_fills_client_) {
+    RECT client = {};
+    GetClientRect(parts_.window, &client);
+    RECT status = {};
+    GetWindowRect(parts_.status, &status);
+    MapWindowPoints(nullptr, parts_.window, reinterpret_cast<POINT*>(&status), 2);
+    const Rect96 r = PowerPanelPlace(
+        {0, 0, client.right, client.bottom},
+        {status.left, status.top, status.right - status.left, status.bottom - status.top});
+    MoveWindow(parts_.panel, r.left, r.top, r.width, r.height, TRUE);
+  }
+  RECT rc = {};
+  GetClientRect(parts_.panel, &rc);
+  const auto places = PanelLabelPlaces({0, 0, rc.right, rc.bottom}, parts_.dpi);
+  for (std::size_t i = 0; i < places.size(); ++i) {
+    const Rect96& p = places[i];
+    MoveWindow(parts_.labels[i], p.left, p.top, p.width, p.height, TRUE);
+  }
+}
+
+}  // namespace qyr

@@ -1,0 +1,173 @@
+#include "app/remote_control_win.h"
+
+#include <exception>
+#include <utility>
+
+#include "launch/settings_win.h"
+#include "launch/slots.h"
+#include "remote/protocol_win.h"
+
+namespace qyr {
+
+namespace {
+
+WallClock LocalWallClock() {
+  SYSTEMTIME st = {};
+  GetLocalTime(&st);
+  return {st.wYear, st.wMonth, st.wDay, WeekdayFromSundayZero(st.wDayOfWeek), st.wHour, st.wMinute};
+}
+
+}  // namespace
+
+RemoteControl::RemoteControl(std::string exe_path, RemoteEndpoint endpoint, Hooks hooks)
+    : exe_path_(std::move(exe_path)), endpoint_(endpoint), hooks_(std::move(hooks)) {
+  for (Listener* listener : {&tcp_listener_, &udp_listener_}) {
+    listener->on_message = [this](std::string_view bytes, const Source& from,
+                                  const Listener::Reply& reply) {
+      OnCommandReceived(bytes, from, reply);
+    };
+  }
+  tcp_listener_.accepts = [this](const Source& peer) { return AllowedSource(peer); };
+}
+
+RemoteControl::~RemoteControl() {
+  log_timer_.Detach();
+  refusals_timer_.Detach();
+}
+
+void RemoteControl::Attach(HWND window) {
+  window_ = window;
+  log_timer_.Attach(window);
+  refusals_timer_.Attach(window);
+}
+
+void RemoteControl::Open() {
+  const RemoteSettings settings = ReadRemoteSettings(SettingsPathFor(exe_path_));
+  if (settings.log) command_log_ = CommandLogFile(SiblingPath(exe_path_, ".log"));
+  Log("QyrDelay started: " + exe_path_);
+  allow_list_ = ParseAllowList(settings.allow_from);
+  if (!allow_list_.ok()) {
+    // Never fail open: without a list that can be read, nobody is served.
+    hooks_.show_status(AllowListOffText(allow_list_));
+    Log("remote control off: invalid AllowFrom entry " + EscapeForLog(allow_list_.bad_entry));
+    return;
+  }
+  try {
+    tcp_listener_.Open(endpoint_.address, endpoint_.port);
+    hooks_.show_port(tcp_listener_.Port());
+    udp_listener_.Open(endpoint_.address, endpoint_.port);
+  } catch (const std::exception&) {
+    // Remote control is an extra: without the port the launcher runs on, and says nothing.
+  }
+}
+
+void RemoteControl::Close() {
+  tcp_listener_.Close();
+  udp_listener_.Close();
+  log_timer_.Detach();
+  refusals_timer_.Detach();
+}
+
+void RemoteControl::SessionEnding(bool ending, const std::function<void()>& before_end) {
+  LogCountedRefusals(true);
+  if (ending && before_end) before_end();
+  if (ending && !end_logged_) {
+    end_logged_ = true;
+    Log("QyrDelay ended");
+  }
+  FlushLog();
+}
+
+bool RemoteControl::AllowedSource(const Source& source) {
+  if (AllowsSource(allow_list_, source)) return true;
+  if (!command_log_.On()) return false;
+  const std::string event = refusals_.Refuse(source, GetTickCount64());
+  if (!event.empty()) Log(event);
+  refusals_timer_.SetEnabled(refusals_.HasCounted());
+  return false;
+}
+
+void RemoteControl::LogCountedRefusals(bool all) {
+  for (const std::string& event : refusals_.Due(GetTickCount64(), all)) Log(event);
+  refusals_timer_.SetEnabled(refusals_.HasCounted());
+}
+
+void RemoteControl::Log(std::string_view event) {
+  command_log_.Write(event);
+  // Armed by the first kept line only: a busy peer costs no timer call per command.
+  log_timer_.SetEnabled(command_log_.HasKept());
+}
+
+void RemoteControl::FlushLog() {
+  command_log_.Flush();
+  log_timer_.SetEnabled(false);
+}
+
+void RemoteControl::OnCommandReceived(std::string_view bytes, const Source& from,
+                                      const Listener::Reply& reply) {
+  // A datagram from outside the list, or from a sender that cannot be told, has been read; it
+  // is dropped unseen.
+  if (!from.tcp && !AllowedSource(from)) return;
+  const std::string text = Utf8ToCodePage(bytes, kCommandCodePage);
+  const Command command = MatchCommand(text);
+  // The answer goes first, so that the peer does not wait for the screen or the log; datagram
+  // peers are never answered.
+  if (from.tcp && reply) reply(hooks_.reply(command));
+  hooks_.obey(command, text);
+  if (command_log_.On()) Log(CommandEvent(from, bytes, command));
+}
+
+std::string RemoteControl::HandleCommand(std::string_view text) {
+  const Command command = MatchCommand(text);
+  hooks_.obey(command, text);
+  return hooks_.reply(command);
+}
+
+bool RemoteControl::OnMessage(UINT msg, WPARAM wp, LPARAM) {
+  if (msg != WM_TIMER) return false;
+  switch (wp) {
+    case kTimerLog:
+      FlushLog();
+      return true;
+    case kTimerRefusals:
+      LogCountedRefusals(false);
+      return true;
+    case kTimerClock:
+      OnClockTimer();
+      return true;
+    default:
+      return false;
+  }
+}
+
+void RemoteControl::StartClock() {
+  const PowerSettings settings = ReadPowerSettings(SettingsPathFor(exe_path_));
+  const PowerClock clock = ParsePowerClock(settings.off_at, settings.reboot_at, settings.days);
+  if (!clock.ok()) {
+    // An entry that cannot be read turns the clock off, and the status line names it.
+    hooks_.show_status(PowerClockOffText(clock));
+    Log("power clock off: invalid " + clock.bad_key + " entry " + EscapeForLog(clock.bad_entry));
+    return;
+  }
+  if (!clock.Active()) return;
+  clock_.emplace(clock, LocalWallClock());
+  ArmClockTimer();
+}
+
+void RemoteControl::ArmClockTimer() {
+  SYSTEMTIME st = {};
+  GetLocalTime(&st);
+  SetTimer(window_, kTimerClock, MsToNextMinute(st.wSecond, st.wMilliseconds), nullptr);
+}
+
+void RemoteControl::OnClockTimer() {
+  if (!clock_) return;
+  ArmClockTimer();
+  const std::optional<ClockFiring> firing = clock_->OnTimer(LocalWallClock());
+  if (!firing) return;
+  const bool reboot = firing->action == PowerRequest::kReboot;
+  Log(reboot ? "restart by the clock" : "power-off by the clock");
+  hooks_.obey_clock(reboot ? Command::kReboot : Command::kPowerOff, firing->status);
+}
+
+}  // namespace qyr

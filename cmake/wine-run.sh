@@ -4,6 +4,7 @@
 #   wine-run.sh --root DIR [--prefix NAME] PROGRAM [ARGS...]   run one program
 #   wine-run.sh --root DIR [--prefix NAME] --start             set up and keep Wine running
 #   wine-run.sh --root DIR --stop                              stop everything started under DIR
+#   wine-run.sh --root DIR --prefix NAME --stop                stop what was started for NAME
 #
 # Each prefix lives in DIR/NAME/prefix (NAME defaults to $QYR_WINE_PREFIX or "main"). The first
 # caller creates it under a lock, so parallel tests are safe. One persistent wineserver per prefix
@@ -14,11 +15,12 @@ set -euo pipefail
 
 root=""
 name="${QYR_WINE_PREFIX:-main}"
+only=""  # --prefix given: --stop stops that prefix alone
 action=run
 while [ $# -gt 0 ]; do
   case "$1" in
     --root) root="$2"; shift 2 ;;
-    --prefix) name="$2"; shift 2 ;;
+    --prefix) name="$2"; only="$2"; shift 2 ;;
     --start) action=start; shift ;;
     --stop) action=stop; shift ;;
     *) break ;;
@@ -63,7 +65,9 @@ ensure_display() {
   flock 8
   if ! alive "$state/xvfb.pid"; then
     rm -f "$state/xvfb.display"
-    Xvfb -displayfd 7 -screen 0 1280x1024x24 -nolisten tcp 7>"$state/xvfb.display" \
+    # Only the abstract socket, which belongs to the network namespace: a test in a network of
+    # its own then gets a display of its own, and never takes over the socket file of another's.
+    Xvfb -displayfd 7 -screen 0 1280x1024x24 -nolisten tcp -nolisten unix 7>"$state/xvfb.display" \
       </dev/null >/dev/null 2>&1 &
     echo $! >"$state/xvfb.pid"
     for _ in $(seq 100); do [ -s "$state/xvfb.display" ] && break; sleep 0.1; done
@@ -94,7 +98,10 @@ ensure_wine() {
 }
 
 stop_all() {
-  for dir in "$root"/*/; do
+  local dirs=("$root"/*/)
+  [ -z "$only" ] || dirs=("$root/$only/")
+  for dir in "${dirs[@]}"; do
+    [ -d "$dir" ] || continue
     if [ -f "$dir/server.pid" ]; then
       if alive "$dir/server.pid"; then
         WINEPREFIX="$dir/prefix" "$WINESERVER" -k </dev/null >/dev/null 2>&1 || true

@@ -46,7 +46,10 @@ cleanup() {
   rm -rf "$drive_c/QyrNOR_hall" "$drive_c/Plain" "$drive_c/Open" "$drive_c/Elsewhere" \
     "$drive_c/QyrNOR_link" "$typed_setup" "$drive_c/typed.cmd"
 }
-trap cleanup EXIT
+# Its Wine starts afresh and stops at the end: the test may run in a network of its own, where
+# the wineserver (which holds the sockets) must be too.
+trap 'cleanup; run --prefix setup --stop' EXIT
+run --prefix setup --stop
 cleanup
 
 # A folder without QyrNOR would leave remote control off: refused, nothing installed.

@@ -21,12 +21,17 @@ stop_program() {
   fi
   program=""
 }
+# A script with a Wine prefix of its own starts that Wine afresh and stops it at the end: it may
+# run in a network of its own, where its wineserver (which holds the sockets) must be too.
+own_wine() { [ "${QYR_WINE_PREFIX:-main}" != main ] && wine --prefix "$QYR_WINE_PREFIX" --stop; }
 finish() {
   stop_program
+  own_wine || true
   wait 2>/dev/null || true
   rm -rf "$work"
 }
 trap finish EXIT
+own_wine || true
 
 # start_program [SETTINGS]: a fresh copy in $work with the given settings file (CR LF added)
 # and no log (or one of `prefill_log` bytes), started; waits until its process runs and, unless

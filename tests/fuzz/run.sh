@@ -3,10 +3,12 @@
 set -euo pipefail
 src="$(cd "$(dirname "$0")/../.." && pwd)"
 build="$(realpath -m "${QYR_FUZZ_BUILD_DIR:-$src/build/fuzz}")"
-seconds="${QYR_FUZZ_SECONDS:-30}"
+seconds="${QYR_FUZZ_SECONDS:-15}"
 
 cmake --preset fuzz -B "$build" >/dev/null
-cmake --build "$build"
+targets=()
+for target_src in "$src"/tests/fuzz/*_fuzz.cpp; do targets+=("$(basename "$target_src" .cpp)"); done
+cmake --build "$build" --target "${targets[@]}"
 
 # As many targets at a time as there are cores; each one's report follows when all are done.
 parallel="$(nproc)"

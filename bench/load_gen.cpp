@@ -70,21 +70,31 @@ Options ParseArgs(int argc, char** argv) {
   for (int i = 2; i + 1 < argc; i += 2) {
     const std::string_view key = argv[i];
     const char* value = argv[i + 1];
-    if (key == "--port") o.ports.push_back(std::atoi(value));
-    else if (key == "--conns") o.conns = std::atoi(value);
-    else if (key == "--msgs") o.msgs = std::atoi(value);
-    else if (key == "--warmup") o.warmup = std::atoi(value);
-    else if (key == "--seconds") o.seconds = std::atof(value);
-    else if (key == "--warmup-seconds") o.warmup_s = std::atof(value);
-    else if (key == "--count") o.count = std::atoi(value);
-    else if (key == "--parallel") o.parallel = std::atoi(value);
-    else if (key == "--timeout") o.timeout_s = std::atof(value);
-    else Usage();
+    if (key == "--port")
+      o.ports.push_back(std::atoi(value));
+    else if (key == "--conns")
+      o.conns = std::atoi(value);
+    else if (key == "--msgs")
+      o.msgs = std::atoi(value);
+    else if (key == "--warmup")
+      o.warmup = std::atoi(value);
+    else if (key == "--seconds")
+      o.seconds = std::atof(value);
+    else if (key == "--warmup-seconds")
+      o.warmup_s = std::atof(value);
+    else if (key == "--count")
+      o.count = std::atoi(value);
+    else if (key == "--parallel")
+      o.parallel = std::atoi(value);
+    else if (key == "--timeout")
+      o.timeout_s = std::atof(value);
+    else
+      Usage();
   }
   if (o.ports.empty() ||
       std::any_of(o.ports.begin(), o.ports.end(), [](int p) { return p <= 0 || p > 65535; }) ||
-      o.conns <= 0 || o.msgs <= 0 || o.warmup < 0 ||
-      o.seconds <= 0 || o.warmup_s < 0 || o.count < 0 || o.parallel <= 0)
+      o.conns <= 0 || o.msgs <= 0 || o.warmup < 0 || o.seconds <= 0 || o.warmup_s < 0 ||
+      o.count < 0 || o.parallel <= 0)
     Usage();
   return o;
 }
@@ -123,7 +133,8 @@ bool ConnectDone(int fd) {
 bool AwaitConnect(int fd, Clock::time_point deadline) {
   pollfd p{fd, POLLOUT, 0};
   for (;;) {
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+    const auto left =
+        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
     if (left.count() <= 0) return false;
     const int r = poll(&p, 1, static_cast<int>(left.count()));
     if (r > 0) return ConnectDone(fd);
@@ -158,7 +169,7 @@ struct Conn {
   int fd = -1;
   std::string pending;
   Clock::time_point sent_at;
-  long replies = 0;  // within the measuring window
+  long replies = 0;           // within the measuring window
   double longest_wait_s = 0;  // for a reply, within the measuring window
 };
 

@@ -19,6 +19,13 @@
 //       the CPU time of that process and of W within the windows is printed per reply.
 //   qyr_load churn --port P [--count K] [--parallel C] [--timeout S]
 //       K connections opened and closed, C at a time; each waits for the server's side to end.
+//   qyr_load soak  --port P [--peers N] [--commands C] [--timeout S]
+//       N peers at once, each with a TCP connection and a UDP socket of its own. A peer's step is
+//       one datagram, then one command over TCP whose reply it waits for; every 100th TCP command
+//       is QyrNOR_PC_STATUS, the others and every datagram QyrNOR_PC_CHECK. C commands in all,
+//       half over each protocol. Every TCP reply must be exactly "OK" (a whole status line
+//       "OK up=... 1=... 4=..." for a status) within 10 s, and no datagram may be answered. The
+//       program's handling of the datagrams is for the caller to count (its command log).
 //   qyr_load wait  --port P [--timeout S]
 //       Connects until the port accepts; prints the wall-clock time it first did.
 //
@@ -49,6 +56,7 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 constexpr std::string_view kCheck = "QyrNOR_PC_CHECK";
+constexpr std::string_view kStatus = "QyrNOR_PC_STATUS";
 
 struct Options {
   std::string mode;
@@ -62,15 +70,17 @@ struct Options {
   int server_pid = 0;
   int count = 10000;
   int parallel = 32;
+  int peers = 8;
+  long commands = 1000000;
   double timeout_s = 60;
 };
 
 [[noreturn]] void Usage() {
   std::fprintf(stderr,
-               "usage: qyr_load latency|throughput|churn|wait --port P [--msgs M] [--warmup W]"
+               "usage: qyr_load latency|throughput|churn|soak|wait --port P [--msgs M] [--warmup W]"
                " [--conns N] [--seconds S] [--slices K] [--pid PID] [--server-pid W] [--count K]"
                " [--parallel C]"
-               " [--timeout S]\n");
+               " [--peers N] [--commands C] [--timeout S]\n");
   std::exit(2);
 }
 
@@ -101,6 +111,10 @@ Options ParseArgs(int argc, char** argv) {
       o.count = std::atoi(value);
     else if (key == "--parallel")
       o.parallel = std::atoi(value);
+    else if (key == "--peers")
+      o.peers = std::atoi(value);
+    else if (key == "--commands")
+      o.commands = std::atol(value);
     else if (key == "--timeout")
       o.timeout_s = std::atof(value);
     else
@@ -109,7 +123,7 @@ Options ParseArgs(int argc, char** argv) {
   if (o.ports.empty() ||
       std::any_of(o.ports.begin(), o.ports.end(), [](int p) { return p <= 0 || p > 65535; }) ||
       o.conns <= 0 || o.msgs <= 0 || o.warmup < 0 || o.seconds <= 0 || o.slices <= 0 ||
-      o.count < 0 || o.parallel <= 0)
+      o.count < 0 || o.parallel <= 0 || o.peers <= 0 || o.commands < 0)
     Usage();
   return o;
 }
@@ -489,6 +503,179 @@ int RunChurn(const Options& o) {
   return completed == o.count ? 0 : 1;
 }
 
+// Whether the bytes received are a whole status line: "OK up=N 1=S 2=S 3=S 4=S", each S a slot
+// state. A line cut short is not whole yet; anything else never will be.
+enum class Status { kWhole, kPartial, kWrong };
+Status ReadStatusLine(std::string_view got) {
+  static constexpr std::string_view kStates[] = {"none",    "wait",   "run",   "ended",
+                                                 "restart", "failed", "opened"};
+  constexpr std::string_view kHead = "OK up=";
+  if (got.size() < kHead.size()) return kHead.starts_with(got) ? Status::kPartial : Status::kWrong;
+  if (!got.starts_with(kHead)) return Status::kWrong;
+  std::size_t at = kHead.size();
+  const std::size_t digits = got.find_first_not_of("0123456789", at);
+  if (digits == at) return Status::kWrong;
+  if (digits == std::string_view::npos) return Status::kPartial;
+  at = digits;
+  for (char slot = '1'; slot <= '4'; ++slot) {
+    const std::string field = std::string(" ") + slot + "=";
+    const std::string_view rest = got.substr(at);
+    if (rest.size() < field.size())
+      return std::string_view(field).starts_with(rest) ? Status::kPartial : Status::kWrong;
+    if (!rest.starts_with(field)) return Status::kWrong;
+    at += field.size();
+    const std::size_t end = std::min(got.find(' ', at), got.size());
+    const std::string_view state = got.substr(at, end - at);
+    const bool known =
+        std::find(std::begin(kStates), std::end(kStates), state) != std::end(kStates);
+    const bool prefix = std::any_of(std::begin(kStates), std::end(kStates),
+                                    [state](std::string_view s) { return s.starts_with(state); });
+    if (end == got.size())
+      return slot == '4' && known ? Status::kWhole : prefix ? Status::kPartial : Status::kWrong;
+    if (!known) return Status::kWrong;
+    at = end;
+  }
+  return Status::kWrong;  // more than four slots
+}
+
+struct SoakPeer {
+  int tcp = -1;
+  int udp = -1;
+  std::string got;
+  bool waiting = false;
+  bool status = false;  // the command in flight asks for the status line
+  Clock::time_point sent_at;
+};
+
+int ConnectUdp(int port) {
+  const int fd = socket(AF_INET, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+  if (fd < 0) return -1;
+  sockaddr_in addr{};
+  addr.sin_family = AF_INET;
+  addr.sin_port = htons(static_cast<std::uint16_t>(port));
+  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  if (connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) < 0) {
+    close(fd);
+    return -1;
+  }
+  return fd;
+}
+
+int RunSoak(const Options& o) {
+  const auto begin = Clock::now();
+  const auto deadline = begin + FromSeconds(o.timeout_s);
+  const long steps = o.commands / 2;
+  long started = 0, tcp_sent = 0, tcp_ok = 0, statuses_ok = 0, wrong = 0, missing = 0;
+  long udp_sent = 0, udp_answered = 0, udp_errors = 0, lost_peers = 0;
+  std::vector<SoakPeer> peers(static_cast<std::size_t>(o.peers));
+  for (auto& p : peers) {
+    p.tcp = StartConnect(o.ports[0]);
+    p.udp = ConnectUdp(o.ports[0]);
+    if (p.tcp < 0 || p.udp < 0 || !AwaitConnect(p.tcp, deadline)) {
+      std::printf("error=connect\n");
+      return 1;
+    }
+  }
+  auto lose = [&](SoakPeer& p) {
+    close(p.tcp);
+    p.tcp = -1;
+    p.waiting = false;
+    ++lost_peers;
+  };
+  auto step = [&](SoakPeer& p) {
+    if (started >= steps) return;
+    ++started;
+    if (send(p.udp, kCheck.data(), kCheck.size(), 0) == static_cast<ssize_t>(kCheck.size())) {
+      ++udp_sent;
+    } else {
+      ++udp_errors;
+    }
+    p.status = tcp_sent % 100 == 99;
+    const std::string_view command = p.status ? kStatus : kCheck;
+    p.got.clear();
+    p.sent_at = Clock::now();
+    ++tcp_sent;
+    if (send(p.tcp, command.data(), command.size(), MSG_NOSIGNAL) !=
+        static_cast<ssize_t>(command.size())) {
+      ++missing;
+      lose(p);
+      return;
+    }
+    p.waiting = true;
+  };
+  // A reply is judged when it is whole or can no longer become right.
+  auto judge = [&](SoakPeer& p) {
+    const Status status = p.status                                    ? ReadStatusLine(p.got)
+                          : p.got == "OK"                             ? Status::kWhole
+                          : std::string_view("OK").starts_with(p.got) ? Status::kPartial
+                                                                      : Status::kWrong;
+    if (status == Status::kPartial) return;
+    p.waiting = false;
+    if (status == Status::kWrong) {
+      ++wrong;
+      lose(p);  // what follows on it can no longer be told apart
+      return;
+    }
+    ++tcp_ok;
+    statuses_ok += p.status ? 1 : 0;
+    step(p);
+  };
+  for (auto& p : peers) step(p);
+  std::vector<pollfd> pfds;
+  while (Clock::now() < deadline) {
+    pfds.clear();
+    for (const auto& p : peers) {
+      pfds.push_back({p.tcp, POLLIN, 0});
+      pfds.push_back({p.udp, POLLIN, 0});
+    }
+    const bool busy =
+        std::any_of(peers.begin(), peers.end(), [](const SoakPeer& p) { return p.waiting; });
+    if (!busy) break;
+    if (poll(pfds.data(), pfds.size(), 100) < 0 && errno != EINTR) break;
+    const auto now = Clock::now();
+    for (std::size_t i = 0; i < peers.size(); ++i) {
+      SoakPeer& p = peers[i];
+      if (pfds[2 * i + 1].revents != 0) {
+        char buf[256];
+        const ssize_t n = recv(p.udp, buf, sizeof buf, 0);
+        (n >= 0 ? udp_answered : udp_errors) += 1;
+      }
+      if (p.tcp < 0 || !p.waiting) continue;
+      if (pfds[2 * i].revents != 0) {
+        char buf[256];
+        const ssize_t n = recv(p.tcp, buf, sizeof buf, 0);
+        if (n > 0) {
+          p.got.append(buf, static_cast<std::size_t>(n));
+          judge(p);
+          continue;
+        }
+        if (n == 0 || (errno != EAGAIN && errno != EINTR)) {
+          ++missing;
+          lose(p);
+          continue;
+        }
+      }
+      if (now - p.sent_at > std::chrono::seconds(10)) {
+        ++missing;
+        lose(p);
+      }
+    }
+  }
+  for (auto& p : peers) {
+    if (p.waiting) ++missing;  // the deadline passed
+    if (p.tcp >= 0) close(p.tcp);
+    close(p.udp);
+  }
+  const double elapsed = Seconds(Clock::now() - begin);
+  std::printf("peers=%d\ntcp_sent=%ld\ntcp_ok=%ld\nstatus_ok=%ld\nwrong=%ld\nmissing=%ld\n",
+              o.peers, tcp_sent, tcp_ok, statuses_ok, wrong, missing);
+  std::printf("udp_sent=%ld\nudp_answered=%ld\nudp_errors=%ld\nlost_peers=%ld\nseconds=%.3f\n",
+              udp_sent, udp_answered, udp_errors, lost_peers, elapsed);
+  std::printf("rate=%.1f\n",
+              elapsed > 0 ? static_cast<double>(tcp_sent + udp_sent) / elapsed : 0.0);
+  return tcp_ok == steps && udp_sent == steps && udp_answered == 0 && udp_errors == 0 ? 0 : 1;
+}
+
 int RunWait(const Options& o) {
   const auto deadline = Clock::now() + FromSeconds(o.timeout_s);
   while (Clock::now() < deadline) {
@@ -516,6 +703,7 @@ int main(int argc, char** argv) {
   if (o.mode == "latency") return RunLatency(o);
   if (o.mode == "throughput") return RunThroughput(o);
   if (o.mode == "churn") return RunChurn(o);
+  if (o.mode == "soak") return RunSoak(o);
   if (o.mode == "wait") return RunWait(o);
   Usage();
 }

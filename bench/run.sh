@@ -6,6 +6,8 @@
 #   bench/run.sh           one run, one Markdown table
 #   bench/run.sh --check   three runs, their three tables; fails, naming the rows, when the
 #                          median of a ratio row differs by more than 10% between two runs
+#   bench/run.sh --soak    a month in a busy hall: a million commands over TCP and UDP and
+#                          100,000 connections against QyrDelay alone, one table
 #
 # Every round starts QyrDelay afresh in each configuration in turn, so that the rows that compare
 # two configurations (kept slots or none, the command log on or off) are measured side by side:
@@ -32,13 +34,16 @@
 #   QYR_BENCH_CPU (0)            the one CPU everything runs on; "all" spreads over every CPU
 #   QYR_BENCH_INI_EXTRA ("")     lines added to the program's settings file in every
 #                                configuration, to measure with an optional feature on
+#   QYR_BENCH_SOAK (1)           the soak's size as a fraction of the full one (0.01: 10,000
+#                                commands and 1,000 connections)
+#   QYR_BENCH_SOAK_PEERS (8)     peers sending commands at once in the soak
 set -euo pipefail
 cd "$(dirname "$0")/.."
 src="$PWD"
 mode="${1:-run}"
 case "$mode" in
-  run | --check) ;;
-  *) echo "usage: bench/run.sh [--check]" >&2; exit 2 ;;
+  run | --check | --soak) ;;
+  *) echo "usage: bench/run.sh [--check | --soak]" >&2; exit 2 ;;
 esac
 
 if [ "$mode" = --check ]; then
@@ -108,7 +113,8 @@ say "building"
   cmake --preset native -B "$native" -DQYR_SANITIZE=OFF -DCMAKE_BUILD_TYPE=Release >/dev/null
 cmake --build "$native" --target qyr_load >/dev/null
 [ -f "$win/build.ninja" ] || cmake --preset windows -B "$win" >/dev/null
-cmake --build "$win" --target QyrDelay floor_server launch_probe idle_program >/dev/null
+cmake --build "$win" --target QyrDelay floor_server launch_probe idle_program process_counts \
+  >/dev/null
 load="$native/bench/qyr_load"
 wine_run=("$src/cmake/wine-run.sh" --root "$win/wine")
 prefix="$win/wine/${QYR_WINE_PREFIX:-main}/prefix"
@@ -167,7 +173,7 @@ settings() {  # settings CONFIG
       *) ini+="File$i="$'\r\n' ;;
     esac
   done
-  case "$1" in log) ini+="[REMOTE]"$'\r\n'"Log=1"$'\r\n' ;; esac
+  case "$1" in log | soak) ini+="[REMOTE]"$'\r\n'"Log=1"$'\r\n' ;; esac
   [ -z "${QYR_BENCH_INI_EXTRA:-}" ] || ini+="${QYR_BENCH_INI_EXTRA//$'\n'/$'\r\n'}"$'\r\n'
   printf "%s" "$ini" >"$run_dir/QyrDelay.ini"
 }
@@ -238,6 +244,115 @@ record() {  # record ROUND SERVER FILE KEY...
   local r="$1" t="$2" file="$3"; shift 3
   for k in "$@"; do put "$r" "$t" "${k%_[0-9]*}" "$(value "$k" "$file")"; done
 }
+
+# ---------------------------------------------------------------------------------------------
+# The soak: QyrDelay alone with its command log on, several peers sending commands over TCP and
+# UDP at once while connections are opened and closed beside them, in two halves; what it holds
+# is read before, halfway and at the end.
+if [ "$mode" = --soak ]; then
+  scale="${QYR_BENCH_SOAK:-1}"
+  peers="${QYR_BENCH_SOAK_PEERS:-8}"
+  # A half's share, as many over TCP as over UDP.
+  commands=$(awk -v s="$scale" 'BEGIN { printf "%d", 2 * int(1000000 * s / 4 + 0.5) }')
+  opened=$(awk -v s="$scale" 'BEGIN { printf "%d", 100000 * s / 2 + 0.5 }')
+  start_qyr soak soak
+  sleep 2  # past the start-up ticks
+  # The log is moved aside as it grows, long before it could fill and roll over, so that every
+  # line the program writes is still there to be counted.
+  harvest="$out/log"
+  mkdir -p "$harvest"
+  (
+    n=0
+    while :; do
+      [ ! -f "$run_dir/QyrDelay.log" ] || mv "$run_dir/QyrDelay.log" "$harvest/$((n += 1)).log"
+      [ -f "$out/soak.done" ] && break
+      sleep 0.5
+    done
+  ) &
+  harvester=$!
+  declare -A held
+  sample() {  # sample WHEN
+    local counts="$out/counts_$1.txt"
+    "${wine_run[@]}" "$win/process_counts.exe" QyrDelay.exe >"$counts" 2>/dev/null || true
+    held[rss_$1]=$(rss "${pid[soak]}")
+    held[fds_$1]=$(fds "${pid[soak]}")
+    held[server_fds_$1]=$(fds "$server_pid")
+    held[server_rss_$1]=$(rss "$server_pid")
+    held[handles_$1]=$(value handles "$counts")
+    held[gdi_$1]=$(value gdi_objects "$counts")
+    held[user_$1]=$(value user_objects "$counts")
+    held[table_$1]=$(value table_handles "$counts")
+    held[windows_$1]=$(value windows "$counts")
+  }
+  half() {  # half N: a half's commands and connections at once
+    say "soak, half $1 of 2: $commands commands from $peers peers, $opened connections (load average $(loadavg))"
+    local c
+    "$load" churn --port "${port[qyr]}" --count "$opened" --parallel 8 --timeout 3600 \
+      >"$out/soak_churn_$1.txt" &
+    c=$!
+    "$load" soak --port "${port[qyr]}" --peers "$peers" --commands "$commands" --timeout 3600 \
+      >"$out/soak_$1.txt" || failed+=("soak half $1")
+    wait "$c" || failed+=("soak connections, half $1")
+    sleep 1  # the log's last lines, and the closed connections let go
+  }
+  sample before
+  half 1
+  sample halfway
+  half 2
+  sample end
+  touch "$out/soak.done"
+  wait "$harvester"
+  [ ! -f "$run_dir/QyrDelay.log" ] || mv "$run_dir/QyrDelay.log" "$harvest/last.log"
+  sum() { awk -F= -v k="$1" '$1 == k { s += $2 } END { print s + 0 }' "$out"/soak_[12].txt; }
+  sum_churn() { awk -F= -v k="$1" '$1 == k { s += $2 } END { print s + 0 }' "$out"/soak_churn_[12].txt; }
+  lines() { cat "$harvest"/*.log | grep -c -- "$1" || true; }
+  udp_logged=$(lines ' UDP .* QyrNOR_PC_CHECK -> none')
+  tcp_logged=$(( $(lines ' TCP .* QyrNOR_PC_CHECK -> OK') + $(lines ' TCP .* QyrNOR_PC_STATUS -> OK') ))
+  # Datagrams the system threw away because the program's queue was full: counted per socket.
+  udp_dropped=$(awk -v p="$(printf ':%04X' "${port[qyr]}")" 'NR > 1 && index($2, p) { d += $NF } END { print d + 0 }' /proc/net/udp)
+  grow() {  # grow KEY: halfway to end, per cent
+    awk -v a="${held[${1}_halfway]:-}" -v b="${held[${1}_end]:-}" 'BEGIN {
+      if (a == "" || b == "" || a == 0) print "n/a"
+      else printf "%+.2f%%", (b - a) * 100 / a }'
+  }
+  pass() { awk -v g="$(grow "$1")" 'BEGIN { if (g == "n/a") print "n/a"; else print (g + 0 < 1 ? "yes" : "NO") }'; }
+  trow() {  # trow TITLE KEY
+    echo "| $1 | ${held[${2}_before]:-?} | ${held[${2}_halfway]:-?} | ${held[${2}_end]:-?} | $(grow "$2") | $(pass "$2") |"
+  }
+  tcp_sent=$(sum tcp_sent)
+  udp_sent=$(sum udp_sent)
+  cat <<EOF
+
+QyrDelay soak, $(date -u +%Y-%m-%d), $(nproc --all) cores (run on ${QYR_BENCH_PINNED:+CPU }${QYR_BENCH_PINNED:-all of them}), load average $load_start at the start and $(loadavg) at the end, $(${WINE64:-/usr/lib/wine/wine64} --version 2>/dev/null || echo 'Wine ?'), scale $scale, $peers peers, $(( $(date +%s) - began )) s
+
+| Figure | Before | Halfway | End | Halfway to end | Under 1% |
+|---|---|---|---|---|---|
+EOF
+  trow "resident memory of QyrDelay (KiB)" rss
+  trow "open fds of QyrDelay" fds
+  trow "handles of QyrDelay (GetProcessHandleCount)" handles
+  trow "handles of QyrDelay (its entries in the system's handle table)" table
+  trow "GDI objects of QyrDelay (GetGuiResources)" gdi
+  trow "USER objects of QyrDelay (GetGuiResources)" user
+  trow "windows of QyrDelay (top-level, child and message-only)" windows
+  trow "open fds of the wineserver" server_fds
+  trow "resident memory of the wineserver (KiB)" server_rss
+  echo
+  echo "| Traffic | Sent | Answered or handled | Wrong | Missing |"
+  echo "|---|---|---|---|---|"
+  echo "| TCP commands (every 100th QyrNOR_PC_STATUS), replies | $tcp_sent | $(sum tcp_ok) ($(sum status_ok) status lines) | $(sum wrong) | $(sum missing) |"
+  echo "| TCP commands in the command log | $tcp_sent | $tcp_logged | | $((tcp_sent - tcp_logged)) |"
+  echo "| UDP commands in the command log (none may be answered: $(sum udp_answered) were) | $udp_sent | $udp_logged | | $((udp_sent - udp_logged)) |"
+  echo "| UDP datagrams dropped by the system (queue full) | | $udp_dropped | | |"
+  echo "| connections opened and closed | $((opened * 2)) | $(sum_churn completed) | | $((opened * 2 - $(sum_churn completed))) |"
+  echo "| commands a second, both protocols | | $(awk -F= '$1 == "rate" { s += $2; n++ } END { printf "%.0f", n ? s / n : 0 }' "$out"/soak_[12].txt) | | |"
+  if [ ${#failed[@]} -gt 0 ]; then
+    echo
+    echo "Incomplete runs (see $out): ${failed[*]}"
+    exit 1
+  fi
+  exit 0
+fi
 
 # ---------------------------------------------------------------------------------------------
 # The default run. QyrDelay alone first, so nothing else competes with its start-up and launch

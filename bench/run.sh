@@ -273,6 +273,7 @@ if [ "$mode" = --soak ]; then
   declare -A held
   sample() {  # sample WHEN
     local counts="$out/counts_$1.txt"
+    kill -0 "${pid[soak]}" 2>/dev/null || { say "QyrDelay is gone ($1)"; exit 1; }
     "${wine_run[@]}" "$win/process_counts.exe" QyrDelay.exe >"$counts" 2>/dev/null || true
     held[rss_$1]=$(rss "${pid[soak]}")
     held[fds_$1]=$(fds "${pid[soak]}")

@@ -12,7 +12,7 @@
 //       served; counts the replies that arrive within S seconds a port. The ports take turns in
 //       K slices of S/K seconds, who goes first rotating, so load from elsewhere on the machine
 //       falls on every server alike. A slice's window starts once each of its connections has
-//       been answered (at most 0.3 s, 1 s in a port's first slice, when the server neglects
+//       been answered (at most 0.1 s, 1 s in a port's first slice, when the server neglects
 //       one), and it ends with nothing left in flight. Every connection is waiting or being
 //       served for the whole window, so throughput x mean wait = N holds, and a connection the
 //       server neglects shows as a low count of its own. With --pid (one per port, in order)
@@ -354,7 +354,7 @@ void RunSlice(Target& t, double seconds, int server_pid) {
     c.in_flight = SendCheck(c);
   }
   const auto first_sent = Clock::now();
-  const double longest_warmup_s = t.warm ? 0.3 : 1.0;
+  const double longest_warmup_s = t.warm ? 0.1 : 1.0;
   t.warm = true;
   auto all_answered = [&t] {
     return std::all_of(t.conns.begin(), t.conns.end(), [](const Conn& c) { return c.answered; });

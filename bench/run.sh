@@ -14,7 +14,7 @@
 # two kept slots idle, then none idle, throughput, busy connections and latency, then the log on
 # and latency again at once. Latency is one connection per server doing round trips one after
 # another, so nothing queues, the servers taking turns round trip by round trip; throughput is N
-# connections over a fixed window, one server after the other in an order that rotates from round
+# connections per server, the servers taking turns slice by slice, the first rotating from round
 # to round. The table shows the median of the rounds; each ratio is the median of the per-round
 # ratios with their lowest and highest, so a burst of load from elsewhere moves one round, not
 # the comparison.
@@ -24,10 +24,11 @@
 #   QYR_BENCH_MSGS (3000)        measured round trips per latency run (after 200 unmeasured)
 #   QYR_BENCH_CONNS (8)          connections of a throughput run
 #   QYR_BENCH_BUSY_CONNS (64)    connections of the busy run (fairness)
-#   QYR_BENCH_SECONDS (2)        throughput window of each server, a round
-#   QYR_BENCH_SLICES (4)         slices the servers take turns in within that window
+#   QYR_BENCH_SECONDS (4)        throughput window of each server, a round
+#   QYR_BENCH_SLICES (8)         slices the servers take turns in within that window
+#   QYR_BENCH_BUSY_SECONDS (1)   the busy run's window of each server, a round, in 4 slices
 #   QYR_BENCH_CHURN (10000)      connections opened and closed against each server
-#   QYR_BENCH_IDLE (6)           seconds of each idle window, two a round
+#   QYR_BENCH_IDLE (5)           seconds of each idle window, two a round
 #   QYR_BENCH_FLOOR_PORT (26999) plain floor's port; the counting floor takes the next one
 #   QYR_BENCH_NETNS (1)          run in a private network namespace when possible, so the
 #                                program's fixed port never meets another copy (a test run)
@@ -90,10 +91,11 @@ rounds="${QYR_BENCH_ROUNDS:-5}"
 msgs="${QYR_BENCH_MSGS:-3000}"
 conns="${QYR_BENCH_CONNS:-8}"
 busy_conns="${QYR_BENCH_BUSY_CONNS:-64}"
-window="${QYR_BENCH_SECONDS:-2}"
-slices="${QYR_BENCH_SLICES:-4}"
+window="${QYR_BENCH_SECONDS:-4}"
+slices="${QYR_BENCH_SLICES:-8}"
+busy_window="${QYR_BENCH_BUSY_SECONDS:-1}"
 churn="${QYR_BENCH_CHURN:-10000}"
-idle="${QYR_BENCH_IDLE:-6}"
+idle="${QYR_BENCH_IDLE:-5}"
 floor_port="${QYR_BENCH_FLOOR_PORT:-26999}"
 warmup=200
 delays=(1 3 5)
@@ -394,14 +396,14 @@ latency() {  # latency ROUND NAME SERVER...: the servers in turns, one round tri
 }
 # The three servers in turns, slice by slice, the first rotating from round to round; the CPU
 # time per reply is the server's and the wineserver's within the windows.
-throughput() {  # throughput ROUND NAME CONNECTIONS
+throughput() {  # throughput ROUND NAME CONNECTIONS SECONDS SLICES
   local r="$1" name="$2" t k args=() file="$out/${2}_$1.txt"
   for k in 0 1 2; do
     t=${targets[$(((r + k) % 3))]}
     args+=(--port "${port[$t]}" --pid "${pid[$t]}")
   done
-  "$load" throughput "${args[@]}" --server-pid "$server_pid" --conns "$3" --seconds "$window" \
-    --slices "$slices" >"$file" || failed+=("$name round $r")
+  "$load" throughput "${args[@]}" --server-pid "$server_pid" --conns "$3" --seconds "$4" \
+    --slices "$5" >"$file" || failed+=("$name round $r")
   for t in "${targets[@]}"; do
     k=${port[$t]}
     if [ "$name" = throughput ]; then
@@ -437,8 +439,8 @@ for r in $(seq "$rounds"); do
   sleep 2  # as long as the kept slots' programs took to start, and the same second after
   [ "$r" != 1 ] || for t in "${targets[@]}"; do put 1 "$t" rss_start "$(rss "${pid[$t]}")"; done
   idle_window "$r" "${targets[@]}"
-  throughput "$r" throughput "$conns"
-  throughput "$r" busy "$busy_conns"
+  throughput "$r" throughput "$conns" "$window" "$slices"
+  throughput "$r" busy "$busy_conns" "$busy_window" 4
   latency "$r" "" "${targets[@]}"
   # The command log on: the same round trips, taking turns with the counting floor, at once.
   stop "${pid[qyr]}"
@@ -524,7 +526,7 @@ echo "| $title | $(cell "$title" QyrDelay "$(ratio p50_us qyr_log qyr)") | | | |
 echo "| lines the command log got in the last round | $log_lines | | | | |"
 echo "| replies of the least / most served connection in $window s, $conns connections | $(spread qyr) | $(spread plain) | $(spread counting) | | |"
 echo "| longest wait for a reply, $conns connections (ms) | $(waited qyr) | $(waited plain) | $(waited counting) | | |"
-echo "| replies of the least / most served connection in $window s, $busy_conns connections | $(spread qyr_busy) | $(spread plain_busy) | $(spread counting_busy) | | |"
+echo "| replies of the least / most served connection in $busy_window s, $busy_conns connections | $(spread qyr_busy) | $(spread plain_busy) | $(spread counting_busy) | | |"
 echo "| longest wait for a reply, $busy_conns connections (ms) | $(waited qyr_busy) | $(waited plain_busy) | $(waited counting_busy) | | |"
 row "resident memory after start (KiB)" rss_start
 three "resident memory after the churn (KiB)" rss_churn

@@ -276,7 +276,9 @@ if [ "$mode" = --soak ]; then
   sample() {  # sample WHEN
     local counts="$out/counts_$1.txt"
     kill -0 "${pid[soak]}" 2>/dev/null || { say "QyrDelay is gone ($1)"; exit 1; }
-    "${wine_run[@]}" "$win/process_counts.exe" QyrDelay.exe >"$counts" 2>/dev/null || true
+    # A Windows program's lines end in CR LF.
+    { "${wine_run[@]}" "$win/process_counts.exe" QyrDelay.exe 2>/dev/null || true; } |
+      tr -d '\r' >"$counts"
     held[rss_$1]=$(rss "${pid[soak]}")
     held[fds_$1]=$(fds "${pid[soak]}")
     held[server_fds_$1]=$(fds "$server_pid")

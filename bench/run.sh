@@ -456,6 +456,7 @@ done
 say "churn: $churn connections opened and closed, one server at a time"
 start_qyr qyr off
 sleep 1
+kill -0 "${pid[qyr]}" 2>/dev/null || { say "QyrDelay ended by itself a second after its start"; exit 1; }
 declare -A rss_churn churned fds_before fds_after
 for t in "${targets[@]}"; do fds_before[$t]=$(fds "${pid[$t]}"); done
 server_fds_before=$(fds "$server_pid")

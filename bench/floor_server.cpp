@@ -86,9 +86,11 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR cmd, int) {
   addr.sin_family = AF_INET;
   addr.sin_port = htons(static_cast<u_short>(port));
   addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  // A backlog as long as the program's, so that 64 connections set up at once are not left to
+  // the system's retries (a second and more each).
   if (hwnd == nullptr || listener == INVALID_SOCKET ||
       bind(listener, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 ||
-      listen(listener, 5) != 0 || WSAAsyncSelect(listener, hwnd, kWmSocket, FD_ACCEPT) != 0)
+      listen(listener, SOMAXCONN) != 0 || WSAAsyncSelect(listener, hwnd, kWmSocket, FD_ACCEPT) != 0)
     return 1;
   SetTimer(hwnd, 1, static_cast<UINT>(seconds) * 1000u, nullptr);
 

@@ -6,18 +6,32 @@
 //       one message. With several ports the round trips take turns, one to each port, so a
 //       burst of load from elsewhere on the machine falls on every server alike. Figures are
 //       printed per port (p50_us_P=...).
-//   qyr_load throughput --port P [--conns N] [--seconds S] [--warmup-seconds S2] [--timeout S]
-//       N connections, each always with one command in flight; counts the replies that arrive
-//       within S seconds, starting S2 seconds after the first commands went out. Every
-//       connection is waiting or being served for the whole window, so throughput x mean wait
-//       = N holds, and a connection the server neglects shows as a low count of its own.
+//   qyr_load throughput --port P [--port P2 ...] [--conns N] [--seconds S] [--slices K]
+//                       [--pid PID ...] [--server-pid W] [--timeout S]
+//       N connections to each port, each always with one command in flight while its port is
+//       served; counts the replies that arrive within S seconds a port. The ports take turns in
+//       K slices of S/K seconds, who goes first rotating, so load from elsewhere on the machine
+//       falls on every server alike. A slice's window starts once each of its connections has
+//       been answered (at most 0.1 s, 1 s in a port's first slice, when the server neglects
+//       one), and it ends with nothing left in flight. Every connection is waiting or being
+//       served for the whole window, so throughput x mean wait = N holds, and a connection the
+//       server neglects shows as a low count of its own. With --pid (one per port, in order)
+//       the CPU time of that process and of W within the windows is printed per reply.
 //   qyr_load churn --port P [--count K] [--parallel C] [--timeout S]
 //       K connections opened and closed, C at a time; each waits for the server's side to end.
+//   qyr_load soak  --port P [--peers N] [--commands C] [--timeout S]
+//       N peers at once, each with a TCP connection and a UDP socket of its own. A peer's step is
+//       one datagram, then one command over TCP whose reply it waits for; every 100th TCP command
+//       is QyrNOR_PC_STATUS, the others and every datagram QyrNOR_PC_CHECK. C commands in all,
+//       half over each protocol. Every TCP reply must be exactly "OK" (a whole status line
+//       "OK up=... 1=... 4=..." for a status) within 10 s, and no datagram may be answered. The
+//       program's handling of the datagrams is for the caller to count (its command log).
 //   qyr_load wait  --port P [--timeout S]
 //       Connects until the port accepts; prints the wall-clock time it first did.
 //
 // Results are printed as key=value lines for bench/run.sh. Loopback only: the address is fixed.
 #include <arpa/inet.h>
+#include <dirent.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
@@ -31,6 +45,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -41,6 +56,7 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 constexpr std::string_view kCheck = "QyrNOR_PC_CHECK";
+constexpr std::string_view kStatus = "QyrNOR_PC_STATUS";
 
 struct Options {
   std::string mode;
@@ -49,17 +65,22 @@ struct Options {
   int msgs = 3000;
   int warmup = 200;
   double seconds = 3;
-  double warmup_s = 0.5;
+  int slices = 4;
+  std::vector<int> pids;
+  int server_pid = 0;
   int count = 10000;
   int parallel = 32;
+  int peers = 8;
+  long commands = 1000000;
   double timeout_s = 60;
 };
 
 [[noreturn]] void Usage() {
   std::fprintf(stderr,
-               "usage: qyr_load latency|throughput|churn|wait --port P [--msgs M] [--warmup W]"
-               " [--conns N] [--seconds S] [--warmup-seconds S] [--count K] [--parallel C]"
-               " [--timeout S]\n");
+               "usage: qyr_load latency|throughput|churn|soak|wait --port P [--msgs M] [--warmup W]"
+               " [--conns N] [--seconds S] [--slices K] [--pid PID] [--server-pid W] [--count K]"
+               " [--parallel C]"
+               " [--peers N] [--commands C] [--timeout S]\n");
   std::exit(2);
 }
 
@@ -70,21 +91,39 @@ Options ParseArgs(int argc, char** argv) {
   for (int i = 2; i + 1 < argc; i += 2) {
     const std::string_view key = argv[i];
     const char* value = argv[i + 1];
-    if (key == "--port") o.ports.push_back(std::atoi(value));
-    else if (key == "--conns") o.conns = std::atoi(value);
-    else if (key == "--msgs") o.msgs = std::atoi(value);
-    else if (key == "--warmup") o.warmup = std::atoi(value);
-    else if (key == "--seconds") o.seconds = std::atof(value);
-    else if (key == "--warmup-seconds") o.warmup_s = std::atof(value);
-    else if (key == "--count") o.count = std::atoi(value);
-    else if (key == "--parallel") o.parallel = std::atoi(value);
-    else if (key == "--timeout") o.timeout_s = std::atof(value);
-    else Usage();
+    if (key == "--port")
+      o.ports.push_back(std::atoi(value));
+    else if (key == "--conns")
+      o.conns = std::atoi(value);
+    else if (key == "--msgs")
+      o.msgs = std::atoi(value);
+    else if (key == "--warmup")
+      o.warmup = std::atoi(value);
+    else if (key == "--seconds")
+      o.seconds = std::atof(value);
+    else if (key == "--slices")
+      o.slices = std::atoi(value);
+    else if (key == "--pid")
+      o.pids.push_back(std::atoi(value));
+    else if (key == "--server-pid")
+      o.server_pid = std::atoi(value);
+    else if (key == "--count")
+      o.count = std::atoi(value);
+    else if (key == "--parallel")
+      o.parallel = std::atoi(value);
+    else if (key == "--peers")
+      o.peers = std::atoi(value);
+    else if (key == "--commands")
+      o.commands = std::atol(value);
+    else if (key == "--timeout")
+      o.timeout_s = std::atof(value);
+    else
+      Usage();
   }
   if (o.ports.empty() ||
       std::any_of(o.ports.begin(), o.ports.end(), [](int p) { return p <= 0 || p > 65535; }) ||
-      o.conns <= 0 || o.msgs <= 0 || o.warmup < 0 ||
-      o.seconds <= 0 || o.warmup_s < 0 || o.count < 0 || o.parallel <= 0)
+      o.conns <= 0 || o.msgs <= 0 || o.warmup < 0 || o.seconds <= 0 || o.slices <= 0 ||
+      o.count < 0 || o.parallel <= 0 || o.peers <= 0 || o.commands < 0)
     Usage();
   return o;
 }
@@ -123,7 +162,8 @@ bool ConnectDone(int fd) {
 bool AwaitConnect(int fd, Clock::time_point deadline) {
   pollfd p{fd, POLLOUT, 0};
   for (;;) {
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+    const auto left =
+        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
     if (left.count() <= 0) return false;
     const int r = poll(&p, 1, static_cast<int>(left.count()));
     if (r > 0) return ConnectDone(fd);
@@ -158,7 +198,9 @@ struct Conn {
   int fd = -1;
   std::string pending;
   Clock::time_point sent_at;
-  long replies = 0;  // within the measuring window
+  bool in_flight = false;
+  bool answered = false;      // since the slice began
+  long replies = 0;           // within the measuring window
   double longest_wait_s = 0;  // for a reply, within the measuring window
 };
 
@@ -237,70 +279,159 @@ int RunLatency(const Options& o) {
   return complete ? 0 : 1;
 }
 
-// Handles what is readable on one connection of the throughput run; false when it is lost.
-bool ServeConn(Conn& c, Clock::time_point start, Clock::time_point end, long& all, long& errs) {
-  const auto replies = ReadReplies(c);
-  if (!replies) return false;
-  if (replies->empty()) return true;
-  const auto now = Clock::now();
-  for (const Reply r : *replies) {
-    errs += r == Reply::kOk ? 0 : 1;
-    ++all;
-    if (now >= start && now < end) ++c.replies;
+// CPU time of all of a process's threads so far, in nanoseconds (0 for no process).
+std::uint64_t CpuNs(int pid) {
+  if (pid <= 0) return 0;
+  const std::string dir = "/proc/" + std::to_string(pid) + "/task";
+  std::uint64_t sum = 0;
+  if (DIR* tasks = opendir(dir.c_str())) {
+    while (const dirent* task = readdir(tasks)) {
+      if (task->d_name[0] == '.') continue;
+      std::ifstream stat(dir + "/" + task->d_name + "/schedstat");
+      std::uint64_t ns = 0;
+      if (stat >> ns) sum += ns;
+    }
+    closedir(tasks);
   }
-  // Waits count from the window's start: setting up many connections comes before it.
-  if (now >= start && now < end) {
-    c.longest_wait_s = std::max(c.longest_wait_s, Seconds(now - std::max(c.sent_at, start)));
+  return sum;
+}
+
+// One server of a throughput run: its connections and what its windows gave.
+struct Target {
+  int port = 0;
+  int pid = 0;
+  std::vector<Conn> conns;
+  bool warm = false;  // has had its first, longer warm-up
+  double window_s = 0;
+  long replies = 0, all = 0, errs = 0, lost = 0;
+  std::uint64_t cpu_ns = 0;
+  double longest_wait_s = 0;
+};
+
+// Serves the connections of one target until `until` says stop; counts replies within
+// [start, end). Each connection sends again on its reply while `resend`.
+template <typename Until>
+void Drive(Target& t, Clock::time_point start, Clock::time_point end, bool resend, Until until) {
+  std::vector<pollfd> pfds;
+  for (auto& c : t.conns) pfds.push_back({c.fd, POLLIN, 0});
+  while (!until()) {
+    if (poll(pfds.data(), pfds.size(), 10) < 0 && errno != EINTR) return;
+    const auto now = Clock::now();
+    for (std::size_t i = 0; i < t.conns.size(); ++i) {
+      Conn& c = t.conns[i];
+      if (pfds[i].fd < 0 || pfds[i].revents == 0) continue;
+      const auto replies = ReadReplies(c);
+      if (!replies) {
+        pfds[i].fd = -1;
+        c.in_flight = false;
+        ++t.lost;
+        continue;
+      }
+      if (replies->empty()) continue;
+      c.in_flight = false;
+      c.answered = true;
+      for (const Reply r : *replies) {
+        t.errs += r == Reply::kOk ? 0 : 1;
+        ++t.all;
+        if (now >= start && now < end) ++c.replies;
+      }
+      // Waits count from the window's start: setting up many connections comes before it.
+      if (now >= start && now < end) {
+        c.longest_wait_s = std::max(c.longest_wait_s, Seconds(now - std::max(c.sent_at, start)));
+      }
+      if (resend) c.in_flight = SendCheck(c);
+    }
   }
-  return now >= end || SendCheck(c);
+}
+
+// One slice of a target's window: every connection with one command in flight; the window
+// starts once each has been answered (or a connection the server neglects has waited long
+// enough), and afterwards nothing is left in flight, so the next target's slice meets a server
+// with nothing queued.
+void RunSlice(Target& t, double seconds, int server_pid) {
+  for (auto& c : t.conns) {
+    c.answered = false;
+    c.in_flight = SendCheck(c);
+  }
+  const auto first_sent = Clock::now();
+  const double longest_warmup_s = t.warm ? 0.1 : 1.0;
+  t.warm = true;
+  auto all_answered = [&t] {
+    return std::all_of(t.conns.begin(), t.conns.end(), [](const Conn& c) { return c.answered; });
+  };
+  const auto never = Clock::time_point::max();
+  Drive(t, never, never, true, [&] {
+    return all_answered() || Clock::now() - first_sent >= FromSeconds(longest_warmup_s);
+  });
+  const std::uint64_t cpu0 = CpuNs(t.pid) + CpuNs(server_pid);
+  const auto start = Clock::now();
+  const auto end = start + FromSeconds(seconds);
+  Drive(t, start, end, true, [&] { return Clock::now() >= end; });
+  t.cpu_ns += CpuNs(t.pid) + CpuNs(server_pid) - cpu0;
+  t.window_s += seconds;
+  for (auto& c : t.conns) {
+    // A command still unanswered at the end has waited at least since it was sent.
+    if (c.in_flight) {
+      c.longest_wait_s = std::max(c.longest_wait_s, Seconds(end - std::max(c.sent_at, start)));
+    }
+  }
+  const auto drained = Clock::now() + std::chrono::seconds(5);
+  Drive(t, never, never, false, [&] {
+    return Clock::now() >= drained ||
+           std::none_of(t.conns.begin(), t.conns.end(), [](const Conn& c) { return c.in_flight; });
+  });
 }
 
 int RunThroughput(const Options& o) {
   const auto deadline = Clock::now() + FromSeconds(o.timeout_s);
-  std::vector<Conn> conns(static_cast<std::size_t>(o.conns));
-  for (auto& c : conns) {
-    c.fd = StartConnect(o.ports[0]);
-    if (c.fd < 0 || !AwaitConnect(c.fd, deadline)) {
-      std::printf("replies=0\nerror=connect\n");
-      return 1;
-    }
-  }
-  for (auto& c : conns) SendCheck(c);
-  const auto start = Clock::now() + FromSeconds(o.warmup_s);
-  const auto end = start + FromSeconds(o.seconds);
-  long all = 0, errs = 0, lost = 0;
-  std::vector<pollfd> pfds;
-  for (auto& c : conns) pfds.push_back({c.fd, POLLIN, 0});
-  while (Clock::now() < end) {
-    if (poll(pfds.data(), pfds.size(), 50) < 0 && errno != EINTR) break;
-    for (std::size_t i = 0; i < conns.size(); ++i) {
-      if (pfds[i].fd < 0 || pfds[i].revents == 0) continue;
-      if (!ServeConn(conns[i], start, end, all, errs)) {
-        pfds[i].fd = -1;
-        ++lost;
+  std::vector<Target> targets(o.ports.size());
+  for (std::size_t j = 0; j < targets.size(); ++j) {
+    Target& t = targets[j];
+    t.port = o.ports[j];
+    t.pid = j < o.pids.size() ? o.pids[j] : 0;
+    t.conns.resize(static_cast<std::size_t>(o.conns));
+    for (auto& c : t.conns) {
+      c.fd = StartConnect(t.port);
+      if (c.fd < 0 || !AwaitConnect(c.fd, deadline)) {
+        std::printf("error=connect_%d\n", t.port);
+        return 1;
       }
     }
   }
-  long total = 0, fewest = -1, most = 0;
-  double longest_wait_s = 0;
-  for (auto& c : conns) {
-    // A command still unanswered at the end has waited at least since it was sent.
-    if (c.sent_at < end) {
-      c.longest_wait_s = std::max(c.longest_wait_s, Seconds(end - std::max(c.sent_at, start)));
+  // The targets take turns slice by slice, who goes first rotating, so that load from elsewhere
+  // on the machine falls on all alike.
+  for (int slice = 0; slice < o.slices; ++slice) {
+    for (std::size_t k = 0; k < targets.size(); ++k) {
+      RunSlice(targets[(static_cast<std::size_t>(slice) + k) % targets.size()],
+               o.seconds / o.slices, o.server_pid);
     }
-    longest_wait_s = std::max(longest_wait_s, c.longest_wait_s);
-    close(c.fd);
-    total += c.replies;
-    fewest = fewest < 0 ? c.replies : std::min(fewest, c.replies);
-    most = std::max(most, c.replies);
   }
-  const bool done = Clock::now() >= end && lost == 0;
-  std::printf("replies=%ld\nall_replies=%ld\nnot_ok=%ld\nlost_conns=%ld\nwindow_s=%.3f\n", total,
-              all, errs, lost, o.seconds);
-  std::printf("throughput=%.1f\nfewest_per_conn=%ld\nmost_per_conn=%ld\nlongest_wait_ms=%.1f\n",
-              done ? static_cast<double>(total) / o.seconds : 0.0, fewest, most,
-              longest_wait_s * 1e3);
-  return done && errs == 0 ? 0 : 1;
+  bool complete = true;
+  for (Target& t : targets) {
+    long fewest = -1, most = 0;
+    for (auto& c : t.conns) {
+      t.longest_wait_s = std::max(t.longest_wait_s, c.longest_wait_s);
+      close(c.fd);
+      t.replies += c.replies;
+      fewest = fewest < 0 ? c.replies : std::min(fewest, c.replies);
+      most = std::max(most, c.replies);
+    }
+    const int p = t.port;
+    std::printf("replies_%d=%ld\nnot_ok_%d=%ld\nlost_conns_%d=%ld\nwindow_s_%d=%.3f\n", p,
+                t.replies, p, t.errs, p, t.lost, p, t.window_s);
+    std::printf("throughput_%d=%.1f\nfewest_per_conn_%d=%ld\nmost_per_conn_%d=%ld\n", p,
+                t.lost == 0 ? static_cast<double>(t.replies) / t.window_s : 0.0, p, fewest, p,
+                most);
+    std::printf("longest_wait_ms_%d=%.1f\n", p, t.longest_wait_s * 1e3);
+    if (t.pid > 0) {
+      std::printf("cpu_us_%d=%.1f\n", p,
+                  t.replies > 0
+                      ? static_cast<double>(t.cpu_ns) / 1e3 / static_cast<double>(t.replies)
+                      : 0.0);
+    }
+    complete = complete && t.lost == 0 && t.errs == 0;
+  }
+  return complete ? 0 : 1;
 }
 
 struct ChurnConn {
@@ -372,6 +503,179 @@ int RunChurn(const Options& o) {
   return completed == o.count ? 0 : 1;
 }
 
+// Whether the bytes received are a whole status line: "OK up=N 1=S 2=S 3=S 4=S", each S a slot
+// state. A line cut short is not whole yet; anything else never will be.
+enum class Status { kWhole, kPartial, kWrong };
+Status ReadStatusLine(std::string_view got) {
+  static constexpr std::string_view kStates[] = {"none",    "wait",   "run",   "ended",
+                                                 "restart", "failed", "opened"};
+  constexpr std::string_view kHead = "OK up=";
+  if (got.size() < kHead.size()) return kHead.starts_with(got) ? Status::kPartial : Status::kWrong;
+  if (!got.starts_with(kHead)) return Status::kWrong;
+  std::size_t at = kHead.size();
+  const std::size_t digits = got.find_first_not_of("0123456789", at);
+  if (digits == at) return Status::kWrong;
+  if (digits == std::string_view::npos) return Status::kPartial;
+  at = digits;
+  for (char slot = '1'; slot <= '4'; ++slot) {
+    const std::string field = std::string(" ") + slot + "=";
+    const std::string_view rest = got.substr(at);
+    if (rest.size() < field.size())
+      return std::string_view(field).starts_with(rest) ? Status::kPartial : Status::kWrong;
+    if (!rest.starts_with(field)) return Status::kWrong;
+    at += field.size();
+    const std::size_t end = std::min(got.find(' ', at), got.size());
+    const std::string_view state = got.substr(at, end - at);
+    const bool known =
+        std::find(std::begin(kStates), std::end(kStates), state) != std::end(kStates);
+    const bool prefix = std::any_of(std::begin(kStates), std::end(kStates),
+                                    [state](std::string_view s) { return s.starts_with(state); });
+    if (end == got.size())
+      return slot == '4' && known ? Status::kWhole : prefix ? Status::kPartial : Status::kWrong;
+    if (!known) return Status::kWrong;
+    at = end;
+  }
+  return Status::kWrong;  // more than four slots
+}
+
+struct SoakPeer {
+  int tcp = -1;
+  int udp = -1;
+  std::string got;
+  bool waiting = false;
+  bool status = false;  // the command in flight asks for the status line
+  Clock::time_point sent_at;
+};
+
+int ConnectUdp(int port) {
+  const int fd = socket(AF_INET, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+  if (fd < 0) return -1;
+  sockaddr_in addr{};
+  addr.sin_family = AF_INET;
+  addr.sin_port = htons(static_cast<std::uint16_t>(port));
+  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  if (connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) < 0) {
+    close(fd);
+    return -1;
+  }
+  return fd;
+}
+
+int RunSoak(const Options& o) {
+  const auto begin = Clock::now();
+  const auto deadline = begin + FromSeconds(o.timeout_s);
+  const long steps = o.commands / 2;
+  long started = 0, tcp_sent = 0, tcp_ok = 0, statuses_ok = 0, wrong = 0, missing = 0;
+  long udp_sent = 0, udp_answered = 0, udp_errors = 0, lost_peers = 0;
+  std::vector<SoakPeer> peers(static_cast<std::size_t>(o.peers));
+  for (auto& p : peers) {
+    p.tcp = StartConnect(o.ports[0]);
+    p.udp = ConnectUdp(o.ports[0]);
+    if (p.tcp < 0 || p.udp < 0 || !AwaitConnect(p.tcp, deadline)) {
+      std::printf("error=connect\n");
+      return 1;
+    }
+  }
+  auto lose = [&](SoakPeer& p) {
+    close(p.tcp);
+    p.tcp = -1;
+    p.waiting = false;
+    ++lost_peers;
+  };
+  auto step = [&](SoakPeer& p) {
+    if (started >= steps) return;
+    ++started;
+    if (send(p.udp, kCheck.data(), kCheck.size(), 0) == static_cast<ssize_t>(kCheck.size())) {
+      ++udp_sent;
+    } else {
+      ++udp_errors;
+    }
+    p.status = tcp_sent % 100 == 99;
+    const std::string_view command = p.status ? kStatus : kCheck;
+    p.got.clear();
+    p.sent_at = Clock::now();
+    ++tcp_sent;
+    if (send(p.tcp, command.data(), command.size(), MSG_NOSIGNAL) !=
+        static_cast<ssize_t>(command.size())) {
+      ++missing;
+      lose(p);
+      return;
+    }
+    p.waiting = true;
+  };
+  // A reply is judged when it is whole or can no longer become right.
+  auto judge = [&](SoakPeer& p) {
+    const Status status = p.status                                    ? ReadStatusLine(p.got)
+                          : p.got == "OK"                             ? Status::kWhole
+                          : std::string_view("OK").starts_with(p.got) ? Status::kPartial
+                                                                      : Status::kWrong;
+    if (status == Status::kPartial) return;
+    p.waiting = false;
+    if (status == Status::kWrong) {
+      ++wrong;
+      lose(p);  // what follows on it can no longer be told apart
+      return;
+    }
+    ++tcp_ok;
+    statuses_ok += p.status ? 1 : 0;
+    step(p);
+  };
+  for (auto& p : peers) step(p);
+  std::vector<pollfd> pfds;
+  while (Clock::now() < deadline) {
+    pfds.clear();
+    for (const auto& p : peers) {
+      pfds.push_back({p.tcp, POLLIN, 0});
+      pfds.push_back({p.udp, POLLIN, 0});
+    }
+    const bool busy =
+        std::any_of(peers.begin(), peers.end(), [](const SoakPeer& p) { return p.waiting; });
+    if (!busy) break;
+    if (poll(pfds.data(), pfds.size(), 100) < 0 && errno != EINTR) break;
+    const auto now = Clock::now();
+    for (std::size_t i = 0; i < peers.size(); ++i) {
+      SoakPeer& p = peers[i];
+      if (pfds[2 * i + 1].revents != 0) {
+        char buf[256];
+        const ssize_t n = recv(p.udp, buf, sizeof buf, 0);
+        (n >= 0 ? udp_answered : udp_errors) += 1;
+      }
+      if (p.tcp < 0 || !p.waiting) continue;
+      if (pfds[2 * i].revents != 0) {
+        char buf[256];
+        const ssize_t n = recv(p.tcp, buf, sizeof buf, 0);
+        if (n > 0) {
+          p.got.append(buf, static_cast<std::size_t>(n));
+          judge(p);
+          continue;
+        }
+        if (n == 0 || (errno != EAGAIN && errno != EINTR)) {
+          ++missing;
+          lose(p);
+          continue;
+        }
+      }
+      if (now - p.sent_at > std::chrono::seconds(10)) {
+        ++missing;
+        lose(p);
+      }
+    }
+  }
+  for (auto& p : peers) {
+    if (p.waiting) ++missing;  // the deadline passed
+    if (p.tcp >= 0) close(p.tcp);
+    close(p.udp);
+  }
+  const double elapsed = Seconds(Clock::now() - begin);
+  std::printf("peers=%d\ntcp_sent=%ld\ntcp_ok=%ld\nstatus_ok=%ld\nwrong=%ld\nmissing=%ld\n",
+              o.peers, tcp_sent, tcp_ok, statuses_ok, wrong, missing);
+  std::printf("udp_sent=%ld\nudp_answered=%ld\nudp_errors=%ld\nlost_peers=%ld\nseconds=%.3f\n",
+              udp_sent, udp_answered, udp_errors, lost_peers, elapsed);
+  std::printf("rate=%.1f\n",
+              elapsed > 0 ? static_cast<double>(tcp_sent + udp_sent) / elapsed : 0.0);
+  return tcp_ok == steps && udp_sent == steps && udp_answered == 0 && udp_errors == 0 ? 0 : 1;
+}
+
 int RunWait(const Options& o) {
   const auto deadline = Clock::now() + FromSeconds(o.timeout_s);
   while (Clock::now() < deadline) {
@@ -399,6 +703,7 @@ int main(int argc, char** argv) {
   if (o.mode == "latency") return RunLatency(o);
   if (o.mode == "throughput") return RunThroughput(o);
   if (o.mode == "churn") return RunChurn(o);
+  if (o.mode == "soak") return RunSoak(o);
   if (o.mode == "wait") return RunWait(o);
   Usage();
 }

@@ -1,31 +1,76 @@
 #!/usr/bin/env bash
 # The benchmark: QyrDelay.exe and two reference floor servers, all under the same Wine on
-# loopback, measured by the native load generator. Prints one Markdown table. Builds what it
-# needs into build/bench-native and build/bench-win; raw outputs stay in build/bench-win/run.
+# loopback, measured by the native load generator. Builds what it needs into build/bench-native
+# and build/bench-win; raw outputs stay in build/bench-win/run.
 #
-# Latency is one connection per server doing round trips one after another, so nothing queues,
-# the three servers taking turns round trip by round trip; throughput is N connections over a
-# fixed window, one server after the other in an order that rotates from round to round. The
-# table shows the median of the rounds, and each ratio is the median of the per-round ratios,
-# so a burst of load from elsewhere on the machine moves one round, not the comparison.
+#   bench/run.sh           one run, one Markdown table
+#   bench/run.sh --check   three runs, their three tables; fails, naming the rows, when the
+#                          median of a ratio row differs by more than 10% between two runs
+#   bench/run.sh --soak    a month in a busy hall: a million commands over TCP and UDP and
+#                          100,000 connections against QyrDelay alone, one table
+#
+# Every round starts QyrDelay afresh in each configuration in turn, so that the rows that compare
+# two configurations (kept slots or none, the command log on or off) are measured side by side:
+# two kept slots idle, then none idle, throughput, busy connections and latency, then the log on
+# and latency again at once. Latency is one connection per server doing round trips one after
+# another, so nothing queues, the servers taking turns round trip by round trip; throughput is N
+# connections per server, the servers taking turns slice by slice, the first rotating from round
+# to round. The table shows the median of the rounds; each ratio is the median of the per-round
+# ratios with their lowest and highest, so a burst of load from elsewhere moves one round, not
+# the comparison.
 #
 # Knobs (environment):
-#   QYR_BENCH_ROUNDS (5)         rounds of latency and throughput
+#   QYR_BENCH_ROUNDS (5)         rounds
 #   QYR_BENCH_MSGS (3000)        measured round trips per latency run (after 200 unmeasured)
 #   QYR_BENCH_CONNS (8)          connections of a throughput run
 #   QYR_BENCH_BUSY_CONNS (64)    connections of the busy run (fairness)
-#   QYR_BENCH_SECONDS (3)        throughput window, after 0.5 s of warm-up
+#   QYR_BENCH_SECONDS (4)        throughput window of each server, a round
+#   QYR_BENCH_SLICES (8)         slices the servers take turns in within that window
+#   QYR_BENCH_BUSY_SECONDS (1)   the busy run's window of each server, a round, in 4 slices
 #   QYR_BENCH_CHURN (10000)      connections opened and closed against each server
-#   QYR_BENCH_IDLE (60)          seconds of idle CPU measurement
+#   QYR_BENCH_IDLE (5)           seconds of each idle window, two a round
 #   QYR_BENCH_FLOOR_PORT (26999) plain floor's port; the counting floor takes the next one
 #   QYR_BENCH_NETNS (1)          run in a private network namespace when possible, so the
 #                                program's fixed port never meets another copy (a test run)
 #   QYR_BENCH_CPU (0)            the one CPU everything runs on; "all" spreads over every CPU
-#   QYR_BENCH_INI_EXTRA ("")     lines added to the program's settings file, e.g.
-#                                $'[REMOTE]\nLog=1' to measure with the command log on
+#   QYR_BENCH_INI_EXTRA ("")     lines added to the program's settings file in every
+#                                configuration, to measure with an optional feature on
+#   QYR_BENCH_SOAK (1)           the soak's size as a fraction of the full one (0.01: 10,000
+#                                commands and 1,000 connections)
+#   QYR_BENCH_SOAK_PEERS (8)     peers sending commands at once in the soak
 set -euo pipefail
 cd "$(dirname "$0")/.."
 src="$PWD"
+mode="${1:-run}"
+case "$mode" in
+  run | --check | --soak) ;;
+  *) echo "usage: bench/run.sh [--check | --soak]" >&2; exit 2 ;;
+esac
+
+if [ "$mode" = --check ]; then
+  # Three whole runs, one after the other; each writes its ratio medians where it is told.
+  check="$src/build/bench-check"
+  rm -rf "$check"
+  mkdir -p "$check"
+  for i in 1 2 3; do
+    echo "[bench] run $i of 3" >&2
+    QYR_BENCH_RATIOS="$check/ratios_$i.txt" bash "$0" | tee "$check/table_$i.md" ||
+      echo "[bench] run $i failed" >&2
+  done
+  moved=$(awk -F'\t' '{ key = $1 " (" $2 ")"; v = $3 + 0
+      if (!(key in lo) || v < lo[key]) lo[key] = v
+      if (!(key in hi) || v > hi[key]) hi[key] = v
+      n[key]++ }
+    END { for (k in n) if (n[k] < 3 || lo[k] <= 0 || hi[k] / lo[k] > 1.10)
+      printf "  %s: %s to %s over %d runs\n", k, lo[k], hi[k], n[k] }' \
+    "$check"/ratios_[123].txt | sort)
+  if [ -n "$moved" ]; then
+    printf '\nRatio rows whose median moved more than 10%% between the runs:\n%s\n' "$moved"
+    exit 1
+  fi
+  printf '\nEvery ratio row'"'"'s median stayed within 10%% over the three runs.\n'
+  exit 0
+fi
 
 # Everything runs on one CPU: the load generator, the wineserver and the servers. Spread over two,
 # a server's round trip took either about 180 or about 600 µs for a whole round, depending on
@@ -46,9 +91,11 @@ rounds="${QYR_BENCH_ROUNDS:-5}"
 msgs="${QYR_BENCH_MSGS:-3000}"
 conns="${QYR_BENCH_CONNS:-8}"
 busy_conns="${QYR_BENCH_BUSY_CONNS:-64}"
-window="${QYR_BENCH_SECONDS:-3}"
+window="${QYR_BENCH_SECONDS:-4}"
+slices="${QYR_BENCH_SLICES:-8}"
+busy_window="${QYR_BENCH_BUSY_SECONDS:-1}"
 churn="${QYR_BENCH_CHURN:-10000}"
-idle="${QYR_BENCH_IDLE:-60}"
+idle="${QYR_BENCH_IDLE:-5}"
 floor_port="${QYR_BENCH_FLOOR_PORT:-26999}"
 warmup=200
 delays=(1 3 5)
@@ -59,6 +106,7 @@ declare -A pid
 native="$src/build/bench-native"
 win="$src/build/bench-win"
 out="$win/run"
+began=$(date +%s)
 say() { echo "[bench $(date +%T)] $*" >&2; }
 loadavg() { cut -d' ' -f1-3 /proc/loadavg; }
 
@@ -67,9 +115,11 @@ say "building"
   cmake --preset native -B "$native" -DQYR_SANITIZE=OFF -DCMAKE_BUILD_TYPE=Release >/dev/null
 cmake --build "$native" --target qyr_load >/dev/null
 [ -f "$win/build.ninja" ] || cmake --preset windows -B "$win" >/dev/null
-cmake --build "$win" --target QyrDelay floor_server launch_probe idle_program >/dev/null
+cmake --build "$win" --target QyrDelay floor_server launch_probe idle_program process_counts \
+  >/dev/null
 load="$native/bench/qyr_load"
 wine_run=("$src/cmake/wine-run.sh" --root "$win/wine")
+prefix="$win/wine/${QYR_WINE_PREFIX:-main}/prefix"
 
 # The runner stops the wineserver it started; a program started while that one was going down
 # can leave another behind, in the network namespace of its own run. Stop whatever serves the
@@ -78,7 +128,7 @@ stop_wine() {
   "${wine_run[@]}" --stop || true
   local server=/usr/lib/wine/wineserver
   [ -x "$server" ] || server="$(command -v wineserver || echo true)"
-  WINEPREFIX="$win/wine/${QYR_WINE_PREFIX:-main}/prefix" "$server" -k 2>/dev/null || true
+  WINEPREFIX="$prefix" "$server" -k 2>/dev/null || true
 }
 wrappers=()
 cleanup() {
@@ -109,13 +159,35 @@ run_dir="$out/QyrNOR_bench"
 mkdir -p "$run_dir"
 cp "$win/QyrDelay.exe" "$run_dir/"
 dos() { echo "Z:${1//\//\\}"; }
-ini="[AUTORUN]"$'\r\n'
-for i in "${!delays[@]}"; do
-  cp "$win/launch_probe.exe" "$run_dir/probe$i.exe"
-  ini+="File$i=$(dos "$run_dir/probe$i.exe")"$'\r\n'"Delay$i=${delays[$i]}"$'\r\n'
-done
-[ -z "${QYR_BENCH_INI_EXTRA:-}" ] || ini+="${QYR_BENCH_INI_EXTRA//$'\n'/$'\r\n'}"$'\r\n'
-printf "%s" "$ini" >"$run_dir/QyrDelay.ini"
+
+# The settings file of each configuration. Slots without a program, so that nothing is started
+# (without a file the first slot would look for a player), except where a configuration says.
+settings() {  # settings CONFIG
+  local ini="[AUTORUN]"$'\r\n' i
+  for i in 0 1 2 3; do
+    case "$1:$i" in
+      launch:[0-2])
+        cp "$win/launch_probe.exe" "$run_dir/probe$i.exe"
+        ini+="File$i=$(dos "$run_dir/probe$i.exe")"$'\r\n'"Delay$i=${delays[$i]}"$'\r\n' ;;
+      kept:[01])
+        cp "$win/idle_program.exe" "$run_dir/kept$i.exe"
+        ini+="File$i=$(dos "$run_dir/kept$i.exe")"$'\r\n'"Delay$i=1"$'\r\n'"Restart$i=5"$'\r\n' ;;
+      *) ini+="File$i="$'\r\n' ;;
+    esac
+  done
+  case "$1" in log | soak) ini+="[REMOTE]"$'\r\n'"Log=1"$'\r\n' ;; esac
+  [ -z "${QYR_BENCH_INI_EXTRA:-}" ] || ini+="${QYR_BENCH_INI_EXTRA//$'\n'/$'\r\n'}"$'\r\n'
+  printf "%s" "$ini" >"$run_dir/QyrDelay.ini"
+}
+
+# The Linux processes of this run's Wine whose command line matches; never another Wine's.
+ours() {
+  local p
+  for p in $(pgrep -f "$1" || true); do
+    { tr '\0' '\n' <"/proc/$p/environ"; } 2>/dev/null | grep -qxF "WINEPREFIX=$prefix" && echo "$p"
+  done
+  return 0
+}
 
 # Starts a Windows program; sets pid[name] to the Windows process, not to the runner script.
 start() {
@@ -136,14 +208,162 @@ start() {
   say "$name did not start"; exit 1
 }
 value() { sed -n "s/^$1=//p" "$2"; }
+stop() {  # stop PID...: ends them and waits until they are gone
+  local p
+  for p in "$@"; do kill "$p" 2>/dev/null || true; done
+  for p in "$@"; do
+    for _ in $(seq 100); do kill -0 "$p" 2>/dev/null || break; sleep 0.05; done
+  done
+}
 
-# QyrDelay alone first, so nothing else competes with its start-up and launch schedule.
-start qyr "$run_dir/QyrDelay.exe"
-"$load" wait --port "${port[qyr]}" --timeout 60 >"$out/ready.txt" || true
-ready=$(value ready_at "$out/ready.txt")
-[ "$ready" != none ] || { say "QyrDelay did not open port ${port[qyr]}"; exit 1; }
-kill -0 "${pid[qyr]}" 2>/dev/null || { say "QyrDelay ended at once"; exit 1; }
+# QyrDelay in one configuration, serving its port; $1 names the figures it gives.
+start_qyr() {  # start_qyr NAME CONFIG
+  settings "$2"
+  start "$1" "$run_dir/QyrDelay.exe"
+  "$load" wait --port "${port[qyr]}" --timeout 60 >"$out/ready_$1.txt" ||
+    { say "QyrDelay ($2) did not open port ${port[qyr]}"; exit 1; }
+}
 
+rss() { awk '/^VmRSS/ { print $2 }' "/proc/$1/status"; }
+fds() { find "/proc/$1/fd" -mindepth 1 -maxdepth 1 | wc -l; }
+# CPU time of all of a process's threads, in nanoseconds: the tick counts of /proc/PID/stat come
+# in 10 ms steps, more than a program spends idle in a minute.
+cpu_ns() {
+  local t sum=0 ns
+  for t in /proc/"$1"/task/*/schedstat; do
+    read -r ns _ <"$t" 2>/dev/null || continue
+    sum=$((sum + ns))
+  done
+  echo "$sum"
+}
+
+# Every figure of every round goes to one file: round, server, figure, value.
+results="$out/results.txt"
+: >"$results"
+failed=()
+put() { echo "$1 $2 $3 $4" >>"$results"; }
+record() {  # record ROUND SERVER FILE KEY...
+  local r="$1" t="$2" file="$3"; shift 3
+  for k in "$@"; do put "$r" "$t" "${k%_[0-9]*}" "$(value "$k" "$file")"; done
+}
+
+# ---------------------------------------------------------------------------------------------
+# The soak: QyrDelay alone with its command log on, several peers sending commands over TCP and
+# UDP at once while connections are opened and closed beside them, in two halves; what it holds
+# is read before, halfway and at the end.
+if [ "$mode" = --soak ]; then
+  scale="${QYR_BENCH_SOAK:-1}"
+  peers="${QYR_BENCH_SOAK_PEERS:-8}"
+  # A half's share, as many over TCP as over UDP.
+  commands=$(awk -v s="$scale" 'BEGIN { printf "%d", 2 * int(1000000 * s / 4 + 0.5) }')
+  opened=$(awk -v s="$scale" 'BEGIN { printf "%d", 100000 * s / 2 + 0.5 }')
+  start_qyr soak soak
+  sleep 2  # past the start-up ticks
+  # The log is moved aside as it grows, long before it could fill and roll over, so that every
+  # line the program writes is still there to be counted.
+  harvest="$out/log"
+  mkdir -p "$harvest"
+  (
+    n=0
+    while :; do
+      [ ! -f "$run_dir/QyrDelay.log" ] || mv "$run_dir/QyrDelay.log" "$harvest/$((n += 1)).log"
+      [ -f "$out/soak.done" ] && break
+      sleep 0.5
+    done
+  ) &
+  harvester=$!
+  declare -A held
+  sample() {  # sample WHEN
+    local counts="$out/counts_$1.txt"
+    kill -0 "${pid[soak]}" 2>/dev/null || { say "QyrDelay is gone ($1)"; exit 1; }
+    # A Windows program's lines end in CR LF.
+    { "${wine_run[@]}" "$win/process_counts.exe" QyrDelay.exe 2>/dev/null || true; } |
+      tr -d '\r' >"$counts"
+    held[rss_$1]=$(rss "${pid[soak]}")
+    held[fds_$1]=$(fds "${pid[soak]}")
+    held[server_fds_$1]=$(fds "$server_pid")
+    held[server_rss_$1]=$(rss "$server_pid")
+    held[handles_$1]=$(value handles "$counts")
+    held[gdi_$1]=$(value gdi_objects "$counts")
+    held[user_$1]=$(value user_objects "$counts")
+    held[table_$1]=$(value table_handles "$counts")
+    held[windows_$1]=$(value windows "$counts")
+  }
+  half() {  # half N: a half's commands and connections at once
+    say "soak, half $1 of 2: $commands commands from $peers peers, $opened connections (load average $(loadavg))"
+    local c
+    "$load" churn --port "${port[qyr]}" --count "$opened" --parallel 8 --timeout 3600 \
+      >"$out/soak_churn_$1.txt" &
+    c=$!
+    "$load" soak --port "${port[qyr]}" --peers "$peers" --commands "$commands" --timeout 3600 \
+      >"$out/soak_$1.txt" || failed+=("soak half $1")
+    wait "$c" || failed+=("soak connections, half $1")
+    sleep 1  # the log's last lines, and the closed connections let go
+  }
+  sample before
+  half 1
+  sample halfway
+  half 2
+  sample end
+  touch "$out/soak.done"
+  wait "$harvester"
+  [ ! -f "$run_dir/QyrDelay.log" ] || mv "$run_dir/QyrDelay.log" "$harvest/last.log"
+  sum() { awk -F= -v k="$1" '$1 == k { s += $2 } END { print s + 0 }' "$out"/soak_[12].txt; }
+  sum_churn() { awk -F= -v k="$1" '$1 == k { s += $2 } END { print s + 0 }' "$out"/soak_churn_[12].txt; }
+  lines() { cat "$harvest"/*.log | grep -c -- "$1" || true; }
+  udp_logged=$(lines ' UDP .* QyrNOR_PC_CHECK -> none')
+  tcp_logged=$(( $(lines ' TCP .* QyrNOR_PC_CHECK -> OK') + $(lines ' TCP .* QyrNOR_PC_STATUS -> OK') ))
+  # Datagrams the system threw away because the program's queue was full: counted per socket.
+  udp_dropped=$(awk -v p="$(printf ':%04X' "${port[qyr]}")" 'NR > 1 && index($2, p) { d += $NF } END { print d + 0 }' /proc/net/udp)
+  grow() {  # grow KEY: halfway to end, per cent
+    awk -v a="${held[${1}_halfway]:-}" -v b="${held[${1}_end]:-}" 'BEGIN {
+      if (a == "" || b == "" || a == 0) print "n/a"
+      else printf "%+.2f%%", (b - a) * 100 / a }'
+  }
+  pass() { awk -v g="$(grow "$1")" 'BEGIN { if (g == "n/a") print "n/a"; else print (g + 0 < 1 ? "yes" : "NO") }'; }
+  trow() {  # trow TITLE KEY
+    echo "| $1 | ${held[${2}_before]:-?} | ${held[${2}_halfway]:-?} | ${held[${2}_end]:-?} | $(grow "$2") | $(pass "$2") |"
+  }
+  tcp_sent=$(sum tcp_sent)
+  udp_sent=$(sum udp_sent)
+  cat <<EOF
+
+QyrDelay soak, $(date -u +%Y-%m-%d), $(nproc --all) cores (run on ${QYR_BENCH_PINNED:+CPU }${QYR_BENCH_PINNED:-all of them}), load average $load_start at the start and $(loadavg) at the end, $(${WINE64:-/usr/lib/wine/wine64} --version 2>/dev/null || echo 'Wine ?'), scale $scale, $peers peers, $(( $(date +%s) - began )) s
+
+| Figure | Before | Halfway | End | Halfway to end | Under 1% |
+|---|---|---|---|---|---|
+EOF
+  trow "resident memory of QyrDelay (KiB)" rss
+  trow "open fds of QyrDelay" fds
+  trow "handles of QyrDelay (GetProcessHandleCount)" handles
+  trow "handles of QyrDelay (its entries in the system's handle table)" table
+  trow "GDI objects of QyrDelay (GetGuiResources)" gdi
+  trow "USER objects of QyrDelay (GetGuiResources)" user
+  trow "windows of QyrDelay (top-level, child and message-only)" windows
+  trow "open fds of the wineserver" server_fds
+  trow "resident memory of the wineserver (KiB)" server_rss
+  echo
+  echo "| Traffic | Sent | Answered or handled | Wrong | Missing |"
+  echo "|---|---|---|---|---|"
+  echo "| TCP commands (every 100th QyrNOR_PC_STATUS), replies | $tcp_sent | $(sum tcp_ok) ($(sum status_ok) status lines) | $(sum wrong) | $(sum missing) |"
+  echo "| TCP commands in the command log | $tcp_sent | $tcp_logged | | $((tcp_sent - tcp_logged)) |"
+  echo "| UDP commands in the command log (none may be answered: $(sum udp_answered) were) | $udp_sent | $udp_logged | | $((udp_sent - udp_logged)) |"
+  echo "| UDP datagrams dropped by the system (queue full) | | $udp_dropped | | |"
+  echo "| connections opened and closed | $((opened * 2)) | $(sum_churn completed) | | $((opened * 2 - $(sum_churn completed))) |"
+  echo "| commands a second, both protocols | | $(awk -F= '$1 == "rate" { s += $2; n++ } END { printf "%.0f", n ? s / n : 0 }' "$out"/soak_[12].txt) | | |"
+  if [ ${#failed[@]} -gt 0 ]; then
+    echo
+    echo "Incomplete runs (see $out): ${failed[*]}"
+    exit 1
+  fi
+  exit 0
+fi
+
+# ---------------------------------------------------------------------------------------------
+# The default run. QyrDelay alone first, so nothing else competes with its start-up and launch
+# schedule.
+start_qyr launch launch
+ready=$(value ready_at "$out/ready_launch.txt")
 say "launch timing"
 launch_rows=()
 for i in "${!delays[@]}"; do
@@ -157,7 +377,8 @@ for i in "${!delays[@]}"; do
     launch_rows+=("| launch slot, delay ${delays[$i]} s | not started | | | | |")
   fi
 done
-for _ in $(seq 100); do pgrep -f 'probe[0-9]\.exe' >/dev/null || break; sleep 0.1; done
+for _ in $(seq 100); do [ -n "$(ours 'probe[0-9]\.exe')" ] || break; sleep 0.1; done
+stop "${pid[launch]}"
 
 start plain "$win/floor_server.exe" "${port[plain]}" 3600
 start counting "$win/floor_server.exe" "${port[counting]}" 3600 counting
@@ -165,59 +386,81 @@ for t in plain counting; do
   "$load" wait --port "${port[$t]}" --timeout 60 >/dev/null || { say "$t floor did not start"; exit 1; }
 done
 
-rss() { awk '/^VmRSS/ { print $2 }' "/proc/$1/status"; }
-fds() { find "/proc/$1/fd" -mindepth 1 -maxdepth 1 | wc -l; }
-ticks() { sed 's/.*) //' "/proc/$1/stat" | awk '{ print $12 + $13 }'; }
-hz=$(getconf CLK_TCK)
-declare -A rss_start rss_churn churned fds_before fds_after idle_ms
-for t in "${targets[@]}"; do rss_start[$t]=$(rss "${pid[$t]}"); fds_before[$t]=$(fds "${pid[$t]}"); done
-
-# Every figure of every run goes to one file: round, server, figure, value.
-results="$out/results.txt"
-: >"$results"
-failed=()
-record() {  # record ROUND SERVER FILE KEY...
-  local r="$1" t="$2" file="$3"; shift 3
-  for k in "$@"; do echo "$r $t ${k%_[0-9]*} $(value "$k" "$file")" >>"$results"; done
-}
-latency() {  # latency ROUND: the three servers in turns, one round trip each
-  local r="$1" t file="$out/latency_$1.txt"
-  "$load" latency --port "${port[qyr]}" --port "${port[plain]}" --port "${port[counting]}" \
-    --msgs "$msgs" --warmup "$warmup" >"$file" || failed+=("latency round $r")
-  for t in "${targets[@]}"; do
-    record "$r" "$t" "$file" "p50_us_${port[$t]}" "p99_us_${port[$t]}"
+latency() {  # latency ROUND NAME SERVER...: the servers in turns, one round trip each
+  local r="$1" name="$2" t file="$out/latency_$2_$1.txt" ports=()
+  shift 2
+  for t in "$@"; do ports+=(--port "${port[$t]}"); done
+  "$load" latency "${ports[@]}" --msgs "$msgs" --warmup "$warmup" >"$file" ||
+    failed+=("latency $name round $r")
+  for t in "$@"; do
+    record "$r" "$t${name:+_$name}" "$file" "p50_us_${port[$t]}" "p99_us_${port[$t]}"
   done
 }
-throughput() {  # throughput ROUND SERVER, with the CPU time it cost the server and the wineserver
-  local r="$1" t="$2" c0 c1 file="$out/throughput_${2}_$1.txt"
-  c0=$(($(ticks "${pid[$t]}") + $(ticks "$server_pid")))
-  "$load" throughput --port "${port[$t]}" --conns "$conns" --seconds "$window" >"$file" ||
-    failed+=("throughput $t round $r")
-  c1=$(($(ticks "${pid[$t]}") + $(ticks "$server_pid")))
-  echo "$r $t cpu_us $(awk -v c=$((c1 - c0)) -v hz="$hz" -v n="$(value all_replies "$file")" \
-    'BEGIN { printf "%.1f", (n > 0 ? c * 1e6 / hz / n : 0) }')" >>"$results"
-  record "$r" "$t" "$file" throughput fewest_per_conn most_per_conn longest_wait_ms
+# The three servers in turns, slice by slice, the first rotating from round to round; the CPU
+# time per reply is the server's and the wineserver's within the windows.
+throughput() {  # throughput ROUND NAME CONNECTIONS SECONDS SLICES
+  local r="$1" name="$2" t k args=() file="$out/${2}_$1.txt"
+  for k in 0 1 2; do
+    t=${targets[$(((r + k) % 3))]}
+    args+=(--port "${port[$t]}" --pid "${pid[$t]}")
+  done
+  "$load" throughput "${args[@]}" --server-pid "$server_pid" --conns "$3" --seconds "$4" \
+    --slices "$5" >"$file" || failed+=("$name round $r")
+  for t in "${targets[@]}"; do
+    k=${port[$t]}
+    if [ "$name" = throughput ]; then
+      record "$r" "$t" "$file" "throughput_$k" "cpu_us_$k" "fewest_per_conn_$k" "most_per_conn_$k" \
+        "longest_wait_ms_$k"
+    else
+      record "$r" "${t}_busy" "$file" "fewest_per_conn_$k" "most_per_conn_$k" "longest_wait_ms_$k"
+    fi
+  done
 }
-busy() {  # busy ROUND SERVER: as many busy connections as a crowded hall's control systems
-  local r="$1" t="$2" file="$out/busy_${2}_$1.txt"
-  # Accepted one a notification, behind the chat already under way, 64 connections take a while
-  # to be set up: the window starts once they are.
-  "$load" throughput --port "${port[$t]}" --conns "$busy_conns" --seconds "$window" \
-    --warmup-seconds 2 >"$file" ||
-    failed+=("busy $t round $r")
-  record "$r" "${t}_busy" "$file" fewest_per_conn most_per_conn longest_wait_ms
+idle_window() {  # idle_window ROUND SERVER...: CPU time each spends while nothing happens
+  local r="$1" t
+  shift
+  declare -A c0
+  for t in "$@"; do c0[$t]=$(cpu_ns "${pid[$t]}"); done
+  sleep "$idle"
+  for t in "$@"; do put "$r" "$t" idle_ms "$(awk -v c=$(($(cpu_ns "${pid[$t]}") - ${c0[$t]})) \
+    'BEGIN { printf "%.2f", c / 1e6 }')"; done
 }
 
 for r in $(seq "$rounds"); do
   say "round $r of $rounds (load average $(loadavg))"
-  latency "$r"
-  for k in 0 1 2; do throughput "$r" "${targets[$(((r + k) % 3))]}"; done
-  for k in 0 1 2; do busy "$r" "${targets[$(((r + k) % 3))]}"; done
+  # Two kept slots, then none: the same idle window, one after the other.
+  start_qyr kept kept
+  for _ in $(seq 100); do [ "$(ours 'kept[01]\.exe' | wc -l)" -ge 2 ] && break; sleep 0.1; done
+  kept_programs=$(ours 'kept[01]\.exe')
+  sleep 1  # past the start-up ticks
+  idle_window "$r" kept
+  stop "${pid[kept]}"
+  # shellcheck disable=SC2086  # one pid a word
+  stop $kept_programs
+  start_qyr qyr off
+  sleep 2  # as long as the kept slots' programs took to start, and the same second after
+  [ "$r" != 1 ] || for t in "${targets[@]}"; do put 1 "$t" rss_start "$(rss "${pid[$t]}")"; done
+  idle_window "$r" "${targets[@]}"
+  throughput "$r" throughput "$conns" "$window" "$slices"
+  throughput "$r" busy "$busy_conns" "$busy_window" 4
+  latency "$r" "" "${targets[@]}"
+  # The command log on: the same round trips, taking turns with the counting floor, at once.
+  stop "${pid[qyr]}"
+  rm -f "$run_dir/QyrDelay.log" "$run_dir/QyrDelay.log.1"
+  start_qyr qyr_log log
+  latency "$r" log qyr counting
+  stop "${pid[qyr_log]}"
+  log_lines=$(cat "$run_dir/QyrDelay.log.1" "$run_dir/QyrDelay.log" 2>/dev/null | grep -c . || true)
 done
 
 say "churn: $churn connections opened and closed, one server at a time"
+start_qyr qyr off
+sleep 1
+kill -0 "${pid[qyr]}" 2>/dev/null || { say "QyrDelay ended by itself a second after its start"; exit 1; }
+declare -A rss_churn churned fds_before fds_after
+for t in "${targets[@]}"; do fds_before[$t]=$(fds "${pid[$t]}"); done
+server_fds_before=$(fds "$server_pid")
 for t in plain counting qyr; do
-  [ "$t" != qyr ] || server_fds_before=$(fds "$server_pid")
   "$load" churn --port "${port[$t]}" --count "$churn" --timeout 300 >"$out/churn_$t.txt" ||
     true  # a few connections lost under Wine show in the count
   churned[$t]=$(value completed "$out/churn_$t.txt")
@@ -225,105 +468,76 @@ done
 # The wineserver lets go of the closed sockets once the program has released them.
 for _ in $(seq 50); do [ "$(fds "$server_pid")" -gt "$server_fds_before" ] || break; sleep 0.2; done
 server_fds_after=$(fds "$server_pid")
-for t in "${targets[@]}"; do rss_churn[$t]=$(rss "${pid[$t]}"); fds_after[$t]=$(fds "${pid[$t]}"); done
-
-say "idle: $idle s"
-declare -A idle0
-for t in "${targets[@]}"; do idle0[$t]=$(ticks "${pid[$t]}"); done
-sleep "$idle"
+# shellcheck disable=SC2034  # rss_churn is read by name, in three()
 for t in "${targets[@]}"; do
-  idle_ms[$t]=$((($(ticks "${pid[$t]}") - ${idle0[$t]}) * 1000 / hz))
+  rss_churn[$t]=$(rss "${pid[$t]}")
+  fds_after[$t]=$(fds "${pid[$t]}")
 done
 
-# The command log's cost: QyrDelay once more with [REMOTE] Log=1 (read at start), taking turns
-# with the counting floor as above.
-say "command log on: $rounds latency rounds"
-kill "${pid[qyr]}" 2>/dev/null || true
-for _ in $(seq 100); do kill -0 "${pid[qyr]}" 2>/dev/null || break; sleep 0.1; done
-printf '[REMOTE]\r\nLog=1\r\n' >"$run_dir/QyrDelay.ini"
-rm -f "$run_dir/QyrDelay.log" "$run_dir/QyrDelay.log.1"  # what this run writes, and only that
-start qyrlog "$run_dir/QyrDelay.exe"
-"$load" wait --port "${port[qyr]}" --timeout 60 >/dev/null || { say "QyrDelay did not come back"; exit 1; }
-for r in $(seq "$rounds"); do
-  file="$out/latency_log_$r.txt"
-  "$load" latency --port "${port[qyr]}" --port "${port[counting]}" --msgs "$msgs" \
-    --warmup "$warmup" >"$file" || failed+=("latency with the log, round $r")
-  record "$r" qyrlog "$file" "p50_us_${port[qyr]}" "p99_us_${port[qyr]}"
-  record "$r" counting_log "$file" "p50_us_${port[counting]}" "p99_us_${port[counting]}"
-done
-# Both files: the log may have rolled over on the way.
-log_lines=$(cat "$run_dir/QyrDelay.log.1" "$run_dir/QyrDelay.log" 2>/dev/null | grep -c . || true)
-
-# What keeping programs running costs while nothing happens: QyrDelay once more, with two kept
-# slots whose programs run for good, idle as long as above.
-say "two kept slots: idle $idle s"
-kill "${pid[qyrlog]}" 2>/dev/null || true
-for _ in $(seq 100); do kill -0 "${pid[qyrlog]}" 2>/dev/null || break; sleep 0.1; done
-kept_ini="[AUTORUN]"$'\r\n'
-for i in 0 1; do
-  cp "$win/idle_program.exe" "$run_dir/kept$i.exe"
-  kept_ini+="File$i=$(dos "$run_dir/kept$i.exe")"$'\r\nDelay'"$i=1"$'\r\nRestart'"$i=5"$'\r\n'
-done
-printf "%s" "$kept_ini" >"$run_dir/QyrDelay.ini"
-start qyrkept "$run_dir/QyrDelay.exe"
-for _ in $(seq 100); do [ "$(pgrep -fc 'kept[01]\.exe' || true)" -ge 2 ] && break; sleep 0.1; done
-sleep 2  # past the start-up ticks
-kept0=$(ticks "${pid[qyrkept]}")
-sleep "$idle"
-idle_kept_ms=$((($(ticks "${pid[qyrkept]}") - kept0) * 1000 / hz))
-kill "${pid[qyrkept]}" 2>/dev/null || true
-pkill -f 'kept[01]\.exe' 2>/dev/null || true
-
-# median KEY SERVER, and ratio KEY SERVER_A SERVER_B (the median of the per-round ratios)
+# median KEY SERVER; ratio KEY SERVER_A SERVER_B: the median of the per-round ratios, and
+# "MEDIAN (LOWEST–HIGHEST)" when there are several rounds.
 median() { awk -v k="$1" -v t="$2" '$2 == t && $3 == k { print $4 }' "$results" | sort -g |
   awk '{ v[NR] = $1 } END { if (NR == 0) print "n/a"; else if (NR % 2) print v[(NR + 1) / 2];
     else print (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
 ratio() { awk -v k="$1" -v a="$2" -v b="$3" '$3 == k && $2 == a { x[$1] = $4 }
   $3 == k && $2 == b { y[$1] = $4 }
-  END { for (r in x) if (y[r] > 0) print x[r] / y[r] }' "$results" | sort -g |
-  awk '{ v[NR] = $1 } END { if (NR == 0) print "n/a"; else if (NR % 2) printf "%.2f", v[(NR + 1) / 2];
-    else printf "%.2f", (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
-div() { awk -v a="$1" -v b="$2" 'BEGIN { if (b > 0) printf "%.2f", a / b; else printf "n/a" }'; }
-row() {  # row TITLE KEY FORMAT
-  local q p c
-  q=$(median "$2" qyr); p=$(median "$2" plain); c=$(median "$2" counting)
-  printf "| %s | $3 | $3 | $3 | %s | %s |\n" "$1" "$q" "$p" "$c" \
-    "$(ratio "$2" qyr plain)" "$(ratio "$2" qyr counting)"
+  END { for (r in x) if (r in y && y[r] > 0) print x[r] / y[r] }' "$results" | sort -g |
+  awk '{ v[NR] = $1 } END { if (NR == 0) { print "n/a"; exit }
+    m = NR % 2 ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2
+    if (NR == 1) printf "%.2f", m; else printf "%.2f (%.2f–%.2f)", m, v[1], v[NR] }'; }
+# The ratio rows, for --check: row, column, median.
+ratios="${QYR_BENCH_RATIOS:-$out/ratios.txt}"
+: >"$ratios"
+cell() {  # cell ROW COLUMN RATIO: prints the ratio, keeps its median
+  printf "%s" "$3"
+  [ "${3%% *}" = n/a ] || printf "%s\t%s\t%s\n" "$1" "$2" "${3%% *}" >>"$ratios"
+}
+f0() { awk -v v="$1" 'BEGIN { if (v == "n/a") print v; else printf "%.0f", v }'; }
+row() {  # row TITLE KEY: medians of the three servers, QyrDelay's ratios to the floors
+  printf "| %s | %s | %s | %s | %s | %s |\n" "$1" "$(f0 "$(median "$2" qyr)")" \
+    "$(f0 "$(median "$2" plain)")" "$(f0 "$(median "$2" counting)")" \
+    "$(cell "$1" "QyrDelay / plain" "$(ratio "$2" qyr plain)")" \
+    "$(cell "$1" "QyrDelay / counting" "$(ratio "$2" qyr counting)")"
 }
 three() {  # three TITLE ARRAY: one value per server, ratios of the values
   local -n v="$2"
   printf "| %s | %s | %s | %s | %s | %s |\n" "$1" "${v[qyr]}" "${v[plain]}" "${v[counting]}" \
-    "$(div "${v[qyr]}" "${v[plain]}")" "$(div "${v[qyr]}" "${v[counting]}")"
+    "$(cell "$1" "QyrDelay / plain" "$(awk -v a="${v[qyr]}" -v b="${v[plain]}" 'BEGIN { printf "%.2f", a / b }')")" \
+    "$(cell "$1" "QyrDelay / counting" "$(awk -v a="${v[qyr]}" -v b="${v[counting]}" 'BEGIN { printf "%.2f", a / b }')")"
 }
 spread() { printf "%.0f / %.0f" "$(median fewest_per_conn "$1")" "$(median most_per_conn "$1")"; }
 waited() { printf "%.0f" "$(median longest_wait_ms "$1")"; }
+ms() { awk -v v="$(median idle_ms "$1")" 'BEGIN { printf "%.1f", v }'; }
 
 cat <<EOF
 
-QyrDelay benchmark, $(date -u +%Y-%m-%d), $(nproc --all) cores (run on ${QYR_BENCH_PINNED:+CPU }${QYR_BENCH_PINNED:-all of them}), load average $load_start at the start and $(loadavg) at the end, loopback$([ -z "${QYR_BENCH_IN_NETNS:-}" ] || echo " (private network)"), $(${WINE64:-/usr/lib/wine/wine64} --version 2>/dev/null || echo 'Wine ?'), $rounds rounds
+QyrDelay benchmark, $(date -u +%Y-%m-%d), $(nproc --all) cores (run on ${QYR_BENCH_PINNED:+CPU }${QYR_BENCH_PINNED:-all of them}), load average $load_start at the start and $(loadavg) at the end, loopback$([ -z "${QYR_BENCH_IN_NETNS:-}" ] || echo " (private network)"), $(${WINE64:-/usr/lib/wine/wine64} --version 2>/dev/null || echo 'Wine ?'), $rounds rounds, $(( $(date +%s) - began )) s
 
 | Figure | QyrDelay | Plain floor | Counting floor | QyrDelay / plain | QyrDelay / counting |
 |---|---|---|---|---|---|
 EOF
-row "latency p50, one connection (µs)" p50_us "%.0f"
-row "latency p99, one connection (µs)" p99_us "%.0f"
-row "CPU per reply under load, server + wineserver (µs)" cpu_us "%.0f"
-row "throughput, $conns connections (replies/s)" throughput "%.0f"
+row "latency p50, one connection (µs)" p50_us
+row "latency p99, one connection (µs)" p99_us
+row "CPU per reply under load, server + wineserver (µs)" cpu_us
+row "throughput, $conns connections (replies/s)" throughput
 for k in p50_us p99_us; do
-  echo "| with the command log on ($log_lines lines written): latency ${k%_us}, one connection (µs) | $(printf %.0f "$(median $k qyrlog)") | | $(printf %.0f "$(median $k counting_log)") | | $(ratio $k qyrlog counting_log) |"
+  title="with the command log on: latency ${k%_us}, one connection (µs)"
+  echo "| $title | $(f0 "$(median $k qyr_log)") | | $(f0 "$(median $k counting_log)") | | $(cell "$title" "QyrDelay / counting" "$(ratio $k qyr_log counting_log)") |"
 done
-echo "| latency p50 with the log on / off (QyrDelay) | $(div "$(median p50_us qyrlog)" "$(median p50_us qyr)") | | | | |"
+title="latency p50 with the log on / off, same round (QyrDelay)"
+echo "| $title | $(cell "$title" QyrDelay "$(ratio p50_us qyr_log qyr)") | | | | |"
+echo "| lines the command log got in the last round | $log_lines | | | | |"
 echo "| replies of the least / most served connection in $window s, $conns connections | $(spread qyr) | $(spread plain) | $(spread counting) | | |"
 echo "| longest wait for a reply, $conns connections (ms) | $(waited qyr) | $(waited plain) | $(waited counting) | | |"
-echo "| replies of the least / most served connection in $window s, $busy_conns connections | $(spread qyr_busy) | $(spread plain_busy) | $(spread counting_busy) | | |"
+echo "| replies of the least / most served connection in $busy_window s, $busy_conns connections | $(spread qyr_busy) | $(spread plain_busy) | $(spread counting_busy) | | |"
 echo "| longest wait for a reply, $busy_conns connections (ms) | $(waited qyr_busy) | $(waited plain_busy) | $(waited counting_busy) | | |"
-three "resident memory after start (KiB)" rss_start
+row "resident memory after start (KiB)" rss_start
 three "resident memory after the churn (KiB)" rss_churn
 echo "| connections opened and closed (of $churn) | ${churned[qyr]} | ${churned[plain]} | ${churned[counting]} | | |"
 echo "| open fds of the server, before / after the churn | ${fds_before[qyr]} / ${fds_after[qyr]} | ${fds_before[plain]} / ${fds_after[plain]} | ${fds_before[counting]} / ${fds_after[counting]} | | |"
 echo "| open fds of the wineserver, before / after QyrDelay's churn | $server_fds_before / $server_fds_after | | | | |"
-three "CPU time while idle for $idle s (ms)" idle_ms
-echo "| CPU time while idle for $idle s with two kept slots running (ms) | $idle_kept_ms | | | | |"
+echo "| CPU time while idle for $idle s (ms) | $(ms qyr) | $(ms plain) | $(ms counting) | | |"
+echo "| CPU time while idle for $idle s, two kept slots running / none (ms) | $(ms kept) / $(ms qyr) | | | | |"
 for row in "${launch_rows[@]}"; do echo "$row"; done
 if [ ${#failed[@]} -gt 0 ]; then
   echo

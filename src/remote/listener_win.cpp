@@ -247,7 +247,11 @@ Listener::ReadResult Listener::ReadOnce(SOCKET s, bool forced, Connection* conne
   // A late notification finds nothing to read.
   if (!forced && pending == 0 && (stream || !EmptyDatagramWaits(s))) return result;
   char buffer[kHandlerBufferSize] = {};
-  const std::int32_t size = HandlerReadSize(pending.value_or(0));
+  // A datagram the count missed (0 while the peek finds one waiting) is read with the whole
+  // buffer: a read of 0 bytes would throw it away. An empty one reads as empty either way.
+  const std::int32_t size = !stream && pending.value_or(0) == 0
+                                ? kHandlerBufferSize
+                                : HandlerReadSize(pending.value_or(0));
   sockaddr_in from = {};
   int from_len = sizeof(from);
   result.bytes = stream ? recv(s, buffer, size, 0)

@@ -219,6 +219,13 @@ stop() {  # stop PID...: ends them and waits until they are gone
 # QyrDelay in one configuration, serving its port; $1 names the figures it gives.
 start_qyr() {  # start_qyr NAME CONFIG
   settings "$2"
+  # The instance before holds the port and the one-per-machine mutex until the wineserver has seen
+  # its process end, a moment after it is gone: started then, the new one ends at once, as a
+  # second instance must, and the old socket still answers for it.
+  for _ in $(seq 100); do
+    "$load" wait --port "${port[qyr]}" --timeout 0.05 >/dev/null 2>&1 || break
+    sleep 0.05
+  done
   start "$1" "$run_dir/QyrDelay.exe"
   "$load" wait --port "${port[qyr]}" --timeout 60 >"$out/ready_$1.txt" ||
     { say "QyrDelay ($2) did not open port ${port[qyr]}"; exit 1; }

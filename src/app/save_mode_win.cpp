@@ -1,13 +1,12 @@
 #include "app/save_mode_win.h"
 
-#include <shellapi.h>
-
 #include <exception>
 
 #include "base/command_line.h"
 #include "base/errors.h"
 #include "base/wide_win.h"
 #include "launch/settings_win.h"
+#include "launch/starter_win.h"
 #include "winsys/autorun_win.h"
 
 namespace qyr {
@@ -45,20 +44,11 @@ std::optional<int> RunSaveMode(const wchar_t* command_line) {
 }
 
 KernelHandle StartElevatedSave(HWND owner, const std::string& exe, const SaveRequest& request) {
-  const std::wstring file = Utf8ToWide(exe);
-  const std::wstring parameters = Utf8ToWide(JoinArguments(SaveModeArguments(request)));
-  SHELLEXECUTEINFOW info = {};
-  info.cbSize = sizeof(info);
   // The handle tells when the save is done; a failure is reported in the window's own boxes.
-  info.fMask = SEE_MASK_NOCLOSEPROCESS | SEE_MASK_FLAG_NO_UI;
-  info.hwnd = owner;
-  info.lpVerb = L"runas";
-  info.lpFile = file.c_str();
-  info.lpParameters = parameters.c_str();
-  info.nShow = SW_HIDE;
   // Declined at the prompt (ERROR_CANCELLED) or not started at all: the same to the caller.
-  if (!ShellExecuteExW(&info)) return {};
-  return KernelHandle(info.hProcess);
+  KernelHandle process;
+  ShellStart(owner, L"runas", exe, JoinArguments(SaveModeArguments(request)), SW_HIDE, process);
+  return process;
 }
 
 }  // namespace qyr

@@ -34,6 +34,23 @@ KernelHandle StartExecutable(const std::string& path) {
   return process;
 }
 
+bool ShellStart(HWND owner, const wchar_t* verb, const std::string& file,
+                const std::string& parameters, int show, KernelHandle& process) {
+  const std::wstring wide_file = Utf8ToWide(file);
+  const std::wstring wide_parameters = Utf8ToWide(parameters);
+  SHELLEXECUTEINFOW info = {};
+  info.cbSize = sizeof(info);
+  info.fMask = SEE_MASK_NOCLOSEPROCESS | SEE_MASK_FLAG_NO_UI;
+  info.hwnd = owner;
+  info.lpVerb = verb;
+  info.lpFile = wide_file.c_str();
+  info.lpParameters = parameters.empty() ? nullptr : wide_parameters.c_str();
+  info.nShow = show;
+  if (!ShellExecuteExW(&info)) return false;
+  process.reset(info.hProcess);
+  return true;
+}
+
 Launched StartProgram(HWND owner, const std::string& path) {
   Launched launched;
   if (StartsAsProcess(path)) {
@@ -42,19 +59,9 @@ Launched StartProgram(HWND owner, const std::string& path) {
     launched.how = launched.reported_started ? Launched::How::kProcess : Launched::How::kFailed;
     return launched;
   }
-  const std::wstring file = Utf8ToWide(path);
-  SHELLEXECUTEINFOW info = {};
-  info.cbSize = sizeof(info);
-  // As before, a document that cannot be opened shows no box of the system's.
-  info.fMask = SEE_MASK_NOCLOSEPROCESS | SEE_MASK_FLAG_NO_UI;
-  info.hwnd = owner;
-  info.lpVerb = L"open";
-  info.lpFile = file.c_str();
-  info.nShow = SW_SHOWNOACTIVATE;
   // A document that cannot be opened still counts as started on the status line.
   launched.reported_started = true;
-  if (!ShellExecuteExW(&info)) return launched;
-  launched.process.reset(info.hProcess);
+  if (!ShellStart(owner, L"open", path, "", SW_SHOWNOACTIVATE, launched.process)) return launched;
   launched.how = launched.process ? Launched::How::kProcess : Launched::How::kOpenedNoProcess;
   return launched;
 }

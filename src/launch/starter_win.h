@@ -30,6 +30,12 @@ struct Launched {
 // is ready for input, brings its window forward. The process, or an empty handle.
 KernelHandle StartExecutable(const std::string& path);
 
+// Hands a file to the shell with a verb ("open", "runas"), showing no box of the system's on
+// failure. False if the shell refused (or the user declined a prompt); otherwise `process` is the
+// process started, or empty when the shell gave none back.
+bool ShellStart(HWND owner, const wchar_t* verb, const std::string& file,
+                const std::string& parameters, int show, KernelHandle& process);
+
 // ".exe" anywhere in the path: StartExecutable; otherwise opened through the shell.
 Launched StartProgram(HWND owner, const std::string& path);
 

@@ -12,10 +12,7 @@ cmake --build "$build" --target "${targets[@]}"
 
 # As many targets at a time as there are cores; each one's report follows when all are done.
 parallel="$(nproc)"
-names=()
-for target_src in "$src"/tests/fuzz/*_fuzz.cpp; do
-  name="$(basename "$target_src" .cpp)"
-  names+=("$name")
+for name in "${targets[@]}"; do
   mkdir -p "$build/corpus/$name"
   while [ "$(jobs -rp | wc -l)" -ge "$parallel" ]; do wait -n || true; done
   (
@@ -29,7 +26,7 @@ done
 wait
 
 status=0
-for name in "${names[@]}"; do
+for name in "${targets[@]}"; do
   echo "== $name (${seconds}s)"
   cat "$build/$name.log"
   if [ "$(cat "$build/$name.status" 2>/dev/null || echo 1)" != 0 ]; then

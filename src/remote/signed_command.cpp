@@ -22,7 +22,98 @@ std::string_view WithoutLineEnd(std::string_view text) {
   return text;
 }
 
+// Just enough field arithmetic modulo the P-256 prime to tell a point of the curve: numbers are
+// little-endian 32-bit limbs, products reduced bit by bit. Slow, and run once at start.
+using Limbs = std::array<std::uint32_t, 8>;
+
+constexpr Limbs kPrime = {0xFFFFFFFF, 0xFFFFFFFF, 0xFFFFFFFF, 0x00000000,
+                          0x00000000, 0x00000000, 0x00000001, 0xFFFFFFFF};
+constexpr Limbs kB = {0x27D2604B, 0x3BCE3C3E, 0xCC53B0F6, 0x651D06B0,
+                      0x769886BC, 0xB3EBBD55, 0xAA3A93E7, 0x5AC635D8};
+
+Limbs FromBigEndian(const std::uint8_t* bytes) {
+  Limbs n{};
+  for (std::size_t i = 0; i < 32; ++i) {
+    n[7 - i / 4] |= static_cast<std::uint32_t>(bytes[i]) << (8 * (3 - i % 4));
+  }
+  return n;
+}
+
+bool Below(const Limbs& a, const Limbs& b) {
+  for (std::size_t i = 8; i-- > 0;) {
+    if (a[i] != b[i]) return a[i] < b[i];
+  }
+  return false;
+}
+
+// a - b, for a >= b (or with the borrow out of the top dropped).
+Limbs Subtract(const Limbs& a, const Limbs& b) {
+  Limbs r{};
+  std::uint64_t borrow = 0;
+  for (std::size_t i = 0; i < 8; ++i) {
+    const std::uint64_t d = std::uint64_t{a[i]} - b[i] - borrow;
+    r[i] = static_cast<std::uint32_t>(d);
+    borrow = (d >> 32) & 1;
+  }
+  return r;
+}
+
+// a + b, and whether it carried out of the top.
+Limbs Add(const Limbs& a, const Limbs& b, bool& carried) {
+  Limbs r{};
+  std::uint64_t carry = 0;
+  for (std::size_t i = 0; i < 8; ++i) {
+    const std::uint64_t s = std::uint64_t{a[i]} + b[i] + carry;
+    r[i] = static_cast<std::uint32_t>(s);
+    carry = s >> 32;
+  }
+  carried = carry != 0;
+  return r;
+}
+
+Limbs AddMod(const Limbs& a, const Limbs& b) {
+  bool carried = false;
+  const Limbs r = Add(a, b, carried);
+  return carried || !Below(r, kPrime) ? Subtract(r, kPrime) : r;
+}
+
+Limbs SubMod(const Limbs& a, const Limbs& b) {
+  bool carried = false;
+  return Below(a, b) ? Add(Subtract(a, b), kPrime, carried) : Subtract(a, b);
+}
+
+Limbs MulMod(const Limbs& a, const Limbs& b) {
+  std::array<std::uint32_t, 16> product{};
+  for (std::size_t i = 0; i < 8; ++i) {
+    std::uint64_t carry = 0;
+    for (std::size_t j = 0; j < 8; ++j) {
+      const std::uint64_t t = std::uint64_t{a[i]} * b[j] + product[i + j] + carry;
+      product[i + j] = static_cast<std::uint32_t>(t);
+      carry = t >> 32;
+    }
+    product[i + 8] = static_cast<std::uint32_t>(carry);
+  }
+  Limbs r{};
+  for (std::size_t bit = 512; bit-- > 0;) {
+    const bool set = ((product[bit / 32] >> (bit % 32)) & 1) != 0;
+    const bool top = (r[7] >> 31) != 0;
+    for (std::size_t i = 8; i-- > 1;) r[i] = r[i] << 1 | r[i - 1] >> 31;
+    r[0] = r[0] << 1 | (set ? 1u : 0u);
+    if (top || !Below(r, kPrime)) r = Subtract(r, kPrime);
+  }
+  return r;
+}
+
 }  // namespace
+
+bool OnP256Curve(const PublicKey& key) {
+  const Limbs x = FromBigEndian(key.data() + 1);
+  const Limbs y = FromBigEndian(key.data() + 33);
+  if (key[0] != 0x04 || !Below(x, kPrime) || !Below(y, kPrime)) return false;
+  const Limbs three_x = AddMod(AddMod(x, x), x);
+  const Limbs right = AddMod(SubMod(MulMod(MulMod(x, x), x), three_x), kB);
+  return MulMod(y, y) == right;
+}
 
 std::string HexEncode(const std::uint8_t* bytes, std::size_t size) {
   static constexpr char kDigits[] = "0123456789abcdef";
@@ -56,7 +147,7 @@ template std::optional<std::array<std::uint8_t, kPrivateKeyBytes>> HexDecode(std
 std::optional<PublicKey> ParsePublicKey(std::string_view text) {
   const std::optional<PublicKey> key = HexDecode<kPublicKeyBytes>(TrimBlanks(text));
   // Only the uncompressed form: a compressed or hybrid point is another format.
-  if (!key || (*key)[0] != 0x04) return std::nullopt;
+  if (!key || (*key)[0] != 0x04 || !OnP256Curve(*key)) return std::nullopt;
   return key;
 }
 

@@ -43,8 +43,11 @@ extern template std::optional<std::array<std::uint8_t, kPublicKeyBytes>> HexDeco
 extern template std::optional<std::array<std::uint8_t, kPrivateKeyBytes>> HexDecode(
     std::string_view);
 
-// SignedBy: 130 hex digits, "04" then X and Y, blanks around allowed.
+// SignedBy: 130 hex digits, "04" then X and Y, blanks around allowed, and a point of the curve
+// (a digit typed wrong almost never is one).
 std::optional<PublicKey> ParsePublicKey(std::string_view text);
+// X and Y below the field prime, and y^2 = x^3 - 3x + b.
+bool OnP256Curve(const PublicKey& key);
 
 // The PC's answer to QyrNOR_PC_NONCE, and the peer's reading of it (the nonce's hex digits).
 std::string NonceReply(std::string_view nonce_hex);

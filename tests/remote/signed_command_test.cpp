@@ -55,16 +55,35 @@ TEST(SignedCommand, WireFormsRoundTripAndRefuseEverythingElse) {
   EXPECT_EQ(ParseSignedCommand(sent)->signature, signature);
 }
 
-TEST(SignedCommand, PublicKeyIsTheUncompressedPointInHex) {
-  const std::string x(64, '1'), y(64, 'e');
+TEST(SignedCommand, PublicKeyIsAnUncompressedPointOfTheCurveInHex) {
+  // Public keys of NIST's published P-256 examples, and the generator.
+  const std::string x = "b7e08afdfe94bad3f1dc8c734798ba1c62b3a0ad1e9ea2a38201cd0889bc7a19";
+  const std::string y = "3603f747959dbf7a4bb226e41928729063adc7ae43529e61b563bbc606cc5e09";
+  const std::string x2 = "1CCBE91C075FC7F4F033BFA248DB8FCCD3565DE94BBFB12F3C59FF46C271BF83";
+  const std::string y2 = "CE4014C68811F9A21A1FDB2C0E6113E06DB7CA93B7404E78DC7CCD5CA89A4CA9";
+  const std::string gx = "6b17d1f2e12c4247f8bce6e563a440f277037d812deb33a0f4a13945d898c296";
+  const std::string gy = "4fe342e2fe1a7f9b8ee7eb4a7c0f9e162bce33576b315ececbb6406837bf51f5";
+  const std::string p = "ffffffff00000001000000000000000000000000ffffffffffffffffffffffff";
+  std::string y_typo = y;
+  y_typo[20] = '0';
   const struct {
     std::string text;
     bool ok;
   } cases[] = {
-      {"04" + x + y, true},        {"  04" + x + y + "\t", true},
-      {"04" + x + y + "0", false}, {"03" + x + y, false},
-      {"04" + x, false},           {"", false},
-      {"0x04" + x + y, false},     {"04" + x + " " + y, false},
+      {"04" + x + y, true},
+      {"  04" + x + y + "\t", true},
+      {"04" + x2 + y2, true},
+      {"04" + gx + gy, true},
+      {"04" + x + y_typo, false},
+      {"04" + y + x, false},
+      {"04" + x + y + "0", false},
+      {"03" + x + y, false},
+      {"04" + x, false},
+      {"", false},
+      {"0x04" + x + y, false},
+      {"04" + x + " " + y, false},
+      {"04" + std::string(128, '0'), false},
+      {"04" + p + y, false},
   };
   for (const auto& c : cases) EXPECT_EQ(ParsePublicKey(c.text).has_value(), c.ok) << c.text;
   EXPECT_EQ(HexEncode(*ParsePublicKey("04" + x + y)), "04" + x + y);

@@ -59,5 +59,7 @@ bool AllowsSource(const AllowList& list, const Source& source);
 
 // The status line when the list is invalid and remote control stays off.
 std::string AllowListOffText(const AllowList& list);
+// The same for any [REMOTE] key whose entry keeps remote control off.
+std::string RemoteOffText(std::string_view key, std::string_view entry);
 
 }  // namespace qyr

@@ -3,8 +3,8 @@
 
 Each PC is ADDRESS=KIND[,MAC]: up (answers its status, every program running), failing
 (program 2 failed), err (answers ERR to everything), allowlist (closes each connection
-unanswered), silent (accepts and never answers), refusing (nothing listens), asleep (nothing
-listens until its MAC's magic packet comes to 127.255.255.255:9, then up). A power command is
+unanswered), silent (accepts and never answers), refusing (nothing listens), asleep (silent
+until its MAC's magic packet comes to 127.255.255.255:9, then up). A power command is
 answered OK, the countdown shows in the status for two seconds, then the PC goes quiet. Every
 command received is written to the log as "ADDRESS WORD".
 """
@@ -25,7 +25,7 @@ class Pc:
         self.off_at = None
 
     def listening_kind(self):
-        return self.kind not in ("refusing", "asleep")
+        return self.kind != "refusing"
 
     def status(self):
         slots = "1=run 2=failed 3=none 4=none" if self.kind == "failing" else "1=run 2=run 3=none 4=none"
@@ -54,12 +54,6 @@ def main():
         pc.listener = s
         sel.register(s, selectors.EVENT_READ, ("accept", pc))
 
-    def unlisten(pc):
-        if pc.listener:
-            sel.unregister(pc.listener)
-            pc.listener.close()
-            pc.listener = None
-
     for pc in pcs:
         if pc.listening_kind():
             listen(pc)
@@ -79,14 +73,10 @@ def main():
                 for p in pcs:
                     if p.mac == mac:
                         log.write("%s WAKE\n" % p.address)
-                        if p.listener is None and p.kind in ("asleep", "up"):
+                        if p.kind == "asleep":
                             p.kind, p.started, p.power = "up", time.time(), None
-                            listen(p)
             elif what == "accept":
                 conn, _ = pc.listener.accept()
-                if pc.kind == "allowlist":
-                    conn.close()
-                    continue
                 conn.setblocking(False)
                 sel.register(conn, selectors.EVENT_READ, ("read", pc))
             elif what == "read":
@@ -101,7 +91,11 @@ def main():
                     continue
                 word = data.decode("ascii", "replace").strip()
                 log.write("%s %s\n" % (pc.address, word))
-                if pc.kind == "silent":
+                if pc.kind == "allowlist":
+                    sel.unregister(conn)
+                    conn.close()
+                    continue
+                if pc.kind in ("silent", "asleep"):
                     continue
                 if pc.kind == "err":
                     reply = "ERR"
@@ -118,7 +112,6 @@ def main():
             if pc.off_at and time.time() >= pc.off_at:
                 pc.off_at = None
                 pc.kind = "asleep"
-                unlisten(pc)
 
 
 if __name__ == "__main__":

@@ -3,6 +3,9 @@
 #include <algorithm>
 #include <cctype>
 #include <charconv>
+#include <filesystem>
+#include <fstream>
+#include <system_error>
 
 #include "remote/allow_list.h"
 #include "remote/protocol.h"
@@ -64,6 +67,8 @@ std::string Describe(const Outcome& outcome) {
       return "timeout";
     case Verdict::Refused:
       return "refused";
+    case Verdict::RefusedByPc:
+      return "refused by the PC";
     case Verdict::Error:
       return "error: " + outcome.detail;
   }
@@ -73,13 +78,14 @@ std::string Describe(const Outcome& outcome) {
 }  // namespace
 
 static ParsedArgs WakeArgs(Options options, const std::vector<std::string>& positional,
-                    bool port_given) {
+                           bool port_given) {
   if (options.transport == Transport::Udp || options.crlf)
     return {std::nullopt, "--udp and --crlf do not go with --wake"};
   if (!port_given) options.port = kDefaultWakePort;
   const std::size_t wanted_min = options.hosts_file.empty() ? 1 : 0;
   if (positional.size() < wanted_min || positional.size() > 1)
-    return {std::nullopt, options.hosts_file.empty() ? "expected MAC[,MAC...]" : "expected [MAC[,MAC...]]"};
+    return {std::nullopt,
+            options.hosts_file.empty() ? "expected MAC[,MAC...]" : "expected [MAC[,MAC...]]"};
   options.command = positional.empty() ? std::string() : positional.front();
   return {options, {}};
 }
@@ -202,6 +208,81 @@ std::vector<std::string> SplitHosts(std::string_view text) {
 std::string_view WithoutBom(std::string_view text) {
   constexpr std::string_view kBom = "\xEF\xBB\xBF";
   return text.starts_with(kBom) ? text.substr(kBom.size()) : text;
+}
+
+std::size_t Utf8Length(std::string_view text) {
+  const auto at = [&](std::size_t i) { return static_cast<unsigned char>(text[i]); };
+  const unsigned char lead = at(0);
+  std::size_t length = 0;
+  unsigned low = 0x80;
+  unsigned high = 0xBF;  // the second byte's range, narrowed against overlong forms and surrogates
+  if (lead < 0x80) return 1;
+  if (lead >= 0xC2 && lead <= 0xDF) {
+    length = 2;
+  } else if (lead >= 0xE0 && lead <= 0xEF) {
+    length = 3;
+    if (lead == 0xE0) low = 0xA0;
+    if (lead == 0xED) high = 0x9F;
+  } else if (lead >= 0xF0 && lead <= 0xF4) {
+    length = 4;
+    if (lead == 0xF0) low = 0x90;
+    if (lead == 0xF4) high = 0x8F;
+  } else {
+    return 0;
+  }
+  if (text.size() < length || at(1) < low || at(1) > high) return 0;
+  for (std::size_t i = 2; i < length; ++i) {
+    if (at(i) < 0x80 || at(i) > 0xBF) return 0;
+  }
+  return length;
+}
+
+namespace {
+
+// Why `bytes` are not text, naming the line; empty when they are.
+std::string NotText(std::string_view bytes) {
+  std::size_t line = 1;
+  while (!bytes.empty()) {
+    const std::size_t length = bytes.front() == '\0' ? 0 : Utf8Length(bytes);
+    if (length == 0) {
+      return (bytes.front() == '\0' ? "a NUL byte" : "a byte that is not UTF-8") +
+             std::string(" in line ") + std::to_string(line);
+    }
+    line += bytes.front() == '\n' ? 1 : 0;
+    bytes.remove_prefix(length);
+  }
+  return {};
+}
+
+}  // namespace
+
+std::optional<std::string> ReadHostsFile(const std::string& utf8_path, std::string& error) {
+  const std::filesystem::path path(
+      std::u8string(reinterpret_cast<const char8_t*>(utf8_path.data()), utf8_path.size()));
+  std::error_code code;
+  const std::filesystem::file_status status = std::filesystem::status(path, code);
+  if (std::filesystem::exists(status) && !std::filesystem::is_regular_file(status)) {
+    error = utf8_path + " is not a regular file";
+    return std::nullopt;
+  }
+  std::ifstream in(path, std::ios::binary);
+  std::string bytes(kMaxHostsFileBytes + 1, '\0');
+  // The bound holds even when the file grows or is swapped for another after the look above.
+  in.read(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+  if (!in && !in.eof()) {
+    error = "cannot read " + utf8_path;
+    return std::nullopt;
+  }
+  bytes.resize(static_cast<std::size_t>(in.gcount()));
+  if (bytes.size() > kMaxHostsFileBytes) {
+    error = utf8_path + " is over 1 MB; a hosts file lists addresses";
+    return std::nullopt;
+  }
+  if (const std::string why = NotText(bytes); !why.empty()) {
+    error = utf8_path + " is not text: " + why;
+    return std::nullopt;
+  }
+  return bytes;
 }
 
 std::optional<Target> ParseTarget(std::string_view item, std::uint16_t default_port,
@@ -389,13 +470,15 @@ std::string_view UsageText() {
          "               HOST[:PORT][,HOST[:PORT]...] COMMAND\n"
          "\n"
          "Sends COMMAND (for example QyrNOR_PC_CHECK) to every host at once and prints one\n"
-         "line per host: OK, ERR, timeout, refused, no reply (UDP), or an error.\n"
+         "line per host: OK, ERR, timeout, refused, refused by the PC (its AllowFrom does not\n"
+         "list this machine), no reply (UDP), or an error.\n"
          "\n"
          "  --udp          send a datagram instead of a TCP message (UDP is never answered)\n"
          "  --port N       port of every host without its own :PORT (default 26908)\n"
-         "  --timeout MS   how long to wait for each host (default 2000)\n"
+         "  --timeout MS   how long to wait for the whole hall, names included (default 2000)\n"
          "  --crlf         append CR LF to the command\n"
-         "  --hosts FILE   read hosts from FILE as well (commas, blanks or lines; # comments)\n"
+         "  --hosts FILE   read hosts from FILE as well (commas, blanks or lines; # comments;\n"
+         "                 UTF-8 text, up to 1 MB)\n"
          "\n"
          "Exit code: 0 every host answered OK; 1 some host did not; 2 usage error;\n"
          "3 UDP datagrams sent, none could be confirmed.\n"

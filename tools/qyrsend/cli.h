@@ -52,6 +52,17 @@ std::vector<std::string> SplitHosts(std::string_view text);
 // A hosts file's text without the UTF-8 byte-order mark that some editors put first.
 std::string_view WithoutBom(std::string_view text);
 
+// A hosts file is a list of addresses: anything larger is no hosts file.
+inline constexpr std::size_t kMaxHostsFileBytes = 1024 * 1024;
+
+// The bytes of the hosts file at `utf8_path`, read no further than the limit; empty with `error`
+// set when it cannot be read, is no regular file (a folder, a device), is larger than the limit
+// or is not UTF-8 text.
+std::optional<std::string> ReadHostsFile(const std::string& utf8_path, std::string& error);
+
+// Length of the UTF-8 sequence at the start of `text`, 0 when it is not a well-formed one.
+std::size_t Utf8Length(std::string_view text);
+
 struct Target {
   std::string label;  // as the user wrote it
   std::string host;
@@ -69,8 +80,9 @@ enum class Verdict {
   Closed,      // the peer closed without a reply
   NoReply,     // UDP: sent, nothing came back (the program never answers datagrams)
   Timeout,
-  Refused,
-  Error,  // could not resolve, no route, ...
+  Refused,      // nothing listens on the port
+  RefusedByPc,  // taken and dropped at once, before a word: its allow-list refuses this sender
+  Error,        // could not resolve, no route, ...
 };
 
 struct Outcome {

@@ -1,10 +1,7 @@
 // qyrsend: sends a command word to one or many QyrDelay PCs, as the hall's control system does.
 #include <chrono>
-#include <filesystem>
-#include <fstream>
 #include <iostream>
 #include <optional>
-#include <sstream>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -19,17 +16,6 @@
 #endif
 
 namespace {
-
-bool ReadWholeFile(const std::string& utf8_path, std::string& out) {
-  const std::filesystem::path path(
-      std::u8string(reinterpret_cast<const char8_t*>(utf8_path.data()), utf8_path.size()));
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return false;
-  std::ostringstream text;
-  text << in.rdbuf();
-  out = text.str();
-  return true;
-}
 
 void Print(std::ostream& stream, const std::string& utf8) {
 #ifdef _WIN32
@@ -78,8 +64,8 @@ int Run(const std::vector<std::string>& args) {
     return 0;
   }
 
-  std::vector<std::string> items = options.wake ? qyrsend::SplitHosts(options.command)
-                                                 : options.hosts;
+  std::vector<std::string> items =
+      options.wake ? qyrsend::SplitHosts(options.command) : options.hosts;
   // On the command line every item of --wake must be a MAC.
   for (const std::string& item : items) {
     if (options.wake && !qyrsend::ParseMac(item)) {
@@ -88,12 +74,13 @@ int Run(const std::vector<std::string>& args) {
     }
   }
   if (!options.hosts_file.empty()) {
-    std::string file;
-    if (!ReadWholeFile(options.hosts_file, file)) {
-      Print(std::cerr, "qyrsend: cannot read " + options.hosts_file + "\n");
+    std::string error;
+    const std::optional<std::string> file = qyrsend::ReadHostsFile(options.hosts_file, error);
+    if (!file) {
+      Print(std::cerr, "qyrsend: " + error + "\n");
       return qyrsend::kUsageExitCode;
     }
-    const std::string_view text = qyrsend::WithoutBom(file);
+    const std::string_view text = qyrsend::WithoutBom(*file);
     // A MAC written wrong would be taken for a host and skipped: the PC would stay asleep.
     if (const auto bad = options.wake ? qyrsend::BadWakeLine(text) : std::nullopt) {
       Print(std::cerr, "qyrsend: " + options.hosts_file + ", " + *bad + "\n");

@@ -10,7 +10,7 @@ endif()
 add_compile_definitions(UNICODE _UNICODE WIN32_LEAN_AND_MEAN NOMINMAX _WIN32_WINNT=0x0601)
 add_link_options(-static -static-libgcc -static-libstdc++)
 
-set(QYR_WIN_LIBS ws2_32 comctl32 comdlg32 shell32 ole32 gdi32 user32 advapi32 version netapi32)
+set(QYR_WIN_LIBS ws2_32 comctl32 comdlg32 shell32 ole32 gdi32 user32 advapi32 version netapi32 bcrypt)
 
 add_library(qyr_win STATIC ${qyr_win_sources})
 target_link_libraries(qyr_win PUBLIC qyr_core ${QYR_WIN_LIBS})

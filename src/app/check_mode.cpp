@@ -3,6 +3,7 @@
 #include "base/text.h"
 #include "remote/allow_list.h"
 #include "remote/power_clock.h"
+#include "remote/signed_command.h"
 
 namespace qyr {
 
@@ -17,6 +18,7 @@ constexpr CheckName kChecks[] = {
     {"--check-folder=", CheckMode::kFolder},
     {"--secure-folder=", CheckMode::kSecureFolder},
     {"--check-power=", CheckMode::kPower},
+    {"--check-key=", CheckMode::kKey},
 };
 
 CheckOutcome Refused(std::string line) {
@@ -158,7 +160,8 @@ CheckOutcome ArgsErrorOutcome(const CheckRequest& request) {
       return {};
     case CheckArgsError::kUnknownCheck:
       line = "unknown check \"" + request.bad_argument +
-             "\": use --check-allow=, --check-folder=, --secure-folder= or --check-power=";
+             "\": use --check-allow=, --check-folder=, --secure-folder=, --check-power= or "
+             "--check-key=";
       break;
     case CheckArgsError::kNoValue:
       line = "\"" + request.bad_argument + "\" needs its value after \"=\" in the same argument";
@@ -187,6 +190,16 @@ CheckOutcome CheckAllowList(std::string_view list) {
       return Refused("invalid AllowFrom entry \"" + parsed.bad_entry + "\": bad prefix length");
   }
   return Refused("invalid AllowFrom list");
+}
+
+CheckOutcome CheckHallKey(std::string_view key) {
+  if (ParsePublicKey(key)) return {};
+  const std::optional<PublicKey> form = HexDecode<kPublicKeyBytes>(TrimBlanks(key));
+  if (form && (*form)[0] == 0x04) {
+    return Refused("invalid SignedBy key: not a point of the P-256 curve (a digit changed?)");
+  }
+  return Refused("invalid SignedBy key \"" + std::string(TrimBlanks(key)) +
+                 "\": not 130 hex digits starting with 04 (the hall.pub of qyrsend keygen)");
 }
 
 CheckOutcome CheckPowerClock(std::string_view off_at, std::optional<std::string_view> days,

@@ -5,6 +5,7 @@
 //   QyrDelay.exe --secure-folder=<path>  the same, taking over the QyrNOR folders it may take
 //   QyrDelay.exe --check-power=<OffAt> [--days=<Days>] [--reboot-at=<RebootAt>]
 //                                        would the [POWER] clock these make be valid
+//   QyrDelay.exe --check-key=<key>       is this a hall key SignedBy can hold
 // The value follows "=" in the same argument (quote it when it holds blanks). A check answers by
 // its exit code and a line per finding on standard output; it opens no window, takes no mutex,
 // opens no port and writes nothing but its answer.
@@ -21,7 +22,7 @@ inline constexpr int kCheckPassed = 0;
 inline constexpr int kCheckRefused = 2;
 inline constexpr int kCheckTakeOver = 3;  // --check-folder: only folders that may be taken over
 
-enum class CheckMode { kNone, kAllow, kFolder, kSecureFolder, kPower, kUnknown };
+enum class CheckMode { kNone, kAllow, kFolder, kSecureFolder, kPower, kKey, kUnknown };
 enum class CheckArgsError { kNone, kUnknownCheck, kNoValue, kExtraArgument };
 
 struct CheckRequest {
@@ -57,6 +58,10 @@ CheckOutcome CheckAllowList(std::string_view list);
 // given is refused: the installer's options exist to set them.
 CheckOutcome CheckPowerClock(std::string_view off_at, std::optional<std::string_view> days,
                              std::string_view reboot_at);
+
+// --check-key: a hall's public key as SignedBy holds it (130 hex digits, "04" first, a point of
+// the curve).
+CheckOutcome CheckHallKey(std::string_view key);
 
 // The folders of a full path below its root, outermost first: "C:\a\b" gives "C:\a" and
 // "C:\a\b"; the root is a drive ("C:\") or a share ("\\server\share\"), also after "\\?\".

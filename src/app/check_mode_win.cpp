@@ -244,6 +244,8 @@ std::optional<int> RunCheckMode() {
       return Answer(SecureFolder(FullPath(request.value), TrustedAccounts()));
     case CheckMode::kPower:
       return Answer(CheckPowerClock(request.value, request.days, request.reboot_at.value_or("")));
+    case CheckMode::kKey:
+      return Answer(CheckHallKey(request.value));
     case CheckMode::kNone:
     case CheckMode::kUnknown:
       break;

@@ -3,6 +3,8 @@
 #include <exception>
 #include <utility>
 
+#include "base/text.h"
+#include "base/wide_win.h"
 #include "launch/settings_win.h"
 #include "launch/slots.h"
 #include "remote/protocol_win.h"
@@ -10,6 +12,10 @@
 namespace qyr {
 
 namespace {
+
+// The status line for a power command refused for want of a valid signature (UTF-8), before the
+// message itself.
+constexpr std::string_view kUnsignedStatus = "拒绝指令:未签名或签名无效";
 
 WallClock LocalWallClock() {
   SYSTEMTIME st = {};
@@ -52,10 +58,26 @@ void RemoteControl::Open() {
     Log("remote control off: invalid AllowFrom entry " + EscapeForLog(allow_list_.bad_entry));
     return;
   }
+  const std::string_view signed_by = TrimBlanks(settings.signed_by);
+  if (!signed_by.empty()) {
+    const std::optional<PublicKey> key = ParsePublicKey(signed_by);
+    if (key) hall_key_ = SignatureVerifier::ForKey(*key);
+    if (!hall_key_) {
+      // A key that cannot be used would leave power commands either open or impossible.
+      hooks_.show_status(RemoteOffText("SignedBy", signed_by));
+      Log("remote control off: invalid SignedBy entry " + EscapeForLog(signed_by));
+      return;
+    }
+    Log("power commands must be signed by the hall key");
+  }
   try {
     tcp_listener_.Open(endpoint_.address, endpoint_.port);
     hooks_.show_port(tcp_listener_.Port());
-    udp_listener_.Open(endpoint_.address, endpoint_.port);
+    if (settings.udp) {
+      udp_listener_.Open(endpoint_.address, endpoint_.port);
+    } else {
+      Log("UDP closed by Udp=0");
+    }
   } catch (const std::exception&) {
     // Remote control is an extra: without the port the launcher runs on, and says nothing.
   }
@@ -109,12 +131,50 @@ void RemoteControl::OnCommandReceived(std::string_view bytes, const Source& from
   // is dropped unseen.
   if (!from.tcp && !AllowedSource(from)) return;
   const std::string text = Utf8ToCodePage(bytes, kCommandCodePage);
-  const Command command = MatchCommand(text);
+  Command command = MatchCommand(text);
+  const std::optional<SignedOutcome> signed_outcome = CheckSigned(bytes, text, from, command);
   // The answer goes first, so that the peer does not wait for the screen or the log; datagram
   // peers are never answered.
-  if (from.tcp && reply) reply(hooks_.reply(command));
+  if (from.tcp && reply) reply(signed_outcome ? signed_outcome->answer : hooks_.reply(command));
+  if (signed_outcome && !signed_outcome->obey) return;
   hooks_.obey(command, text);
   if (command_log_.On()) Log(CommandEvent(from, bytes, command));
+}
+
+std::optional<RemoteControl::SignedOutcome> RemoteControl::CheckSigned(std::string_view bytes,
+                                                                       std::string_view text,
+                                                                       const Source& from,
+                                                                       Command& command) {
+  if (!hall_key_) {
+    // Without a hall key the challenge word means nothing, as it always did.
+    if (command == Command::kNonce) command = Command::kUnknown;
+    return std::nullopt;
+  }
+  const std::uint64_t now = GetTickCount64();
+  // Whatever comes next on the connection uses its nonce up.
+  const std::optional<std::string> nonce =
+      from.tcp ? nonces_.Take(from.connection, now) : std::nullopt;
+  if (command == Command::kNonce) {
+    if (!from.tcp) return std::nullopt;
+    std::optional<std::string> fresh = RandomNonceHex();
+    if (!fresh) return SignedOutcome{"ERR", true};
+    const std::string answer = NonceReply(*fresh);
+    nonces_.Give(from.connection, std::move(*fresh), now);
+    return SignedOutcome{answer, true};
+  }
+  if (!IsPowerCommand(command)) return std::nullopt;
+  const SignedCheck check = CheckPowerMessage(bytes, from.tcp, nonce);
+  if (check.refusal == SignedRefusal::kNone &&
+      hall_key_->Verify(check.to_verify, check.signed_command.signature)) {
+    command = check.signed_command.command;
+    return SignedOutcome{std::string(ReplyFor(command)), true};
+  }
+  hooks_.show_status(std::string(kUnsignedStatus) + CodePageToUtf8(text, kCommandCodePage));
+  if (command_log_.On()) {
+    Log(SourceText(from) + " " + std::string(CommandWord(command)) + " " +
+        std::string(SignedRefusalText(check.refusal)));
+  }
+  return SignedOutcome{"ERR", false};
 }
 
 std::string RemoteControl::HandleCommand(std::string_view text) {

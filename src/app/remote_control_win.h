@@ -18,6 +18,8 @@
 #include "remote/listener_win.h"
 #include "remote/power_clock.h"
 #include "remote/protocol.h"
+#include "remote/signature_win.h"
+#include "remote/signed_command.h"
 
 namespace qyr {
 
@@ -77,6 +79,14 @@ class RemoteControl {
   // One message from either listener: checked, answered on TCP, carried out, logged.
   void OnCommandReceived(std::string_view bytes, const Source& from, const Listener::Reply& reply);
   bool AllowedSource(const Source& source);
+  // With the hall key set: the answer to a nonce request or a power command, and whether it is
+  // obeyed. Empty: the message is none of these and is served as without a key.
+  struct SignedOutcome {
+    std::string answer;
+    bool obey = true;
+  };
+  std::optional<SignedOutcome> CheckSigned(std::string_view bytes, std::string_view text,
+                                           const Source& from, Command& command);
   // Logs the refusal counts whose minute is over (every one when `all`).
   void LogCountedRefusals(bool all);
   void OnClockTimer();
@@ -89,6 +99,8 @@ class RemoteControl {
   Listener tcp_listener_{Listener::Kind::kTcp};
   Listener udp_listener_{Listener::Kind::kUdp};  // never answers
   AllowList allow_list_;
+  std::optional<SignatureVerifier> hall_key_;  // set: power commands must be signed
+  NonceBook nonces_;
   CommandLogFile command_log_;
   WindowTimer log_timer_{kTimerLog, kLogFlushDelayMs, false};
   RefusalCounter refusals_;

@@ -2,6 +2,7 @@
 // One move-only RAII owner per kind of handle.
 #include <windows.h>
 // after <windows.h>, which it needs
+#include <bcrypt.h>
 #include <commctrl.h>
 
 #include <utility>
@@ -51,6 +52,18 @@ struct WaitTraits {
   static void Close(HANDLE h) { UnregisterWaitEx(h, INVALID_HANDLE_VALUE); }
 };
 using UniqueWait = UniqueHandle<HANDLE, WaitTraits>;
+
+// A CNG algorithm provider and a key of it.
+struct AlgorithmTraits {
+  static BCRYPT_ALG_HANDLE Invalid() { return nullptr; }
+  static void Close(BCRYPT_ALG_HANDLE h) { BCryptCloseAlgorithmProvider(h, 0); }
+};
+using UniqueAlgorithm = UniqueHandle<BCRYPT_ALG_HANDLE, AlgorithmTraits>;
+struct CryptKeyTraits {
+  static BCRYPT_KEY_HANDLE Invalid() { return nullptr; }
+  static void Close(BCRYPT_KEY_HANDLE h) { BCryptDestroyKey(h); }
+};
+using UniqueCryptKey = UniqueHandle<BCRYPT_KEY_HANDLE, CryptKeyTraits>;
 
 // Files: CreateFileW gives INVALID_HANDLE_VALUE on failure, which must never be closed.
 struct FileHandleTraits {

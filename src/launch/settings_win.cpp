@@ -4,6 +4,7 @@
 
 #include "base/errors.h"
 #include "base/int_rules.h"
+#include "base/text.h"
 #include "base/wide_win.h"
 
 namespace qyr {
@@ -58,6 +59,11 @@ RemoteSettings ReadRemoteSettings(const std::string& ini_path) {
   // made to fail as a whole instead.
   if (full) settings.allow_from = "(longer than " + std::to_string(kAllowFromMax) + ")";
   settings.log = IntegerOr(ReadProfileValue(file, kRemoteSection, "Log", "", 32), 0) != 0;
+  // A value that is not a number closes UDP: a typing error never leaves it open unasked.
+  const std::string udp = ReadProfileValue(file, kRemoteSection, "Udp", "", 32);
+  settings.udp = TrimBlanks(udp).empty() || IntegerOr(udp, 0) != 0;
+  // Longer than any key: one cut on reading stays invalid.
+  settings.signed_by = ReadProfileValue(file, kRemoteSection, "SignedBy", "", 512);
   return settings;
 }
 
@@ -65,7 +71,8 @@ std::array<RestartSetting, kSlotCount> ReadRestartSettings(const std::string& in
   const std::wstring file = Utf8ToWide(ini_path);
   std::array<RestartSetting, kSlotCount> restarts;
   for (int i = 0; i < kSlotCount; ++i) {
-    restarts[static_cast<std::size_t>(i)] = ParseRestart(ReadProfileString(file, RestartKey(i), ""));
+    restarts[static_cast<std::size_t>(i)] =
+        ParseRestart(ReadProfileString(file, RestartKey(i), ""));
   }
   return restarts;
 }

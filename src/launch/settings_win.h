@@ -1,10 +1,9 @@
 #pragma once
 // The settings file beside the executable, read and written one key at a time through the
 // Windows profile API.
+#include <array>
 #include <string>
 #include <string_view>
-
-#include <array>
 
 #include "launch/keep_running.h"
 #include "launch/slots.h"
@@ -23,6 +22,8 @@ void WriteSlots(const std::string& ini_path, const SlotArray& slots);
 struct RemoteSettings {
   std::string allow_from;  // as written; a value too long to read whole comes back unusable
   bool log = false;        // Log= a non-zero integer
+  bool udp = true;         // Udp=0 closes the UDP listener (so does anything but a number)
+  std::string signed_by;   // the hall's public key: power commands must then be signed
 };
 RemoteSettings ReadRemoteSettings(const std::string& ini_path);
 

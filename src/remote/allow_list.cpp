@@ -18,9 +18,7 @@ std::optional<unsigned> ParseDecimal(std::string_view text, std::size_t max_digi
   return value;
 }
 
-std::uint32_t MaskOf(int prefix) {
-  return prefix == 0 ? 0 : ~std::uint32_t{0} << (32 - prefix);
-}
+std::uint32_t MaskOf(int prefix) { return prefix == 0 ? 0 : ~std::uint32_t{0} << (32 - prefix); }
 
 // One entry, blanks trimmed: "a.b.c.d" or "a.b.c.d/n".
 AllowListError ParseEntry(std::string_view entry, Ipv4Range& range) {
@@ -99,7 +97,11 @@ bool AllowsSource(const AllowList& list, const Source& source) {
 }
 
 std::string AllowListOffText(const AllowList& list) {
-  return "远程控制已关闭:设置项AllowFrom无效 \"" + list.bad_entry + "\"";
+  return RemoteOffText("AllowFrom", list.bad_entry);
+}
+
+std::string RemoteOffText(std::string_view key, std::string_view entry) {
+  return "远程控制已关闭:设置项" + std::string(key) + "无效 \"" + std::string(entry) + "\"";
 }
 
 }  // namespace qyr

@@ -27,6 +27,8 @@ struct Source {
   Ipv4 address = 0;
   std::uint16_t port = 0;
   bool known = true;  // false: a datagram whose sender the system did not tell
+  // The TCP connection within its listener, numbered from 1 and never reused; 0 for datagrams.
+  std::uint64_t connection = 0;
 };
 
 struct Ipv4Range {
@@ -57,5 +59,7 @@ bool AllowsSource(const AllowList& list, const Source& source);
 
 // The status line when the list is invalid and remote control stays off.
 std::string AllowListOffText(const AllowList& list);
+// The same for any [REMOTE] key whose entry keeps remote control off.
+std::string RemoteOffText(std::string_view key, std::string_view entry);
 
 }  // namespace qyr

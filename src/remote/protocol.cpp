@@ -17,12 +17,13 @@ struct CommandRow {
 };
 
 // Matched in this order: OFF wins over REBOOT when a message holds both.
-constexpr std::array<CommandRow, 5> kRows = {{
+constexpr std::array<CommandRow, 6> kRows = {{
     {Command::kPowerOff, "QyrNOR_PC_OFF", "收到指令:关闭电脑", kPowerOffScreenText},
     {Command::kReboot, "QyrNOR_PC_REBOOT", "收到指令:重启电脑", kRebootScreenText},
     {Command::kCheck, "QyrNOR_PC_CHECK", "收到指令:查询状态", ""},
     {Command::kTest, "QyrNOR_PC_TEST", "收到指令:通讯测试", ""},
     {Command::kStatus, "QyrNOR_PC_STATUS", "收到指令:查询运行状态", ""},
+    {Command::kNonce, "QyrNOR_PC_NONCE", "收到指令:请求签名随机数", ""},
 }};
 
 constexpr std::string_view kUnknownStatus = "未知指令";

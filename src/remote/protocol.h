@@ -16,7 +16,9 @@ inline constexpr unsigned kCommandCodePage = 936;
 // before the first zero unit, so a zero byte in the message cuts it there.
 std::u16string DecodeCommandUnits(std::string_view bytes);
 
-enum class Command { kPowerOff, kReboot, kCheck, kTest, kStatus, kUnknown };
+// kNonce asks for the challenge of a signed power command; a PC without a hall key takes it for
+// an unknown message.
+enum class Command { kPowerOff, kReboot, kCheck, kTest, kStatus, kNonce, kUnknown };
 
 // The first command word (in table order, ASCII case ignored) found anywhere in the text.
 // `text` is the message in code page 936; the match is byte-wise. The status query comes last,

@@ -22,6 +22,7 @@ TEST(CheckMode, OnlyACheckArgumentAsksForACheck) {
       {{"--save"}, M::kNone, E::kNone, "", ""},
       {{"--check-allow=10.0.0.1, 10.0.0.2"}, M::kAllow, E::kNone, "10.0.0.1, 10.0.0.2", ""},
       {{"--check-allow="}, M::kAllow, E::kNone, "", ""},
+      {{"--check-key=04ab"}, M::kKey, E::kNone, "04ab", ""},
       {{"--check-folder=C:\\QyrNOR\\QyrDelay"}, M::kFolder, E::kNone, "C:\\QyrNOR\\QyrDelay", ""},
       {{"--secure-folder=C:\\QyrNOR"}, M::kSecureFolder, E::kNone, "C:\\QyrNOR", ""},
       // A list split by an unquoted blank is refused, never read in half.
@@ -105,6 +106,31 @@ TEST(CheckMode, AllowListPassesOnlyWhenItRestricts) {
     SCOPED_TRACE(c.list);
     const CheckOutcome outcome = CheckAllowList(c.list);
     EXPECT_EQ(outcome.exit_code, c.exit_code);
+    EXPECT_EQ(outcome.lines,
+              c.line ? std::vector<std::string>{c.line} : std::vector<std::string>{});
+  }
+}
+
+TEST(CheckMode, HallKeyPassesOnlyInTheFormSignedByReads) {
+  const std::string x = "6b17d1f2e12c4247f8bce6e563a440f277037d812deb33a0f4a13945d898c296";
+  const std::string y = "4fe342e2fe1a7f9b8ee7eb4a7c0f9e162bce33576b315ececbb6406837bf51f5";
+  const struct {
+    std::string key;
+    const char* line;  // nullptr: passed
+  } cases[] = {
+      {"04" + x + y, nullptr},
+      {" 04" + x + y + " ", nullptr},
+      {"04" + y + x, "invalid SignedBy key: not a point of the P-256 curve (a digit changed?)"},
+      {"04zz",
+       "invalid SignedBy key \"04zz\": not 130 hex digits starting with 04 (the hall.pub "
+       "of qyrsend keygen)"},
+      {"",
+       "invalid SignedBy key \"\": not 130 hex digits starting with 04 (the hall.pub of "
+       "qyrsend keygen)"},
+  };
+  for (const auto& c : cases) {
+    const CheckOutcome outcome = CheckHallKey(c.key);
+    EXPECT_EQ(outcome.exit_code, c.line ? 2 : 0) << c.key;
     EXPECT_EQ(outcome.lines,
               c.line ? std::vector<std::string>{c.line} : std::vector<std::string>{});
   }

@@ -84,11 +84,21 @@ power_rows=(
   '"/OFFAT=23:00" /DAYS="1-5, 7"|23:00|1-5, 7'
   '/OFFAT=22:30|22:30|1-5, 7'
 )
+# /UDP= and /SIGNEDBY=: a hall key that is a point of the curve (NIST's published example) and one
+# that is not; what [REMOTE] Udp and SignedBy hold after, or "refused".
+hall_key=04b7e08afdfe94bad3f1dc8c734798ba1c62b3a0ad1e9ea2a38201cd0889bc7a193603f747959dbf7a4bb226e41928729063adc7ae43529e61b563bbc606cc5e09
+remote_rows=(
+  '/UDP=2|refused'
+  '/UDP=|refused'
+  '/SIGNEDBY=04abc|refused'
+  "/SIGNEDBY=${hall_key%9}8|refused"
+  "/UDP=0 /SIGNEDBY=$hall_key|0|$hall_key"
+)
 nothing_installed() {  # nothing_installed FOLDER: no folder made, no value written
   [ ! -e "$1" ] && no_run_value && no_uninst_key
 }
 cp "${setup[0]}" "$typed_setup"
-for row in "${allow_rows[@]}" "${power_rows[@]}"; do
+for row in "${allow_rows[@]}" "${power_rows[@]}" "${remote_rows[@]}"; do
   option="${row%%|*}" want="${row#*|}"
   [ "$want" = refused ] || continue
   code=0; typed "C:\QyrDelay-setup.exe /S $option /D=$win_dir" || code=$?
@@ -189,6 +199,14 @@ for row in "${power_rows[@]}"; do
     [ "$code" = 0 -a "$(power OffAt)" = "$off_at" -a "$(power Days)" = "$days" ]
 done
 check "the other settings are kept" [ "$(allow_from)" = "$kept" -a "$(grep -c Delay0=7 "$dir/QyrDelay.ini")" = 1 ]
+remote() { tr -d '\r' <"$dir/QyrDelay.ini" | sed -n "/^\[REMOTE\]\$/,/^\[/s/^$1=//p"; }
+for row in "${remote_rows[@]}"; do
+  IFS='|' read -r option udp key <<<"$row"
+  [ "$udp" != refused ] || continue
+  code=0; typed "C:\QyrDelay-setup.exe /S $option /D=$win_dir" || code=$?
+  check "$option installs (exit $code) and writes Udp=$udp SignedBy=$key (got: $(remote Udp), $(remote SignedBy))" \
+    [ "$code" = 0 -a "$(remote Udp)" = "$udp" -a "$(remote SignedBy)" = "$key" -a "$(allow_from)" = "$kept" ]
+done
 # The options are read side by side, each from its own place on the command line.
 code=0; typed "C:\QyrDelay-setup.exe /S /ALLOW=\"10.0.0.1, 10.0.0.2\" /OFFAT=\"6:00\" \"/DAYS=6\" /D=$win_dir" || code=$?
 check "/ALLOW=, /OFFAT= and /DAYS= together (exit $code; got: $(allow_from), $(power OffAt), $(power Days))" \

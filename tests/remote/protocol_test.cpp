@@ -55,6 +55,8 @@ TEST(CommandMatcher, WordsInTableOrderAnywhereAnyAsciiCase) {
       {"x QyrNOR_PC_STATUS QyrNOR_PC_CHECK", Command::kCheck},
       {"QyrNOR_PC_STATUSQyrNOR_PC_OFF", Command::kPowerOff},
       {"QyrNOR_PC_TEST QyrNOR_PC_STATUS", Command::kTest},
+      {"QyrNOR_PC_NONCE\r\n", Command::kNonce},
+      {"QyrNOR_PC_NONCE QyrNOR_PC_OFF", Command::kPowerOff},
       {"QyrNOR_PC_STATU", Command::kUnknown},
       {"QyrNOR_PC_OF", Command::kUnknown},
       {"QyrNOR PC TEST", Command::kUnknown},
@@ -75,6 +77,7 @@ TEST(CommandMatcher, StatusRepliesAndScreens) {
       {Command::kCheck, "收到指令:查询状态", "OK", ""},
       {Command::kTest, "收到指令:通讯测试", "OK", ""},
       {Command::kStatus, "收到指令:查询运行状态", "OK", ""},
+      {Command::kNonce, "收到指令:请求签名随机数", "OK", ""},
       {Command::kUnknown, "未知指令", "ERR", ""},
   };
   for (const Case& c : cases) {

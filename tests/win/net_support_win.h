@@ -1,7 +1,7 @@
 #pragma once
 // The control system's side of the tests: plain blocking Windows Sockets on loopback.
-#include <winsock2.h>
 #include <windows.h>
+#include <winsock2.h>
 
 #include <atomic>
 #include <chrono>
@@ -11,7 +11,10 @@
 #include <thread>
 #include <vector>
 
+#include "base/handles_win.h"
 #include "base/winsock_win.h"
+#include "remote/signature_win.h"
+#include "remote/signed_command.h"
 #include "test_support_win.h"
 
 namespace qyr::test {
@@ -30,8 +33,7 @@ inline sockaddr_in Loopback(std::uint16_t port) { return Address(INADDR_LOOPBACK
 
 // A TCP connection to loopback:port whose reads give up after `reply_wait_ms` and whose small
 // writes go at once; invalid when refused.
-inline UniqueSocket ConnectLoopback(std::uint16_t port = kRemotePort,
-                                    DWORD reply_wait_ms = 5000) {
+inline UniqueSocket ConnectLoopback(std::uint16_t port = kRemotePort, DWORD reply_wait_ms = 5000) {
   UniqueSocket s(socket(AF_INET, SOCK_STREAM, IPPROTO_TCP));
   const sockaddr_in to = Loopback(port);
   if (!s || connect(s.get(), reinterpret_cast<const sockaddr*>(&to), sizeof(to)) != 0) return {};
@@ -75,8 +77,7 @@ inline UniqueSocket Occupy(int type, std::uint16_t port = kRemotePort) {
 // Closes with a reset instead of the orderly end.
 inline void AbortiveClose(UniqueSocket s) {
   const linger reset = {1, 0};
-  setsockopt(s.get(), SOL_SOCKET, SO_LINGER, reinterpret_cast<const char*>(&reset),
-             sizeof(reset));
+  setsockopt(s.get(), SOL_SOCKET, SO_LINGER, reinterpret_cast<const char*>(&reset), sizeof(reset));
 }
 
 // Peers that each send a check again as soon as its answer arrives, from a thread of their own,
@@ -128,6 +129,53 @@ class BusyPeers {
   std::atomic<bool> stop_{false};
   std::atomic<long> least_{0};
   std::thread thread_;
+};
+
+// The bytes of the next read on a connection (up to 256), or "<no reply>".
+inline std::string Exchange(const UniqueSocket& s, std::string_view message) {
+  send(s.get(), message.data(), static_cast<int>(message.size()), 0);
+  char buf[256];
+  const int n = recv(s.get(), buf, sizeof(buf), 0);
+  return n > 0 ? std::string(buf, static_cast<std::size_t>(n)) : "<no reply>";
+}
+
+// A hall key pair made by the system for the test, signing as a control system does.
+class HallKey {
+ public:
+  HallKey() {
+    BCRYPT_ALG_HANDLE algorithm = nullptr;
+    BCryptOpenAlgorithmProvider(&algorithm, BCRYPT_ECDSA_P256_ALGORITHM, nullptr, 0);
+    algorithm_.reset(algorithm);
+    BCRYPT_KEY_HANDLE key = nullptr;
+    BCryptGenerateKeyPair(algorithm_.get(), &key, 256, 0);
+    key_.reset(key);
+    BCryptFinalizeKeyPair(key_.get(), 0);
+    UCHAR blob[sizeof(BCRYPT_ECCKEY_BLOB) + 64] = {};
+    ULONG size = 0;
+    BCryptExportKey(key_.get(), nullptr, BCRYPT_ECCPUBLIC_BLOB, blob, sizeof(blob), &size, 0);
+    public_hex_ = "04" + HexEncode(blob + sizeof(BCRYPT_ECCKEY_BLOB), 64);
+  }
+  const std::string& PublicHex() const { return public_hex_; }
+  Signature Sign(std::string_view text) const {
+    Signature signature{};
+    ULONG size = 0;
+    Sha256Digest digest = Sha256(text).value_or(Sha256Digest{});
+    BCryptSignHash(key_.get(), nullptr, digest.data(), static_cast<ULONG>(digest.size()),
+                   signature.data(), static_cast<ULONG>(signature.size()), &size, 0);
+    return signature;
+  }
+  // The whole exchange on one connection: the nonce, then the signed command; the last reply.
+  std::string SignedAsk(Command command, std::uint16_t port = kRemotePort) const {
+    const UniqueSocket s = ConnectLoopback(port);
+    const std::optional<std::string> nonce = ParseNonceReply(Exchange(s, "QyrNOR_PC_NONCE"));
+    if (!nonce) return "<no nonce>";
+    return Exchange(s, SignedCommandMessage(command, Sign(SignedText(command, *nonce))));
+  }
+
+ private:
+  UniqueAlgorithm algorithm_;
+  UniqueCryptKey key_;
+  std::string public_hex_;
 };
 
 }  // namespace qyr::test

@@ -1,6 +1,7 @@
 ; QyrDelay installer. Built by CMake with:
 ;   makensis -DVERSION=x.y.z -DEXE=<QyrDelay.exe> -DICON=<qyrdelay.ico> -DOUTFILE=<setup.exe>
-; Silent use:  setup.exe /S [/ALLOW=<list>] [/OFFAT=HH:MM [/DAYS=<days>]] [/D=C:\QyrNOR\QyrDelay]
+; Silent use:  setup.exe /S [/ALLOW=<list>] [/OFFAT=HH:MM [/DAYS=<days>]] [/UDP=0|1]
+;                        [/SIGNEDBY=<hall.pub>] [/D=C:\QyrNOR\QyrDelay]
 ;                                                       (the path must hold "QyrNOR")
 ;              uninstall.exe /S [/PURGE]                  (/PURGE also deletes QyrDelay.ini)
 ; /ALLOW=, /OFFAT= and /DAYS= are each taken as /NAME=a,b or /NAME="a, b" or "/NAME=a, b" and
@@ -11,6 +12,10 @@
 ; folder's own name holds QyrNOR: such a folder is taken over (owner Administrators, the rights of
 ; a new folder). The checks are made by the program itself (QyrDelay.exe --check-allow= /
 ; --check-power= / --check-folder= / --secure-folder=), run from the installer's temporary folder.
+; /UDP=0 closes the UDP listener ([REMOTE] Udp=0; /UDP=1 opens it again) and /SIGNEDBY= sets the
+; hall's public key ([REMOTE] SignedBy, checked with --check-key=): then only power commands signed
+; by the hall's private key are obeyed. Any other /UDP= value, or a key that is not one, stops the
+; installer with exit code 2 before it changes anything.
 ; QyrDelay.ini names what the Run value starts for every user: only administrators may change it;
 ; Users may modify the two logs.
 Unicode true
@@ -80,6 +85,10 @@ LangString BadFolder ${LANG_SIMPCHINESE} "安装路径上有链接(junction),或
 LangString BadFolder ${LANG_ENGLISH} "The install path holds a link (junction), or a folder that standard users may change:"
 LangString NoFolder ${LANG_SIMPCHINESE} "无法创建安装文件夹:"
 LangString NoFolder ${LANG_ENGLISH} "The install folder could not be made:"
+LangString BadUdp ${LANG_SIMPCHINESE} "/UDP= 只能是 0(关闭 UDP)或 1(打开 UDP):"
+LangString BadUdp ${LANG_ENGLISH} "/UDP= takes 0 (UDP closed) or 1 (UDP open):"
+LangString BadKey ${LANG_SIMPCHINESE} "/SIGNEDBY= 给出的公钥无效:"
+LangString BadKey ${LANG_ENGLISH} "The /SIGNEDBY= key is not valid:"
 LangString NothingInstalled ${LANG_SIMPCHINESE} "什么都没有安装。"
 LangString NothingInstalled ${LANG_ENGLISH} "Nothing was installed."
 LangString SecProgram ${LANG_SIMPCHINESE} "程序、防火墙规则和开机自启动"
@@ -95,6 +104,10 @@ Var OffAtGiven
 Var OffAt
 Var DaysGiven
 Var Days
+Var UdpGiven
+Var Udp
+Var KeyGiven
+Var HallKey
 
 ; Sets $NewTop to the topmost folder of $INSTDIR that does not exist yet ($INSTDIR when it does).
 Function FindNewTop
@@ -292,6 +305,24 @@ FunctionEnd
   ${EndIf}
 !macroend
 
+; Before anything is installed: /UDP= is 0 or 1, and a /SIGNEDBY= key is one the program takes
+; (a key it refuses would turn remote control off).
+!macro CheckRemoteOptions
+  !insertmacro ReadTypedOption "/UDP=" $UdpGiven $Udp
+  ${If} $UdpGiven == 1
+  ${AndIf} $Udp != "0"
+  ${AndIf} $Udp != "1"
+    !insertmacro Refuse "$(BadUdp) /UDP=$Udp$\r$\n$(NothingInstalled)"
+  ${EndIf}
+  !insertmacro ReadTypedOption "/SIGNEDBY=" $KeyGiven $HallKey
+  ${If} $KeyGiven == 1
+    !insertmacro Logged '"$PLUGINSDIR\QyrDelay.exe" "--check-key=$HallKey"'
+    ${If} $0 != 0
+      !insertmacro Refuse "$(BadKey) /SIGNEDBY=$HallKey$\r$\n$1$\r$\n$(NothingInstalled)"
+    ${EndIf}
+  ${EndIf}
+!macroend
+
 ; Before anything is installed: the clock the program will read once /OFFAT= and /DAYS= are
 ; written must be one it accepts, or it stays off. The RebootAt the settings file keeps is read
 ; with the new OffAt (the same minute turns both off), and so are the Days it keeps when /DAYS= is
@@ -333,6 +364,15 @@ FunctionEnd
 !macro WriteAllowList
   ${If} $AllowGiven == 1
     !insertmacro WriteSetting "REMOTE" "AllowFrom" "$AllowList"
+  ${EndIf}
+!macroend
+
+!macro WriteRemoteOptions
+  ${If} $UdpGiven == 1
+    !insertmacro WriteSetting "REMOTE" "Udp" "$Udp"
+  ${EndIf}
+  ${If} $KeyGiven == 1
+    !insertmacro WriteSetting "REMOTE" "SignedBy" "$HallKey"
   ${EndIf}
 !macroend
 
@@ -388,6 +428,7 @@ Section "QyrDelay" SecMain
   FileOpen $9 "$PLUGINSDIR\install.log" w
   !insertmacro CheckAllowList
   !insertmacro CheckPowerClock
+  !insertmacro CheckRemoteOptions
   !insertmacro SecureFolders
 
   !insertmacro StopRunningCopy
@@ -419,6 +460,7 @@ Section "QyrDelay" SecMain
   !insertmacro Logged '"$SYSDIR\netsh.exe" advfirewall firewall add rule name="${RULE_UDP}" dir=in action=allow program="$INSTDIR\QyrDelay.exe" protocol=UDP localport=${PORT} enable=yes profile=any'
   !insertmacro WriteAllowList
   !insertmacro WritePowerClock
+  !insertmacro WriteRemoteOptions
   FileClose $9
   CopyFiles /SILENT "$PLUGINSDIR\install.log" "$INSTDIR\install.log"
 

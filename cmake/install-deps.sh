@@ -8,7 +8,7 @@ SUDO=""
 packages=(
   cmake ninja-build g++ clang libclang-rt-14-dev libgtest-dev googletest
   g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
-  wine64 xvfb x11-utils xdotool imagemagick fonts-wqy-microhei locales nsis iproute2
+  wine64 xvfb x11-utils xdotool imagemagick fonts-wqy-microhei locales nsis iproute2 libssl-dev
 )
 missing=()
 for p in "${packages[@]}"; do

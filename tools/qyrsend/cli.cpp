@@ -7,6 +7,7 @@
 #include <fstream>
 #include <system_error>
 
+#include "hall_key.h"
 #include "remote/allow_list.h"
 #include "remote/protocol.h"
 #include "status.h"
@@ -56,7 +57,7 @@ std::string Describe(const Outcome& outcome) {
     case Verdict::Ok:
       return outcome.detail.empty() ? "OK" : Printable(outcome.detail);
     case Verdict::Err:
-      return "ERR";
+      return outcome.detail.empty() ? "ERR" : "ERR " + outcome.detail;
     case Verdict::Unexpected:
       return "reply \"" + Printable(outcome.detail) + "\"";
     case Verdict::Closed:
@@ -107,7 +108,29 @@ static ParsedArgs StatusArgs(Options options, const std::vector<std::string>& po
   return {options, {}};
 }
 
+static ParsedArgs KeygenArgs(const std::vector<std::string>& args) {
+  Options options;
+  options.keygen = true;
+  options.key_base = std::string(kDefaultKeyBase);
+  if (args.size() == 1) return {options, {}};
+  if (args.size() == 3 && args[1] == "--out" && !args[2].empty()) {
+    options.key_base = args[2];
+    return {options, {}};
+  }
+  return {std::nullopt, "expected keygen [--out BASE]"};
+}
+
+static ParsedArgs WithKey(Options options) {
+  if (options.status || options.wake) return {std::nullopt, "--key goes only with a power command"};
+  if (options.transport == Transport::Udp)
+    return {std::nullopt, "--key signs over TCP; it does not go with --udp"};
+  if (!PowerCommandNamed(options.command))
+    return {std::nullopt, "--key signs QyrNOR_PC_OFF and QyrNOR_PC_REBOOT only"};
+  return {options, {}};
+}
+
 ParsedArgs ParseArgs(const std::vector<std::string>& args) {
+  if (!args.empty() && args.front() == "keygen") return KeygenArgs(args);
   Options options;
   bool port_given = false;
   bool repeat_given = false;
@@ -148,6 +171,9 @@ ParsedArgs ParseArgs(const std::vector<std::string>& args) {
     } else if (arg == "--timeout") {
       if (!value(text) || !ParseNumber<int>(text, 1, 600000, options.timeout_ms))
         return {std::nullopt, "--timeout needs milliseconds from 1 to 600000"};
+    } else if (arg == "--key") {
+      if (!value(options.key_file) || options.key_file.empty())
+        return {std::nullopt, "--key needs a key file (BASE.key of qyrsend keygen)"};
     } else if (arg == "--hosts") {
       if (!value(options.hosts_file) || options.hosts_file.empty())
         return {std::nullopt, "--hosts needs a file name"};
@@ -163,6 +189,8 @@ ParsedArgs ParseArgs(const std::vector<std::string>& args) {
   }
 
   if (options.json && !options.status) return {std::nullopt, "--json goes only with --status"};
+  if (!options.key_file.empty() && (options.status || options.wake))
+    return WithKey(std::move(options));
   if (options.status) return StatusArgs(std::move(options), positional, repeat_given);
   if (options.wake) return WakeArgs(std::move(options), positional, port_given);
   if (repeat_given) return {std::nullopt, "--repeat goes only with --wake"};
@@ -175,6 +203,7 @@ ParsedArgs ParseArgs(const std::vector<std::string>& args) {
   options.command = positional.back();
   if (options.command.empty()) return {std::nullopt, "the command is empty"};
   if (options.hosts_file.empty() && options.hosts.empty()) return {std::nullopt, "no host given"};
+  if (!options.key_file.empty()) return WithKey(std::move(options));
   return {options, {}};
 }
 
@@ -256,7 +285,8 @@ std::string NotText(std::string_view bytes) {
 
 }  // namespace
 
-std::optional<std::string> ReadHostsFile(const std::string& utf8_path, std::string& error) {
+std::optional<std::string> ReadTextFile(const std::string& utf8_path, std::size_t max_bytes,
+                                        std::string& error) {
   const std::filesystem::path path(
       std::u8string(reinterpret_cast<const char8_t*>(utf8_path.data()), utf8_path.size()));
   std::error_code code;
@@ -266,7 +296,7 @@ std::optional<std::string> ReadHostsFile(const std::string& utf8_path, std::stri
     return std::nullopt;
   }
   std::ifstream in(path, std::ios::binary);
-  std::string bytes(kMaxHostsFileBytes + 1, '\0');
+  std::string bytes(max_bytes + 1, '\0');
   // The bound holds even when the file grows or is swapped for another after the look above.
   in.read(bytes.data(), static_cast<std::streamsize>(bytes.size()));
   if (!in && !in.eof()) {
@@ -274,8 +304,11 @@ std::optional<std::string> ReadHostsFile(const std::string& utf8_path, std::stri
     return std::nullopt;
   }
   bytes.resize(static_cast<std::size_t>(in.gcount()));
-  if (bytes.size() > kMaxHostsFileBytes) {
-    error = utf8_path + " is over 1 MB; a hosts file lists addresses";
+  if (bytes.size() > max_bytes) {
+    constexpr std::size_t kMb = 1024 * 1024;
+    error = utf8_path + " is over " +
+            (max_bytes % kMb == 0 ? std::to_string(max_bytes / kMb) + " MB"
+                                  : std::to_string(max_bytes / 1024) + " KB");
     return std::nullopt;
   }
   if (const std::string why = NotText(bytes); !why.empty()) {

@@ -35,6 +35,11 @@ struct Options {
   // --status: asks every host for its status (`command` is the query word); --json with it.
   bool status = false;
   bool json = false;
+  // keygen: a new key pair into key_base.key and key_base.pub; nothing is sent.
+  bool keygen = false;
+  std::string key_base;
+  // --key: a power command goes as the signed exchange, by the private key in this file.
+  std::string key_file;
 };
 
 struct ParsedArgs {
@@ -55,10 +60,11 @@ std::string_view WithoutBom(std::string_view text);
 // A hosts file is a list of addresses: anything larger is no hosts file.
 inline constexpr std::size_t kMaxHostsFileBytes = 1024 * 1024;
 
-// The bytes of the hosts file at `utf8_path`, read no further than the limit; empty with `error`
-// set when it cannot be read, is no regular file (a folder, a device), is larger than the limit
-// or is not UTF-8 text.
-std::optional<std::string> ReadHostsFile(const std::string& utf8_path, std::string& error);
+// The bytes of the file at `utf8_path`, read no further than `max_bytes`; empty with `error` set
+// when it cannot be read, is no regular file (a folder, a device), is larger than that or is not
+// UTF-8 text.
+std::optional<std::string> ReadTextFile(const std::string& utf8_path, std::size_t max_bytes,
+                                        std::string& error);
 
 // Length of the UTF-8 sequence at the start of `text`, 0 when it is not a well-formed one.
 std::size_t Utf8Length(std::string_view text);

@@ -8,6 +8,7 @@
 #include <sys/mount.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -18,14 +19,20 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <iterator>
 #include <optional>
+#include <random>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "cli.h"
+#include "hall_key.h"
 #include "net.h"
+#include "remote/protocol.h"
+#include "remote/signed_command.h"
 #include "sender.h"
+#include "signer.h"
 #include "status.h"
 
 namespace qyrsend {
@@ -126,11 +133,50 @@ TEST(QyrsendArgs, RejectsWhatCannotBeSent) {
       {"--status", "--repeat", "2", "h"},
       {"--json", "h", "QyrNOR_PC_CHECK"},  // JSON is the status report's
       {"--json", "--wake", "aa:bb:cc:dd:ee:ff"},
+      {"--key"},
+      {"--key", "hall.key", "--udp", "h", "QyrNOR_PC_OFF"},  // signed over TCP only
+      {"--key", "hall.key", "h", "QyrNOR_PC_CHECK"},         // only power commands are signed
+      {"--key", "hall.key", "h", "QyrNOR_PC_OFF\r\n"},
+      {"--key", "hall.key", "h", "QyrNOR_PC_OFF QyrNOR_PC_CHECK"},
+      {"--key", "hall.key", "--status", "h"},
+      {"--key", "hall.key", "--wake", "aa:bb:cc:dd:ee:ff"},
+      {"keygen", "--out"},
+      {"keygen", "--out", ""},
+      {"keygen", "hall"},
+      {"keygen", "--udp"},
   };
   for (const auto& args : cases) {
     const ParsedArgs parsed = ParseArgs(args);
     EXPECT_FALSE(parsed.options) << (args.empty() ? "(none)" : args.front());
     EXPECT_FALSE(parsed.error.empty());
+  }
+}
+
+TEST(QyrsendArgs, KeygenAndKeyTakeTheirOwnForms) {
+  const struct {
+    std::vector<std::string> args;
+    bool keygen;
+    std::string key_base;
+    std::string key_file;
+    std::string command;
+  } cases[] = {
+      {{"keygen"}, true, "hall", "", ""},
+      {{"keygen", "--out", "/keys/展厅"}, true, "/keys/展厅", "", ""},
+      {{"--key", "hall.key", "h", "QyrNOR_PC_OFF"}, false, "", "hall.key", "QyrNOR_PC_OFF"},
+      {{"--crlf", "--key", "k", "--hosts", "hall.txt", "qyrnor_pc_reboot"},
+       false,
+       "",
+       "k",
+       "qyrnor_pc_reboot"},
+      {{"--", "keygen", "QyrNOR_PC_CHECK"}, false, "", "", "QyrNOR_PC_CHECK"},  // a host so named
+  };
+  for (const auto& c : cases) {
+    const ParsedArgs parsed = ParseArgs(c.args);
+    ASSERT_TRUE(parsed.options) << c.args.back() << ": " << parsed.error;
+    EXPECT_EQ(parsed.options->keygen, c.keygen);
+    EXPECT_EQ(parsed.options->key_base, c.key_base);
+    EXPECT_EQ(parsed.options->key_file, c.key_file);
+    EXPECT_EQ(parsed.options->command, c.command);
   }
 }
 
@@ -566,8 +612,7 @@ TEST(QyrsendHosts, AHostsFileThatIsNoListOfHostsIsRefusedUnread) {
   } cases[] = {
       {dir.path(), 2, "qyrsend: " + dir.path() + " is not a regular file"},
       {"/dev/zero", 2, "qyrsend: /dev/zero is not a regular file"},
-      {dir.Write("big.txt", big), 2,
-       "qyrsend: " + dir.path() + "/big.txt is over 1 MB; a hosts file lists addresses"},
+      {dir.Write("big.txt", big), 2, "qyrsend: " + dir.path() + "/big.txt is over 1 MB"},
       {dir.Write("nul.txt", std::string("10.0.0.1\n10.0.0.2\0\n", 20)), 2,
        "qyrsend: " + dir.path() + "/nul.txt is not text: a NUL byte in line 2"},
       {dir.Write("utf16.txt", std::string("1\0000\000.\000", 6)), 2,
@@ -960,6 +1005,141 @@ TEST(QyrsendWake, TheMagicPacketArrivesByteForByteAsOftenAsAsked) {
   for (std::size_t i = 0; i < got.size(); ++i) {
     EXPECT_EQ(got[i], i % 2 == 0 ? want : MagicPacket(other)) << i;
   }
+}
+
+// A PC with a hall key as the program serves it, one connection at a time: QyrNOR_PC_NONCE
+// gets "OK <nonce>", a new one on every connection, and the next message is obeyed when it is a
+// power command signed over that nonce by the key. Without a key the word is unknown: ERR.
+class SigningPc {
+ public:
+  explicit SigningPc(std::optional<qyr::PublicKey> key)
+      : socket_(SOCK_STREAM), key_(std::move(key)) {
+    listen(socket_.fd(), 16);
+    thread_ = std::thread([this] { Serve(); });
+  }
+  ~SigningPc() {
+    shutdown(socket_.fd(), SHUT_RDWR);
+    thread_.join();
+  }
+  std::uint16_t port() const { return socket_.port(); }
+  // What came on each connection, and the commands obeyed; read once the run is over.
+  const std::vector<std::string>& received() const { return received_; }
+  const std::vector<std::string>& obeyed() const { return obeyed_; }
+
+ private:
+  std::string Next(int peer) {
+    char buffer[1024];
+    const ssize_t n = recv(peer, buffer, sizeof(buffer), 0);
+    received_.emplace_back(buffer, static_cast<std::size_t>(n > 0 ? n : 0));
+    return received_.back();
+  }
+  void Reply(int peer, std::string_view reply) {
+    send(peer, reply.data(), reply.size(), MSG_NOSIGNAL);
+  }
+  void Serve() {
+    std::random_device random;
+    for (;;) {
+      const int peer = accept(socket_.fd(), nullptr, nullptr);
+      if (peer < 0) break;
+      if (qyr::MatchCommand(Next(peer)) != qyr::Command::kNonce || !key_) {
+        Reply(peer, "ERR");
+        close(peer);
+        continue;
+      }
+      std::array<std::uint8_t, qyr::kNonceBytes> bytes{};
+      for (std::uint8_t& b : bytes) b = static_cast<std::uint8_t>(random());
+      const std::string nonce = qyr::HexEncode(bytes);
+      Reply(peer, qyr::NonceReply(nonce));
+      const std::optional<qyr::SignedCommand> command = qyr::ParseSignedCommand(Next(peer));
+      const bool good =
+          command && Verify(*key_, qyr::SignedText(command->command, nonce), command->signature);
+      if (good) obeyed_.emplace_back(qyr::CommandWord(command->command));
+      Reply(peer, good ? "OK" : "ERR");
+      close(peer);
+    }
+  }
+  LoopbackSocket socket_;
+  std::optional<qyr::PublicKey> key_;
+  std::vector<std::string> received_;
+  std::vector<std::string> obeyed_;
+  std::thread thread_;
+};
+
+std::string FileText(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+TEST(QyrsendSigned, KeygenWritesAPairThatOnlyItsHallObeys) {
+  const ScratchDir dir;
+  const std::string base = dir.path() + "/hall";
+  const Ran made = RunQyrsend({"keygen", "--out", base});
+  ASSERT_EQ(made.code, 0) << made.out;
+  struct stat info = {};
+  ASSERT_EQ(stat((base + ".key").c_str(), &info), 0);
+  EXPECT_EQ(info.st_mode & 0777, 0600u);
+  std::string error;
+  const std::optional<HallKey> key = ParsePrivateKeyFile(FileText(base + ".key"), error);
+  ASSERT_TRUE(key) << error;
+  EXPECT_EQ(FileText(base + ".pub"), PublicKeyFileText(key->public_key));
+  EXPECT_NE(made.out.find(qyr::HexEncode(key->public_key)), std::string::npos) << made.out;
+
+  // Never over a key: the hall's PCs would all refuse the new one.
+  const std::string before = FileText(base + ".key");
+  EXPECT_EQ(RunQyrsend({"keygen", "--out", base}).code, 2);
+  EXPECT_EQ(FileText(base + ".key"), before);
+  dir.Write("spare.pub", "kept\n");
+  const Ran half = RunQyrsend({"keygen", "--out", dir.path() + "/spare"});
+  EXPECT_EQ(half.code, 2);
+  EXPECT_EQ(FirstLine(half.out),
+            "qyrsend: " + dir.path() + "/spare.pub exists already; keygen never overwrites a key");
+  EXPECT_FALSE(std::filesystem::exists(dir.path() + "/spare.key"));
+
+  const std::optional<HallKey> stranger = GenerateHallKey();
+  ASSERT_TRUE(stranger);
+  SigningPc hall(key->public_key);
+  SigningPc other_hall(stranger->public_key);
+  SigningPc unsigned_pc(std::nullopt);
+  std::string target_error;
+  const std::vector<Target> targets = {
+      *ParseTarget(Local(hall.port()), kDefaultPort, target_error),
+      *ParseTarget(Local(other_hall.port()), kDefaultPort, target_error),
+      *ParseTarget(Local(unsigned_pc.port()), kDefaultPort, target_error)};
+  const std::string hall_list = targets[0].label + "," + targets[1].label + "," + targets[2].label;
+  const Ran off = RunQyrsend({"--key", base + ".key", "--crlf", hall_list, "QyrNOR_PC_OFF"});
+  EXPECT_EQ(off.code, 1);
+  EXPECT_EQ(off.out, Report(targets, {{Verdict::Ok, {}},
+                                      {Verdict::Err, {}},
+                                      {Verdict::Err, std::string(kNoSignedCommands)}}));
+  const Ran reboot = RunQyrsend({"--key", base + ".key", targets[0].label, "qyrnor_pc_reboot"});
+  EXPECT_EQ(reboot.code, 0) << reboot.out;
+  EXPECT_EQ(hall.obeyed(), (std::vector<std::string>{"QyrNOR_PC_OFF", "QyrNOR_PC_REBOOT"}));
+  EXPECT_TRUE(other_hall.obeyed().empty());
+  ASSERT_EQ(hall.received().size(), 4u);
+  EXPECT_EQ(hall.received()[0], "QyrNOR_PC_NONCE\r\n");
+  EXPECT_TRUE(hall.received()[1].starts_with("QyrNOR_PC_OFF ")) << hall.received()[1];
+  EXPECT_TRUE(hall.received()[1].ends_with("\r\n")) << hall.received()[1];
+  EXPECT_EQ(hall.received()[2], "QyrNOR_PC_NONCE");
+
+  // The wrong half of the pair, or lines of two pairs, sign nothing.
+  const struct {
+    std::string key_file;
+    std::string first_line;
+  } refused[] = {
+      {base + ".pub",
+       "qyrsend: " + base + ".pub is the public key; --key takes the private one (BASE.key)"},
+      {dir.Write("mixed.key",
+                 qyr::HexEncode(key->secret) + "\n" + qyr::HexEncode(stranger->public_key) + "\n"),
+       "qyrsend: " + dir.path() +
+           "/mixed.key holds no key pair: its two keys do not belong together"},
+      {dir.path() + "/none.key", "qyrsend: cannot read " + dir.path() + "/none.key"},
+  };
+  for (const auto& c : refused) {
+    const Ran run = RunQyrsend({"--key", c.key_file, targets[0].label, "QyrNOR_PC_OFF"});
+    EXPECT_EQ(run.code, 2) << c.key_file;
+    EXPECT_EQ(FirstLine(run.out), c.first_line);
+  }
+  EXPECT_EQ(hall.obeyed().size(), 2u);
 }
 
 }  // namespace

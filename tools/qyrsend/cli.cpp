@@ -499,7 +499,7 @@ int WakeExitCode(const std::vector<std::string>& errors) {
 }
 
 std::string_view UsageText() {
-  return "usage: qyrsend [--udp] [--port N] [--timeout MS] [--crlf] [--hosts FILE]\n"
+  return "usage: qyrsend [--udp] [--port N] [--timeout MS] [--crlf] [--hosts FILE] [--key FILE]\n"
          "               HOST[:PORT][,HOST[:PORT]...] COMMAND\n"
          "\n"
          "Sends COMMAND (for example QyrNOR_PC_CHECK) to every host at once and prints one\n"
@@ -512,6 +512,8 @@ std::string_view UsageText() {
          "  --crlf         append CR LF to the command\n"
          "  --hosts FILE   read hosts from FILE as well (commas, blanks or lines; # comments;\n"
          "                 UTF-8 text, up to 1 MB)\n"
+         "  --key FILE     sign QyrNOR_PC_OFF or QyrNOR_PC_REBOOT with the private key in FILE\n"
+         "                 (of qyrsend keygen): for PCs with SignedBy set, TCP only\n"
          "\n"
          "Exit code: 0 every host answered OK; 1 some host did not; 2 usage error;\n"
          "3 UDP datagrams sent, none could be confirmed.\n"
@@ -539,7 +541,13 @@ std::string_view UsageText() {
          "A hosts file may carry each PC's MAC after its address; --wake takes the MACs. A line\n"
          "that ends in neither a host nor a well-formed MAC is an error, and nothing is sent.\n"
          "Exit code: 0 every packet sent; 1 a send failed; 2 a malformed MAC, hosts line or\n"
-         "option.\n";
+         "option.\n"
+         "\n"
+         "       qyrsend keygen [--out BASE]\n"
+         "\n"
+         "Writes a new key pair for signed power commands: BASE.key (default hall.key), the\n"
+         "private key, readable by its owner only, and BASE.pub, the public key for SignedBy=\n"
+         "on every PC. An existing key is never overwritten (exit 2).\n";
 }
 
 }  // namespace qyrsend

@@ -51,6 +51,9 @@ Step ConnectResult(Socket s);
 Step Send(Socket s, std::string_view bytes, std::size_t& sent);
 // Appends what has arrived to `out`. Done with nothing appended: the peer closed.
 Step Receive(Socket s, std::string& out);
+// Whether the peer has reset the connection: after its close has been read, a reset shows only
+// here.
+bool WasReset(Socket s);
 void Close(Socket s);
 // One datagram to an IPv4 address in host byte order (broadcast allowed); blocking, nothing is
 // waited for back.

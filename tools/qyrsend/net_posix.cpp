@@ -130,6 +130,14 @@ Step Receive(Socket s, std::string& out) {
   }
 }
 
+bool WasReset(Socket s) {
+  int code = 0;
+  socklen_t len = sizeof(code);
+  // A reset after the peer's close is a broken pipe to the kernel.
+  return getsockopt(static_cast<int>(s), SOL_SOCKET, SO_ERROR, &code, &len) == 0 &&
+         (code == ECONNRESET || code == EPIPE);
+}
+
 void Close(Socket s) {
   if (s != kNoSocket) close(static_cast<int>(s));
 }

@@ -159,6 +159,19 @@ Step Receive(Socket s, std::string& out) {
   return {Status::Done, {}};
 }
 
+bool WasReset(Socket s) {
+  int code = 0;
+  int len = sizeof(code);
+  if (getsockopt(Raw(s), SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&code), &len) == 0 &&
+      (code == WSAECONNRESET || code == WSAECONNABORTED)) {
+    return true;
+  }
+  // Winsock may keep the reset for the next receive instead.
+  char byte = 0;
+  return recv(Raw(s), &byte, 1, 0) == SOCKET_ERROR &&
+         (WSAGetLastError() == WSAECONNRESET || WSAGetLastError() == WSAECONNABORTED);
+}
+
 void Close(Socket s) {
   if (s != kNoSocket) closesocket(Raw(s));
 }

@@ -709,18 +709,19 @@ class TcpServer {
   std::thread thread_;
 };
 
-// Takes each connection and drops it at once with a reset, unread, as a PC does to a sender its
-// allow-list refuses.
+// Takes each connection and drops it at once, unread, as a PC does to a sender its allow-list
+// refuses: with a reset, or closed, often before the command has come, which the command's
+// arrival then answers with a reset.
 class RefusingServer {
  public:
-  RefusingServer() : socket_(SOCK_STREAM) {
+  explicit RefusingServer(bool reset) : socket_(SOCK_STREAM) {
     listen(socket_.fd(), 64);
-    thread_ = std::thread([this] {
+    thread_ = std::thread([this, reset] {
       for (;;) {
         const int peer = accept(socket_.fd(), nullptr, nullptr);
         if (peer < 0) break;
-        const linger reset = {1, 0};
-        setsockopt(peer, SOL_SOCKET, SO_LINGER, &reset, sizeof(reset));
+        const linger at_once = {1, 0};
+        if (reset) setsockopt(peer, SOL_SOCKET, SO_LINGER, &at_once, sizeof(at_once));
         close(peer);
       }
     });
@@ -758,15 +759,18 @@ TEST(QyrsendTcp, ReportsEachHostOfOneRunInItsOwnLine) {
   LoopbackSocket silent(SOCK_STREAM);  // a backlog that never reads: connects, never answers
   listen(silent.fd(), 4);
   LoopbackSocket closed(SOCK_STREAM);  // bound, not listening: the connection is refused
-  RefusingServer refusing;
+  RefusingServer refusing(true);
+  RefusingServer closing(false);
 
-  EXPECT_EQ(
-      Send({Local(ok.port()), Local(err.port()), Local(silent.port()), Local(closed.port()),
-            Local(mute.port()), "name.invalid", Local(refusing.port()), Local(refusing.port())},
-           Transport::Tcp),
-      (std::vector<Verdict>{Verdict::Ok, Verdict::Err, Verdict::Timeout, Verdict::Refused,
-                            Verdict::Closed, Verdict::Error, Verdict::RefusedByPc,
-                            Verdict::RefusedByPc}));
+  EXPECT_EQ(Send({Local(ok.port()), Local(err.port()), Local(silent.port()), Local(closed.port()),
+                  Local(mute.port()), "name.invalid", Local(refusing.port()),
+                  Local(refusing.port()), Local(closing.port()), Local(closing.port()),
+                  Local(closing.port()), Local(closing.port())},
+                 Transport::Tcp),
+            (std::vector<Verdict>{Verdict::Ok, Verdict::Err, Verdict::Timeout, Verdict::Refused,
+                                  Verdict::Closed, Verdict::Error, Verdict::RefusedByPc,
+                                  Verdict::RefusedByPc, Verdict::RefusedByPc, Verdict::RefusedByPc,
+                                  Verdict::RefusedByPc, Verdict::RefusedByPc}));
 }
 
 TEST(QyrsendTcp, AsksEveryHostForItsStatusAtOnce) {

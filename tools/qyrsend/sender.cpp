@@ -22,6 +22,10 @@ using Clock = std::chrono::steady_clock;
 // Lookups at once; a name server that never answers holds one each.
 constexpr std::size_t kResolverThreads = 8;
 
+// A PC that refuses the sender may close before the command arrives: its reset to the command
+// then follows the close within a round trip.
+constexpr std::chrono::milliseconds kResetGrace(200);
+
 struct Resolved {
   std::string host;
   net::Step step;
@@ -95,7 +99,8 @@ class Resolver {
   std::size_t threads_ = 0;
 };
 
-enum class Phase { Resolving, Queued, Connecting, Sending, Receiving, Done };
+// Closing: closed by the peer before a word, waiting for the reset that tells a refusal.
+enum class Phase { Resolving, Queued, Connecting, Sending, Receiving, Closing, Done };
 
 struct Probe {
   Phase phase = Phase::Resolving;
@@ -107,6 +112,7 @@ struct Probe {
   std::string received;  // since the last message sent
   Outcome outcome;
   Clock::time_point sent_at;
+  Clock::time_point closed_at;
   std::optional<std::chrono::microseconds> round_trip;
 };
 
@@ -164,6 +170,11 @@ void Advance(Probe& probe, const Dialogue& dialogue, bool udp) {
     const net::Step step = net::Receive(probe.socket, probe.received);
     if (!Carry(probe, step, udp) || step.status == net::Status::Pending) return;
     if (probe.received.size() == before) {
+      if (!udp && probe.turn == 0 && probe.received.empty()) {
+        probe.phase = Phase::Closing;
+        probe.closed_at = Clock::now();
+        return;
+      }
       // Closed by the peer; a reply cut short still counts as what it was.
       Finish(probe, probe.received.empty() ? Outcome{Verdict::Closed, {}}
                                            : Outcome{Verdict::Unexpected, probe.received});
@@ -191,9 +202,17 @@ void Start(Probe& probe, const Target& target, const Dialogue& dialogue, bool ud
   if (Carry(probe, step, udp) && probe.phase == Phase::Sending) Advance(probe, dialogue, udp);
 }
 
+// Closed before a word: refused when the peer reset the connection since, else closed unanswered.
+void Settle(Probe& probe) {
+  Finish(probe, {net::WasReset(probe.socket) ? Verdict::RefusedByPc : Verdict::Closed, {}});
+}
+
 // Every probe not done by the deadline gets the answer its phase stands for.
 void Expire(Probe& probe, bool udp) {
   switch (probe.phase) {
+    case Phase::Closing:
+      Settle(probe);
+      return;
     case Phase::Resolving:
       Finish(probe, {Verdict::Error, "cannot resolve: no answer in time"});
       return;
@@ -270,22 +289,36 @@ void Run(const std::vector<Target>& targets, std::vector<Probe>& probes, const D
       for (Probe& probe : probes) Expire(probe, udp);
       return;
     }
-    std::vector<net::Watch> watches;
-    for (const std::size_t i : open)
-      watches.push_back({probes[i].socket, probes[i].phase != Phase::Receiving});
-    const net::Socket names_done = naming.empty() ? net::kNoSocket : resolver.socket();
-    if (names_done != net::kNoSocket) watches.push_back({names_done, false});
     // Without a waker the lookups are looked at now and then.
-    const bool look_often = !naming.empty() && names_done == net::kNoSocket;
-    const std::vector<net::Ready> ready = net::Wait(
-        watches, static_cast<int>(look_often ? std::min<decltype(left)>(left, 50) : left));
-    std::vector<std::size_t> still_open;
-    for (std::size_t w = 0; w < open.size(); ++w) {
-      Probe& probe = probes[open[w]];
-      if (ready[w].ready) Advance(probe, dialogue, udp);
-      if (probe.phase != Phase::Done) still_open.push_back(open[w]);
+    auto wait_ms = naming.empty() || resolver.socket() != net::kNoSocket
+                       ? left
+                       : std::min<decltype(left)>(left, 50);
+    std::vector<net::Watch> watches;
+    std::vector<std::size_t> watched;
+    for (const std::size_t i : open) {
+      Probe& probe = probes[i];
+      if (probe.phase != Phase::Closing) {
+        watches.push_back({probe.socket, probe.phase != Phase::Receiving});
+        watched.push_back(i);
+        continue;
+      }
+      // A socket at its end reads ready for ever: its reset is looked for once, when due.
+      const auto due =
+          std::chrono::ceil<std::chrono::milliseconds>(probe.closed_at + kResetGrace - Clock::now())
+              .count();
+      if (due <= 0) {
+        Settle(probe);
+      } else {
+        wait_ms = std::min(wait_ms, due);
+      }
     }
-    open = std::move(still_open);
+    if (!naming.empty() && resolver.socket() != net::kNoSocket)
+      watches.push_back({resolver.socket(), false});
+    const std::vector<net::Ready> ready = net::Wait(watches, static_cast<int>(wait_ms));
+    for (std::size_t w = 0; w < watched.size(); ++w) {
+      if (ready[w].ready) Advance(probes[watched[w]], dialogue, udp);
+    }
+    std::erase_if(open, [&](std::size_t i) { return probes[i].phase == Phase::Done; });
   }
 }
 

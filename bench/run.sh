@@ -113,7 +113,7 @@ loadavg() { cut -d' ' -f1-3 /proc/loadavg; }
 say "building"
 [ -f "$native/build.ninja" ] ||
   cmake --preset native -B "$native" -DQYR_SANITIZE=OFF -DCMAKE_BUILD_TYPE=Release >/dev/null
-cmake --build "$native" --target qyr_load >/dev/null
+cmake --build "$native" --target qyr_load qyrsend >/dev/null
 [ -f "$win/build.ninja" ] || cmake --preset windows -B "$win" >/dev/null
 cmake --build "$win" --target QyrDelay floor_server launch_probe idle_program process_counts \
   >/dev/null
@@ -516,6 +516,18 @@ spread() { printf "%.0f / %.0f" "$(median fewest_per_conn "$1")" "$(median most_
 waited() { printf "%.0f" "$(median longest_wait_ms "$1")"; }
 ms() { awk -v v="$(median idle_ms "$1")" 'BEGIN { printf "%.1f", v }'; }
 
+# qyrsend to a hall of silent PCs: addresses routed into loopback, where nobody answers, in a
+# network of its own. The whole hall takes one --timeout, however many PCs it has.
+hall_pcs=10000
+say "qyrsend to $hall_pcs silent PCs"
+hall_seconds=$(unshare -n -- bash -c '
+  ip link set lo up && ip route add 10.99.0.0/16 dev lo || exit 1
+  for ((i = 0; i < $3; i++)); do echo "10.99.$((i / 250)).$((i % 250 + 1))"; done >"$1"
+  start=$(date +%s.%N)
+  "$2" --timeout 1000 --hosts "$1" QyrNOR_PC_CHECK >/dev/null
+  awk -v a="$start" -v b="$(date +%s.%N)" "BEGIN { printf \"%.2f\", b - a }"' \
+  _ "$out/hall.txt" "$native/tools/qyrsend/qyrsend" "$hall_pcs" 2>/dev/null || echo n/a)
+
 cat <<EOF
 
 QyrDelay benchmark, $(date -u +%Y-%m-%d), $(nproc --all) cores (run on ${QYR_BENCH_PINNED:+CPU }${QYR_BENCH_PINNED:-all of them}), load average $load_start at the start and $(loadavg) at the end, loopback$([ -z "${QYR_BENCH_IN_NETNS:-}" ] || echo " (private network)"), $(${WINE64:-/usr/lib/wine/wine64} --version 2>/dev/null || echo 'Wine ?'), $rounds rounds, $(( $(date +%s) - began )) s
@@ -546,6 +558,7 @@ echo "| open fds of the wineserver, before / after QyrDelay's churn | $server_fd
 echo "| CPU time while idle for $idle s (ms) | $(ms qyr) | $(ms plain) | $(ms counting) | | |"
 echo "| CPU time while idle for $idle s, two kept slots running / none (ms) | $(ms kept) / $(ms qyr) | | | | |"
 for row in "${launch_rows[@]}"; do echo "$row"; done
+echo "| qyrsend to $hall_pcs silent PCs at --timeout 1000: seconds until its report | $hall_seconds | | | | |"
 if [ ${#failed[@]} -gt 0 ]; then
   echo
   echo "Incomplete runs (see $out): ${failed[*]}"

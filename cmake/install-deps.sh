@@ -10,7 +10,8 @@ packages=(
   cmake ninja-build g++ clang libclang-rt-14-dev libgtest-dev googletest
   g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
   wine64 libgnutls30 xvfb x11-utils xdotool imagemagick fonts-wqy-microhei locales nsis iproute2
-  libcpp-httplib-dev nlohmann-json3-dev libcli11-dev pkg-config chromium chromium-driver python3-selenium
+  libssl-dev libcpp-httplib-dev nlohmann-json3-dev libcli11-dev pkg-config
+  chromium chromium-driver python3-selenium
 )
 missing=()
 for p in "${packages[@]}"; do

@@ -101,6 +101,21 @@ TEST(Schedule, StatusTextsSlowModeAndStarterChoice) {
   EXPECT_TRUE(StartsAsProcess("D:\\Show\\Player.EXE"));
   EXPECT_TRUE(StartsAsProcess("D:\\tools.exe.d\\run.bat"));
   EXPECT_FALSE(StartsAsProcess("D:\\Show\\notes.txt"));
+  // Longer than MAX_PATH less its null (in UTF-16 units) is never handed to the system.
+  std::string chinese;
+  for (int i = 0; i < 256; ++i) chinese += "展";
+  const struct {
+    std::string path;
+    bool fits;
+  } paths[] = {
+      {"C:\\" + std::string(251, 'a') + ".pptx", true},
+      {"C:\\" + std::string(252, 'a') + ".pptx", false},
+      {"C:\\" + chinese, true},
+      {"C:\\" + chinese + "\xF0\x9F\x98\x80", false},  // two units
+      {"C:\\" + std::string(1000, 'a') + ".pptx", false},
+      {std::string(kProfileValueMax, 'a'), false},  // as a path cut on reading comes back
+  };
+  for (const auto& p : paths) EXPECT_EQ(FitsStartPath(p.path), p.fits) << p.path.size();
 }
 
 // A tick as the window runs it, with every start answered by `started`.

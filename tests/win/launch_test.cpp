@@ -127,6 +127,26 @@ TEST(Schedule, StartsTheProgramAtItsTickAndReportsIt) {
   EXPECT_EQ(f.form.Launch().ScheduleState().Ticks(), 5);
 }
 
+// A path longer than the system can start, and one cut on reading, is reported as one that
+// cannot be opened, and nothing is handed to the system.
+TEST(Schedule, APathTooLongToStartIsNotStarted) {
+  ScratchDir dir("QyrDelay_long");
+  const std::string document = "C:\\" + std::string(1000, 'd') + ".pptx";
+  const std::string program = "C:\\" + std::string(100 * 1024, 'p') + ".exe";
+  test::WriteFileBytes(
+      dir / "QyrDelay.ini",
+      "[AUTORUN]\r\nFile0=" + document + "\r\nDelay0=1\r\nFile1=" + program + "\r\nDelay1=2\r\n");
+  Form f(dir);
+  const std::string cut = f.form.Launch().Slots()[1].Path;
+  ASSERT_EQ(cut, program.substr(0, kProfileValueMax));  // its ".exe" is lost
+  f.Ticks(2);
+  EXPECT_EQ(f.form.ControlText(ControlId::LabelStatus), "1>无法打开:" + document);
+  f.Ticks(1);
+  EXPECT_EQ(f.form.ControlText(ControlId::LabelStatus), "2>无法打开:" + cut);
+  EXPECT_EQ(f.form.Launch().StatusReply().substr(f.form.Launch().StatusReply().find(" 1=")),
+            " 1=failed 2=failed 3=none 4=none");
+}
+
 TEST(Schedule, DropsToOneTickAMinuteAfter200) {
   ScratchDir dir("QyrDelay_slow");
   test::WriteFileBytes(dir / "QyrDelay.ini", "[AUTORUN]\r\nDelay0=-1\r\n");  // nothing starts

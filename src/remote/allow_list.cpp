@@ -99,7 +99,7 @@ bool AllowsSource(const AllowList& list, const Source& source) {
 }
 
 std::string AllowListOffText(const AllowList& list) {
-  return "远程控制已关闭:设置项AllowFrom无效 \"" + list.bad_entry + "\"";
+  return std::string(kRemoteOffPrefix) + "设置项AllowFrom无效 \"" + list.bad_entry + "\"";
 }
 
 }  // namespace qyr

@@ -38,6 +38,7 @@ void Launcher::RestartSchedule() {
 }
 
 void Launcher::TakeRows(const std::array<RowText, kSlotCount>& rows) {
+  if (auto refused = ControlCharacterMessage(rows)) throw UnsafeTextError(*refused);
   if (auto error = qyr::TakeRows(slots_, rows)) throw ConvertError(*error);
 }
 

@@ -49,8 +49,9 @@ class Launcher {
   // One tick of the schedule: the uptime figure, and what falls due is started.
   void Tick();
 
-  // Takes the rows as typed into the slots; a bad delay throws ConvertError, leaving the rows
-  // before it taken.
+  // Takes the rows as typed into the slots; a control character in any box throws
+  // UnsafeTextError with nothing taken, a bad delay ConvertError, leaving the rows before it
+  // taken.
   void TakeRows(const std::array<RowText, kSlotCount>& rows);
 
   // The launcher's timers and the end of a kept program. True if the message was the launcher's.

@@ -51,6 +51,12 @@ void RemoteControl::Open() {
   const RemoteSettings settings = ReadRemoteSettings(SettingsPathFor(exe_path_));
   if (settings.log) command_log_ = CommandLogFile(SiblingPath(exe_path_, ".log"));
   Log("QyrDelay started: " + exe_path_);
+  if (settings.repeat) {
+    // Which of two entries was meant cannot be known, and the profile API reads only the first.
+    hooks_.show_status(kRemoteOffPrefix + RepeatText(*settings.repeat));
+    Log("remote control off: " + RepeatLogText(*settings.repeat));
+    return;
+  }
   allow_list_ = ParseAllowList(settings.allow_from);
   if (!allow_list_.ok()) {
     // Never fail open: without a list that can be read, nobody is served.
@@ -202,6 +208,11 @@ bool RemoteControl::OnMessage(UINT msg, WPARAM wp, LPARAM) {
 
 void RemoteControl::StartClock() {
   const PowerSettings settings = ReadPowerSettings(SettingsPathFor(exe_path_));
+  if (settings.repeat) {
+    hooks_.show_status(kPowerClockOffPrefix + RepeatText(*settings.repeat));
+    Log("power clock off: " + RepeatLogText(*settings.repeat));
+    return;
+  }
   const PowerClock clock = ParsePowerClock(settings.off_at, settings.reboot_at, settings.days);
   if (!clock.ok()) {
     // An entry that cannot be read turns the clock off, and the status line names it.

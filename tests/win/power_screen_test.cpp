@@ -69,19 +69,37 @@ struct CommandCase {
   const char* first_screen;
   const char* first_tick_status;
   const char* first_tick_screen;
+  Countdowns after_first_tick;
+  const char* armed_before = nullptr;  // the other power command, just before
 };
 
 TEST(PowerScreen, ACommandTurnsTheWindowIntoTheCountdownScreen) {
   const CommandCase cases[] = {
-      {"QyrNOR_PC_OFF", "正在关机中...", "5秒后,关闭电脑", "5秒后,关闭电脑"},
-      {"QyrNOR_PC_REBOOT", "正在重启中...", "5秒后,重启", "5秒后,重启电脑"},
+      {"QyrNOR_PC_OFF", "正在关机中...", "5秒后,关闭电脑", "5秒后,关闭电脑", {4, 0}},
+      {"QyrNOR_PC_REBOOT", "正在重启中...", "5秒后,重启", "5秒后,重启电脑", {0, 4}},
+      // The last power command is the one that happens; the other one's countdown is gone.
+      {"QyrNOR_PC_OFF",
+       "正在关机中...",
+       "5秒后,关闭电脑",
+       "5秒后,关闭电脑",
+       {4, 0},
+       "QyrNOR_PC_REBOOT"},
+      {"QyrNOR_PC_REBOOT",
+       "正在重启中...",
+       "5秒后,重启",
+       "5秒后,重启电脑",
+       {0, 4},
+       "QyrNOR_PC_OFF"},
   };
   for (const CommandCase& c : cases) {
-    SCOPED_TRACE(c.command);
+    SCOPED_TRACE(std::string(c.armed_before ? c.armed_before : "") + " " + c.command);
     ScratchDir dir("Qyr_power_screen");
     PowerForm f(dir);
     HWND form = f.form.hwnd();
     ASSERT_FALSE(IsWindowVisible(form));
+    if (c.armed_before) {
+      EXPECT_EQ(f.form.Remote().HandleCommand(c.armed_before), "OK");
+    }
     EXPECT_EQ(f.form.Remote().HandleCommand(c.command), "OK");
 
     EXPECT_TRUE(FullScreen(form));
@@ -117,6 +135,7 @@ TEST(PowerScreen, ACommandTurnsTheWindowIntoTheCountdownScreen) {
     // The first real tick of the control timer writes the countdown; cancel before the next.
     EXPECT_TRUE(
         test::PumpUntil([&] { return f.Screen() != c.first_screen; }, std::chrono::seconds(10)));
+    EXPECT_EQ(f.Counts(), c.after_first_tick);
     test::Click(f.form.Control(ControlId::LabelStatus));
     EXPECT_EQ(f.Status(), c.first_tick_status);
     EXPECT_EQ(f.Screen(), c.first_tick_screen);

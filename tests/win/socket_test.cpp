@@ -292,6 +292,32 @@ TEST(RemoteListener, AnInvalidAllowFromListKeepsRemoteControlOffAndSaysWhy) {
   EXPECT_TRUE(clock.form.Remote().TcpListener().IsOpen());
 }
 
+// [REMOTE] and [POWER] are read from the whole file: a key or the section given twice turns
+// its feature off, as an invalid entry does, since which one was meant cannot be known.
+TEST(RemoteListener, AKeyOrSectionGivenTwiceTurnsItsFeatureOff) {
+  const struct {
+    const char* ini;
+    const char* status;
+    bool listening;
+  } cases[] = {
+      {"[REMOTE]\r\nAllowFrom=\r\nAllowFrom=127.0.0.1\r\n", "远程控制已关闭:设置项AllowFrom重复",
+       false},
+      {"[REMOTE]\r\nLog=1\r\n[AUTORUN]\r\n[REMOTE]\r\nAllowFrom=127.0.0.1\r\n",
+       "远程控制已关闭:[REMOTE]一节重复", false},
+      {"[POWER]\r\nOffAt=21:30\r\noffat=22:00\r\n", "定时关机已关闭:设置项offat重复", true},
+      {"[POWER]\r\nOffAt=21:30\r\n[POWER]\r\nDays=1-5\r\n", "定时关机已关闭:[POWER]一节重复", true},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.ini);
+    ScratchDir dir("QyrNOR_twice");
+    test::WriteFileBytes(dir / "QyrDelay.ini", c.ini);
+    test::FormFixture f(dir, {.remote = {INADDR_LOOPBACK, 0}});
+    EXPECT_EQ(f.Status(), c.status);
+    EXPECT_EQ(f.form.Remote().TcpListener().IsOpen(), c.listening);
+    EXPECT_EQ(f.form.Remote().UdpListener().IsOpen(), c.listening);
+  }
+}
+
 TEST(RemoteListener, APortInUseFailsTheOpenAndHoldsNothing) {
   Remote r;
   Listener listener(Listener::Kind::kTcp);
@@ -336,7 +362,7 @@ TEST(RemoteCommands, PowerRowsArmTheirCountdownBeforeTheScreen) {
   EXPECT_EQ(r.form.Screen().Model().Counts(), (Countdowns{5, 0}));
   EXPECT_EQ(r.Status(), "收到指令:关闭电脑x QyrNOR_PC_REBOOT QyrNOR_PC_OFF\r\n");
   EXPECT_EQ(r.form.Remote().HandleCommand("QYRNOR_PC_REBOOT"), "OK");
-  EXPECT_EQ(r.form.Screen().Model().Counts(), (Countdowns{5, 5}));
+  EXPECT_EQ(r.form.Screen().Model().Counts(), (Countdowns{0, 5}));  // the last one happens
   EXPECT_EQ(r.form.Remote().HandleCommand(""), "ERR");
   EXPECT_EQ(r.Status(), "未知指令");
 }

@@ -27,6 +27,8 @@ struct Source {
   Ipv4 address = 0;
   std::uint16_t port = 0;
   bool known = true;  // false: a datagram whose sender the system did not tell
+  // The TCP connection within its listener, numbered from 1 and never reused; 0 for datagrams.
+  std::uint64_t connection = 0;
 };
 
 struct Ipv4Range {

@@ -34,8 +34,8 @@ Source SourceOf(const sockaddr_in& address, bool tcp) {
 
 // Send failures after which the connection is beyond use: closed quietly.
 bool LostTheConnection(int code) {
-  return code == WSAECONNRESET || code == WSAENOTSOCK || code == WSAENOTCONN ||
-         code == WSAEINVAL || code == WSAECONNABORTED;
+  return code == WSAECONNRESET || code == WSAENOTSOCK || code == WSAENOTCONN || code == WSAEINVAL ||
+         code == WSAECONNABORTED;
 }
 
 // The bytes waiting, or nothing when the query fails.
@@ -158,7 +158,8 @@ void Listener::Accept() {
   UniqueSocket s(accept(socket_.get(), reinterpret_cast<sockaddr*>(&from), &from_len));
   // A connection that is gone before we take it costs only itself.
   if (!s) return;
-  const Source peer = SourceOf(from, true);
+  Source peer = SourceOf(from, true);
+  peer.connection = ++last_connection_;
   // Linger on with 0 s: closing it later is a reset, nothing kept for the peer.
   const linger reset = {1, 0};
   setsockopt(s.get(), SOL_SOCKET, SO_LINGER, reinterpret_cast<const char*>(&reset), sizeof(reset));
@@ -254,8 +255,9 @@ Listener::ReadResult Listener::ReadOnce(SOCKET s, bool forced, Connection* conne
                                 : HandlerReadSize(pending.value_or(0));
   sockaddr_in from = {};
   int from_len = sizeof(from);
-  result.bytes = stream ? recv(s, buffer, size, 0)
-                        : recvfrom(s, buffer, size, 0, reinterpret_cast<sockaddr*>(&from), &from_len);
+  result.bytes = stream
+                     ? recv(s, buffer, size, 0)
+                     : recvfrom(s, buffer, size, 0, reinterpret_cast<sockaddr*>(&from), &from_len);
   const int error = result.bytes == SOCKET_ERROR ? WSAGetLastError() : 0;
   // Whatever the read returned, a datagram's sender is its own, or not known.
   Source source = connection != nullptr ? connection->peer : Source{.tcp = false, .known = false};
@@ -264,12 +266,14 @@ Listener::ReadResult Listener::ReadOnce(SOCKET s, bool forced, Connection* conne
   }
   result.read = true;
   if (on_message) {
-    const std::string_view bytes(buffer, result.bytes > 0 ? static_cast<std::size_t>(result.bytes) : 0);
+    const std::string_view bytes(buffer,
+                                 result.bytes > 0 ? static_cast<std::size_t>(result.bytes) : 0);
     if (connection != nullptr) ++connection->busy;
     const ScopeExit done([connection] {
       if (connection != nullptr) --connection->busy;
     });
-    on_message(bytes, source, stream ? Reply([this, s](std::string_view b) { Send(s, b); }) : Reply());
+    on_message(bytes, source,
+               stream ? Reply([this, s](std::string_view b) { Send(s, b); }) : Reply());
   }
   if (connection != nullptr && connection->gone) {
     // Released while its handler ran: let go of now that none is on the stack.
@@ -299,8 +303,7 @@ void Listener::Send(SOCKET s, std::string_view bytes) {
 void Listener::SendQueued(Connection& connection) {
   while (!connection.gone && !connection.queue.Empty()) {
     const std::string_view front = connection.queue.Front();
-    const int n =
-        send(connection.socket.get(), front.data(), static_cast<int>(front.size()), 0);
+    const int n = send(connection.socket.get(), front.data(), static_cast<int>(front.size()), 0);
     if (n == SOCKET_ERROR) {
       // Would block: the rest goes at the next write notification. Lost: closed quietly.
       if (LostTheConnection(WSAGetLastError())) Release(connection.socket.get());

@@ -5,8 +5,8 @@
 // so that no peer can hold the others however fast it sends. Each read (at most 1,024 bytes;
 // a backlog goes in 1,023-byte pieces; after a peer's close what is left, then the empty read)
 // is handed to the handler with its source and a way to answer it.
-#include <winsock2.h>
 #include <windows.h>
+#include <winsock2.h>
 
 #include <cstdint>
 #include <deque>
@@ -72,8 +72,8 @@ class Listener : public BaseWindow<Listener> {
     Source peer;
     SendQueue queue;
     bool in_line = false;
-    bool closing = false;  // the peer has closed: what is left is read, then the empty read
-    int busy = 0;          // handlers of its messages on the stack
+    bool closing = false;      // the peer has closed: what is left is read, then the empty read
+    int busy = 0;              // handlers of its messages on the stack
     bool gone = false;         // released: nothing more is read or sent
     bool release_due = false;  // its queued notifications are past: closed once not busy
   };
@@ -82,9 +82,9 @@ class Listener : public BaseWindow<Listener> {
     bool bytes_wait;  // back in line after a turn that found more: no need to ask again
   };
   struct ReadResult {
-    bool read = false;  // the handler was given a read
-    int bytes = -1;     // what the read returned (-1: failed)
-    bool more = false;  // bytes still wait
+    bool read = false;      // the handler was given a read
+    int bytes = -1;         // what the read returned (-1: failed)
+    bool more = false;      // bytes still wait
     bool released = false;  // the connection is gone: nothing of it may be touched
   };
 
@@ -110,7 +110,8 @@ class Listener : public BaseWindow<Listener> {
   std::deque<Turn> line_;
   bool own_in_line_ = false;  // the datagram socket's place in the line
   bool round_posted_ = false;
-  int serving_ = 0;  // rounds on the stack
+  int serving_ = 0;                    // rounds on the stack
+  std::uint64_t last_connection_ = 0;  // the id given to the latest accepted connection
 };
 
 }  // namespace qyr

@@ -77,6 +77,8 @@ class RemoteControl {
   // One message from either listener: checked, answered on TCP, carried out, logged.
   void OnCommandReceived(std::string_view bytes, const Source& from, const Listener::Reply& reply);
   bool AllowedSource(const Source& source);
+  // A refusal, or a connection closed to make room for a new one: counted in the log.
+  void Count(RefusalCounter& counter, const Source& source);
   // Logs the refusal counts whose minute is over (every one when `all`).
   void LogCountedRefusals(bool all);
   void OnClockTimer();
@@ -92,6 +94,7 @@ class RemoteControl {
   CommandLogFile command_log_;
   WindowTimer log_timer_{kTimerLog, kLogFlushDelayMs, false};
   RefusalCounter refusals_;
+  RefusalCounter evictions_{kEvictedForANewOne};
   WindowTimer refusals_timer_{kTimerRefusals, static_cast<UINT>(kRefusalLineIntervalMs), false};
   bool end_logged_ = false;
   std::optional<PowerClockWatch> clock_;

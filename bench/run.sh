@@ -27,6 +27,7 @@
 #   QYR_BENCH_SECONDS (4)        throughput window of each server, a round
 #   QYR_BENCH_SLICES (8)         slices the servers take turns in within that window
 #   QYR_BENCH_BUSY_SECONDS (1)   the busy run's window of each server, a round, in 4 slices
+#   QYR_BENCH_NEWCOMER_PEERS (200) busy peers a new peer's check meets (12 new peers a round)
 #   QYR_BENCH_CHURN (10000)      connections opened and closed against each server
 #   QYR_BENCH_IDLE (5)           seconds of each idle window, two a round
 #   QYR_BENCH_FLOOR_PORT (26999) plain floor's port; the counting floor takes the next one
@@ -94,6 +95,7 @@ busy_conns="${QYR_BENCH_BUSY_CONNS:-64}"
 window="${QYR_BENCH_SECONDS:-4}"
 slices="${QYR_BENCH_SLICES:-8}"
 busy_window="${QYR_BENCH_BUSY_SECONDS:-1}"
+newcomer_peers="${QYR_BENCH_NEWCOMER_PEERS:-200}"
 churn="${QYR_BENCH_CHURN:-10000}"
 idle="${QYR_BENCH_IDLE:-5}"
 floor_port="${QYR_BENCH_FLOOR_PORT:-26999}"
@@ -451,6 +453,11 @@ for r in $(seq "$rounds"); do
   throughput "$r" throughput "$conns" "$window" "$slices"
   throughput "$r" busy "$busy_conns" "$busy_window" 4
   latency "$r" "" "${targets[@]}"
+  # New peers behind a crowd of busy ones that has just arrived: how long each waits for its answer.
+  "$load" newcomer --port "${port[qyr]}" --peers "$newcomer_peers" --count 12 --timeout 120 \
+    >"$out/newcomer_$r.txt" || failed+=("newcomer round $r")
+  record "$r" qyr "$out/newcomer_$r.txt" p50_ms max_ms unanswered
+  put "$r" qyr within "$(value within_250ms "$out/newcomer_$r.txt")"
   # The command log on: the same round trips, taking turns with the counting floor, at once.
   stop "${pid[qyr]}"
   rm -f "$run_dir/QyrDelay.log" "$run_dir/QyrDelay.log.1"
@@ -550,6 +557,8 @@ echo "| replies of the least / most served connection in $window s, $conns conne
 echo "| longest wait for a reply, $conns connections (ms) | $(waited qyr) | $(waited plain) | $(waited counting) | | |"
 echo "| replies of the least / most served connection in $busy_window s, $busy_conns connections | $(spread qyr_busy) | $(spread plain_busy) | $(spread counting_busy) | | |"
 echo "| longest wait for a reply, $busy_conns connections (ms) | $(waited qyr_busy) | $(waited plain_busy) | $(waited counting_busy) | | |"
+echo "| a new peer's check behind $newcomer_peers busy peers: answered after, p50 / max (ms) | $(f0 "$(median p50_ms qyr)") / $(f0 "$(median max_ms qyr)") | | | | |"
+echo "| new peers of 12 answered within 250 ms / not within 3 s, $newcomer_peers busy peers | $(f0 "$(median within qyr)") / $(f0 "$(median unanswered qyr)") | | | | |"
 row "resident memory after start (KiB)" rss_start
 three "resident memory after the churn (KiB)" rss_churn
 echo "| connections opened and closed (of $churn) | ${churned[qyr]} | ${churned[plain]} | ${churned[counting]} | | |"

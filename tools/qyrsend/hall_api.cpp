@@ -229,6 +229,8 @@ std::string ResultText(const Outcome& outcome) {
       return "reply";
     case Verdict::Closed:
       return "closed";
+    case Verdict::RefusedByPc:
+      return "refused by the PC";
     case Verdict::NoReply:
       return "sent";
     case Verdict::Timeout:

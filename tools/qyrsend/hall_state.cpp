@@ -66,6 +66,7 @@ AnswerView ViewAnswer(const Outcome& outcome) {
       view.reason = DownReason::kRefused;
       break;
     case Verdict::Closed:
+    case Verdict::RefusedByPc:
       view.reason = DownReason::kAllowList;
       break;
     case Verdict::NoReply:

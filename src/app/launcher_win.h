@@ -7,6 +7,7 @@
 #include <array>
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -16,6 +17,7 @@
 #include "launch/kept_programs_win.h"
 #include "launch/schedule.h"
 #include "launch/slots.h"
+#include "remote/status_reply.h"
 
 namespace qyr {
 
@@ -58,7 +60,7 @@ class Launcher {
   bool OnMessage(UINT msg, WPARAM wp, LPARAM lp);
 
   // The answer to the status query: uptime and what each slot's program is doing.
-  std::string StatusReply() const;
+  std::string StatusReply(const std::optional<LastPower>& power) const;
 
   const SlotArray& Slots() const { return slots_; }
   const Schedule& ScheduleState() const { return schedule_; }

@@ -48,7 +48,7 @@ std::string HttpRefusedEvent(const Source& source, std::string_view message) {
   return SourceText(source) + " refused: HTTP request " + EscapeForLog(message);
 }
 
-std::string PowerEvent(bool reboot, bool privilege_ok) {
+std::string PowerRequestEvent(bool reboot, bool privilege_ok) {
   return std::string(reboot ? "restart" : "power-off") + " requested (privilege steps " +
          (privilege_ok ? "ok" : "failed") + ")";
 }

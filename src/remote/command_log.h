@@ -45,7 +45,7 @@ inline constexpr std::string_view kEvictedForANewOne = "idle connection closed f
 std::string HttpRefusedEvent(const Source& source, std::string_view message);
 
 // "power-off requested (privilege steps ok)" / "... failed"
-std::string PowerEvent(bool reboot, bool privilege_ok);
+std::string PowerRequestEvent(bool reboot, bool privilege_ok);
 
 // Whether the file must be rolled over before a line of `line_bytes` is appended.
 bool NeedsRollover(std::uint64_t file_bytes, std::size_t line_bytes);

@@ -125,6 +125,19 @@ std::string_view PowerEventText(PowerEvent what) {
   return "off";
 }
 
+std::string StatusReply(std::uint64_t uptime_ms,
+                        const std::array<std::string_view, kStatusSlots>& states,
+                        const std::optional<LastPower>& power) {
+  std::string line = StatusReply(uptime_ms, states);
+  if (!power) return line;
+  const auto two = [](int n) {
+    return std::string(1, static_cast<char>('0' + n / 10)) + static_cast<char>('0' + n % 10);
+  };
+  const int s = power->seconds_of_day;
+  return line + " power=" + std::string(PowerEventText(power->what)) + "@" + two(s / 3600) + ":" +
+         two(s / 60 % 60) + ":" + two(s % 60);
+}
+
 StatusReplyParse ParseStatusReply(std::string_view bytes) {
   StatusReplyParse parse;
   const std::vector<std::string_view> fields = Fields(bytes);

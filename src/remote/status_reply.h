@@ -4,6 +4,7 @@
 #include <array>
 #include <cstdint>
 #include <optional>
+#include <string>
 #include <string_view>
 
 #include "launch/keep_running.h"
@@ -45,6 +46,12 @@ struct StatusReplyParse {
   std::array<SlotState, kStatusSlots> slots{};
   std::optional<LastPower> power;  // none: no power event since the program started
 };
+
+// The reply with the last power event after the slots (" power=cancelled@10:31:58"); without one
+// it is StatusReply's.
+std::string StatusReply(std::uint64_t uptime_ms,
+                        const std::array<std::string_view, kStatusSlots>& states,
+                        const std::optional<LastPower>& power);
 
 // "OK up=<seconds> 1=<state> 2=<state> 3=<state> 4=<state>", optionally followed by
 // "power=<what>@<HH:MM:SS>"; blanks (space, tab, CR, LF) of any length between the fields and

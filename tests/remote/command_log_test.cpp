@@ -33,9 +33,9 @@ TEST(CommandLog, EachEventIsOnePrintableLine) {
       {HttpRefusedEvent(tcp, "GET /a.gif?QyrNOR_PC_OFF HTTP/1.1\r\nHost: 192.168.1.10:26908\r\n"),
        "2026-12-08 09:05:07.042 TCP 192.168.1.10:50123 refused: HTTP request "
        "\"GET /a.gif?QyrNOR_PC_OFF HTTP/1.1\\x0D\\x0AHost: 192.168.1.10:26908\\x0D\\x0A\"\r\n"},
-      {PowerEvent(false, true),
+      {PowerRequestEvent(false, true),
        "2026-12-08 09:05:07.042 power-off requested (privilege steps ok)\r\n"},
-      {PowerEvent(true, false),
+      {PowerRequestEvent(true, false),
        "2026-12-08 09:05:07.042 restart requested (privilege steps failed)\r\n"},
   };
   for (const auto& c : cases) EXPECT_EQ(LogLine(t, c.event), c.line);

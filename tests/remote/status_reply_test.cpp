@@ -45,8 +45,13 @@ TEST(StatusReplyReader, ReadsTheLastPowerEventAndTheFormWithoutIt) {
 }
 
 TEST(StatusReplyReader, EveryPrefixOfALineWithItsPowerEventIsCutShort) {
-  const std::string line =
-      StatusReply(61999, {"run", "wait", "failed", "none"}) + " power=cancelled@10:31:58";
+  const std::string line = StatusReply(61999, {"run", "wait", "failed", "none"},
+                                       LastPower{PowerEvent::kCancelled, 37918});
+  EXPECT_EQ(line, "OK up=61 1=run 2=wait 3=failed 4=none power=cancelled@10:31:58");
+  EXPECT_EQ(StatusReply(0, {"none", "none", "none", "none"}, LastPower{PowerEvent::kFailed, 5}),
+            "OK up=0 1=none 2=none 3=none 4=none power=failed@00:00:05");
+  EXPECT_EQ(StatusReply(0, {"none", "none", "none", "none"}, std::nullopt),
+            "OK up=0 1=none 2=none 3=none 4=none");
   const StatusReplyParse whole = ParseStatusReply(line);
   ASSERT_EQ(whole.error, E::kNone);
   EXPECT_EQ(whole.up_s, 61u);

@@ -7,6 +7,7 @@
 #include "app/main_form_win.h"
 #include "base/wide_win.h"
 #include "form_fixture_win.h"
+#include "remote/status_reply.h"
 
 namespace qyr {
 namespace {
@@ -17,7 +18,9 @@ using test::ScratchDir;
 struct PowerForm : test::FormFixture {
   using FormFixture::FormFixture;
   HWND Panel() const { return form.Control(ControlId::PanelPowerOFFTips); }
-  std::string Screen() const { return WindowTextUtf8(form.Screen().PanelLabel(PanelLabelId::Label1Tips)); }
+  std::string Screen() const {
+    return WindowTextUtf8(form.Screen().PanelLabel(PanelLabelId::Label1Tips));
+  }
   bool TimerRuns() const { return form.Screen().ControlTimer().Enabled(); }
   const Countdowns& Counts() const { return form.Screen().Model().Counts(); }
 };
@@ -146,13 +149,26 @@ TEST(PowerScreen, AClickOnTheStatusLineCancelsAndLeavesTheFullScreenWindow) {
   ScratchDir dir("Qyr_power_cancel");
   PowerForm f(dir);
   HWND form = f.form.hwnd();
+  // The status reply tells the hall the last power event, after the slots.
+  const auto last_power = [&] {
+    const std::string reply = f.form.Remote().HandleCommand("QyrNOR_PC_STATUS");
+    const std::size_t at = reply.find(" power=");
+    return at == std::string::npos ? std::string("none")
+                                   : reply.substr(at + 7, reply.find('@', at) - at - 7);
+  };
+  EXPECT_EQ(last_power(), "none");
   f.form.Remote().HandleCommand("QyrNOR_PC_OFF");
+  EXPECT_EQ(last_power(), "off");
   f.form.Remote().HandleCommand("QyrNOR_PC_REBOOT");
+  EXPECT_EQ(last_power(), "reboot");
   f.Fire(kTimerCtrl);
   f.Fire(kTimerCtrl);
   EXPECT_EQ(f.Status(), "4秒后,重启");  // the reboot texts overwrite the power-off ones
 
   Click(f.form.Control(ControlId::LabelStatus));
+  EXPECT_EQ(last_power(), "cancelled");
+  EXPECT_EQ(ParseStatusReply(f.form.Remote().HandleCommand("QyrNOR_PC_STATUS")).error,
+            StatusError::kNone);
   EXPECT_EQ(f.Counts(), Countdowns{});
   EXPECT_FALSE(f.TimerRuns());
   EXPECT_FALSE(IsWindowVisible(f.Panel()));
@@ -264,7 +280,8 @@ TEST(PowerScreen, TheScreenIsScaledWithTheWindow) {
   } fonts[] = {{PanelLabelId::Label15, "宋体", 60}, {PanelLabelId::Label1Tips, "黑体", 101}};
   for (const auto& font : fonts) {
     LOGFONTW lf = {};
-    GetObjectW(reinterpret_cast<HFONT>(SendMessageW(f.form.Screen().PanelLabel(font.id), WM_GETFONT, 0, 0)),
+    GetObjectW(reinterpret_cast<HFONT>(
+                   SendMessageW(f.form.Screen().PanelLabel(font.id), WM_GETFONT, 0, 0)),
                sizeof(lf), &lf);
     EXPECT_EQ(WideToUtf8(lf.lfFaceName), font.face);
     EXPECT_EQ(lf.lfHeight, -font.height);

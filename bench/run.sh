@@ -161,6 +161,7 @@ run_dir="$out/QyrNOR_bench"
 mkdir -p "$run_dir"
 cp "$win/QyrDelay.exe" "$run_dir/"
 dos() { echo "Z:${1//\//\\}"; }
+hall_key=04b7e08afdfe94bad3f1dc8c734798ba1c62b3a0ad1e9ea2a38201cd0889bc7a193603f747959dbf7a4bb226e41928729063adc7ae43529e61b563bbc606cc5e09
 
 # The settings file of each configuration. Slots without a program, so that nothing is started
 # (without a file the first slot would look for a player), except where a configuration says.
@@ -178,6 +179,8 @@ settings() {  # settings CONFIG
     esac
   done
   case "$1" in log | soak) ini+="[REMOTE]"$'\r\n'"Log=1"$'\r\n' ;; esac
+  # A hall key (NIST's published example point): power commands must come signed.
+  [ "$1" != signed ] || ini+="[REMOTE]"$'\r\n'"SignedBy=$hall_key"$'\r\n'
   [ -z "${QYR_BENCH_INI_EXTRA:-}" ] || ini+="${QYR_BENCH_INI_EXTRA//$'\n'/$'\r\n'}"$'\r\n'
   printf "%s" "$ini" >"$run_dir/QyrDelay.ini"
 }
@@ -465,6 +468,13 @@ for r in $(seq "$rounds"); do
   latency "$r" log qyr counting
   stop "${pid[qyr_log]}"
   log_lines=$(cat "$run_dir/QyrDelay.log.1" "$run_dir/QyrDelay.log" 2>/dev/null | grep -c . || true)
+  # With a hall key: a plain check and a power command's whole challenge, in turns on one
+  # connection (the signed command is by another key, so nothing powers off).
+  start_qyr qyr_signed signed
+  "$load" signed --port "${port[qyr]}" --msgs "$msgs" --warmup "$warmup" >"$out/signed_$r.txt" ||
+    failed+=("signed round $r")
+  record "$r" qyr_signed "$out/signed_$r.txt" check_p50_us nonce_p50_us challenge_p50_us
+  stop "${pid[qyr_signed]}"
 done
 
 say "churn: $churn connections opened and closed, one server at a time"
@@ -553,6 +563,7 @@ done
 title="latency p50 with the log on / off, same round (QyrDelay)"
 echo "| $title | $(cell "$title" QyrDelay "$(ratio p50_us qyr_log qyr)") | | | | |"
 echo "| lines the command log got in the last round | $log_lines | | | | |"
+echo "| with a hall key, one connection in turns: a plain check / the nonce / the whole challenge of a signed power command, p50 (µs) | $(f0 "$(median check_p50_us qyr_signed)") / $(f0 "$(median nonce_p50_us qyr_signed)") / $(f0 "$(median challenge_p50_us qyr_signed)") | | | | |"
 echo "| replies of the least / most served connection in $window s, $conns connections | $(spread qyr) | $(spread plain) | $(spread counting) | | |"
 echo "| longest wait for a reply, $conns connections (ms) | $(waited qyr) | $(waited plain) | $(waited counting) | | |"
 echo "| replies of the least / most served connection in $busy_window s, $busy_conns connections | $(spread qyr_busy) | $(spread plain_busy) | $(spread counting_busy) | | |"

@@ -102,6 +102,30 @@ std::string SetIniValues(std::string_view text, std::string_view section,
   return out;
 }
 
+std::optional<std::string> GetIniValue(std::string_view text, std::string_view section,
+                                       std::string_view key) {
+  bool inside = false;
+  for (const Line& line : SplitLines(text)) {
+    if (const std::optional<std::string_view> name = HeaderName(line.text)) {
+      // Only the first section of the name counts; a later one is never read.
+      if (inside) return std::nullopt;
+      inside = SameName(*name, section);
+      continue;
+    }
+    const std::optional<std::string_view> name = inside ? KeyName(line.text) : std::nullopt;
+    if (!name || !SameName(*name, key)) continue;
+    const std::size_t equals = line.text.find('=');
+    std::string_view value = equals == std::string_view::npos
+                                 ? std::string_view()
+                                 : TrimSpaces(line.text.substr(equals + 1));
+    if (value.size() >= 2 && value.front() == '"' && value.back() == '"') {
+      value = value.substr(1, value.size() - 2);
+    }
+    return std::string(value);
+  }
+  return std::nullopt;
+}
+
 std::optional<IniRepeat> FindRepeat(std::string_view text, std::string_view section) {
   bool inside = false;
   bool seen = false;

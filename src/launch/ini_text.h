@@ -27,6 +27,11 @@ struct IniValue {
 std::string SetIniValues(std::string_view text, std::string_view section,
                          const std::vector<IniValue>& values);
 
+// The value the profile API reads for a key: in the first such section, the first such line,
+// blanks around it removed and a pair of quotes around it taken off. Nothing for a missing key.
+std::optional<std::string> GetIniValue(std::string_view text, std::string_view section,
+                                       std::string_view key);
+
 // A section read from the whole file: a key given twice there, or the section given twice.
 struct IniRepeat {
   std::string section;

@@ -96,5 +96,22 @@ TEST(IniText, AKeyOrTheSectionGivenTwiceIsFound) {
   EXPECT_EQ(RepeatLogText({"REMOTE", ""}), "[REMOTE] given twice");
 }
 
+TEST(IniText, AValueIsReadAsTheProfileApiReadsIt) {
+  const std::string text =
+      "[AUTORUN]\r\n File0 = C:\\a b.exe \r\nDelay0=\"12\"\r\n;Delay1=3\r\nFlag\r\n"
+      "[autorun]\r\nFile1=second section\r\n[POWER]\nOffAt=22:30";
+  const struct {
+    const char* section;
+    const char* key;
+    std::optional<std::string> value;
+  } cases[] = {
+      {"AUTORUN", "file0", "C:\\a b.exe"},   {"AUTORUN", "Delay0", "12"},
+      {"AUTORUN", "Delay1", std::nullopt},   {"AUTORUN", "Flag", ""},
+      {"AUTORUN", "File1", std::nullopt},    {"POWER", "OffAt", "22:30"},
+      {"REMOTE", "AllowFrom", std::nullopt},
+  };
+  for (const auto& c : cases) EXPECT_EQ(GetIniValue(text, c.section, c.key), c.value) << c.key;
+}
+
 }  // namespace
 }  // namespace qyr

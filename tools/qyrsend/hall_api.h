@@ -11,8 +11,8 @@
 #include <string_view>
 #include <vector>
 
-#include "hall_hosts.h"
 #include "hall_state.h"
+#include "hosts_file.h"
 #include "morning_start.h"
 
 namespace qyrsend {

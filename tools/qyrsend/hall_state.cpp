@@ -65,8 +65,12 @@ AnswerView ViewAnswer(const Outcome& outcome) {
     case Verdict::Refused:
       view.reason = DownReason::kRefused;
       break;
-    case Verdict::Closed:
+    case Verdict::RefusedByPc:
       view.reason = DownReason::kAllowList;
+      break;
+    case Verdict::Closed:
+      // Taken, then closed with no word: nothing answered the query.
+      view.reason = DownReason::kNoAnswer;
       break;
     case Verdict::NoReply:
     case Verdict::Error:

@@ -9,8 +9,8 @@
 #include <string_view>
 #include <vector>
 
-#include "cli.h"
 #include "remote/status_reply.h"
+#include "replies.h"
 
 namespace qyrsend {
 
@@ -28,7 +28,7 @@ enum class DownReason {
   kNone,
   kNoAnswer,   // no answer within the timeout
   kRefused,    // connection refused: QyrDelay not running or port closed
-  kAllowList,  // accepted and closed unanswered: its AllowFrom does not list us
+  kAllowList,  // dropped at once, unread: its AllowFrom does not list us
   kErr,        // answered ERR: an older QyrDelay without status
   kNotStatus,  // a reply that is not a status line
   kError,      // could not even try (name not resolved, no route)

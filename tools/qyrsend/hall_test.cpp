@@ -3,8 +3,8 @@
 #include <string>
 
 #include "hall_api.h"
-#include "hall_hosts.h"
 #include "hall_state.h"
+#include "hosts_file.h"
 #include "morning_start.h"
 
 namespace qyrsend {
@@ -103,9 +103,14 @@ TEST(PcTracker, StatesAndReasonsFromAnswersAndActions) {
        DownReason::kRefused,
        t0},
       {"allow-list",
-       {{kAnswer, {{Verdict::Closed, ""}, {}}, t0}},
+       {{kAnswer, {{Verdict::RefusedByPc, ""}, {}}, t0}},
        PcState::kDown,
        DownReason::kAllowList,
+       t0},
+      {"taken and closed without a word",
+       {{kAnswer, {{Verdict::Closed, ""}, {}}, t0}},
+       PcState::kDown,
+       DownReason::kNoAnswer,
        t0},
       {"older program",
        {{kAnswer, {{Verdict::Err, ""}, {}}, t0}},
@@ -276,7 +281,7 @@ TEST(MorningStart, EveryWayAPcEndsAndTheHallReady) {
     const char* text;
   } cases[] = {
       {ViewAnswer({Verdict::Err, ""}), 0, "failed: answers ERR (an older QyrDelay without status)"},
-      {ViewAnswer({Verdict::Closed, ""}), 0, "failed: refused by its allow-list"},
+      {ViewAnswer({Verdict::RefusedByPc, ""}), 0, "failed: refused by its allow-list"},
       {ViewAnswer({Verdict::Unexpected, "HELLO"}), 0, "failed: a reply that is not a status line"},
       {View("OK up=1 1=run 2=ended 3=none 4=none"), 0, "failed: answers but program 2 ended"},
       {View("OK up=1 1=run 2=restart 3=none 4=none"), 120000,

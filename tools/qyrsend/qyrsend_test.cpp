@@ -26,7 +26,7 @@
 #include <thread>
 #include <vector>
 
-#include "cli.h"
+#include "args.h"
 #include "hall_key.h"
 #include "net.h"
 #include "remote/protocol.h"
@@ -34,6 +34,7 @@
 #include "sender.h"
 #include "signer.h"
 #include "status.h"
+#include "wake.h"
 
 namespace qyrsend {
 namespace {

@@ -7,9 +7,9 @@
 #include <string_view>
 #include <vector>
 
-#include "cli.h"
 #include "launch/keep_running.h"
 #include "remote/protocol.h"
+#include "replies.h"
 
 namespace qyrsend {
 

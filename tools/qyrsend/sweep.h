@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "hall_hosts.h"
 #include "hall_state.h"
+#include "hosts_file.h"
 #include "morning_start.h"
 
 namespace qyrsend {

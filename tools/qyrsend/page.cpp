@@ -1,4 +1,4 @@
-#include "hall_page.h"
+#include "page.h"
 
 namespace qyrsend {
 

@@ -1,17 +1,13 @@
-#include "hall_cli.h"
+#include "hall_commands.h"
 
 #include <filesystem>
 #include <fstream>
-#include <iostream>
 #include <sstream>
 
 #include "hall_api.h"
 #include "remote/allow_list.h"
 
 namespace qyrsend {
-
-void PrintOut(const std::string& utf8) { std::cout << utf8 << std::flush; }
-void PrintErr(const std::string& utf8) { std::cerr << utf8 << std::flush; }
 
 namespace {
 
@@ -67,6 +63,8 @@ std::optional<Hall> LoadHall(const HallOptions& options) {
   return std::move(parse.hall);
 }
 
+namespace {
+
 void AddHallCommands(CLI::App& app, HallOptions& options, int& exit_code) {
   CLI::App* serve = app.add_subcommand("serve", "the hall page and its API");
   AddCommon(*serve, options);
@@ -89,6 +87,29 @@ void AddHallCommands(CLI::App& app, HallOptions& options, int& exit_code) {
       "only this zone");
   start->add_flag("--json", options.json, "one JSON object per PC and change");
   start->final_callback([&] { exit_code = RunStart(options); });
+}
+
+}  // namespace
+
+int RunHallCommand(const std::vector<std::string>& args) {
+  CLI::App app("qyrsend: the hall page and the morning start", "qyrsend");
+  app.require_subcommand(1);
+  HallOptions options;
+  int exit_code = 0;
+  AddHallCommands(app, options, exit_code);
+  // CLI11 takes a vector last argument first.
+  std::vector<std::string> reversed(args.rbegin(), args.rend());
+  try {
+    app.parse(reversed);
+  } catch (const CLI::ParseError& e) {
+    std::ostringstream out;
+    std::ostringstream err;
+    const int code = app.exit(e, out, err);
+    PrintOut(out.str());
+    PrintErr(err.str());
+    return code == 0 ? 0 : kUsageExitCode;
+  }
+  return exit_code;
 }
 
 namespace {

@@ -17,8 +17,8 @@
 #include <thread>
 
 #include "hall_api.h"
-#include "hall_cli.h"
-#include "hall_page.h"
+#include "hall_commands.h"
+#include "page.h"
 #include "remote/allow_list.h"
 #include "remote/protocol.h"
 

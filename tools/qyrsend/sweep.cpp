@@ -1,4 +1,4 @@
-#include "hall_run.h"
+#include "sweep.h"
 
 #include <chrono>
 #include <thread>
@@ -6,6 +6,7 @@
 #include "net.h"
 #include "remote/protocol.h"
 #include "sender.h"
+#include "wake.h"
 
 namespace qyrsend {
 

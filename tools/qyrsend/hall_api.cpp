@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <ctime>
 
+#include "status.h"
+
 namespace qyrsend {
 
 bool SameSecret(std::string_view a, std::string_view b) {
@@ -147,47 +149,40 @@ std::string IsoTime(std::int64_t wall_ms) {
 
 namespace {
 
-nlohmann::json TimeOrNull(const std::optional<std::int64_t>& wall_ms) {
-  return wall_ms ? nlohmann::json(IsoTime(*wall_ms)) : nlohmann::json(nullptr);
+Json TimeOrNull(const std::optional<std::int64_t>& wall_ms) {
+  return wall_ms ? Json(IsoTime(*wall_ms)) : Json(nullptr);
 }
 
 std::string Two(int n) { return (n < 10 ? "0" : "") + std::to_string(n); }
 
 }  // namespace
 
-nlohmann::json PcJson(const Hall& hall, std::size_t pc, const PcStatus& status) {
-  const HallPc& p = hall.pcs[pc];
-  nlohmann::json slots = nullptr;
-  if (status.slots) {
-    slots = nlohmann::json::array();
-    for (const qyr::SlotState s : *status.slots) slots.push_back(qyr::SlotStateText(s));
-  }
-  nlohmann::json power = nullptr;
+Json PcJson(const Target& target, const PcLabel& label, const PcStatus& status) {
+  Json pc = StatusFields(target, status.answer);
+  Json power = nullptr;
   if (status.power) {
     const int t = status.power->seconds_of_day;
     power = {{"what", qyr::PowerEventText(status.power->what)},
              {"at", Two(t / 3600) + ":" + Two(t / 60 % 60) + ":" + Two(t % 60)}};
   }
   const std::string_view reason = DownReasonText(status.reason);
-  return {
-      {"host", p.target.label},
-      {"name", p.name},
-      {"zone", hall.zones[p.zone].name},
-      {"mac", p.mac ? nlohmann::json(MacText(*p.mac)) : nlohmann::json(nullptr)},
-      {"state", PcStateText(status.state)},
-      {"reason", reason.empty() ? nlohmann::json(nullptr) : nlohmann::json(reason)},
-      {"detail", status.detail.empty() ? nlohmann::json(nullptr) : nlohmann::json(status.detail)},
-      {"up_s", status.up_s ? nlohmann::json(*status.up_s) : nlohmann::json(nullptr)},
-      {"slots", slots},
-      {"rtt_ms", status.rtt_us ? nlohmann::json(static_cast<double>(*status.rtt_us) / 1000.0)
-                               : nlohmann::json(nullptr)},
-      {"last_seen", TimeOrNull(status.last_seen_ms)},
-      {"since", TimeOrNull(status.no_answer_since_ms)},
-      {"power", power},
-  };
+  pc["name"] = label.name;
+  pc["zone"] = label.zone;
+  pc["mac"] = label.mac ? Json(MacText(*label.mac)) : Json(nullptr);
+  pc["state"] = PcStateText(status.state);
+  pc["reason"] = reason.empty() ? Json(nullptr) : Json(reason);
+  pc["last_seen"] = TimeOrNull(status.last_seen_ms);
+  pc["since"] = TimeOrNull(status.no_answer_since_ms);
+  pc["power"] = power;
+  return pc;
 }
 
-nlohmann::json SummaryJson(const HallSummary& s) {
+Json PcJson(const Hall& hall, std::size_t pc, const PcStatus& status) {
+  const HallPc& p = hall.pcs[pc];
+  return PcJson(p.target, {p.name, hall.zones[p.zone].name, p.mac}, status);
+}
+
+Json SummaryJson(const HallSummary& s) {
   return {{"pcs", s.pcs},
           {"up", s.up},
           {"programs_running", s.programs_running},
@@ -195,28 +190,49 @@ nlohmann::json SummaryJson(const HallSummary& s) {
           {"unknown", s.unknown}};
 }
 
-nlohmann::json HallJson(const Hall& hall, const std::vector<PcStatus>& statuses) {
-  nlohmann::json zones = nlohmann::json::array();
+Json HallJson(const Hall& hall, const std::vector<PcStatus>& statuses) {
+  Json zones = Json::array();
   for (const HallZone& zone : hall.zones) {
-    nlohmann::json pcs = nlohmann::json::array();
+    Json pcs = Json::array();
     for (const std::size_t pc : zone.pcs) pcs.push_back(PcJson(hall, pc, statuses[pc]));
     zones.push_back({{"name", zone.name}, {"pcs", std::move(pcs)}});
   }
   return {{"zones", std::move(zones)}, {"summary", SummaryJson(Summarize(statuses))}};
 }
 
-nlohmann::json StartChangeJson(const Hall& hall, std::size_t pc, const StartChange& change,
-                               std::int64_t wall_ms) {
-  const HallPc& p = hall.pcs[pc];
+std::string JsonText(const Json& json) {
+  std::string text = json.dump(-1, ' ', false, Json::error_handler_t::replace);
+  // What was no UTF-8 in a peer's bytes, written as the escape the lines have always carried.
+  constexpr std::string_view kReplacement = "\xEF\xBF\xBD";
+  for (std::size_t at = text.find(kReplacement); at != std::string::npos;
+       at = text.find(kReplacement, at))
+    text.replace(at, kReplacement.size(), "\\ufffd");
+  return text;
+}
+
+std::string StatusJson(const std::vector<Target>& targets, const std::vector<Answer>& answers,
+                       std::int64_t now_ms, const std::vector<PcLabel>& labels) {
+  std::string out;
+  for (std::size_t i = 0; i < targets.size() && i < answers.size(); ++i) {
+    PcTracker tracker;
+    tracker.OnAnswer(answers[i], now_ms);
+    out +=
+        JsonText(PcJson(targets[i], i < labels.size() ? labels[i] : PcLabel{}, tracker.status())) +
+        "\n";
+  }
+  return out;
+}
+
+Json StartChangeJson(const Hall& hall, std::size_t pc, const PcStatus& status,
+                     const StartChange& change, std::int64_t wall_ms) {
+  Json json = PcJson(hall, pc, status);
   const std::string_view failure = StartFailureText(change.failure);
-  return {{"time", IsoTime(wall_ms)},
-          {"host", p.target.label},
-          {"name", p.name},
-          {"zone", hall.zones[p.zone].name},
-          {"step", StartStepText(change.step)},
-          {"reason", failure.empty() ? nlohmann::json(nullptr) : nlohmann::json(failure)},
-          {"slot", change.slot == 0 ? nlohmann::json(nullptr) : nlohmann::json(change.slot)},
-          {"text", StartChangeText(change)}};
+  json["start"] = {{"time", IsoTime(wall_ms)},
+                   {"step", StartStepText(change.step)},
+                   {"reason", failure.empty() ? Json(nullptr) : Json(failure)},
+                   {"slot", change.slot == 0 ? Json(nullptr) : Json(change.slot)},
+                   {"text", StartChangeText(change)}};
+  return json;
 }
 
 std::string ResultText(const Outcome& outcome) {

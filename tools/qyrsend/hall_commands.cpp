@@ -146,10 +146,16 @@ int RunStart(const HallOptions& given) {
 
   StartCallbacks callbacks;
   std::int64_t ready_at = 0;
+  // What the sweeps of the start saw of each PC, for the PC objects of --json.
+  std::vector<PcTracker> trackers(hall->pcs.size());
+  callbacks.woken = [&](std::size_t pc, std::int64_t wall_ms) { trackers[pc].OnWakeSent(wall_ms); };
+  callbacks.answered = [&](std::size_t pc, const Answer& answer, std::int64_t wall_ms) {
+    trackers[pc].OnAnswer(answer, wall_ms);
+  };
   callbacks.changed = [&](std::size_t pc, const StartChange& change, std::int64_t wall_ms) {
     if (change.step == StartStep::kReady) ready_at = wall_ms;
     if (options.json) {
-      PrintOut(StartChangeJson(*hall, pc, change, wall_ms).dump() + "\n");
+      PrintOut(JsonText(StartChangeJson(*hall, pc, trackers[pc].status(), change, wall_ms)) + "\n");
       return;
     }
     const std::string& label = hall->pcs[pc].target.label;

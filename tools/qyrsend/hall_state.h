@@ -45,9 +45,6 @@ struct AnswerView {
 };
 AnswerView ViewAnswer(const Outcome& outcome);
 
-// The reply rule of a status query that also takes the power field.
-std::optional<Outcome> ClassifyStatusReply(std::string_view bytes);
-
 struct PcStatus {
   PcState state = PcState::kUnknown;
   DownReason reason = DownReason::kNone;
@@ -58,6 +55,7 @@ struct PcStatus {
   std::optional<std::int64_t> last_seen_ms;        // the last status answer
   std::optional<std::int64_t> no_answer_since_ms;  // the last answer, or the first sweep missed
   std::optional<qyr::LastPower> power;
+  std::optional<Answer> answer;  // the last one, as --status --json shows it
 };
 
 // How long a PC that was woken or told to power off keeps that state while the sweeps do not

@@ -348,6 +348,9 @@ TEST(HallApi, ActionRequestsAndTheWordsOfABadOne) {
       {R"({"action":"off","zone":"B"})", "", {2}},
       {R"({"action":"check"})", "", {0, 1, 2}},
       {R"({"action":"wake","hosts":["10.0.0.3","10.0.0.1","10.0.0.3"]})", "", {0, 2}},
+      // As the page names a PC: HOST:PORT of its object.
+      {R"({"action":"reboot","hosts":["10.0.0.2:26908"]})", "", {1}},
+      {R"({"action":"reboot","hosts":["10.0.0.2:26909"]})", "unknown PC \"10.0.0.2:26909\"", {}},
       {R"({"action":"halt"})", "unknown action \"halt\" (check, wake, off, reboot or start)", {}},
       {R"({"zone":"A"})", "no action (check, wake, off, reboot or start)", {}},
       {R"({"action":"off","zone":"C"})", "unknown zone \"C\"", {}},
@@ -374,16 +377,24 @@ TEST(HallApi, OnePcAsTheApiShowsIt) {
       *ParseHall("[展厅A]\n10.0.0.1 aa:bb:cc:dd:ee:01 name=左墙\n", kDefaultPort).hall;
   PcTracker tracker;
   tracker.OnAnswer(Status("OK up=61 1=run 2=none 3=none 4=none power=cancelled@10:31:58", 2500), 0);
-  const nlohmann::json pc = PcJson(hall, 0, tracker.status());
+  const Json pc = PcJson(hall, 0, tracker.status());
+  // What scripts of --status --json read comes first, as it always came.
+  std::vector<std::string> keys;
+  for (const auto& item : pc.items()) keys.push_back(item.key());
+  EXPECT_EQ(keys, (std::vector<std::string>{"host", "port", "ok", "error", "detail", "rtt_ms",
+                                            "up_s", "slots", "name", "zone", "mac", "state",
+                                            "reason", "last_seen", "since", "power"}));
   EXPECT_EQ(pc["host"], "10.0.0.1");
+  EXPECT_EQ(pc["port"], 26908);
+  EXPECT_EQ(pc["mac"], "aa:bb:cc:dd:ee:01");
   EXPECT_EQ(pc["name"], "左墙");
   EXPECT_EQ(pc["zone"], "展厅A");
   EXPECT_EQ(pc["state"], "up");
   EXPECT_EQ(pc["reason"], nullptr);
   EXPECT_EQ(pc["up_s"], 61);
-  EXPECT_EQ(pc["slots"], nlohmann::json({"run", "none", "none", "none"}));
+  EXPECT_EQ(pc["slots"], Json({"run", "none", "none", "none"}));
   EXPECT_EQ(pc["rtt_ms"], 2.5);
-  EXPECT_EQ(pc["power"], nlohmann::json({{"what", "cancelled"}, {"at", "10:31:58"}}));
+  EXPECT_EQ(pc["power"], Json({{"what", "cancelled"}, {"at", "10:31:58"}}));
   EXPECT_TRUE(pc["last_seen"].is_string());
 }
 

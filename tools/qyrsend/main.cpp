@@ -8,6 +8,7 @@
 #include "args.h"
 #include "console.h"
 #include "files.h"
+#include "hall_api.h"
 #include "hall_commands.h"
 #include "hall_key.h"
 #include "hosts_file.h"
@@ -115,6 +116,8 @@ int Run(const std::vector<std::string>& args) {
 
   std::vector<std::string> items =
       options.wake ? qyrsend::SplitHosts(options.command) : options.hosts;
+  // What the hosts file says of each item beyond its address, for --status --json.
+  std::vector<qyrsend::PcLabel> labels(items.size());
   // On the command line every item of --wake must be a MAC.
   for (const std::string& item : items) {
     if (options.wake && !qyrsend::ParseMac(item)) {
@@ -153,7 +156,9 @@ int Run(const std::vector<std::string>& args) {
       }
     } else {
       for (const qyrsend::HallPc& pc : hall.pcs) {
-        if (!zone || pc.zone == *zone) items.push_back(pc.target.label);
+        if (zone && pc.zone != *zone) continue;
+        items.push_back(pc.target.label);
+        labels.push_back({pc.name, hall.zones[pc.zone].name, pc.mac});
       }
     }
   }
@@ -178,8 +183,9 @@ int Run(const std::vector<std::string>& args) {
   if (options.status) {
     const std::vector<qyrsend::Answer> answers = qyrsend::AskAll(
         targets, payload, qyrsend::Transport::Tcp, options.timeout_ms, qyrsend::ClassifyStatus);
-    qyrsend::PrintOut(options.json ? qyrsend::StatusJson(targets, answers)
-                                   : qyrsend::StatusReport(targets, answers));
+    qyrsend::PrintOut(options.json
+                          ? qyrsend::StatusJson(targets, answers, qyrsend::WallMs(), labels)
+                          : qyrsend::StatusReport(targets, answers));
     return qyrsend::StatusExitCode(answers);
   }
   const std::string_view line_end = options.crlf ? "\r\n" : "";

@@ -170,15 +170,18 @@ async function api(path, body) {
   if (res.status === 401) { $("login").classList.add("open"); throw new Error("401"); }
   return res;
 }
+// A PC is HOST:PORT to the API; it shows as the hosts file most often writes it.
+const pcId = (pc) => pc.host + ":" + pc.port;
+const pcLabel = (pc) => (pc.port === 26908 ? pc.host : pcId(pc));
 function tileFor(pc) {
   const t = L();
   const el = document.createElement("div");
   el.className = "tile " + pc.state;
-  el.dataset.host = pc.host;
+  el.dataset.host = pcLabel(pc);
   el.dataset.state = pc.state;
   const add = (cls, text) => { const d = document.createElement("div"); d.className = cls; d.textContent = text; el.appendChild(d); return d; };
-  add("name", pc.name || pc.host);
-  add("host", pc.host);
+  add("name", pc.name || pcLabel(pc));
+  add("host", pcLabel(pc));
   let state = t.state[pc.state] || pc.state;
   add("state", state);
   let detail = "";
@@ -192,7 +195,7 @@ function tileFor(pc) {
   const d = add("detail", detail);
   d.dataset.reason = pc.reason || "";
   if (pc.result) add("result", t.actionName(pc.result.action) + ": " + resultText(pc.result.result)).dataset.result = pc.result.result;
-  el.title = pc.host + "\n" + state + "\n" + detail;
+  el.title = pcLabel(pc) + "\n" + state + "\n" + detail;
   el.addEventListener("click", () => openPc(pc));
   return el;
 }
@@ -277,12 +280,12 @@ function confirmed() {
 }
 function openPc(pc) {
   pendingPc = pc;
-  $("pcTitle").textContent = (pc.name ? pc.name + " · " : "") + pc.host + " · " + zoneLabel(pc.zone);
+  $("pcTitle").textContent = (pc.name ? pc.name + " · " : "") + pcLabel(pc) + " · " + zoneLabel(pc.zone);
   $("pcmenu").classList.add("open");
 }
 document.querySelectorAll("#pcmenu [data-act]").forEach((b) => b.addEventListener("click", () => {
   $("pcmenu").classList.remove("open");
-  ask(b.dataset.act, { hosts: [pendingPc.host] }, 1, pendingPc.name || pendingPc.host, false);
+  ask(b.dataset.act, { hosts: [pcId(pendingPc)] }, 1, pendingPc.name || pcLabel(pendingPc), false);
 }));
 $("pcClose").addEventListener("click", () => $("pcmenu").classList.remove("open"));
 $("confirmYes").addEventListener("click", confirmed);

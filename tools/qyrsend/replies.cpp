@@ -3,7 +3,7 @@
 #include <algorithm>
 
 #include "remote/protocol.h"
-#include "status.h"
+#include "remote/status_reply.h"
 
 namespace qyrsend {
 
@@ -69,7 +69,7 @@ std::optional<Outcome> ClassifyReply(std::string_view bytes) {
 
 std::optional<Outcome> ClassifyStatusQueryReply(std::string_view bytes) {
   if (!bytes.starts_with("OK ")) return ClassifyReply(bytes);
-  if (ParseStatusReply(bytes).error == StatusError::kCutShort) return std::nullopt;
+  if (qyr::ParseStatusReply(bytes).error == qyr::StatusError::kCutShort) return std::nullopt;
   return Outcome{Verdict::Ok, std::string(bytes)};
 }
 

@@ -6,6 +6,7 @@
 #include "net.h"
 #include "remote/protocol.h"
 #include "sender.h"
+#include "status.h"
 #include "wake.h"
 
 namespace qyrsend {
@@ -35,7 +36,7 @@ std::vector<Target> TargetsOf(const Hall& hall, const std::vector<std::size_t>& 
 std::vector<Answer> AskStatus(const Hall& hall, const std::vector<std::size_t>& pcs,
                               const HallNet& net) {
   return AskAll(TargetsOf(hall, pcs), std::string(qyr::CommandWord(qyr::Command::kStatus)),
-                Transport::Tcp, net.timeout_ms, ClassifyStatusReply);
+                Transport::Tcp, net.timeout_ms, ClassifyStatus);
 }
 
 std::vector<Outcome> SendZoneByZone(const Hall& hall, const std::vector<std::size_t>& pcs,

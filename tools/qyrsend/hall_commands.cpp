@@ -112,9 +112,6 @@ int RunHallCommand(const std::vector<std::string>& args) {
   return exit_code;
 }
 
-namespace {
-
-// The options' forms that the flags cannot check alone; false after saying why.
 bool CheckNet(HallOptions& options) {
   const std::optional<qyr::Ipv4> broadcast = qyr::ParseIpv4(options.broadcast);
   if (!broadcast) {
@@ -125,11 +122,17 @@ bool CheckNet(HallOptions& options) {
   return true;
 }
 
-}  // namespace
+bool LoadKey(HallOptions& options) {
+  if (options.key_file.empty()) return true;
+  std::string error;
+  options.net.key = LoadHallKey(options.key_file, error);
+  if (!options.net.key) PrintErr("qyrsend: " + error + "\n");
+  return options.net.key.has_value();
+}
 
 int RunStart(const HallOptions& given) {
   HallOptions options = given;
-  if (!CheckNet(options)) return kUsageExitCode;
+  if (!CheckNet(options) || !LoadKey(options)) return kUsageExitCode;
   const std::optional<Hall> hall = LoadHall(options);
   if (!hall) return kUsageExitCode;
   std::vector<std::size_t> pcs = AllPcs(*hall);

@@ -37,6 +37,12 @@ int RunHallCommand(const std::vector<std::string>& args);
 // Reads and checks the hosts file; prints why and returns nullopt when it is unusable.
 std::optional<Hall> LoadHall(const HallOptions& options);
 
+// The options' forms that the flags cannot check alone (--broadcast) into options.net; false
+// after saying why.
+bool CheckNet(HallOptions& options);
+// The key of --key into options.net; false after saying why it is unusable.
+bool LoadKey(HallOptions& options);
+
 int RunStart(const HallOptions& options);
 int RunServe(const HallOptions& options);  // hall_server.cpp
 

@@ -71,31 +71,6 @@ int Keygen(const std::string& base) {
   return 0;
 }
 
-// The key pair in `path`, checked to be one; empty after saying why not.
-std::optional<qyrsend::HallKey> LoadKey(const std::string& path) {
-  std::string error;
-  const std::optional<std::string> text =
-      qyrsend::ReadTextFile(path, qyrsend::kMaxKeyFileBytes, error);
-  if (!text) {
-    qyrsend::PrintErr("qyrsend: " + error + "\n");
-    return std::nullopt;
-  }
-  const std::optional<qyrsend::HallKey> key = qyrsend::ParsePrivateKeyFile(*text, error);
-  if (!key) {
-    qyrsend::PrintErr("qyrsend: " + path + " " + error + "\n");
-    return std::nullopt;
-  }
-  // Lines from two pairs would sign what every PC refuses.
-  constexpr std::string_view kProbe = "qyrsend key check";
-  const std::optional<qyr::Signature> signature = qyrsend::Sign(*key, kProbe);
-  if (!signature || !qyrsend::Verify(key->public_key, kProbe, *signature)) {
-    qyrsend::PrintErr("qyrsend: " + path +
-                      " holds no key pair: its two keys do not belong together\n");
-    return std::nullopt;
-  }
-  return key;
-}
-
 int Run(const std::vector<std::string>& args) {
   if (!args.empty() && (args.front() == "serve" || args.front() == "start"))
     return qyrsend::RunHallCommand(args);
@@ -111,8 +86,13 @@ int Run(const std::vector<std::string>& args) {
   }
   if (options.keygen) return Keygen(options.key_base);
   std::optional<qyrsend::HallKey> key;
-  if (!options.key_file.empty() && !(key = LoadKey(options.key_file)))
-    return qyrsend::kUsageExitCode;
+  if (!options.key_file.empty()) {
+    std::string error;
+    if (!(key = qyrsend::LoadHallKey(options.key_file, error))) {
+      qyrsend::PrintErr("qyrsend: " + error + "\n");
+      return qyrsend::kUsageExitCode;
+    }
+  }
 
   std::vector<std::string> items =
       options.wake ? qyrsend::SplitHosts(options.command) : options.hosts;

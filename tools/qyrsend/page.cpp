@@ -113,7 +113,7 @@ const T = {
       older_program:()=>"回复 ERR:不支持状态查询的旧版 QyrDelay",not_status:()=>"回复的不是状态行",error:()=>"无法连接"},
     slot:{run:"运行",wait:"等待",restart:"待重启",failed:"失败",ended:"已退出",none:"无",opened:"已打开"},
     up:"已运行", power:{off:"关机",reboot:"重启",cancelled:"已取消",failed:"系统拒绝"},
-    result:{sending:"发送中",sent:"已发送",OK:"OK",ERR:"ERR",timeout:"超时",refused:"被拒绝",closed:"被关闭",reply:"回复异常",error:"出错","no MAC":"没有 MAC",queued:"排队中"},
+    result:{sending:"发送中",sent:"已发送",OK:"OK",ERR:"ERR",timeout:"超时",refused:"被拒绝","refused by the PC":"被这台电脑拒绝",closed:"被关闭",reply:"回复异常",error:"出错","no MAC":"没有 MAC",queued:"排队中"},
     step:{waking:"唤醒中",answering:"已应答","programs running":"程序启动中",ready:"就绪",failed:"失败"},
     fail:[[/never answered \(no MAC/, "始终无应答(没有 MAC,无法唤醒)"],[/never answered/,"始终无应答"],
       [/answers but program (\d) is still (\w+)/,(m)=>`已应答,但程序${m[1]} 仍是 ${m[2]}`],

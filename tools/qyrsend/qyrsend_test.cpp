@@ -29,12 +29,14 @@
 #include "args.h"
 #include "hall_api.h"
 #include "hall_key.h"
+#include "hosts_file.h"
 #include "net.h"
 #include "remote/protocol.h"
 #include "remote/signed_command.h"
 #include "sender.h"
 #include "signer.h"
 #include "status.h"
+#include "sweep.h"
 #include "wake.h"
 
 namespace qyrsend {
@@ -289,6 +291,11 @@ TEST(QyrsendStatus, ReportsEachHostAndSumsUpTheHall) {
           hall_fields("down", R"("error")") +
           R"({"host":"10.0.0.11","port":26908,"ok":false,"error":"refused_by_pc","detail":null,"rtt_ms":null,"up_s":null,"slots":null)" +
           hall_fields("down", R"("allow_list")"));
+  // The reply with the last power event after the slots reads as the one without it.
+  const Answer with_power = {
+      *ClassifyStatus("OK up=11112 1=run 2=run 3=none 4=none power=cancelled@10:31:58"),
+      microseconds(2400)};
+  EXPECT_EQ(StatusReport({targets[0]}, {with_power}), StatusReport({targets[0]}, {answers[0]}));
   EXPECT_EQ(StatusReport({targets[0]}, {answers[0]}),
             "10.0.0.1  2 ms  up 3:05:12  1=run 2=run 3=none 4=none\n"
             "1 host: 1 up, 2 programs running, 0 not answering\n");
@@ -1092,6 +1099,59 @@ TEST(QyrsendSigned, KeygenWritesAPairThatOnlyItsHallObeys) {
     EXPECT_EQ(FirstLine(run.out), c.first_line);
   }
   EXPECT_EQ(hall.obeyed().size(), 2u);
+
+  // The page's power commands go the same way with the key (serve --key), zone after zone.
+  HallNet net;
+  std::string key_error;
+  net.key = LoadHallKey(base + ".key", key_error);
+  ASSERT_TRUE(net.key) << key_error;
+  const Hall zones =
+      *ParseHall("[A]\n" + targets[0].label + "\n[B]\n" + targets[2].label + "\n", kDefaultPort)
+           .hall;
+  const std::vector<Outcome> page = SendZoneByZone(zones, {0, 1}, qyr::Command::kPowerOff, net);
+  ASSERT_EQ(page.size(), 2u);
+  EXPECT_EQ(page[0].verdict, Verdict::Ok);
+  EXPECT_EQ(page[1].detail, kNoSignedCommands);
+  EXPECT_EQ(hall.obeyed(),
+            (std::vector<std::string>{"QyrNOR_PC_OFF", "QyrNOR_PC_REBOOT", "QyrNOR_PC_OFF"}));
+}
+
+TEST(QyrsendHosts, EveryFormReadsZonesAndTakesOneWithZone) {
+  TcpServer a("OK");
+  TcpServer b("OK");
+  const ScratchDir dir;
+  const std::string hall =
+      dir.Write("hall.txt", "[展厅A]\n" + Local(a.port()) + " name=左墙\n[展厅B]\n" +
+                                Local(b.port()) + " aa:bb:cc:dd:ee:02\n");
+  const std::string bad = dir.Write("bad.txt", Local(a.port()) + " aa:bb:cc:dd:ee:2\n");
+  const struct {
+    std::vector<std::string> args;
+    int code;
+    std::string out;  // its first line
+  } cases[] = {
+      {{"--hosts", hall, "QyrNOR_PC_CHECK"}, 0, Local(a.port()) + "  OK"},
+      {{"--hosts", hall, "--zone", "展厅B", "QyrNOR_PC_CHECK"}, 0, Local(b.port()) + "  OK"},
+      {{"--hosts", hall, "--zone", "展厅B", "--wake", "--broadcast", "127.255.255.255"},
+       0,
+       "aa:bb:cc:dd:ee:02  sent"},
+      {{"--hosts", hall, "--zone", "展厅C", "QyrNOR_PC_CHECK"},
+       2,
+       "qyrsend: no zone 展厅C in " + hall},
+      // A MAC written wrong is refused by every form, not only by --wake.
+      {{"--hosts", bad, "QyrNOR_PC_CHECK"},
+       2,
+       "qyrsend: " + bad + ", line 1: aa:bb:cc:dd:ee:2 is neither a host nor a MAC"},
+      {{"--zone", "展厅A", Local(a.port()), "QyrNOR_PC_CHECK"},
+       2,
+       "qyrsend: --zone goes only with --hosts"},
+  };
+  for (const auto& c : cases) {
+    const Ran run = RunQyrsend(c.args);
+    EXPECT_EQ(run.code, c.code) << run.out;
+    EXPECT_EQ(FirstLine(run.out), c.out) << run.out;
+  }
+  const Ran status = RunQyrsend({"--status", "--json", "--hosts", hall, "--zone", "展厅A"});
+  EXPECT_NE(status.out.find(R"("name":"左墙","zone":"展厅A")"), std::string::npos) << status.out;
 }
 
 }  // namespace

@@ -212,8 +212,7 @@ class HallServer {
       case ActionKind::kReboot: {
         const qyr::Command command =
             a.kind == ActionKind::kOff ? qyr::Command::kPowerOff : qyr::Command::kReboot;
-        const std::vector<Outcome> outcomes =
-            SendZoneByZone(hall_, a.pcs, std::string(qyr::CommandWord(command)), options_.net);
+        const std::vector<Outcome> outcomes = SendZoneByZone(hall_, a.pcs, command, options_.net);
         std::lock_guard lock(mutex_);
         for (std::size_t k = 0; k < a.pcs.size(); ++k) {
           trackers_[a.pcs[k]].OnPowerSent(outcomes[k], WallMs());
@@ -418,12 +417,7 @@ class HallServer {
 
 int RunServe(const HallOptions& given) {
   HallOptions options = given;
-  const std::optional<qyr::Ipv4> broadcast = qyr::ParseIpv4(options.broadcast);
-  if (!broadcast) {
-    PrintErr("qyrsend: --broadcast needs an IPv4 address\n");
-    return kUsageExitCode;
-  }
-  options.net.broadcast = *broadcast;
+  if (!CheckNet(options)) return kUsageExitCode;
   const std::size_t colon = options.listen.rfind(':');
   const std::optional<qyr::Ipv4> address =
       colon == std::string::npos ? std::nullopt : qyr::ParseIpv4(options.listen.substr(0, colon));
@@ -438,10 +432,7 @@ int RunServe(const HallOptions& given) {
     PrintErr("qyrsend: --listen needs ADDR:PORT, for example 127.0.0.1:8908\n");
     return kUsageExitCode;
   }
-  if (!options.key_file.empty()) {
-    PrintErr("qyrsend: --key is not supported by this build\n");
-    return kUsageExitCode;
-  }
+  if (!LoadKey(options)) return kUsageExitCode;
   std::optional<Hall> hall = LoadHall(options);
   if (!hall) return kUsageExitCode;
 

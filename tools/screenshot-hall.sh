@@ -54,6 +54,9 @@ try:
                  "--user-data-dir=" + os.path.join(work, "chromium"), "--window-size=1920,1080"]:
         options.add_argument(flag)
     driver = webdriver.Chrome(service=Service("/usr/bin/chromedriver"), options=options)
+    # The page itself 1920×1080, as on the hall's wall screen, whatever the window around it.
+    driver.execute_cdp_cmd("Emulation.setDeviceMetricsOverride",
+                           {"width": 1920, "height": 1080, "deviceScaleFactor": 1, "mobile": False})
     driver.get("http://127.0.0.1:8908/")
     driver.find_element(By.ID, "token").send_keys(token)
     driver.find_element(By.ID, "loginGo").click()

@@ -56,6 +56,28 @@ TEST(HallHosts, ZonesNamesAndTheOldFormsLineByLine) {
     }
     EXPECT_EQ(shape, c.shape) << c.text;
   }
+  // The classic forms read the same file, and still take what they always took: MACs alone on a
+  // line (for --wake), a host twice, a file without a PC.
+  const struct {
+    const char* text;
+    std::size_t pcs;
+    std::size_t macs;
+    const char* error;
+  } classic[] = {
+      {"aa:bb:cc:dd:ee:01, aa-bb-cc-dd-ee-02\n10.0.0.1 aa:bb:cc:dd:ee:03\n", 1, 3, ""},
+      {"10.0.0.1\n10.0.0.1\n", 2, 0, ""},
+      {"# spare\n", 0, 0, ""},
+      {"[A]\n10.0.0.1 aa:bb:cc:dd:ee:2\n", 0, 0,
+       "line 2: aa:bb:cc:dd:ee:2 is neither a host nor a MAC"},
+  };
+  for (const auto& c : classic) {
+    const HallParse parse = ParseHostsFile(c.text, kDefaultPort);
+    EXPECT_EQ(parse.error, c.error) << c.text;
+    if (!parse.hall) continue;
+    EXPECT_EQ(parse.hall->pcs.size(), c.pcs) << c.text;
+    EXPECT_EQ(parse.hall->macs.size(), c.macs) << c.text;
+  }
+
   const HallParse ports = ParseHall("10.0.0.1\n10.0.0.2:27000\n", 26000);
   ASSERT_TRUE(ports.hall);
   EXPECT_EQ(ports.hall->pcs[0].target.port, 26000);

@@ -132,19 +132,46 @@ RequestCheck ParseActionRequest(std::string_view body, const Hall& hall) {
   return {std::move(request), {}};
 }
 
+namespace {
+
+// Days from 1970-01-01 to the given civil date (proleptic Gregorian).
+std::int64_t DaysFromCivil(std::int64_t year, unsigned month, unsigned day) {
+  year -= month <= 2 ? 1 : 0;
+  const std::int64_t era = (year >= 0 ? year : year - 399) / 400;
+  const auto year_of_era = static_cast<unsigned>(year - era * 400);
+  const unsigned day_of_year = (153 * (month + (month > 2 ? -3 : 9)) + 2) / 5 + day - 1;
+  const unsigned day_of_era = year_of_era * 365 + year_of_era / 4 - year_of_era / 100 + day_of_year;
+  return era * 146097 + static_cast<std::int64_t>(day_of_era) - 719468;
+}
+
+std::int64_t SecondsOf(const std::tm& t) {
+  return DaysFromCivil(t.tm_year + 1900, static_cast<unsigned>(t.tm_mon + 1),
+                       static_cast<unsigned>(t.tm_mday)) *
+             86400 +
+         t.tm_hour * 3600 + t.tm_min * 60 + t.tm_sec;
+}
+
+}  // namespace
+
 std::string IsoTime(std::int64_t wall_ms) {
   const std::time_t seconds = static_cast<std::time_t>(wall_ms / 1000);
   std::tm local{};
+  std::tm utc{};
 #ifdef _WIN32
   localtime_s(&local, &seconds);
+  gmtime_s(&utc, &seconds);
 #else
   localtime_r(&seconds, &local);
+  gmtime_r(&seconds, &utc);
 #endif
   char text[40];
-  std::strftime(text, sizeof(text), "%Y-%m-%dT%H:%M:%S%z", &local);
-  std::string out = text;
-  if (out.size() > 5) out.insert(out.size() - 2, ":");  // +0800 -> +08:00
-  return out;
+  std::strftime(text, sizeof(text), "%Y-%m-%dT%H:%M:%S", &local);
+  // The offset worked out, not strftime's %z, which Windows writes as the zone's name.
+  const std::int64_t offset_min = (SecondsOf(local) - SecondsOf(utc)) / 60;
+  const std::int64_t magnitude = offset_min < 0 ? -offset_min : offset_min;
+  const auto two = [](std::int64_t n) { return (n < 10 ? "0" : "") + std::to_string(n); };
+  return std::string(text) + (offset_min < 0 ? "-" : "+") + two(magnitude / 60) + ":" +
+         two(magnitude % 60);
 }
 
 namespace {

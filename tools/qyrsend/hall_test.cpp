@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+#include <ctime>
 #include <string>
 
 #include "hall_api.h"
@@ -392,6 +394,30 @@ TEST(HallApi, ActionRequestsAndTheWordsOfABadOne) {
       EXPECT_EQ(check.request->pcs, c.pcs) << c.body;
     }
   }
+}
+
+TEST(HallApi, TimesCarryTheirOffsetFromUtc) {
+  const char* const kept = std::getenv("TZ");
+  const std::string before = kept ? kept : "";
+  const struct {
+    const char* zone;
+    const char* time;
+  } cases[] = {
+      {"UTC0", "1970-01-01T00:00:00+00:00"},
+      {"CST-8", "1970-01-01T08:00:00+08:00"},
+      {"NST3:30", "1969-12-31T20:30:00-03:30"},
+  };
+  for (const auto& c : cases) {
+    setenv("TZ", c.zone, 1);
+    tzset();
+    EXPECT_EQ(IsoTime(0), c.time) << c.zone;
+  }
+  if (kept) {
+    setenv("TZ", before.c_str(), 1);
+  } else {
+    unsetenv("TZ");
+  }
+  tzset();
 }
 
 TEST(HallApi, OnePcAsTheApiShowsIt) {

@@ -545,6 +545,17 @@ hall_seconds=$(unshare -n -- bash -c '
   awk -v a="$start" -v b="$(date +%s.%N)" "BEGIN { printf \"%.2f\", b - a }"' \
   _ "$out/hall.txt" "$native/tools/qyrsend/qyrsend" "$hall_pcs" 2>/dev/null || echo n/a)
 
+# The hall side at 1,000 PCs, in a network of its own: one status sweep with 100 silent PCs
+# (one timeout, however many), the resident memory of qyrsend serve, and the page's load time in
+# headless Chromium.
+say "qyrsend: a hall of 1,000 PCs, its sweep, serve and the page"
+declare -A hall1000=([sweep_s]="n/a n/a" [serve_rss_kib]=n/a [page_load_ms]=n/a)
+mkdir -p "$out/hall1000"
+while read -r key value; do hall1000[$key]="$value"; done < <(unshare -n -- bash -c \
+  'ip link set lo up && exec /usr/bin/python3 "$1/bench/hall_bench.py" "$2" "$3"' \
+  _ "$src" "$native/tools/qyrsend/qyrsend" "$out/hall1000" 2>/dev/null || true)
+read -r sweep_timeout sweep_took <<<"${hall1000[sweep_s]}"
+
 cat <<EOF
 
 QyrDelay benchmark, $(date -u +%Y-%m-%d), $(nproc --all) cores (run on ${QYR_BENCH_PINNED:+CPU }${QYR_BENCH_PINNED:-all of them}), load average $load_start at the start and $(loadavg) at the end, loopback$([ -z "${QYR_BENCH_IN_NETNS:-}" ] || echo " (private network)"), $(${WINE64:-/usr/lib/wine/wine64} --version 2>/dev/null || echo 'Wine ?'), $rounds rounds, $(( $(date +%s) - began )) s
@@ -579,6 +590,9 @@ echo "| CPU time while idle for $idle s (ms) | $(ms qyr) | $(ms plain) | $(ms co
 echo "| CPU time while idle for $idle s, two kept slots running / none (ms) | $(ms kept) / $(ms qyr) | | | | |"
 for row in "${launch_rows[@]}"; do echo "$row"; done
 echo "| qyrsend to $hall_pcs silent PCs at --timeout 1000: seconds until its report | $hall_seconds | | | | |"
+echo "| one sweep of 1,000 fake PCs, 100 silent, at --timeout 1000: seconds (one timeout plus 10%: $(awk -v t="$sweep_timeout" 'BEGIN { printf "%.2f", t * 1.1 }' 2>/dev/null)) | $sweep_took | | | | |"
+echo "| qyrsend serve with 1,000 PCs, resident memory after 5 s of sweeps (KiB) | ${hall1000[serve_rss_kib]} | | | | |"
+echo "| hall page with 1,000 PCs in headless Chromium: load until every tile shows (ms) | ${hall1000[page_load_ms]} | | | | |"
 if [ ${#failed[@]} -gt 0 ]; then
   echo
   echo "Incomplete runs (see $out): ${failed[*]}"

@@ -2,18 +2,22 @@
 """Fake hall PCs on loopback addresses for the hall page's tests.
 
 Each PC is ADDRESS=KIND[,MAC]: up (answers its status, every program running), failing
-(program 2 failed), err (answers ERR to everything), allowlist (closes each connection
-unanswered), silent (accepts and never answers), refusing (nothing listens), asleep (silent
+(program 2 failed), err (answers ERR to everything), allowlist (drops each connection at once,
+unread, as QyrDelay does to a sender its AllowFrom refuses), silent (accepts and never answers), refusing (nothing listens), asleep (silent
 until its MAC's magic packet comes to 127.255.255.255:9, then up). A power command is
-answered OK, the countdown shows in the status for two seconds, then the PC goes quiet. Every
+answered OK, signed or not (QyrNOR_PC_NONCE gets a nonce; the signature is the real
+QyrDelay's to check), the countdown shows in the status for two seconds, then the PC goes quiet. Every
 command received is written to the log as "ADDRESS WORD".
 """
+import os
 import selectors
 import socket
+import struct
 import sys
 import time
 
-PORT = 26908
+# The real QyrDelay of the test has 26908 on every address.
+PORT = int(os.environ.get("FAKE_PC_PORT", "26908"))
 
 
 class Pc:
@@ -77,6 +81,10 @@ def main():
                             p.kind, p.started, p.power = "up", time.time(), None
             elif what == "accept":
                 conn, _ = pc.listener.accept()
+                if pc.kind == "allowlist":
+                    conn.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, struct.pack("ii", 1, 0))
+                    conn.close()
+                    continue
                 conn.setblocking(False)
                 sel.register(conn, selectors.EVENT_READ, ("read", pc))
             elif what == "read":
@@ -91,17 +99,16 @@ def main():
                     continue
                 word = data.decode("ascii", "replace").strip()
                 log.write("%s %s\n" % (pc.address, word))
-                if pc.kind == "allowlist":
-                    sel.unregister(conn)
-                    conn.close()
-                    continue
                 if pc.kind in ("silent", "asleep"):
                     continue
                 if pc.kind == "err":
                     reply = "ERR"
                 elif "QyrNOR_PC_STATUS" in word:
                     reply = pc.status()
-                elif word in ("QyrNOR_PC_OFF", "QyrNOR_PC_REBOOT"):
+                elif word == "QyrNOR_PC_NONCE":
+                    reply = "OK " + os.urandom(16).hex()
+                elif word.split(" ")[0] in ("QyrNOR_PC_OFF", "QyrNOR_PC_REBOOT"):
+                    word = word.split(" ")[0]
                     reply = "OK"
                     pc.power = ("off" if word.endswith("OFF") else "reboot", time.strftime("%H:%M:%S"))
                     pc.off_at = time.time() + 2

@@ -1,8 +1,9 @@
 #!/usr/bin/python3
 """The hall page in headless Chromium against qyrsend serve and fake PCs on loopback.
 
-Usage: hall_page.py QYRSEND WORKDIR. Runs in a network namespace of its own (the fake PCs take
-port 26908 on 127.0.0.x and the wake port 9).
+Usage: hall_page.py QYRSEND WORKDIR, with QYR_PC_PID the process of the real QyrDelay that
+listens on 26908 (SignedBy set to WORKDIR/hall.pub). Runs in a network namespace of its own (the
+fake PCs take port 26909 on 127.0.0.x and the wake port 9).
 """
 import json
 import os
@@ -17,9 +18,14 @@ from selenium.webdriver.chrome.service import Service
 from selenium.webdriver.common.by import By
 
 QYRSEND, WORK = sys.argv[1], sys.argv[2]
+PC_PID = int(os.environ["QYR_PC_PID"])
 HERE = os.path.dirname(os.path.abspath(__file__))
 URL = "http://127.0.0.1:8908"
+FAKE_PORT = 26909
+REAL = "127.0.0.1"  # the real QyrDelay, under Wine, on the port the page need not name
 HOSTS = """\
+[展厅W]
+127.0.0.1:26908 name=真机
 [展厅A]
 127.0.0.11 aa:bb:cc:00:00:11 name=左墙
 127.0.0.12 name=右墙   # its program 2 fails
@@ -38,6 +44,12 @@ FAKES = ["127.0.0.11=up,aa:bb:cc:00:00:11", "127.0.0.12=failing", "127.0.0.13=as
          "127.0.0.14=err", "127.0.0.15=allowlist", "127.0.0.16=silent", "127.0.0.18=up",
          "127.0.0.19=asleep,aa:bb:cc:00:00:19", "127.0.0.20=silent"]  # .17 refuses: nothing there
 ZONE_B = {"127.0.0.13", "127.0.0.14", "127.0.0.15", "127.0.0.16", "127.0.0.17", "127.0.0.18"}
+
+
+def label(host):
+    """The tile's name of a PC: the fakes listen on their own port."""
+    return host if host == REAL else "%s:%d" % (host, FAKE_PORT)
+POWER_WORDS = ("QyrNOR_PC_NONCE", "QyrNOR_PC_OFF")
 failures = []
 passed = []
 
@@ -80,13 +92,21 @@ def tile_attr(driver, host, attribute, inner=None):
     return driver.execute_script(
         "const t = document.querySelector('.tile[data-host=\"' + arguments[0] + '\"]');"
         "const e = t && arguments[2] ? t.querySelector(arguments[2]) : t;"
-        "return e ? e.getAttribute(arguments[1]) : null;", host, attribute, inner)
+        "return e ? e.getAttribute(arguments[1]) : null;", label(host), attribute, inner)
 
 
 def tile_text(driver, host):
     return driver.execute_script(
         "const t = document.querySelector('.tile[data-host=\"' + arguments[0] + '\"]');"
-        "return t ? t.innerText.replace(/\\n/g, ' | ') : '';", host)
+        "return t ? t.innerText.replace(/\\n/g, ' | ') : '';", label(host))
+
+
+def pid_alive(pid):
+    try:
+        os.kill(pid, 0)
+        return True
+    except ProcessLookupError:
+        return False
 
 
 def click(driver, selector):
@@ -98,7 +118,7 @@ def main():
     with open(hosts, "w") as f:
         f.write(HOSTS)
     fakes = subprocess.Popen([sys.executable, os.path.join(HERE, "fake_pcs.py"), os.path.join(WORK, "fake.log")] + FAKES,
-                             stdout=subprocess.PIPE, text=True)
+                             stdout=subprocess.PIPE, text=True, env=dict(os.environ, FAKE_PC_PORT=str(FAKE_PORT)))
     assert fakes.stdout.readline().strip() == "ready"
 
     options = webdriver.ChromeOptions()
@@ -110,6 +130,7 @@ def main():
     # Started after the browser, with a long timeout for the silent PCs, so that the page is up
     # before the first sweep has answered.
     serve = subprocess.Popen([QYRSEND, "serve", "--hosts", hosts, "--every", "2", "--timeout", "5000",
+                              "--port", str(FAKE_PORT), "--key", os.path.join(WORK, "hall.key"),
                               "--broadcast", "127.255.255.255", "--wake-tries", "1"],
                              stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True)
     try:
@@ -124,7 +145,7 @@ def main():
         wait_for("the page asks for the token", lambda: driver.find_element(By.ID, "login").is_displayed(), 10)
         driver.find_element(By.ID, "token").send_keys(token)
         driver.find_element(By.ID, "loginGo").click()
-        wait_for("tiles appear", lambda: len(driver.find_elements(By.CSS_SELECTOR, ".tile")) == 10, 10)
+        wait_for("tiles appear", lambda: len(driver.find_elements(By.CSS_SELECTOR, ".tile")) == 11, 10)
         states = driver.execute_script(
             "const s = {}; document.querySelectorAll('.tile').forEach((t) => { s[t.dataset.host] = t.dataset.state; }); return s;")
         check(set(states.values()) == {"unknown"}, "every tile is unknown before the first sweep: %s" % states)
@@ -132,7 +153,7 @@ def main():
               "tiles grouped by zone")
 
         wait_for("the first sweep shows", lambda: tile_attr(driver, "127.0.0.11", "data-state") == "up", 15)
-        expect = {"127.0.0.11": ("up", ""), "127.0.0.12": ("up", ""), "127.0.0.13": ("down", "no_answer"),
+        expect = {REAL: ("up", ""), "127.0.0.11": ("up", ""), "127.0.0.12": ("up", ""), "127.0.0.13": ("down", "no_answer"),
                   "127.0.0.14": ("down", "older_program"), "127.0.0.15": ("down", "allow_list"),
                   "127.0.0.16": ("down", "no_answer"), "127.0.0.17": ("down", "refused")}
         for host, (state, reason) in expect.items():
@@ -154,7 +175,7 @@ def main():
         status, body = api("/api/action", token, {"action": "off", "zone": "展厅X"})
         check(status == 400 and "展厅X" in body.get("error", ""), "an unknown zone gets 400 in words: %s" % body)
         time.sleep(1)
-        check(not any(w[1] == "QyrNOR_PC_OFF" for w in fake_log()[before:]), "no PC got a power command")
+        check(not any(w[1] in POWER_WORDS for w in fake_log()[before:]), "no PC got a power command")
         other = webdriver.Chrome(service=Service("/usr/bin/chromedriver"), options=options_with(options, "chromium2"))
         try:
             other.get(URL + "/")
@@ -172,12 +193,18 @@ def main():
         text = driver.find_element(By.ID, "confirmText").text
         check("展厅B" in text and "6" in text, "the confirmation names the zone and the count: " + text)
         time.sleep(1)
-        check(not any(w[1] == "QyrNOR_PC_OFF" for w in fake_log()[before:]), "nothing is sent before the confirmation")
+        check(not any(w[1] in POWER_WORDS for w in fake_log()[before:]), "nothing is sent before the confirmation")
         driver.find_element(By.ID, "confirmYes").click()
         wait_for("zone 2's PCs show the power-off result",
                  lambda: tile_attr(driver, "127.0.0.18", "data-result", ".result") == "OK", 20)
+        # Signed (--key): a nonce asked of each PC, the command only to those that gave one.
+        asked = {w[0] for w in fake_log()[before:] if w[1] in POWER_WORDS}
+        check(asked == ZONE_B - {"127.0.0.17", "127.0.0.15"},
+              "the power-off went to exactly zone 2's PCs that listen to us: %s" % sorted(asked))
         got = {w[0] for w in fake_log()[before:] if w[1] == "QyrNOR_PC_OFF"}
-        check(got == ZONE_B - {"127.0.0.17"}, "QyrNOR_PC_OFF went to exactly zone 2's PCs that listen: %s" % sorted(got))
+        check(got == {"127.0.0.18"}, "signed, to the one that gave a nonce: %s" % sorted(got))
+        check(tile_attr(driver, "127.0.0.15", "data-result", ".result") == "refused by the PC",
+              "the PC whose allow-list refuses us says so: %s" % tile_text(driver, "127.0.0.15"))
         wait_for("a PC told to power off counts down", lambda: tile_attr(driver, "127.0.0.18", "data-state") in ("counting_down", "down"), 10)
         wait_for("and then is down", lambda: tile_attr(driver, "127.0.0.18", "data-state") == "down", 20)
 
@@ -192,9 +219,19 @@ def main():
         wait_for("the page names the PC that is not ready", lambda: "127.0.0.20" in driver.find_element(By.ID, "banner").text, 10)
         check(["127.0.0.19", "WAKE"] in fake_log(), "the magic packet reached the sleeping PC over loopback")
 
+        # The real QyrDelay requires signed power commands: the page's, signed with --key, is obeyed.
+        click(driver, 'section[data-zone="展厅W"] button[data-act="off"]')
+        driver.find_element(By.ID, "confirmYes").click()
+        wait_for("the real QyrDelay takes the signed power-off",
+                 lambda: tile_attr(driver, REAL, "data-result", ".result") == "OK", 20)
+        check(tile_attr(driver, REAL, "data-state") in ("powering_off", "counting_down", "down"),
+              "and its tile shows it powering off: %s" % tile_text(driver, REAL))
+        wait_for("the real QyrDelay counts down and powers off", lambda: not pid_alive(PC_PID), 30)
+        wait_for("and its tile then shows it down", lambda: tile_attr(driver, REAL, "data-state") == "down", 20)
+
         with open(os.path.join(WORK, "qyrsend-hall.log")) as f:
             lines = [json.loads(line) for line in f]
-        check([l["action"] for l in lines] == ["off", "start"], "the hall log has one line per action: %s" % [l["action"] for l in lines])
+        check([l["action"] for l in lines] == ["off", "start", "off"], "the hall log has one line per action: %s" % [l["action"] for l in lines])
         check(lines[0]["client"] == "127.0.0.1" and set(lines[0]["targets"]) == ZONE_B, "with its client and targets")
 
         driver.find_element(By.ID, "wall").click()

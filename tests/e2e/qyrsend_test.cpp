@@ -94,6 +94,7 @@ TEST(Qyrsend, TalksToTheProgramOverTcpAndUdp) {
     std::string args;
     DWORD code;
     std::string out;
+    bool begins = false;  // the output begins so: the hall page's fields of the PC follow
   };
   const Case cases[] = {
       {"--timeout 5000 127.0.0.1 QyrNOR_PC_CHECK", 0, "127.0.0.1  OK\n"},
@@ -106,14 +107,26 @@ TEST(Qyrsend, TalksToTheProgramOverTcpAndUdp) {
        "127.0.0.1:1  refused\n1 host: 0 up, 0 programs running, 1 not answering\n"},
       {"--status --json --timeout 500 127.0.0.1:1", 1,
        "{\"host\":\"127.0.0.1\",\"port\":1,\"ok\":false,\"error\":\"refused\",\"detail\":null,"
-       "\"rtt_ms\":null,\"up_s\":null,\"slots\":null}\n"},
+       "\"rtt_ms\":null,\"up_s\":null,\"slots\":null,\"name\":\"\",\"zone\":\"\",\"mac\":null,"
+       "\"state\":\"down\",\"reason\":\"refused\",\"last_seen\":null,\"since\":\"",
+       true},
       // The program never answers a datagram: reported as such, exit code 3.
       {"--udp --timeout 500 127.0.0.1 QyrNOR_PC_TEST", 3, "127.0.0.1  no reply (UDP)\n"},
   };
   for (const Case& c : cases) {
     const Result r = RunQyrsend(c.args);
     EXPECT_EQ(r.code, c.code) << c.args;
-    EXPECT_EQ(r.out, c.out) << c.args;
+    if (c.begins) {
+      // Then a time with its offset from UTC, "2025-03-01T09:02:41+08:00", whatever the zone.
+      constexpr std::string_view kEnd = "\",\"power\":null}\n";
+      EXPECT_TRUE(r.out.starts_with(c.out)) << c.args << "\n" << r.out;
+      EXPECT_TRUE(r.out.ends_with(kEnd)) << r.out;
+      ASSERT_EQ(r.out.size(), c.out.size() + 25 + kEnd.size()) << r.out;
+      EXPECT_NE(std::string_view("+-").find(r.out[c.out.size() + 19]), std::string_view::npos)
+          << r.out;
+    } else {
+      EXPECT_EQ(r.out, c.out) << c.args;
+    }
   }
   // ...but it did arrive: the last thing the status line shows is the UDP test command.
   EXPECT_TRUE(test::PumpUntil(

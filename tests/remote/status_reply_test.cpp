@@ -2,12 +2,85 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
 #include <string>
 
 namespace qyr {
 namespace {
 
 using E = StatusError;
+
+TEST(StatusReplyReader, ReadsTheStatusLineAndTellsWhyAReplyIsNone) {
+  using S = SlotState;
+  struct Case {
+    std::string bytes;
+    E error;
+    std::uint64_t up = 0;
+    std::array<S, 4> slots = {};
+  };
+  const Case cases[] = {
+      {"OK up=11112 1=run 2=run 3=none 4=none", E::kNone, 11112, {S::kRun, S::kRun}},
+      {"OK up=0 1=wait 2=ended 3=restart 4=opened",
+       E::kNone,
+       0,
+       {S::kWait, S::kEnded, S::kRestart, S::kOpened}},
+      {"  OK  up=7\t1=failed   2=none 3=none 4=run\r\n",
+       E::kNone,
+       7,
+       {S::kFailed, S::kNone, S::kNone, S::kRun}},
+      {"OK up=18446744073709551615 1=none 2=none 3=none 4=none", E::kNone, 18446744073709551615u},
+      // Cut short (every piece of a whole line is, below): it may still grow into one.
+      {"OK", E::kCutShort},  // a program that answers the plain OK to every word stops here
+      {"OK up=12 1=run 2=run 3=run \r\n", E::kCutShort},
+      {"ER", E::kCutShort},
+      {"ERR", E::kErr},
+      {"ERR\r\n", E::kErr},
+      // Missing or misplaced fields.
+      {"OK 1=run 2=run 3=run 4=run", E::kBadUptime},
+      {"OK up= 1=run 2=run 3=run 4=run", E::kBadUptime},
+      {"OK up=-1 1=run 2=run 3=run 4=run", E::kBadUptime},
+      {"OK up=1.5 1=run 2=run 3=run 4=run", E::kBadUptime},
+      {"OK up=18446744073709551616 1=run 2=run 3=run 4=run", E::kBadUptime},
+      {"OK up=99999999999999999999", E::kBadUptime},  // too big, whatever digits follow
+      {"OK up=12 1=run 2=run 4=run", E::kBadSlot},
+      {"OK up=12 2=run 1=run 3=run 4=run", E::kBadSlot},
+      {"OK up=12 1=run 2=run 3=run 4=run 5=run", E::kTrailing},
+      {"OK up=12 1=run 2=run 3=run 4=run\r\nOK", E::kTrailing},
+      // State words the program does not write.
+      {"OK up=12 1=running 2=run 3=run 4=run", E::kUnknownState},
+      {"OK up=12 1=RUN 2=run 3=run 4=run", E::kUnknownState},
+      {"OK up=12 1= 2=run 3=run 4=run", E::kUnknownState},
+      {"OK up=12 1=run 2=run 3=run 4=paused", E::kUnknownState},
+      {"OK up=12 1=run 2=run 3=run 4=rex", E::kUnknownState},
+      // Junk.
+      {"HELLO", E::kNotStatus},
+      {"ok up=12 1=run 2=run 3=run 4=run", E::kNotStatus},
+      {"OKAY", E::kNotStatus},
+      {"ERR up=12", E::kNotStatus},
+      {std::string("\x00\xff\xfe", 3), E::kNotStatus},
+  };
+  for (const Case& c : cases) {
+    const StatusReplyParse parse = ParseStatusReply(c.bytes);
+    EXPECT_EQ(parse.error, c.error) << c.bytes;
+    if (c.error != E::kNone) continue;
+    EXPECT_EQ(parse.up_s, c.up) << c.bytes;
+    EXPECT_EQ(parse.slots, c.slots) << c.bytes;
+  }
+
+  // Whatever state the program reports, in whichever slot, is read back as that state.
+  for (int i = 0; i <= static_cast<int>(S::kOpened); ++i) {
+    const auto state = static_cast<S>(i);
+    const std::string_view word = SlotStateText(state);
+    const std::string line = StatusReply(61999, {"none", word, "none", word});
+    const StatusReplyParse parse = ParseStatusReply(line);
+    ASSERT_EQ(parse.error, E::kNone) << line;
+    EXPECT_EQ(parse.up_s, 61u);
+    EXPECT_EQ(parse.slots, (std::array<S, 4>{S::kNone, state, S::kNone, state})) << line;
+    // Every shorter piece of it is a reply still coming, never a wrong one.
+    for (std::size_t n = 0; n < line.size(); ++n)
+      EXPECT_EQ(ParseStatusReply(line.substr(0, n)).error, E::kCutShort) << line.substr(0, n);
+  }
+}
 
 TEST(StatusReplyReader, ReadsTheLastPowerEventAndTheFormWithoutIt) {
   struct Case {

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <ctime>
 
+#include "status.h"
+
 namespace qyrsend {
 
 bool SameSecret(std::string_view a, std::string_view b) {
@@ -130,64 +132,84 @@ RequestCheck ParseActionRequest(std::string_view body, const Hall& hall) {
   return {std::move(request), {}};
 }
 
+namespace {
+
+// Days from 1970-01-01 to the given civil date (proleptic Gregorian).
+std::int64_t DaysFromCivil(std::int64_t year, unsigned month, unsigned day) {
+  year -= month <= 2 ? 1 : 0;
+  const std::int64_t era = (year >= 0 ? year : year - 399) / 400;
+  const auto year_of_era = static_cast<unsigned>(year - era * 400);
+  const unsigned day_of_year = (153 * (month + (month > 2 ? -3 : 9)) + 2) / 5 + day - 1;
+  const unsigned day_of_era = year_of_era * 365 + year_of_era / 4 - year_of_era / 100 + day_of_year;
+  return era * 146097 + static_cast<std::int64_t>(day_of_era) - 719468;
+}
+
+std::int64_t SecondsOf(const std::tm& t) {
+  return DaysFromCivil(t.tm_year + 1900, static_cast<unsigned>(t.tm_mon + 1),
+                       static_cast<unsigned>(t.tm_mday)) *
+             86400 +
+         t.tm_hour * 3600 + t.tm_min * 60 + t.tm_sec;
+}
+
+}  // namespace
+
 std::string IsoTime(std::int64_t wall_ms) {
   const std::time_t seconds = static_cast<std::time_t>(wall_ms / 1000);
   std::tm local{};
+  std::tm utc{};
 #ifdef _WIN32
   localtime_s(&local, &seconds);
+  gmtime_s(&utc, &seconds);
 #else
   localtime_r(&seconds, &local);
+  gmtime_r(&seconds, &utc);
 #endif
   char text[40];
-  std::strftime(text, sizeof(text), "%Y-%m-%dT%H:%M:%S%z", &local);
-  std::string out = text;
-  if (out.size() > 5) out.insert(out.size() - 2, ":");  // +0800 -> +08:00
-  return out;
+  std::strftime(text, sizeof(text), "%Y-%m-%dT%H:%M:%S", &local);
+  // The offset worked out, not strftime's %z, which Windows writes as the zone's name.
+  const std::int64_t offset_min = (SecondsOf(local) - SecondsOf(utc)) / 60;
+  const std::int64_t magnitude = offset_min < 0 ? -offset_min : offset_min;
+  const auto two = [](std::int64_t n) { return (n < 10 ? "0" : "") + std::to_string(n); };
+  return std::string(text) + (offset_min < 0 ? "-" : "+") + two(magnitude / 60) + ":" +
+         two(magnitude % 60);
 }
 
 namespace {
 
-nlohmann::json TimeOrNull(const std::optional<std::int64_t>& wall_ms) {
-  return wall_ms ? nlohmann::json(IsoTime(*wall_ms)) : nlohmann::json(nullptr);
+Json TimeOrNull(const std::optional<std::int64_t>& wall_ms) {
+  return wall_ms ? Json(IsoTime(*wall_ms)) : Json(nullptr);
 }
 
 std::string Two(int n) { return (n < 10 ? "0" : "") + std::to_string(n); }
 
 }  // namespace
 
-nlohmann::json PcJson(const Hall& hall, std::size_t pc, const PcStatus& status) {
-  const HallPc& p = hall.pcs[pc];
-  nlohmann::json slots = nullptr;
-  if (status.slots) {
-    slots = nlohmann::json::array();
-    for (const qyr::SlotState s : *status.slots) slots.push_back(qyr::SlotStateText(s));
-  }
-  nlohmann::json power = nullptr;
+Json PcJson(const Target& target, const PcLabel& label, const PcStatus& status) {
+  Json pc = StatusFields(target, status.answer);
+  Json power = nullptr;
   if (status.power) {
     const int t = status.power->seconds_of_day;
     power = {{"what", qyr::PowerEventText(status.power->what)},
              {"at", Two(t / 3600) + ":" + Two(t / 60 % 60) + ":" + Two(t % 60)}};
   }
   const std::string_view reason = DownReasonText(status.reason);
-  return {
-      {"host", p.target.label},
-      {"name", p.name},
-      {"zone", hall.zones[p.zone].name},
-      {"mac", p.mac ? nlohmann::json(MacText(*p.mac)) : nlohmann::json(nullptr)},
-      {"state", PcStateText(status.state)},
-      {"reason", reason.empty() ? nlohmann::json(nullptr) : nlohmann::json(reason)},
-      {"detail", status.detail.empty() ? nlohmann::json(nullptr) : nlohmann::json(status.detail)},
-      {"up_s", status.up_s ? nlohmann::json(*status.up_s) : nlohmann::json(nullptr)},
-      {"slots", slots},
-      {"rtt_ms", status.rtt_us ? nlohmann::json(static_cast<double>(*status.rtt_us) / 1000.0)
-                               : nlohmann::json(nullptr)},
-      {"last_seen", TimeOrNull(status.last_seen_ms)},
-      {"since", TimeOrNull(status.no_answer_since_ms)},
-      {"power", power},
-  };
+  pc["name"] = label.name;
+  pc["zone"] = label.zone;
+  pc["mac"] = label.mac ? Json(MacText(*label.mac)) : Json(nullptr);
+  pc["state"] = PcStateText(status.state);
+  pc["reason"] = reason.empty() ? Json(nullptr) : Json(reason);
+  pc["last_seen"] = TimeOrNull(status.last_seen_ms);
+  pc["since"] = TimeOrNull(status.no_answer_since_ms);
+  pc["power"] = power;
+  return pc;
 }
 
-nlohmann::json SummaryJson(const HallSummary& s) {
+Json PcJson(const Hall& hall, std::size_t pc, const PcStatus& status) {
+  const HallPc& p = hall.pcs[pc];
+  return PcJson(p.target, {p.name, hall.zones[p.zone].name, p.mac}, status);
+}
+
+Json SummaryJson(const HallSummary& s) {
   return {{"pcs", s.pcs},
           {"up", s.up},
           {"programs_running", s.programs_running},
@@ -195,28 +217,49 @@ nlohmann::json SummaryJson(const HallSummary& s) {
           {"unknown", s.unknown}};
 }
 
-nlohmann::json HallJson(const Hall& hall, const std::vector<PcStatus>& statuses) {
-  nlohmann::json zones = nlohmann::json::array();
+Json HallJson(const Hall& hall, const std::vector<PcStatus>& statuses) {
+  Json zones = Json::array();
   for (const HallZone& zone : hall.zones) {
-    nlohmann::json pcs = nlohmann::json::array();
+    Json pcs = Json::array();
     for (const std::size_t pc : zone.pcs) pcs.push_back(PcJson(hall, pc, statuses[pc]));
     zones.push_back({{"name", zone.name}, {"pcs", std::move(pcs)}});
   }
   return {{"zones", std::move(zones)}, {"summary", SummaryJson(Summarize(statuses))}};
 }
 
-nlohmann::json StartChangeJson(const Hall& hall, std::size_t pc, const StartChange& change,
-                               std::int64_t wall_ms) {
-  const HallPc& p = hall.pcs[pc];
+std::string JsonText(const Json& json) {
+  std::string text = json.dump(-1, ' ', false, Json::error_handler_t::replace);
+  // What was no UTF-8 in a peer's bytes, written as the escape the lines have always carried.
+  constexpr std::string_view kReplacement = "\xEF\xBF\xBD";
+  for (std::size_t at = text.find(kReplacement); at != std::string::npos;
+       at = text.find(kReplacement, at))
+    text.replace(at, kReplacement.size(), "\\ufffd");
+  return text;
+}
+
+std::string StatusJson(const std::vector<Target>& targets, const std::vector<Answer>& answers,
+                       std::int64_t now_ms, const std::vector<PcLabel>& labels) {
+  std::string out;
+  for (std::size_t i = 0; i < targets.size() && i < answers.size(); ++i) {
+    PcTracker tracker;
+    tracker.OnAnswer(answers[i], now_ms);
+    out +=
+        JsonText(PcJson(targets[i], i < labels.size() ? labels[i] : PcLabel{}, tracker.status())) +
+        "\n";
+  }
+  return out;
+}
+
+Json StartChangeJson(const Hall& hall, std::size_t pc, const PcStatus& status,
+                     const StartChange& change, std::int64_t wall_ms) {
+  Json json = PcJson(hall, pc, status);
   const std::string_view failure = StartFailureText(change.failure);
-  return {{"time", IsoTime(wall_ms)},
-          {"host", p.target.label},
-          {"name", p.name},
-          {"zone", hall.zones[p.zone].name},
-          {"step", StartStepText(change.step)},
-          {"reason", failure.empty() ? nlohmann::json(nullptr) : nlohmann::json(failure)},
-          {"slot", change.slot == 0 ? nlohmann::json(nullptr) : nlohmann::json(change.slot)},
-          {"text", StartChangeText(change)}};
+  json["start"] = {{"time", IsoTime(wall_ms)},
+                   {"step", StartStepText(change.step)},
+                   {"reason", failure.empty() ? Json(nullptr) : Json(failure)},
+                   {"slot", change.slot == 0 ? Json(nullptr) : Json(change.slot)},
+                   {"text", StartChangeText(change)}};
+  return json;
 }
 
 std::string ResultText(const Outcome& outcome) {
@@ -237,6 +280,8 @@ std::string ResultText(const Outcome& outcome) {
       return "timeout";
     case Verdict::Refused:
       return "refused";
+    case Verdict::RefusedByPc:
+      return "refused by the PC";
     case Verdict::Error:
       return "error";
   }

@@ -11,8 +11,8 @@
 #include <string_view>
 #include <vector>
 
-#include "hall_hosts.h"
 #include "hall_state.h"
+#include "hosts_file.h"
 #include "morning_start.h"
 
 namespace qyrsend {
@@ -73,14 +73,35 @@ RequestCheck ParseActionRequest(std::string_view body, const Hall& hall);
 // "2025-03-01T09:02:41+08:00", local time.
 std::string IsoTime(std::int64_t wall_ms);
 
-// One PC as GET /api/hall, --status --json and start --json show it.
-nlohmann::json PcJson(const Hall& hall, std::size_t pc, const PcStatus& status);
-nlohmann::json SummaryJson(const HallSummary& summary);
-nlohmann::json HallJson(const Hall& hall, const std::vector<PcStatus>& statuses);
+// The JSON of the page, --status --json and start --json, keys in the order written.
+using Json = nlohmann::ordered_json;
 
-// One change of the morning start.
-nlohmann::json StartChangeJson(const Hall& hall, std::size_t pc, const StartChange& change,
-                               std::int64_t wall_ms);
+// What the hosts file says of a PC beyond its address.
+struct PcLabel {
+  std::string name;
+  std::string zone;
+  std::optional<Mac> mac;
+};
+
+// One PC as GET /api/hall, --status --json and start --json show it: the fields --status --json
+// has always had (host, port, ok, error, detail, rtt_ms, up_s, slots), then name, zone, mac,
+// state, reason, last_seen, since and power.
+Json PcJson(const Target& target, const PcLabel& label, const PcStatus& status);
+Json PcJson(const Hall& hall, std::size_t pc, const PcStatus& status);
+Json SummaryJson(const HallSummary& summary);
+Json HallJson(const Hall& hall, const std::vector<PcStatus>& statuses);
+
+// One line of JSON, whatever bytes a peer sent.
+std::string JsonText(const Json& json);
+
+// --status --json: one PC object per host and line, no summary; `labels` beside `targets` (or
+// none).
+std::string StatusJson(const std::vector<Target>& targets, const std::vector<Answer>& answers,
+                       std::int64_t now_ms, const std::vector<PcLabel>& labels = {});
+
+// start --json: the PC object and, under "start", the change of its morning start.
+Json StartChangeJson(const Hall& hall, std::size_t pc, const PcStatus& status,
+                     const StartChange& change, std::int64_t wall_ms);
 
 // What one PC made of an action: "OK", "ERR", "timeout", "refused", "closed", "sent", ...
 std::string ResultText(const Outcome& outcome);

@@ -3,6 +3,7 @@
 #include <vector>
 
 #include "base/text.h"
+#include "hosts_file.h"
 #include "remote/signed_command.h"
 
 namespace qyrsend {
@@ -82,6 +83,24 @@ Dialogue SignedDialogue(qyr::Command command, const HallKey& key, std::string_vi
             if (MayBeNonceReply(reply) || std::string_view("ERR").starts_with(reply)) return {};
             return {Outcome{Verdict::Unexpected, std::string(reply)}, {}};
           }};
+}
+
+std::optional<HallKey> LoadHallKey(const std::string& utf8_path, std::string& error) {
+  const std::optional<std::string> text = ReadTextFile(utf8_path, kMaxKeyFileBytes, error);
+  if (!text) return std::nullopt;
+  const std::optional<HallKey> key = ParsePrivateKeyFile(*text, error);
+  if (!key) {
+    error = utf8_path + " " + error;
+    return std::nullopt;
+  }
+  // Lines from two pairs would sign what every PC refuses.
+  constexpr std::string_view kProbe = "qyrsend key check";
+  const std::optional<qyr::Signature> signature = Sign(*key, kProbe);
+  if (!signature || !Verify(key->public_key, kProbe, *signature)) {
+    error = utf8_path + " holds no key pair: its two keys do not belong together";
+    return std::nullopt;
+  }
+  return key;
 }
 
 }  // namespace qyrsend

@@ -23,6 +23,10 @@ std::string PublicKeyFileText(const qyr::PublicKey& key);
 // empty with `error` saying what is wrong.
 std::optional<HallKey> ParsePrivateKeyFile(std::string_view text, std::string& error);
 
+// The key pair in the file at `utf8_path`, read and checked to sign what its own public key
+// verifies; empty with `error` saying why not (naming the file).
+std::optional<HallKey> LoadHallKey(const std::string& utf8_path, std::string& error);
+
 // The power command that `command` names, written as the table writes it or in another letter
 // case; nothing for any other command.
 std::optional<qyr::Command> PowerCommandNamed(std::string_view command);

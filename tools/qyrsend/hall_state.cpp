@@ -65,9 +65,12 @@ AnswerView ViewAnswer(const Outcome& outcome) {
     case Verdict::Refused:
       view.reason = DownReason::kRefused;
       break;
-    case Verdict::Closed:
     case Verdict::RefusedByPc:
       view.reason = DownReason::kAllowList;
+      break;
+    case Verdict::Closed:
+      // Taken, then closed with no word: nothing answered the query.
+      view.reason = DownReason::kNoAnswer;
       break;
     case Verdict::NoReply:
     case Verdict::Error:
@@ -79,21 +82,9 @@ AnswerView ViewAnswer(const Outcome& outcome) {
   return view;
 }
 
-std::optional<Outcome> ClassifyStatusReply(std::string_view bytes) {
-  switch (qyr::ParseStatusReply(bytes).error) {
-    case qyr::StatusError::kNone:
-      return Outcome{Verdict::Ok, std::string(bytes)};
-    case qyr::StatusError::kCutShort:
-      return std::nullopt;
-    case qyr::StatusError::kErr:
-      return Outcome{Verdict::Err, {}};
-    default:
-      return Outcome{Verdict::Unexpected, std::string(bytes)};
-  }
-}
-
 void PcTracker::OnAnswer(const Answer& answer, std::int64_t now_ms) {
   const AnswerView view = ViewAnswer(answer.outcome);
+  status_.answer = answer;
   const std::int64_t pending_for = now_ms - pending_since_ms_;
   if (view.reason == DownReason::kNone) {
     status_.reason = DownReason::kNone;

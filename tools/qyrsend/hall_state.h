@@ -9,8 +9,8 @@
 #include <string_view>
 #include <vector>
 
-#include "cli.h"
 #include "remote/status_reply.h"
+#include "replies.h"
 
 namespace qyrsend {
 
@@ -28,7 +28,7 @@ enum class DownReason {
   kNone,
   kNoAnswer,   // no answer within the timeout
   kRefused,    // connection refused: QyrDelay not running or port closed
-  kAllowList,  // accepted and closed unanswered: its AllowFrom does not list us
+  kAllowList,  // dropped at once, unread: its AllowFrom does not list us
   kErr,        // answered ERR: an older QyrDelay without status
   kNotStatus,  // a reply that is not a status line
   kError,      // could not even try (name not resolved, no route)
@@ -45,9 +45,6 @@ struct AnswerView {
 };
 AnswerView ViewAnswer(const Outcome& outcome);
 
-// The reply rule of a status query that also takes the power field.
-std::optional<Outcome> ClassifyStatusReply(std::string_view bytes);
-
 struct PcStatus {
   PcState state = PcState::kUnknown;
   DownReason reason = DownReason::kNone;
@@ -58,6 +55,7 @@ struct PcStatus {
   std::optional<std::int64_t> last_seen_ms;        // the last status answer
   std::optional<std::int64_t> no_answer_since_ms;  // the last answer, or the first sweep missed
   std::optional<qyr::LastPower> power;
+  std::optional<Answer> answer;  // the last one, as --status --json shows it
 };
 
 // How long a PC that was woken or told to power off keeps that state while the sweeps do not

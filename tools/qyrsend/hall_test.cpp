@@ -1,10 +1,12 @@
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+#include <ctime>
 #include <string>
 
 #include "hall_api.h"
-#include "hall_hosts.h"
 #include "hall_state.h"
+#include "hosts_file.h"
 #include "morning_start.h"
 
 namespace qyrsend {
@@ -56,6 +58,28 @@ TEST(HallHosts, ZonesNamesAndTheOldFormsLineByLine) {
     }
     EXPECT_EQ(shape, c.shape) << c.text;
   }
+  // The classic forms read the same file, and still take what they always took: MACs alone on a
+  // line (for --wake), a host twice, a file without a PC.
+  const struct {
+    const char* text;
+    std::size_t pcs;
+    std::size_t macs;
+    const char* error;
+  } classic[] = {
+      {"aa:bb:cc:dd:ee:01, aa-bb-cc-dd-ee-02\n10.0.0.1 aa:bb:cc:dd:ee:03\n", 1, 3, ""},
+      {"10.0.0.1\n10.0.0.1\n", 2, 0, ""},
+      {"# spare\n", 0, 0, ""},
+      {"[A]\n10.0.0.1 aa:bb:cc:dd:ee:2\n", 0, 0,
+       "line 2: aa:bb:cc:dd:ee:2 is neither a host nor a MAC"},
+  };
+  for (const auto& c : classic) {
+    const HallParse parse = ParseHostsFile(c.text, kDefaultPort);
+    EXPECT_EQ(parse.error, c.error) << c.text;
+    if (!parse.hall) continue;
+    EXPECT_EQ(parse.hall->pcs.size(), c.pcs) << c.text;
+    EXPECT_EQ(parse.hall->macs.size(), c.macs) << c.text;
+  }
+
   const HallParse ports = ParseHall("10.0.0.1\n10.0.0.2:27000\n", 26000);
   ASSERT_TRUE(ports.hall);
   EXPECT_EQ(ports.hall->pcs[0].target.port, 26000);
@@ -103,9 +127,14 @@ TEST(PcTracker, StatesAndReasonsFromAnswersAndActions) {
        DownReason::kRefused,
        t0},
       {"allow-list",
-       {{kAnswer, {{Verdict::Closed, ""}, {}}, t0}},
+       {{kAnswer, {{Verdict::RefusedByPc, ""}, {}}, t0}},
        PcState::kDown,
        DownReason::kAllowList,
+       t0},
+      {"taken and closed without a word",
+       {{kAnswer, {{Verdict::Closed, ""}, {}}, t0}},
+       PcState::kDown,
+       DownReason::kNoAnswer,
        t0},
       {"older program",
        {{kAnswer, {{Verdict::Err, ""}, {}}, t0}},
@@ -276,7 +305,7 @@ TEST(MorningStart, EveryWayAPcEndsAndTheHallReady) {
     const char* text;
   } cases[] = {
       {ViewAnswer({Verdict::Err, ""}), 0, "failed: answers ERR (an older QyrDelay without status)"},
-      {ViewAnswer({Verdict::Closed, ""}), 0, "failed: refused by its allow-list"},
+      {ViewAnswer({Verdict::RefusedByPc, ""}), 0, "failed: refused by its allow-list"},
       {ViewAnswer({Verdict::Unexpected, "HELLO"}), 0, "failed: a reply that is not a status line"},
       {View("OK up=1 1=run 2=ended 3=none 4=none"), 0, "failed: answers but program 2 ended"},
       {View("OK up=1 1=run 2=restart 3=none 4=none"), 120000,
@@ -343,6 +372,9 @@ TEST(HallApi, ActionRequestsAndTheWordsOfABadOne) {
       {R"({"action":"off","zone":"B"})", "", {2}},
       {R"({"action":"check"})", "", {0, 1, 2}},
       {R"({"action":"wake","hosts":["10.0.0.3","10.0.0.1","10.0.0.3"]})", "", {0, 2}},
+      // As the page names a PC: HOST:PORT of its object.
+      {R"({"action":"reboot","hosts":["10.0.0.2:26908"]})", "", {1}},
+      {R"({"action":"reboot","hosts":["10.0.0.2:26909"]})", "unknown PC \"10.0.0.2:26909\"", {}},
       {R"({"action":"halt"})", "unknown action \"halt\" (check, wake, off, reboot or start)", {}},
       {R"({"zone":"A"})", "no action (check, wake, off, reboot or start)", {}},
       {R"({"action":"off","zone":"C"})", "unknown zone \"C\"", {}},
@@ -364,21 +396,53 @@ TEST(HallApi, ActionRequestsAndTheWordsOfABadOne) {
   }
 }
 
+TEST(HallApi, TimesCarryTheirOffsetFromUtc) {
+  const char* const kept = std::getenv("TZ");
+  const std::string before = kept ? kept : "";
+  const struct {
+    const char* zone;
+    const char* time;
+  } cases[] = {
+      {"UTC0", "1970-01-01T00:00:00+00:00"},
+      {"CST-8", "1970-01-01T08:00:00+08:00"},
+      {"NST3:30", "1969-12-31T20:30:00-03:30"},
+  };
+  for (const auto& c : cases) {
+    setenv("TZ", c.zone, 1);
+    tzset();
+    EXPECT_EQ(IsoTime(0), c.time) << c.zone;
+  }
+  if (kept) {
+    setenv("TZ", before.c_str(), 1);
+  } else {
+    unsetenv("TZ");
+  }
+  tzset();
+}
+
 TEST(HallApi, OnePcAsTheApiShowsIt) {
   const Hall hall =
       *ParseHall("[展厅A]\n10.0.0.1 aa:bb:cc:dd:ee:01 name=左墙\n", kDefaultPort).hall;
   PcTracker tracker;
   tracker.OnAnswer(Status("OK up=61 1=run 2=none 3=none 4=none power=cancelled@10:31:58", 2500), 0);
-  const nlohmann::json pc = PcJson(hall, 0, tracker.status());
+  const Json pc = PcJson(hall, 0, tracker.status());
+  // What scripts of --status --json read comes first, as it always came.
+  std::vector<std::string> keys;
+  for (const auto& item : pc.items()) keys.push_back(item.key());
+  EXPECT_EQ(keys, (std::vector<std::string>{"host", "port", "ok", "error", "detail", "rtt_ms",
+                                            "up_s", "slots", "name", "zone", "mac", "state",
+                                            "reason", "last_seen", "since", "power"}));
   EXPECT_EQ(pc["host"], "10.0.0.1");
+  EXPECT_EQ(pc["port"], 26908);
+  EXPECT_EQ(pc["mac"], "aa:bb:cc:dd:ee:01");
   EXPECT_EQ(pc["name"], "左墙");
   EXPECT_EQ(pc["zone"], "展厅A");
   EXPECT_EQ(pc["state"], "up");
   EXPECT_EQ(pc["reason"], nullptr);
   EXPECT_EQ(pc["up_s"], 61);
-  EXPECT_EQ(pc["slots"], nlohmann::json({"run", "none", "none", "none"}));
+  EXPECT_EQ(pc["slots"], Json({"run", "none", "none", "none"}));
   EXPECT_EQ(pc["rtt_ms"], 2.5);
-  EXPECT_EQ(pc["power"], nlohmann::json({{"what", "cancelled"}, {"at", "10:31:58"}}));
+  EXPECT_EQ(pc["power"], Json({{"what", "cancelled"}, {"at", "10:31:58"}}));
   EXPECT_TRUE(pc["last_seen"].is_string());
 }
 

@@ -26,14 +26,18 @@
 #include <thread>
 #include <vector>
 
-#include "cli.h"
+#include "args.h"
+#include "hall_api.h"
 #include "hall_key.h"
+#include "hosts_file.h"
 #include "net.h"
 #include "remote/protocol.h"
 #include "remote/signed_command.h"
 #include "sender.h"
 #include "signer.h"
 #include "status.h"
+#include "sweep.h"
+#include "wake.h"
 
 namespace qyrsend {
 namespace {
@@ -215,79 +219,6 @@ TEST(QyrsendStatus, AsksTheHostsOfTheCommandLineAndTheFile) {
   }
 }
 
-TEST(QyrsendStatus, ReadsTheStatusLineAndTellsWhyAReplyIsNone) {
-  using E = StatusError;
-  using S = qyr::SlotState;
-  struct Case {
-    std::string bytes;
-    E error;
-    std::uint64_t up = 0;
-    std::array<S, 4> slots = {};
-  };
-  const Case cases[] = {
-      {"OK up=11112 1=run 2=run 3=none 4=none", E::kNone, 11112, {S::kRun, S::kRun}},
-      {"OK up=0 1=wait 2=ended 3=restart 4=opened",
-       E::kNone,
-       0,
-       {S::kWait, S::kEnded, S::kRestart, S::kOpened}},
-      {"  OK  up=7\t1=failed   2=none 3=none 4=run\r\n",
-       E::kNone,
-       7,
-       {S::kFailed, S::kNone, S::kNone, S::kRun}},
-      {"OK up=18446744073709551615 1=none 2=none 3=none 4=none", E::kNone, 18446744073709551615u},
-      // Cut short (every piece of a whole line is, below): it may still grow into one.
-      {"OK", E::kCutShort},  // a program that answers the plain OK to every word stops here
-      {"OK up=12 1=run 2=run 3=run \r\n", E::kCutShort},
-      {"ER", E::kCutShort},
-      {"ERR", E::kErr},
-      {"ERR\r\n", E::kErr},
-      // Missing or misplaced fields.
-      {"OK 1=run 2=run 3=run 4=run", E::kBadUptime},
-      {"OK up= 1=run 2=run 3=run 4=run", E::kBadUptime},
-      {"OK up=-1 1=run 2=run 3=run 4=run", E::kBadUptime},
-      {"OK up=1.5 1=run 2=run 3=run 4=run", E::kBadUptime},
-      {"OK up=18446744073709551616 1=run 2=run 3=run 4=run", E::kBadUptime},
-      {"OK up=99999999999999999999", E::kBadUptime},  // too big, whatever digits follow
-      {"OK up=12 1=run 2=run 4=run", E::kBadSlot},
-      {"OK up=12 2=run 1=run 3=run 4=run", E::kBadSlot},
-      {"OK up=12 1=run 2=run 3=run 4=run 5=run", E::kTrailing},
-      {"OK up=12 1=run 2=run 3=run 4=run\r\nOK", E::kTrailing},
-      // State words the program does not write.
-      {"OK up=12 1=running 2=run 3=run 4=run", E::kUnknownState},
-      {"OK up=12 1=RUN 2=run 3=run 4=run", E::kUnknownState},
-      {"OK up=12 1= 2=run 3=run 4=run", E::kUnknownState},
-      {"OK up=12 1=run 2=run 3=run 4=paused", E::kUnknownState},
-      {"OK up=12 1=run 2=run 3=run 4=rex", E::kUnknownState},
-      // Junk.
-      {"HELLO", E::kNotStatus},
-      {"ok up=12 1=run 2=run 3=run 4=run", E::kNotStatus},
-      {"OKAY", E::kNotStatus},
-      {"ERR up=12", E::kNotStatus},
-      {std::string("\x00\xff\xfe", 3), E::kNotStatus},
-  };
-  for (const Case& c : cases) {
-    const StatusReplyParse parse = ParseStatusReply(c.bytes);
-    EXPECT_EQ(parse.error, c.error) << Printable(c.bytes);
-    if (c.error != E::kNone) continue;
-    EXPECT_EQ(parse.up_s, c.up) << c.bytes;
-    EXPECT_EQ(parse.slots, c.slots) << c.bytes;
-  }
-
-  // Whatever state the program reports, in whichever slot, is read back as that state.
-  for (int i = 0; i <= static_cast<int>(S::kOpened); ++i) {
-    const auto state = static_cast<S>(i);
-    const std::string_view word = qyr::SlotStateText(state);
-    const std::string line = qyr::StatusReply(61999, {"none", word, "none", word});
-    const StatusReplyParse parse = ParseStatusReply(line);
-    ASSERT_EQ(parse.error, E::kNone) << line;
-    EXPECT_EQ(parse.up_s, 61u);
-    EXPECT_EQ(parse.slots, (std::array<S, 4>{S::kNone, state, S::kNone, state})) << line;
-    // Every shorter piece of it is a reply still coming, never a wrong one.
-    for (std::size_t n = 0; n < line.size(); ++n)
-      EXPECT_EQ(ParseStatusReply(line.substr(0, n)).error, E::kCutShort) << line.substr(0, n);
-  }
-}
-
 TEST(QyrsendStatus, ReportsEachHostAndSumsUpTheHall) {
   using std::chrono::microseconds;
   const std::vector<Target> targets = {
@@ -327,20 +258,44 @@ TEST(QyrsendStatus, ReportsEachHostAndSumsUpTheHall) {
             "10.0.0.11     refused by the PC\n"
             "11 hosts: 2 up, 3 programs running, 5 not answering, 4 without status, "
             "1 failed to start\n");
+  // The fields --status --json has always printed, then the hall page's own (its PC object).
+  constexpr std::int64_t kAskedAt = 1'700'000'000'000;
+  const std::string at = "\"" + IsoTime(kAskedAt) + "\"";
+  const auto hall_fields = [&](const char* state, const char* reason) {
+    const bool up = std::string(state) == "up";
+    return std::string(R"(,"name":"","zone":"","mac":null,"state":")") + state + R"(","reason":)" +
+           reason + R"(,"last_seen":)" + (up ? at : "null") + R"(,"since":)" + (up ? "null" : at) +
+           R"(,"power":null})" + "\n";
+  };
   EXPECT_EQ(
-      StatusJson(targets, answers),
-      R"({"host":"10.0.0.1","port":26908,"ok":true,"error":null,"detail":null,"rtt_ms":2.4,"up_s":11112,"slots":["run","run","none","none"]}
-{"host":"10.0.0.2","port":26908,"ok":true,"error":null,"detail":null,"rtt_ms":0.3,"up_s":190000,"slots":["run","failed","wait","opened"]}
-{"host":"10.0.0.3","port":26908,"ok":false,"error":"older_program","detail":null,"rtt_ms":0.9,"up_s":null,"slots":null}
-{"host":"10.0.0.4","port":26908,"ok":false,"error":"timeout","detail":null,"rtt_ms":null,"up_s":null,"slots":null}
-{"host":"10.0.0.5","port":81,"ok":false,"error":"refused","detail":null,"rtt_ms":null,"up_s":null,"slots":null}
-{"host":"10.0.0.6","port":26908,"ok":false,"error":"cut_short","detail":"OK","rtt_ms":null,"up_s":null,"slots":null}
-{"host":"10.0.0.7","port":26908,"ok":false,"error":"bad_reply","detail":"OK up=5 1=paused\u0001\"\ufffd 2=none 3=none 4=none","rtt_ms":120.0,"up_s":null,"slots":null}
-{"host":"10.0.0.8","port":26908,"ok":false,"error":"closed","detail":null,"rtt_ms":null,"up_s":null,"slots":null}
-{"host":"10.0.0.9","port":26908,"ok":false,"error":"cut_short","detail":"OK up=5 1=r","rtt_ms":null,"up_s":null,"slots":null}
-{"host":"展厅电脑","port":26908,"ok":false,"error":"error","detail":"cannot resolve","rtt_ms":null,"up_s":null,"slots":null}
-{"host":"10.0.0.11","port":26908,"ok":false,"error":"refused_by_pc","detail":null,"rtt_ms":null,"up_s":null,"slots":null}
-)");
+      StatusJson(targets, answers, kAskedAt),
+      R"({"host":"10.0.0.1","port":26908,"ok":true,"error":null,"detail":null,"rtt_ms":2.4,"up_s":11112,"slots":["run","run","none","none"])" +
+          hall_fields("up", R"(null)") +
+          R"({"host":"10.0.0.2","port":26908,"ok":true,"error":null,"detail":null,"rtt_ms":0.3,"up_s":190000,"slots":["run","failed","wait","opened"])" +
+          hall_fields("up", R"(null)") +
+          R"({"host":"10.0.0.3","port":26908,"ok":false,"error":"older_program","detail":null,"rtt_ms":0.9,"up_s":null,"slots":null)" +
+          hall_fields("down", R"("older_program")") +
+          R"({"host":"10.0.0.4","port":26908,"ok":false,"error":"timeout","detail":null,"rtt_ms":null,"up_s":null,"slots":null)" +
+          hall_fields("down", R"("no_answer")") +
+          R"({"host":"10.0.0.5","port":81,"ok":false,"error":"refused","detail":null,"rtt_ms":null,"up_s":null,"slots":null)" +
+          hall_fields("down", R"("refused")") +
+          R"({"host":"10.0.0.6","port":26908,"ok":false,"error":"cut_short","detail":"OK","rtt_ms":null,"up_s":null,"slots":null)" +
+          hall_fields("down", R"("not_status")") +
+          R"({"host":"10.0.0.7","port":26908,"ok":false,"error":"bad_reply","detail":"OK up=5 1=paused\u0001\"\ufffd 2=none 3=none 4=none","rtt_ms":120.0,"up_s":null,"slots":null)" +
+          hall_fields("down", R"("not_status")") +
+          R"({"host":"10.0.0.8","port":26908,"ok":false,"error":"closed","detail":null,"rtt_ms":null,"up_s":null,"slots":null)" +
+          hall_fields("down", R"("no_answer")") +
+          R"({"host":"10.0.0.9","port":26908,"ok":false,"error":"cut_short","detail":"OK up=5 1=r","rtt_ms":null,"up_s":null,"slots":null)" +
+          hall_fields("down", R"("not_status")") +
+          R"({"host":"展厅电脑","port":26908,"ok":false,"error":"error","detail":"cannot resolve","rtt_ms":null,"up_s":null,"slots":null)" +
+          hall_fields("down", R"("error")") +
+          R"({"host":"10.0.0.11","port":26908,"ok":false,"error":"refused_by_pc","detail":null,"rtt_ms":null,"up_s":null,"slots":null)" +
+          hall_fields("down", R"("allow_list")"));
+  // The reply with the last power event after the slots reads as the one without it.
+  const Answer with_power = {
+      *ClassifyStatus("OK up=11112 1=run 2=run 3=none 4=none power=cancelled@10:31:58"),
+      microseconds(2400)};
+  EXPECT_EQ(StatusReport({targets[0]}, {with_power}), StatusReport({targets[0]}, {answers[0]}));
   EXPECT_EQ(StatusReport({targets[0]}, {answers[0]}),
             "10.0.0.1  2 ms  up 3:05:12  1=run 2=run 3=none 4=none\n"
             "1 host: 1 up, 2 programs running, 0 not answering\n");
@@ -1144,6 +1099,59 @@ TEST(QyrsendSigned, KeygenWritesAPairThatOnlyItsHallObeys) {
     EXPECT_EQ(FirstLine(run.out), c.first_line);
   }
   EXPECT_EQ(hall.obeyed().size(), 2u);
+
+  // The page's power commands go the same way with the key (serve --key), zone after zone.
+  HallNet net;
+  std::string key_error;
+  net.key = LoadHallKey(base + ".key", key_error);
+  ASSERT_TRUE(net.key) << key_error;
+  const Hall zones =
+      *ParseHall("[A]\n" + targets[0].label + "\n[B]\n" + targets[2].label + "\n", kDefaultPort)
+           .hall;
+  const std::vector<Outcome> page = SendZoneByZone(zones, {0, 1}, qyr::Command::kPowerOff, net);
+  ASSERT_EQ(page.size(), 2u);
+  EXPECT_EQ(page[0].verdict, Verdict::Ok);
+  EXPECT_EQ(page[1].detail, kNoSignedCommands);
+  EXPECT_EQ(hall.obeyed(),
+            (std::vector<std::string>{"QyrNOR_PC_OFF", "QyrNOR_PC_REBOOT", "QyrNOR_PC_OFF"}));
+}
+
+TEST(QyrsendHosts, EveryFormReadsZonesAndTakesOneWithZone) {
+  TcpServer a("OK");
+  TcpServer b("OK");
+  const ScratchDir dir;
+  const std::string hall =
+      dir.Write("hall.txt", "[展厅A]\n" + Local(a.port()) + " name=左墙\n[展厅B]\n" +
+                                Local(b.port()) + " aa:bb:cc:dd:ee:02\n");
+  const std::string bad = dir.Write("bad.txt", Local(a.port()) + " aa:bb:cc:dd:ee:2\n");
+  const struct {
+    std::vector<std::string> args;
+    int code;
+    std::string out;  // its first line
+  } cases[] = {
+      {{"--hosts", hall, "QyrNOR_PC_CHECK"}, 0, Local(a.port()) + "  OK"},
+      {{"--hosts", hall, "--zone", "展厅B", "QyrNOR_PC_CHECK"}, 0, Local(b.port()) + "  OK"},
+      {{"--hosts", hall, "--zone", "展厅B", "--wake", "--broadcast", "127.255.255.255"},
+       0,
+       "aa:bb:cc:dd:ee:02  sent"},
+      {{"--hosts", hall, "--zone", "展厅C", "QyrNOR_PC_CHECK"},
+       2,
+       "qyrsend: no zone 展厅C in " + hall},
+      // A MAC written wrong is refused by every form, not only by --wake.
+      {{"--hosts", bad, "QyrNOR_PC_CHECK"},
+       2,
+       "qyrsend: " + bad + ", line 1: aa:bb:cc:dd:ee:2 is neither a host nor a MAC"},
+      {{"--zone", "展厅A", Local(a.port()), "QyrNOR_PC_CHECK"},
+       2,
+       "qyrsend: --zone goes only with --hosts"},
+  };
+  for (const auto& c : cases) {
+    const Ran run = RunQyrsend(c.args);
+    EXPECT_EQ(run.code, c.code) << run.out;
+    EXPECT_EQ(FirstLine(run.out), c.out) << run.out;
+  }
+  const Ran status = RunQyrsend({"--status", "--json", "--hosts", hall, "--zone", "展厅A"});
+  EXPECT_NE(status.out.find(R"("name":"左墙","zone":"展厅A")"), std::string::npos) << status.out;
 }
 
 }  // namespace

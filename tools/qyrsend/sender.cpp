@@ -359,18 +359,4 @@ std::vector<Outcome> SendToAll(const std::vector<Target>& targets, const std::st
   return outcomes;
 }
 
-std::vector<std::string> WakeAll(const std::vector<Mac>& macs, std::uint32_t broadcast,
-                                 std::uint16_t port, int repeat, std::chrono::milliseconds gap) {
-  std::vector<std::string> errors(macs.size());
-  for (int round = 0; round < repeat; ++round) {
-    if (round > 0) std::this_thread::sleep_for(gap);
-    for (std::size_t i = 0; i < macs.size(); ++i) {
-      const net::Step step = net::SendDatagram(broadcast, port, MagicPacket(macs[i]));
-      if (step.status != net::Status::Done && errors[i].empty())
-        errors[i] = step.error.empty() ? "not sent" : step.error;
-    }
-  }
-  return errors;
-}
-
 }  // namespace qyrsend

@@ -8,7 +8,7 @@
 #include <string_view>
 #include <vector>
 
-#include "cli.h"
+#include "replies.h"
 
 namespace qyrsend {
 
@@ -42,11 +42,5 @@ std::vector<Answer> AskAll(const std::vector<Target>& targets, const std::string
 // AskAll without the round trips.
 std::vector<Outcome> SendToAll(const std::vector<Target>& targets, const std::string& payload,
                                Transport transport, int timeout_ms, ReplyRule rule = ClassifyReply);
-
-// Sends each MAC's magic packet `repeat` times to `broadcast`:`port`, a round of all of them
-// every `gap`, since a sleeping network adapter may miss one. One entry per MAC: empty when
-// every packet went out, else the first reason one did not.
-std::vector<std::string> WakeAll(const std::vector<Mac>& macs, std::uint32_t broadcast,
-                                 std::uint16_t port, int repeat, std::chrono::milliseconds gap);
 
 }  // namespace qyrsend

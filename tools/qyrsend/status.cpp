@@ -6,50 +6,11 @@
 
 namespace qyrsend {
 
+using qyr::ParseStatusReply;
+using qyr::StatusError;
+using qyr::StatusReplyParse;
+
 namespace {
-
-bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
-
-std::vector<std::string_view> Fields(std::string_view bytes) {
-  std::vector<std::string_view> fields;
-  std::size_t i = 0;
-  while (i < bytes.size()) {
-    if (IsBlank(bytes[i])) {
-      ++i;
-      continue;
-    }
-    const std::size_t start = i;
-    while (i < bytes.size() && !IsBlank(bytes[i])) ++i;
-    fields.push_back(bytes.substr(start, i - start));
-  }
-  return fields;
-}
-
-// The program's own state words, so that the two cannot drift apart (kOpened is its last).
-std::optional<qyr::SlotState> StateOf(std::string_view word) {
-  for (int i = 0; i <= static_cast<int>(qyr::SlotState::kOpened); ++i) {
-    const auto state = static_cast<qyr::SlotState>(i);
-    if (qyr::SlotStateText(state) == word) return state;
-  }
-  return std::nullopt;
-}
-
-bool StartsSomeState(std::string_view part) {
-  for (int i = 0; i <= static_cast<int>(qyr::SlotState::kOpened); ++i) {
-    if (qyr::SlotStateText(static_cast<qyr::SlotState>(i)).starts_with(part)) return true;
-  }
-  return false;
-}
-
-bool AllDigits(std::string_view text) {
-  return std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; });
-}
-
-// The error of a field that is wrong as it stands; kCutShort when it is the last, not yet ended
-// by a blank, and may still grow into a right one.
-StatusError Judge(StatusError error, bool open_end, bool may_grow) {
-  return open_end && may_grow ? StatusError::kCutShort : error;
-}
 
 enum class Kind {
   kStatus,
@@ -147,132 +108,32 @@ std::string Describe(Kind kind, const Outcome& outcome) {
   return "error: " + outcome.detail;
 }
 
-std::string_view JsonError(Kind kind) {
+// The "error" word of a host that gave no status; none for one that did.
+nlohmann::ordered_json ErrorWord(Kind kind) {
   switch (kind) {
     case Kind::kStatus:
-      return "null";
+      return nullptr;
     case Kind::kTimeout:
-      return "\"timeout\"";
+      return "timeout";
     case Kind::kRefused:
-      return "\"refused\"";
+      return "refused";
     case Kind::kRefusedByPc:
-      return "\"refused_by_pc\"";
+      return "refused_by_pc";
     case Kind::kErr:
-      return "\"older_program\"";
+      return "older_program";
     case Kind::kClosed:
-      return "\"closed\"";
+      return "closed";
     case Kind::kCutShort:
-      return "\"cut_short\"";
+      return "cut_short";
     case Kind::kBadReply:
-      return "\"bad_reply\"";
+      return "bad_reply";
     case Kind::kError:
       break;
   }
-  return "\"error\"";
-}
-
-// A JSON string: UTF-8 kept, control characters escaped, a byte that is no UTF-8 becomes U+FFFD
-// so that the line stays valid JSON whatever a peer sent.
-std::string JsonString(std::string_view text) {
-  static constexpr char kHex[] = "0123456789abcdef";
-  std::string out = "\"";
-  while (!text.empty()) {
-    const auto c = static_cast<unsigned char>(text.front());
-    const std::size_t length = Utf8Length(text);
-    if (length == 0) {
-      out += "\\ufffd";
-      text.remove_prefix(1);
-      continue;
-    }
-    if (c == '"' || c == '\\') {
-      out += '\\';
-      out += static_cast<char>(c);
-    } else if (c == '\n') {
-      out += "\\n";
-    } else if (c == '\r') {
-      out += "\\r";
-    } else if (c == '\t') {
-      out += "\\t";
-    } else if (c < 0x20 || c == 0x7f) {
-      out += "\\u00";
-      out += kHex[c >> 4];
-      out += kHex[c & 15];
-    } else {
-      out.append(text.substr(0, length));
-    }
-    text.remove_prefix(length);
-  }
-  return out + "\"";
-}
-
-std::string JsonMs(std::chrono::microseconds round_trip) {
-  const auto us = round_trip.count();
-  return std::to_string(us / 1000) + "." + std::to_string(us % 1000 / 100);
+  return "error";
 }
 
 }  // namespace
-
-StatusReplyParse ParseStatusReply(std::string_view bytes) {
-  StatusReplyParse parse;
-  const std::vector<std::string_view> fields = Fields(bytes);
-  if (fields.empty()) {
-    parse.error = StatusError::kCutShort;
-    return parse;
-  }
-  const bool open_end = !IsBlank(bytes.back());
-  const std::size_t last = fields.size() - 1;
-
-  const std::string_view word = fields[0];
-  if (word == "ERR" && fields.size() == 1) {
-    parse.error = StatusError::kErr;
-    return parse;
-  }
-  if (word != "OK") {
-    const bool grows = last == 0 && (std::string_view("OK").starts_with(word) ||
-                                     std::string_view("ERR").starts_with(word));
-    parse.error = Judge(StatusError::kNotStatus, open_end, grows);
-    return parse;
-  }
-
-  // Field 1 is "up=", 2 to 5 are the slots.
-  constexpr std::size_t kFieldCount = 2 + qyr::kStatusSlots;
-  for (std::size_t i = 1; i < kFieldCount; ++i) {
-    if (i > last) {
-      parse.error = StatusError::kCutShort;
-      return parse;
-    }
-    const std::string_view field = fields[i];
-    const bool at_open_end = open_end && i == last;
-    const std::string key = i == 1 ? "up=" : std::to_string(i - 1) + "=";
-    if (!field.starts_with(key)) {
-      parse.error = Judge(i == 1 ? StatusError::kBadUptime : StatusError::kBadSlot, at_open_end,
-                          key.starts_with(field));
-      return parse;
-    }
-    const std::string_view value = field.substr(key.size());
-    if (i == 1) {
-      const auto [end, ec] = std::from_chars(value.data(), value.data() + value.size(), parse.up_s);
-      if (value.empty() || ec != std::errc() || end != value.data() + value.size()) {
-        const bool grows = AllDigits(value) && ec != std::errc::result_out_of_range;
-        parse.error = Judge(StatusError::kBadUptime, at_open_end, grows);
-        return parse;
-      }
-      continue;
-    }
-    const std::optional<qyr::SlotState> state = StateOf(value);
-    if (!state) {
-      parse.error = Judge(StatusError::kUnknownState, at_open_end, StartsSomeState(value));
-      return parse;
-    }
-    parse.slots[i - 2] = *state;
-  }
-  if (last >= kFieldCount) {
-    parse.error = StatusError::kTrailing;
-    return parse;
-  }
-  parse.error = StatusError::kNone;
-  return parse;
-}
 
 std::optional<Outcome> ClassifyStatus(std::string_view bytes) {
   switch (ParseStatusReply(bytes).error) {
@@ -343,32 +204,31 @@ std::string StatusReport(const std::vector<Target>& targets, const std::vector<A
   return out + '\n';
 }
 
-std::string StatusJson(const std::vector<Target>& targets, const std::vector<Answer>& answers) {
-  std::string out;
-  for (std::size_t i = 0; i < targets.size() && i < answers.size(); ++i) {
-    const Outcome& outcome = answers[i].outcome;
-    const HostView view = ViewOf(outcome);
-    const bool ok = view.kind == Kind::kStatus;
-    std::string detail = "null";
-    if (view.kind == Kind::kCutShort || view.kind == Kind::kBadReply || view.kind == Kind::kError)
-      detail = JsonString(outcome.detail);
-    std::string slots = "null";
-    if (ok) {
-      slots = "[";
-      for (std::size_t s = 0; s < view.status.slots.size(); ++s) {
-        if (s > 0) slots += ',';
-        slots += JsonString(qyr::SlotStateText(view.status.slots[s]));
-      }
-      slots += "]";
-    }
-    out += "{\"host\":" + JsonString(targets[i].host) +
-           ",\"port\":" + std::to_string(targets[i].port) + ",\"ok\":" + (ok ? "true" : "false") +
-           ",\"error\":" + std::string(JsonError(view.kind)) + ",\"detail\":" + detail +
-           ",\"rtt_ms\":" + (answers[i].round_trip ? JsonMs(*answers[i].round_trip) : "null") +
-           ",\"up_s\":" + (ok ? std::to_string(view.status.up_s) : "null") + ",\"slots\":" + slots +
-           "}\n";
+nlohmann::ordered_json StatusFields(const Target& target, const std::optional<Answer>& answer) {
+  using Json = nlohmann::ordered_json;
+  const HostView view = answer ? ViewOf(answer->outcome) : HostView{Kind::kError, {}};
+  const bool ok = answer && view.kind == Kind::kStatus;
+  Json detail = nullptr;
+  if (answer &&
+      (view.kind == Kind::kCutShort || view.kind == Kind::kBadReply || view.kind == Kind::kError))
+    detail = answer->outcome.detail;
+  Json slots = nullptr;
+  if (ok) {
+    slots = Json::array();
+    for (const qyr::SlotState state : view.status.slots) slots.push_back(qyr::SlotStateText(state));
   }
-  return out;
+  Json rtt_ms = nullptr;
+  // Tenths of a millisecond, cut rather than rounded, as the lines have always shown them.
+  if (answer && answer->round_trip)
+    rtt_ms = static_cast<double>(answer->round_trip->count() / 100) / 10.0;
+  return {{"host", target.host},
+          {"port", target.port},
+          {"ok", ok},
+          {"error", answer ? ErrorWord(view.kind) : Json(nullptr)},
+          {"detail", detail},
+          {"rtt_ms", rtt_ms},
+          {"up_s", ok ? Json(view.status.up_s) : Json(nullptr)},
+          {"slots", slots}};
 }
 
 int StatusExitCode(const std::vector<Answer>& answers) {

@@ -1,4 +1,4 @@
-#include "hall_cli.h"
+#include "hall_commands.h"
 
 namespace qyrsend {
 

@@ -7,8 +7,9 @@
 #include <string>
 #include <vector>
 
-#include "hall_hosts.h"
+#include "hall_key.h"
 #include "hall_state.h"
+#include "hosts_file.h"
 #include "morning_start.h"
 
 namespace qyrsend {
@@ -18,6 +19,8 @@ struct HallNet {
   std::uint32_t broadcast = 0xFFFFFFFF;
   std::uint16_t wake_port = kDefaultWakePort;
   int repeat = kDefaultWakeRepeat;
+  // --key: power commands go as the signed exchange.
+  std::optional<HallKey> key;
 };
 
 std::int64_t WallMs();
@@ -27,9 +30,10 @@ std::int64_t SteadyMs();
 std::vector<Answer> AskStatus(const Hall& hall, const std::vector<std::size_t>& pcs,
                               const HallNet& net);
 
-// Sends `word` (QyrNOR_PC_OFF, QyrNOR_PC_REBOOT) zone after zone; one outcome per PC.
+// Sends `command` (power off or restart) zone after zone, signed when `net` has the key; one
+// outcome per PC.
 std::vector<Outcome> SendZoneByZone(const Hall& hall, const std::vector<std::size_t>& pcs,
-                                    const std::string& word, const HallNet& net);
+                                    qyr::Command command, const HallNet& net);
 
 // Wakes the PCs that have a MAC; one entry per PC: "sent", "no MAC" or "error: ...".
 std::vector<std::string> WakePcs(const Hall& hall, const std::vector<std::size_t>& pcs,

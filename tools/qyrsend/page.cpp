@@ -1,4 +1,4 @@
-#include "hall_page.h"
+#include "page.h"
 
 namespace qyrsend {
 
@@ -113,7 +113,7 @@ const T = {
       older_program:()=>"回复 ERR:不支持状态查询的旧版 QyrDelay",not_status:()=>"回复的不是状态行",error:()=>"无法连接"},
     slot:{run:"运行",wait:"等待",restart:"待重启",failed:"失败",ended:"已退出",none:"无",opened:"已打开"},
     up:"已运行", power:{off:"关机",reboot:"重启",cancelled:"已取消",failed:"系统拒绝"},
-    result:{sending:"发送中",sent:"已发送",OK:"OK",ERR:"ERR",timeout:"超时",refused:"被拒绝",closed:"被关闭",reply:"回复异常",error:"出错","no MAC":"没有 MAC",queued:"排队中"},
+    result:{sending:"发送中",sent:"已发送",OK:"OK",ERR:"ERR",timeout:"超时",refused:"被拒绝","refused by the PC":"被这台电脑拒绝",closed:"被关闭",reply:"回复异常",error:"出错","no MAC":"没有 MAC",queued:"排队中"},
     step:{waking:"唤醒中",answering:"已应答","programs running":"程序启动中",ready:"就绪",failed:"失败"},
     fail:[[/never answered \(no MAC/, "始终无应答(没有 MAC,无法唤醒)"],[/never answered/,"始终无应答"],
       [/answers but program (\d) is still (\w+)/,(m)=>`已应答,但程序${m[1]} 仍是 ${m[2]}`],
@@ -170,15 +170,18 @@ async function api(path, body) {
   if (res.status === 401) { $("login").classList.add("open"); throw new Error("401"); }
   return res;
 }
+// A PC is HOST:PORT to the API; it shows as the hosts file most often writes it.
+const pcId = (pc) => pc.host + ":" + pc.port;
+const pcLabel = (pc) => (pc.port === 26908 ? pc.host : pcId(pc));
 function tileFor(pc) {
   const t = L();
   const el = document.createElement("div");
   el.className = "tile " + pc.state;
-  el.dataset.host = pc.host;
+  el.dataset.host = pcLabel(pc);
   el.dataset.state = pc.state;
   const add = (cls, text) => { const d = document.createElement("div"); d.className = cls; d.textContent = text; el.appendChild(d); return d; };
-  add("name", pc.name || pc.host);
-  add("host", pc.host);
+  add("name", pc.name || pcLabel(pc));
+  add("host", pcLabel(pc));
   let state = t.state[pc.state] || pc.state;
   add("state", state);
   let detail = "";
@@ -192,7 +195,7 @@ function tileFor(pc) {
   const d = add("detail", detail);
   d.dataset.reason = pc.reason || "";
   if (pc.result) add("result", t.actionName(pc.result.action) + ": " + resultText(pc.result.result)).dataset.result = pc.result.result;
-  el.title = pc.host + "\n" + state + "\n" + detail;
+  el.title = pcLabel(pc) + "\n" + state + "\n" + detail;
   el.addEventListener("click", () => openPc(pc));
   return el;
 }
@@ -277,12 +280,12 @@ function confirmed() {
 }
 function openPc(pc) {
   pendingPc = pc;
-  $("pcTitle").textContent = (pc.name ? pc.name + " · " : "") + pc.host + " · " + zoneLabel(pc.zone);
+  $("pcTitle").textContent = (pc.name ? pc.name + " · " : "") + pcLabel(pc) + " · " + zoneLabel(pc.zone);
   $("pcmenu").classList.add("open");
 }
 document.querySelectorAll("#pcmenu [data-act]").forEach((b) => b.addEventListener("click", () => {
   $("pcmenu").classList.remove("open");
-  ask(b.dataset.act, { hosts: [pendingPc.host] }, 1, pendingPc.name || pendingPc.host, false);
+  ask(b.dataset.act, { hosts: [pcId(pendingPc)] }, 1, pendingPc.name || pcLabel(pendingPc), false);
 }));
 $("pcClose").addEventListener("click", () => $("pcmenu").classList.remove("open"));
 $("confirmYes").addEventListener("click", confirmed);

@@ -17,8 +17,8 @@
 #include <thread>
 
 #include "hall_api.h"
-#include "hall_cli.h"
-#include "hall_page.h"
+#include "hall_commands.h"
+#include "page.h"
 #include "remote/allow_list.h"
 #include "remote/protocol.h"
 
@@ -149,13 +149,13 @@ class HallServer {
     return statuses;
   }
 
-  nlohmann::json ActionJson(const ActionRecord& a) const {
-    nlohmann::json results = nlohmann::json::array();
+  Json ActionJson(const ActionRecord& a) const {
+    Json results = Json::array();
     for (std::size_t i = 0; i < a.pcs.size(); ++i)
       results.push_back({{"host", hall_.pcs[a.pcs[i]].target.label}, {"result", a.results[i]}});
     return {{"id", a.id},
             {"action", ActionText(a.kind)},
-            {"zone", a.zone ? nlohmann::json(*a.zone) : nlohmann::json(nullptr)},
+            {"zone", a.zone ? Json(*a.zone) : Json(nullptr)},
             {"started", IsoTime(a.started_ms)},
             {"done", a.done},
             {"summary", a.summary},
@@ -163,11 +163,10 @@ class HallServer {
   }
 
   void Log(const ActionRecord& a) {
-    nlohmann::json line = {
-        {"time", IsoTime(WallMs())}, {"client", a.client}, {"action", ActionText(a.kind)}};
-    line["zone"] = a.zone ? nlohmann::json(*a.zone) : nlohmann::json(nullptr);
-    nlohmann::json targets = nlohmann::json::array();
-    nlohmann::json results = nlohmann::json::object();
+    Json line = {{"time", IsoTime(WallMs())}, {"client", a.client}, {"action", ActionText(a.kind)}};
+    line["zone"] = a.zone ? Json(*a.zone) : Json(nullptr);
+    Json targets = Json::array();
+    Json results = Json::object();
     for (std::size_t i = 0; i < a.pcs.size(); ++i) {
       targets.push_back(hall_.pcs[a.pcs[i]].target.label);
       results[hall_.pcs[a.pcs[i]].target.label] = a.results[i];
@@ -176,7 +175,7 @@ class HallServer {
     line["results"] = results;
     if (!a.summary.empty()) line["summary"] = a.summary;
     std::ofstream out(log_path_, std::ios::app | std::ios::binary);
-    out << line.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace) << '\n';
+    out << JsonText(line) << '\n';
   }
 
   void Carry(int id) {
@@ -213,8 +212,7 @@ class HallServer {
       case ActionKind::kReboot: {
         const qyr::Command command =
             a.kind == ActionKind::kOff ? qyr::Command::kPowerOff : qyr::Command::kReboot;
-        const std::vector<Outcome> outcomes =
-            SendZoneByZone(hall_, a.pcs, std::string(qyr::CommandWord(command)), options_.net);
+        const std::vector<Outcome> outcomes = SendZoneByZone(hall_, a.pcs, command, options_.net);
         std::lock_guard lock(mutex_);
         for (std::size_t k = 0; k < a.pcs.size(); ++k) {
           trackers_[a.pcs[k]].OnPowerSent(outcomes[k], WallMs());
@@ -288,12 +286,11 @@ class HallServer {
   }
 
   static void Error(httplib::Response& res, const std::string& message) {
-    res.set_content(nlohmann::json({{"error", message}}).dump(), "application/json");
+    res.set_content(Json({{"error", message}}).dump(), "application/json");
   }
 
-  static void Json(httplib::Response& res, const nlohmann::json& json) {
-    res.set_content(json.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace),
-                    "application/json");
+  static void Reply(httplib::Response& res, const Json& json) {
+    res.set_content(JsonText(json), "application/json");
   }
 
   bool Ours(const httplib::Request& req, httplib::Response& res) {
@@ -332,12 +329,12 @@ class HallServer {
       }
       res.set_header("Set-Cookie", std::string(kSessionCookie) + "=" + session +
                                        "; Path=/; HttpOnly; SameSite=Strict");
-      Json(res, {{"ok", true}});
+      Reply(res, {{"ok", true}});
     });
     server_.Get("/api/hall", [this](const httplib::Request& req, httplib::Response& res) {
       if (!Admit(req, res)) return;
       std::lock_guard lock(mutex_);
-      nlohmann::json hall = HallJson(hall_, Statuses());
+      Json hall = HallJson(hall_, Statuses());
       // The last action that reached each PC, for its tile.
       for (auto& zone : hall["zones"]) {
         for (auto& pc : zone["pcs"]) pc["result"] = nullptr;
@@ -346,10 +343,10 @@ class HallServer {
       for (const auto& [id, a] : actions_) {
         for (std::size_t k = 0; k < a.pcs.size(); ++k) last[a.pcs[k]] = {&a, k};
       }
-      for (auto& zone : hall["zones"]) {
-        for (auto& pc : zone["pcs"]) {
-          const auto index = FindPc(hall_, pc["host"].get<std::string>());
-          const auto found = index ? last.find(*index) : last.end();
+      for (std::size_t z = 0; z < hall_.zones.size(); ++z) {
+        for (std::size_t k = 0; k < hall_.zones[z].pcs.size(); ++k) {
+          Json& pc = hall["zones"][z]["pcs"][k];
+          const auto found = last.find(hall_.zones[z].pcs[k]);
           if (found == last.end()) continue;
           const ActionRecord& a = *found->second.first;
           pc["result"] = {{"id", a.id},
@@ -358,12 +355,12 @@ class HallServer {
                           {"done", a.done}};
         }
       }
-      nlohmann::json running = nlohmann::json::array();
+      Json running = Json::array();
       for (const auto& [id, a] : actions_) {
         if (!a.done || id + 5 > next_id_) running.push_back(ActionJson(a));
       }
       hall["actions"] = running;
-      Json(res, hall);
+      Reply(res, hall);
     });
     server_.Post("/api/action", [this](const httplib::Request& req, httplib::Response& res) {
       if (!Ours(req, res) || !Admit(req, res)) return;
@@ -387,7 +384,7 @@ class HallServer {
       }
       std::thread([this, id] { Carry(id); }).detach();
       res.status = 202;
-      Json(res, {{"id", id}});
+      Reply(res, {{"id", id}});
     });
     server_.Get(R"(/api/action/(\d+))",
                 [this](const httplib::Request& req, httplib::Response& res) {
@@ -398,7 +395,7 @@ class HallServer {
                     res.status = 404;
                     return Error(res, "no such action");
                   }
-                  Json(res, ActionJson(found->second));
+                  Reply(res, ActionJson(found->second));
                 });
   }
 
@@ -420,12 +417,7 @@ class HallServer {
 
 int RunServe(const HallOptions& given) {
   HallOptions options = given;
-  const std::optional<qyr::Ipv4> broadcast = qyr::ParseIpv4(options.broadcast);
-  if (!broadcast) {
-    PrintErr("qyrsend: --broadcast needs an IPv4 address\n");
-    return kUsageExitCode;
-  }
-  options.net.broadcast = *broadcast;
+  if (!CheckNet(options)) return kUsageExitCode;
   const std::size_t colon = options.listen.rfind(':');
   const std::optional<qyr::Ipv4> address =
       colon == std::string::npos ? std::nullopt : qyr::ParseIpv4(options.listen.substr(0, colon));
@@ -440,10 +432,7 @@ int RunServe(const HallOptions& given) {
     PrintErr("qyrsend: --listen needs ADDR:PORT, for example 127.0.0.1:8908\n");
     return kUsageExitCode;
   }
-  if (!options.key_file.empty()) {
-    PrintErr("qyrsend: --key is not supported by this build\n");
-    return kUsageExitCode;
-  }
+  if (!LoadKey(options)) return kUsageExitCode;
   std::optional<Hall> hall = LoadHall(options);
   if (!hall) return kUsageExitCode;
 

@@ -1,4 +1,4 @@
-#include "hall_run.h"
+#include "sweep.h"
 
 #include <chrono>
 #include <thread>
@@ -6,6 +6,8 @@
 #include "net.h"
 #include "remote/protocol.h"
 #include "sender.h"
+#include "status.h"
+#include "wake.h"
 
 namespace qyrsend {
 
@@ -34,11 +36,14 @@ std::vector<Target> TargetsOf(const Hall& hall, const std::vector<std::size_t>& 
 std::vector<Answer> AskStatus(const Hall& hall, const std::vector<std::size_t>& pcs,
                               const HallNet& net) {
   return AskAll(TargetsOf(hall, pcs), std::string(qyr::CommandWord(qyr::Command::kStatus)),
-                Transport::Tcp, net.timeout_ms, ClassifyStatusReply);
+                Transport::Tcp, net.timeout_ms, ClassifyStatus);
 }
 
 std::vector<Outcome> SendZoneByZone(const Hall& hall, const std::vector<std::size_t>& pcs,
-                                    const std::string& word, const HallNet& net) {
+                                    qyr::Command command, const HallNet& net) {
+  const Dialogue dialogue = net.key
+                                ? SignedDialogue(command, *net.key, "")
+                                : OneMessage(std::string(qyr::CommandWord(command)), ClassifyReply);
   std::vector<Outcome> outcomes(pcs.size());
   std::size_t first = 0;
   while (first < pcs.size()) {
@@ -46,9 +51,9 @@ std::vector<Outcome> SendZoneByZone(const Hall& hall, const std::vector<std::siz
     while (end < pcs.size() && hall.pcs[pcs[end]].zone == hall.pcs[pcs[first]].zone) ++end;
     const std::vector<std::size_t> zone(pcs.begin() + static_cast<std::ptrdiff_t>(first),
                                         pcs.begin() + static_cast<std::ptrdiff_t>(end));
-    std::vector<Outcome> got =
-        SendToAll(TargetsOf(hall, zone), word, Transport::Tcp, net.timeout_ms, ClassifyReply);
-    for (std::size_t i = 0; i < got.size(); ++i) outcomes[first + i] = std::move(got[i]);
+    std::vector<Answer> got =
+        AskAll(TargetsOf(hall, zone), dialogue, Transport::Tcp, net.timeout_ms);
+    for (std::size_t i = 0; i < got.size(); ++i) outcomes[first + i] = std::move(got[i].outcome);
     first = end;
   }
   return outcomes;

@@ -4,8 +4,10 @@
 #include <cstdint>
 #include <string>
 
-#include "hall_run.h"
+#include "args.h"
+#include "console.h"
 #include "morning_start.h"
+#include "sweep.h"
 
 namespace qyrsend {
 
@@ -28,19 +30,23 @@ struct HallOptions {
   StartSettings start;
 };
 
-// Adds the two subcommands to `app`; each runs its form when chosen.
-void AddHallCommands(CLI::App& app, HallOptions& options, int& exit_code);
+// `serve ...` and `start ...` (args without the program name, the form's word first): parses
+// them with CLI11 and runs the form; its exit code.
+int RunHallCommand(const std::vector<std::string>& args);
 
 // Reads and checks the hosts file; prints why and returns nullopt when it is unusable.
 std::optional<Hall> LoadHall(const HallOptions& options);
+
+// The options' forms that the flags cannot check alone (--broadcast) into options.net; false
+// after saying why.
+bool CheckNet(HallOptions& options);
+// The key of --key into options.net; false after saying why it is unusable.
+bool LoadKey(HallOptions& options);
 
 int RunStart(const HallOptions& options);
 int RunServe(const HallOptions& options);  // hall_server.cpp
 
 // The file beside the hosts file ("qyrsend-hall.log").
 std::string BesideHosts(const std::string& hosts_file, const std::string& name);
-
-void PrintOut(const std::string& utf8);
-void PrintErr(const std::string& utf8);
 
 }  // namespace qyrsend

@@ -1,17 +1,13 @@
-#include "hall_cli.h"
+#include "hall_commands.h"
 
 #include <filesystem>
 #include <fstream>
-#include <iostream>
 #include <sstream>
 
 #include "hall_api.h"
 #include "remote/allow_list.h"
 
 namespace qyrsend {
-
-void PrintOut(const std::string& utf8) { std::cout << utf8 << std::flush; }
-void PrintErr(const std::string& utf8) { std::cerr << utf8 << std::flush; }
 
 namespace {
 
@@ -67,6 +63,8 @@ std::optional<Hall> LoadHall(const HallOptions& options) {
   return std::move(parse.hall);
 }
 
+namespace {
+
 void AddHallCommands(CLI::App& app, HallOptions& options, int& exit_code) {
   CLI::App* serve = app.add_subcommand("serve", "the hall page and its API");
   AddCommon(*serve, options);
@@ -91,9 +89,29 @@ void AddHallCommands(CLI::App& app, HallOptions& options, int& exit_code) {
   start->final_callback([&] { exit_code = RunStart(options); });
 }
 
-namespace {
+}  // namespace
 
-// The options' forms that the flags cannot check alone; false after saying why.
+int RunHallCommand(const std::vector<std::string>& args) {
+  CLI::App app("qyrsend: the hall page and the morning start", "qyrsend");
+  app.require_subcommand(1);
+  HallOptions options;
+  int exit_code = 0;
+  AddHallCommands(app, options, exit_code);
+  // CLI11 takes a vector last argument first.
+  std::vector<std::string> reversed(args.rbegin(), args.rend());
+  try {
+    app.parse(reversed);
+  } catch (const CLI::ParseError& e) {
+    std::ostringstream out;
+    std::ostringstream err;
+    const int code = app.exit(e, out, err);
+    PrintOut(out.str());
+    PrintErr(err.str());
+    return code == 0 ? 0 : kUsageExitCode;
+  }
+  return exit_code;
+}
+
 bool CheckNet(HallOptions& options) {
   const std::optional<qyr::Ipv4> broadcast = qyr::ParseIpv4(options.broadcast);
   if (!broadcast) {
@@ -104,11 +122,17 @@ bool CheckNet(HallOptions& options) {
   return true;
 }
 
-}  // namespace
+bool LoadKey(HallOptions& options) {
+  if (options.key_file.empty()) return true;
+  std::string error;
+  options.net.key = LoadHallKey(options.key_file, error);
+  if (!options.net.key) PrintErr("qyrsend: " + error + "\n");
+  return options.net.key.has_value();
+}
 
 int RunStart(const HallOptions& given) {
   HallOptions options = given;
-  if (!CheckNet(options)) return kUsageExitCode;
+  if (!CheckNet(options) || !LoadKey(options)) return kUsageExitCode;
   const std::optional<Hall> hall = LoadHall(options);
   if (!hall) return kUsageExitCode;
   std::vector<std::size_t> pcs = AllPcs(*hall);
@@ -125,10 +149,16 @@ int RunStart(const HallOptions& given) {
 
   StartCallbacks callbacks;
   std::int64_t ready_at = 0;
+  // What the sweeps of the start saw of each PC, for the PC objects of --json.
+  std::vector<PcTracker> trackers(hall->pcs.size());
+  callbacks.woken = [&](std::size_t pc, std::int64_t wall_ms) { trackers[pc].OnWakeSent(wall_ms); };
+  callbacks.answered = [&](std::size_t pc, const Answer& answer, std::int64_t wall_ms) {
+    trackers[pc].OnAnswer(answer, wall_ms);
+  };
   callbacks.changed = [&](std::size_t pc, const StartChange& change, std::int64_t wall_ms) {
     if (change.step == StartStep::kReady) ready_at = wall_ms;
     if (options.json) {
-      PrintOut(StartChangeJson(*hall, pc, change, wall_ms).dump() + "\n");
+      PrintOut(JsonText(StartChangeJson(*hall, pc, trackers[pc].status(), change, wall_ms)) + "\n");
       return;
     }
     const std::string& label = hall->pcs[pc].target.label;

@@ -280,8 +280,6 @@ std::string ResultText(const Outcome& outcome) {
       return "timeout";
     case Verdict::Refused:
       return "refused";
-    case Verdict::RefusedByPc:
-      return "refused by the PC";
     case Verdict::Error:
       return "error";
   }

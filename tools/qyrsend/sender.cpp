@@ -23,8 +23,8 @@ using Clock = std::chrono::steady_clock;
 constexpr std::size_t kResolverThreads = 8;
 
 // A PC that refuses the sender may close before the command arrives: its reset to the command
-// then follows the close within a round trip.
-constexpr std::chrono::milliseconds kResetGrace(200);
+// then follows the close, within a round trip on a quiet machine and later on a busy one.
+constexpr std::chrono::milliseconds kResetGrace(1000);
 
 struct Resolved {
   std::string host;

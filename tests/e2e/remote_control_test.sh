@@ -44,6 +44,12 @@ start_program $'[REMOTE]\nAllowFrom=192.168.1.10, 10.0.0.0/8\nLog=1'
 [ -z "$(send QyrNOR_PC_CHECK)" ] || fail "a source outside the list got a reply"
 wait_for_log 'TCP 127\.0\.0\.1:[0-9]+ refused' || fail "the refused connection was not logged"
 grep -q 'QyrNOR_PC_CHECK' "$work/QyrDelay.log" && fail "a refused source's command was taken"
+# The operator's qyrsend on Linux names the refusal (the native build, made before this one).
+qyrsend="$(dirname "$0")/../../build/native/tools/qyrsend/qyrsend"
+if [ -x "$qyrsend" ]; then
+  said="$("$qyrsend" --timeout 2000 127.0.0.1 QyrNOR_PC_CHECK || true)"
+  [ "$said" = "127.0.0.1  refused by the PC" ] || fail "qyrsend said: $said"
+fi
 echo "ok: a source outside the list gets no reply"
 
 # An invalid list fails closed: the port stays shut, and the log says why.

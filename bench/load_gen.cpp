@@ -26,6 +26,14 @@
 //       half over each protocol. Every TCP reply must be exactly "OK" (a whole status line
 //       "OK up=... 1=... 4=..." for a status) within 10 s, and no datagram may be answered. The
 //       program's handling of the datagrams is for the caller to count (its command log).
+//   qyr_load newcomer --port P [--peers N] [--count K] [--timeout S]
+//       N peers connect and each sends a check again as soon as it is answered; right behind
+//       them, K new peers one after another connect and send one check each, the first meeting
+//       the chat's connections still arriving, the later ones the chat in full swing. Prints how
+//       long the new peers waited for their answers (p50, max), how many got none within 3 s,
+//       and the replies of the least served chatty peer.
+//       The chatty peers come from 127.0.0.2 and up, 50 an address, so that none of them holds
+//       as many connections as the program allows one address; the new peers from 127.0.0.1.
 //   qyr_load wait  --port P [--timeout S]
 //       Connects until the port accepts; prints the wall-clock time it first did.
 //
@@ -52,6 +60,8 @@
 #include <thread>
 #include <vector>
 
+#include "remote/signed_command.h"
+
 namespace {
 
 using Clock = std::chrono::steady_clock;
@@ -77,7 +87,8 @@ struct Options {
 
 [[noreturn]] void Usage() {
   std::fprintf(stderr,
-               "usage: qyr_load latency|throughput|churn|soak|wait --port P [--msgs M] [--warmup W]"
+               "usage: qyr_load latency|throughput|churn|soak|newcomer|wait|signed --port P "
+               "[--msgs M] [--warmup W]"
                " [--conns N] [--seconds S] [--slices K] [--pid PID] [--server-pid W] [--count K]"
                " [--parallel C]"
                " [--peers N] [--commands C] [--timeout S]\n");
@@ -134,10 +145,20 @@ Clock::duration FromSeconds(double s) {
 
 double Seconds(Clock::duration d) { return std::chrono::duration<double>(d).count(); }
 
-// A non-blocking connect to 127.0.0.1:port; -1 if the socket cannot even be created.
-int StartConnect(int port) {
+// A non-blocking connect to 127.0.0.1:port, from `source` when given; -1 if the socket cannot
+// even be created or bound.
+int StartConnect(int port, std::uint32_t source = 0) {
   const int fd = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
   if (fd < 0) return -1;
+  if (source != 0) {
+    sockaddr_in from{};
+    from.sin_family = AF_INET;
+    from.sin_addr.s_addr = htonl(source);
+    if (bind(fd, reinterpret_cast<sockaddr*>(&from), sizeof from) < 0) {
+      close(fd);
+      return -1;
+    }
+  }
   sockaddr_in addr{};
   addr.sin_family = AF_INET;
   addr.sin_port = htons(static_cast<std::uint16_t>(port));
@@ -277,6 +298,67 @@ int RunLatency(const Options& o) {
     PrintLatency(o.ports[j], samples[j], errs[j]);
   }
   return complete ? 0 : 1;
+}
+
+// Bytes of one reply that may span reads: until `enough` bytes have come or the deadline.
+std::optional<std::string> ReadExactly(int fd, std::size_t enough, Clock::time_point deadline) {
+  std::string got;
+  pollfd p{fd, POLLIN, 0};
+  while (got.size() < enough && Clock::now() < deadline) {
+    if (poll(&p, 1, 100) <= 0) continue;
+    char buf[256];
+    const ssize_t n = recv(fd, buf, sizeof buf, 0);
+    if (n <= 0) return std::nullopt;
+    got.append(buf, static_cast<std::size_t>(n));
+  }
+  return got;
+}
+
+bool SendText(int fd, std::string_view text) {
+  return send(fd, text.data(), text.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(text.size());
+}
+
+// A QyrDelay with a hall key: on one connection, a plain check and then a power command's whole
+// challenge in turns (the nonce asked, then a signed command sent over it). The signature is a
+// well-formed one by another key, so the PC does all of its checking, answers ERR and nothing
+// powers off.
+int RunSigned(const Options& o) {
+  const auto deadline = Clock::now() + FromSeconds(o.timeout_s);
+  Conn c;
+  c.fd = StartConnect(o.ports[0]);
+  if (c.fd < 0 || !AwaitConnect(c.fd, deadline)) return 1;
+  const qyr::Signature other_key = *qyr::HexDecode<qyr::kSignatureBytes>(
+      "2b42f576d07f4165ff65d1f3b1500f81e44c316f1f0b3ef57325b69aca46104f"
+      "dc42c2122d6392cd3e3a993a89502a8198c1886fe69d262c4b329bdb6b63faf1");
+  const std::size_t nonce_reply = qyr::NonceReply(std::string(2 * qyr::kNonceBytes, '0')).size();
+  std::vector<double> checks, nonces, challenges;
+  long errs = 0, wrong = 0;
+  for (int i = 0; i < o.warmup + o.msgs; ++i) {
+    const auto check = RoundTrip(c, deadline, errs);
+    const auto asked = Clock::now();
+    if (!check || !SendText(c.fd, "QyrNOR_PC_NONCE")) return 1;
+    const auto reply = ReadExactly(c.fd, nonce_reply, deadline);
+    const auto nonce = reply ? qyr::ParseNonceReply(*reply) : std::nullopt;
+    if (!nonce) {
+      std::fprintf(stderr, "no nonce: %s\n", reply.value_or("<lost>").c_str());
+      return 1;
+    }
+    const auto nonced = Clock::now();
+    if (!SendText(c.fd, qyr::SignedCommandMessage(qyr::Command::kPowerOff, other_key))) return 1;
+    const auto answer = ReadExactly(c.fd, 3, deadline);
+    if (!answer) return 1;
+    wrong += *answer == "ERR" ? 0 : 1;
+    if (i < o.warmup) continue;
+    checks.push_back(*check);
+    nonces.push_back(Seconds(nonced - asked) * 1e6);
+    challenges.push_back(Seconds(Clock::now() - asked) * 1e6);
+  }
+  close(c.fd);
+  std::printf("check_p50_us=%.1f\nnonce_p50_us=%.1f\nchallenge_p50_us=%.1f\n",
+              Percentile(checks, 0.50), Percentile(nonces, 0.50), Percentile(challenges, 0.50));
+  std::printf("challenge_p99_us=%.1f\nnot_refused=%ld\nnot_ok=%ld\n", Percentile(challenges, 0.99),
+              wrong, errs);
+  return wrong == 0 && errs == 0 ? 0 : 1;
 }
 
 // CPU time of all of a process's threads so far, in nanoseconds (0 for no process).
@@ -676,6 +758,96 @@ int RunSoak(const Options& o) {
   return tcp_ok == steps && udp_sent == steps && udp_answered == 0 && udp_errors == 0 ? 0 : 1;
 }
 
+int RunNewcomer(const Options& o) {
+  constexpr std::uint32_t kFirstChattyAddress = 0x7F000002;  // 127.0.0.2
+  constexpr int kPeersAnAddress = 50;
+  constexpr auto kGiveUp = std::chrono::seconds(3);
+  const auto deadline = Clock::now() + FromSeconds(o.timeout_s);
+  std::vector<Conn> chat(static_cast<std::size_t>(o.peers));
+  for (std::size_t i = 0; i < chat.size(); ++i) {
+    const auto source = kFirstChattyAddress + static_cast<std::uint32_t>(i / kPeersAnAddress);
+    chat[i].fd = StartConnect(o.ports[0], source);
+    if (chat[i].fd < 0 || !AwaitConnect(chat[i].fd, deadline)) {
+      std::printf("error=connect\n");
+      return 1;
+    }
+  }
+  for (auto& c : chat) c.in_flight = SendCheck(c);
+  std::vector<pollfd> pfds;
+  long chat_lost = 0, chat_errs = 0;
+  // Serves the chat (and the newcomer's socket, last in the list) for up to 10 ms.
+  auto serve = [&](int newcomer) {
+    pfds.clear();
+    for (const auto& c : chat) pfds.push_back({c.fd, POLLIN, 0});
+    pfds.push_back({newcomer, POLLIN, 0});
+    if (poll(pfds.data(), pfds.size(), 10) < 0 && errno != EINTR) return false;
+    for (std::size_t i = 0; i < chat.size(); ++i) {
+      Conn& c = chat[i];
+      if (c.fd < 0 || pfds[i].revents == 0) continue;
+      const auto replies = ReadReplies(c);
+      if (!replies) {
+        close(c.fd);
+        c.fd = -1;
+        ++chat_lost;
+        continue;
+      }
+      for (const Reply r : *replies) chat_errs += r == Reply::kOk ? 0 : 1;
+      if (replies->empty()) continue;
+      ++c.replies;
+      c.in_flight = SendCheck(c);
+    }
+    return pfds.back().revents != 0;
+  };
+  auto least_served = [&] {
+    long least = -1;
+    for (const auto& c : chat) least = least < 0 ? c.replies : std::min(least, c.replies);
+    return least;
+  };
+  std::vector<double> waits_ms;
+  long unanswered = 0, not_ok = 0;
+  for (int k = 0; k < o.count && Clock::now() < deadline; ++k) {
+    Conn fresh;
+    fresh.fd = StartConnect(o.ports[0]);
+    if (fresh.fd < 0 || !AwaitConnect(fresh.fd, deadline) || !SendCheck(fresh)) {
+      ++unanswered;
+      if (fresh.fd >= 0) close(fresh.fd);
+      continue;
+    }
+    std::optional<Reply> got;
+    while (!got && Clock::now() - fresh.sent_at < kGiveUp) {
+      if (!serve(fresh.fd)) continue;
+      const auto replies = ReadReplies(fresh);
+      if (!replies) break;
+      if (!replies->empty()) got = replies->front();
+    }
+    if (got) {
+      waits_ms.push_back(Seconds(Clock::now() - fresh.sent_at) * 1e3);
+      not_ok += *got == Reply::kOk ? 0 : 1;
+    } else {
+      ++unanswered;
+    }
+    close(fresh.fd);
+    // A pause of chat alone between two new peers, so each meets the chat, not the one before.
+    const auto pause_end = Clock::now() + std::chrono::milliseconds(100);
+    while (Clock::now() < pause_end) serve(-1);
+  }
+  for (auto& c : chat) {
+    if (c.fd >= 0) close(c.fd);
+  }
+  const long within =
+      std::count_if(waits_ms.begin(), waits_ms.end(), [](double ms) { return ms <= 250; });
+  std::printf("peers=%d\nnewcomers=%d\nanswered=%zu\nwithin_250ms=%ld\nunanswered=%ld\n", o.peers,
+              o.count, waits_ms.size(), within, unanswered);
+  std::printf("not_ok=%ld\nchat_lost=%ld\nchat_not_ok=%ld\n", not_ok, chat_lost, chat_errs);
+  const long never_served =
+      std::count_if(chat.begin(), chat.end(), [](const Conn& c) { return c.replies == 0; });
+  std::printf("p50_ms=%.1f\nmax_ms=%.1f\nchat_least_served=%ld\nchat_never_served=%ld\n",
+              Percentile(waits_ms, 0.5), Percentile(waits_ms, 1.0), least_served(), never_served);
+  return unanswered == 0 && not_ok == 0 && chat_lost == 0 && chat_errs == 0 && never_served == 0
+             ? 0
+             : 1;
+}
+
 int RunWait(const Options& o) {
   const auto deadline = Clock::now() + FromSeconds(o.timeout_s);
   while (Clock::now() < deadline) {
@@ -704,6 +876,8 @@ int main(int argc, char** argv) {
   if (o.mode == "throughput") return RunThroughput(o);
   if (o.mode == "churn") return RunChurn(o);
   if (o.mode == "soak") return RunSoak(o);
+  if (o.mode == "newcomer") return RunNewcomer(o);
   if (o.mode == "wait") return RunWait(o);
+  if (o.mode == "signed") return RunSigned(o);
   Usage();
 }

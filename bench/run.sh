@@ -27,6 +27,7 @@
 #   QYR_BENCH_SECONDS (4)        throughput window of each server, a round
 #   QYR_BENCH_SLICES (8)         slices the servers take turns in within that window
 #   QYR_BENCH_BUSY_SECONDS (1)   the busy run's window of each server, a round, in 4 slices
+#   QYR_BENCH_NEWCOMER_PEERS (200) busy peers a new peer's check meets (12 new peers a round)
 #   QYR_BENCH_CHURN (10000)      connections opened and closed against each server
 #   QYR_BENCH_IDLE (5)           seconds of each idle window, two a round
 #   QYR_BENCH_FLOOR_PORT (26999) plain floor's port; the counting floor takes the next one
@@ -94,6 +95,7 @@ busy_conns="${QYR_BENCH_BUSY_CONNS:-64}"
 window="${QYR_BENCH_SECONDS:-4}"
 slices="${QYR_BENCH_SLICES:-8}"
 busy_window="${QYR_BENCH_BUSY_SECONDS:-1}"
+newcomer_peers="${QYR_BENCH_NEWCOMER_PEERS:-200}"
 churn="${QYR_BENCH_CHURN:-10000}"
 idle="${QYR_BENCH_IDLE:-5}"
 floor_port="${QYR_BENCH_FLOOR_PORT:-26999}"
@@ -113,7 +115,7 @@ loadavg() { cut -d' ' -f1-3 /proc/loadavg; }
 say "building"
 [ -f "$native/build.ninja" ] ||
   cmake --preset native -B "$native" -DQYR_SANITIZE=OFF -DCMAKE_BUILD_TYPE=Release >/dev/null
-cmake --build "$native" --target qyr_load >/dev/null
+cmake --build "$native" --target qyr_load qyrsend >/dev/null
 [ -f "$win/build.ninja" ] || cmake --preset windows -B "$win" >/dev/null
 cmake --build "$win" --target QyrDelay floor_server launch_probe idle_program process_counts \
   >/dev/null
@@ -159,6 +161,7 @@ run_dir="$out/QyrNOR_bench"
 mkdir -p "$run_dir"
 cp "$win/QyrDelay.exe" "$run_dir/"
 dos() { echo "Z:${1//\//\\}"; }
+hall_key=04b7e08afdfe94bad3f1dc8c734798ba1c62b3a0ad1e9ea2a38201cd0889bc7a193603f747959dbf7a4bb226e41928729063adc7ae43529e61b563bbc606cc5e09
 
 # The settings file of each configuration. Slots without a program, so that nothing is started
 # (without a file the first slot would look for a player), except where a configuration says.
@@ -176,6 +179,8 @@ settings() {  # settings CONFIG
     esac
   done
   case "$1" in log | soak) ini+="[REMOTE]"$'\r\n'"Log=1"$'\r\n' ;; esac
+  # A hall key (NIST's published example point): power commands must come signed.
+  [ "$1" != signed ] || ini+="[REMOTE]"$'\r\n'"SignedBy=$hall_key"$'\r\n'
   [ -z "${QYR_BENCH_INI_EXTRA:-}" ] || ini+="${QYR_BENCH_INI_EXTRA//$'\n'/$'\r\n'}"$'\r\n'
   printf "%s" "$ini" >"$run_dir/QyrDelay.ini"
 }
@@ -451,6 +456,11 @@ for r in $(seq "$rounds"); do
   throughput "$r" throughput "$conns" "$window" "$slices"
   throughput "$r" busy "$busy_conns" "$busy_window" 4
   latency "$r" "" "${targets[@]}"
+  # New peers behind a crowd of busy ones that has just arrived: how long each waits for its answer.
+  "$load" newcomer --port "${port[qyr]}" --peers "$newcomer_peers" --count 12 --timeout 120 \
+    >"$out/newcomer_$r.txt" || failed+=("newcomer round $r")
+  record "$r" qyr "$out/newcomer_$r.txt" p50_ms max_ms unanswered
+  put "$r" qyr within "$(value within_250ms "$out/newcomer_$r.txt")"
   # The command log on: the same round trips, taking turns with the counting floor, at once.
   stop "${pid[qyr]}"
   rm -f "$run_dir/QyrDelay.log" "$run_dir/QyrDelay.log.1"
@@ -458,6 +468,13 @@ for r in $(seq "$rounds"); do
   latency "$r" log qyr counting
   stop "${pid[qyr_log]}"
   log_lines=$(cat "$run_dir/QyrDelay.log.1" "$run_dir/QyrDelay.log" 2>/dev/null | grep -c . || true)
+  # With a hall key: a plain check and a power command's whole challenge, in turns on one
+  # connection (the signed command is by another key, so nothing powers off).
+  start_qyr qyr_signed signed
+  "$load" signed --port "${port[qyr]}" --msgs "$msgs" --warmup "$warmup" >"$out/signed_$r.txt" ||
+    failed+=("signed round $r")
+  record "$r" qyr_signed "$out/signed_$r.txt" check_p50_us nonce_p50_us challenge_p50_us
+  stop "${pid[qyr_signed]}"
 done
 
 say "churn: $churn connections opened and closed, one server at a time"
@@ -516,6 +533,18 @@ spread() { printf "%.0f / %.0f" "$(median fewest_per_conn "$1")" "$(median most_
 waited() { printf "%.0f" "$(median longest_wait_ms "$1")"; }
 ms() { awk -v v="$(median idle_ms "$1")" 'BEGIN { printf "%.1f", v }'; }
 
+# qyrsend to a hall of silent PCs: addresses routed into loopback, where nobody answers, in a
+# network of its own. The whole hall takes one --timeout, however many PCs it has.
+hall_pcs=10000
+say "qyrsend to $hall_pcs silent PCs"
+hall_seconds=$(unshare -n -- bash -c '
+  ip link set lo up && ip route add 10.99.0.0/16 dev lo || exit 1
+  for ((i = 0; i < $3; i++)); do echo "10.99.$((i / 250)).$((i % 250 + 1))"; done >"$1"
+  start=$(date +%s.%N)
+  "$2" --timeout 1000 --hosts "$1" QyrNOR_PC_CHECK >/dev/null
+  awk -v a="$start" -v b="$(date +%s.%N)" "BEGIN { printf \"%.2f\", b - a }"' \
+  _ "$out/hall.txt" "$native/tools/qyrsend/qyrsend" "$hall_pcs" 2>/dev/null || echo n/a)
+
 cat <<EOF
 
 QyrDelay benchmark, $(date -u +%Y-%m-%d), $(nproc --all) cores (run on ${QYR_BENCH_PINNED:+CPU }${QYR_BENCH_PINNED:-all of them}), load average $load_start at the start and $(loadavg) at the end, loopback$([ -z "${QYR_BENCH_IN_NETNS:-}" ] || echo " (private network)"), $(${WINE64:-/usr/lib/wine/wine64} --version 2>/dev/null || echo 'Wine ?'), $rounds rounds, $(( $(date +%s) - began )) s
@@ -534,10 +563,13 @@ done
 title="latency p50 with the log on / off, same round (QyrDelay)"
 echo "| $title | $(cell "$title" QyrDelay "$(ratio p50_us qyr_log qyr)") | | | | |"
 echo "| lines the command log got in the last round | $log_lines | | | | |"
+echo "| with a hall key, one connection in turns: a plain check / the nonce / the whole challenge of a signed power command, p50 (µs) | $(f0 "$(median check_p50_us qyr_signed)") / $(f0 "$(median nonce_p50_us qyr_signed)") / $(f0 "$(median challenge_p50_us qyr_signed)") | | | | |"
 echo "| replies of the least / most served connection in $window s, $conns connections | $(spread qyr) | $(spread plain) | $(spread counting) | | |"
 echo "| longest wait for a reply, $conns connections (ms) | $(waited qyr) | $(waited plain) | $(waited counting) | | |"
 echo "| replies of the least / most served connection in $busy_window s, $busy_conns connections | $(spread qyr_busy) | $(spread plain_busy) | $(spread counting_busy) | | |"
 echo "| longest wait for a reply, $busy_conns connections (ms) | $(waited qyr_busy) | $(waited plain_busy) | $(waited counting_busy) | | |"
+echo "| a new peer's check behind $newcomer_peers busy peers: answered after, p50 / max (ms) | $(f0 "$(median p50_ms qyr)") / $(f0 "$(median max_ms qyr)") | | | | |"
+echo "| new peers of 12 answered within 250 ms / not within 3 s, $newcomer_peers busy peers | $(f0 "$(median within qyr)") / $(f0 "$(median unanswered qyr)") | | | | |"
 row "resident memory after start (KiB)" rss_start
 three "resident memory after the churn (KiB)" rss_churn
 echo "| connections opened and closed (of $churn) | ${churned[qyr]} | ${churned[plain]} | ${churned[counting]} | | |"
@@ -546,6 +578,7 @@ echo "| open fds of the wineserver, before / after QyrDelay's churn | $server_fd
 echo "| CPU time while idle for $idle s (ms) | $(ms qyr) | $(ms plain) | $(ms counting) | | |"
 echo "| CPU time while idle for $idle s, two kept slots running / none (ms) | $(ms kept) / $(ms qyr) | | | | |"
 for row in "${launch_rows[@]}"; do echo "$row"; done
+echo "| qyrsend to $hall_pcs silent PCs at --timeout 1000: seconds until its report | $hall_seconds | | | | |"
 if [ ${#failed[@]} -gt 0 ]; then
   echo
   echo "Incomplete runs (see $out): ${failed[*]}"

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs every Debian 12 package that building and testing QyrDelay needs, and the Chinese
-# locale that Wine takes its code page 936 from. Safe to run again.
+# locale that Wine takes its code page 936 from (libgnutls30: Wine's ECDSA, which checks signed power
+# commands). Safe to run again.
 set -euo pipefail
 SUDO=""
 [ "$(id -u)" = 0 ] || SUDO="sudo"
@@ -8,7 +9,9 @@ SUDO=""
 packages=(
   cmake ninja-build g++ clang libclang-rt-14-dev libgtest-dev googletest
   g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
-  wine64 xvfb x11-utils xdotool imagemagick fonts-wqy-microhei locales nsis iproute2
+  wine64 libgnutls30 xvfb x11-utils xdotool imagemagick fonts-wqy-microhei locales nsis iproute2
+  libssl-dev libcpp-httplib-dev nlohmann-json3-dev libcli11-dev pkg-config
+  chromium chromium-driver python3-selenium
 )
 missing=()
 for p in "${packages[@]}"; do

@@ -54,6 +54,9 @@ if(CMAKE_CROSSCOMPILING)
   # run has been seen to leave a finished test process hanging.
   add_test(NAME wine_start_power COMMAND ${QYR_WINE_RUN} --prefix power --start)
   set_tests_properties(wine_start_power PROPERTIES FIXTURES_SETUP "wine;wine_power" TIMEOUT 300)
+  # The settings script starts its Wine server inside a mount namespace of its own (a full disk).
+  add_test(NAME wine_start_settings COMMAND ${QYR_WINE_RUN} --prefix settings --start)
+  set_tests_properties(wine_start_settings PROPERTIES FIXTURES_SETUP "wine;wine_settings" TIMEOUT 300)
 endif()
 
 file(GLOB_RECURSE qyr_portable_tests CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/*_test.cpp)
@@ -133,4 +136,7 @@ foreach(script ${qyr_shell_tests})
 endforeach()
 if(TEST e2e.power_test)
   set_tests_properties(e2e.power_test PROPERTIES FIXTURES_REQUIRED "wine;wine_power")
+endif()
+if(TEST e2e.settings_test)
+  set_tests_properties(e2e.settings_test PROPERTIES FIXTURES_REQUIRED "wine;wine_settings")
 endif()

@@ -1,6 +1,11 @@
 #include "app/check_mode.h"
 
+#include "base/int_rules.h"
 #include "base/text.h"
+#include "launch/ini_text.h"
+#include "launch/keep_running.h"
+#include "launch/schedule.h"
+#include "launch/slots.h"
 #include "remote/allow_list.h"
 #include "remote/power_clock.h"
 #include "remote/signed_command.h"
@@ -19,6 +24,7 @@ constexpr CheckName kChecks[] = {
     {"--secure-folder=", CheckMode::kSecureFolder},
     {"--check-power=", CheckMode::kPower},
     {"--check-key=", CheckMode::kKey},
+    {"--check-ini=", CheckMode::kIni},
 };
 
 CheckOutcome Refused(std::string line) {
@@ -26,6 +32,30 @@ CheckOutcome Refused(std::string line) {
   outcome.exit_code = kCheckRefused;
   outcome.lines.push_back(std::move(line));
   return outcome;
+}
+
+// The answer for a clock the program would read: passed, or the bad key and entry named.
+CheckOutcome ClockOutcome(const PowerClock& clock) {
+  const std::string entry = "invalid " + clock.bad_key + " entry \"" + clock.bad_entry + "\": ";
+  switch (clock.error) {
+    case PowerClockError::kNone:
+      return {};
+    case PowerClockError::kBadTime:
+      return Refused(entry + "not a 24-hour time H:MM or HH:MM");
+    case PowerClockError::kTimeOutOfRange:
+      return Refused(entry + "the hour is past 23 or the minute past 59");
+    case PowerClockError::kSameMinute:
+      return Refused(entry + "the same minute as OffAt, which turns both off");
+    case PowerClockError::kEmptyDay:
+      return Refused("invalid Days entry: an empty one (a stray comma)");
+    case PowerClockError::kBadDay:
+      return Refused(entry + "not a weekday number or a range such as 1-5");
+    case PowerClockError::kDayOutOfRange:
+      return Refused(entry + "weekdays are 1 (Monday) to 7 (Sunday)");
+    case PowerClockError::kBadRange:
+      return Refused(entry + "a range that runs backwards");
+  }
+  return Refused(entry);
 }
 
 bool StartsWith(std::string_view text, std::string_view start) {
@@ -160,8 +190,8 @@ CheckOutcome ArgsErrorOutcome(const CheckRequest& request) {
       return {};
     case CheckArgsError::kUnknownCheck:
       line = "unknown check \"" + request.bad_argument +
-             "\": use --check-allow=, --check-folder=, --secure-folder=, --check-power= or "
-             "--check-key=";
+             "\": use --check-allow=, --check-folder=, --secure-folder=, --check-power=, "
+             "--check-key= or --check-ini=";
       break;
     case CheckArgsError::kNoValue:
       line = "\"" + request.bad_argument + "\" needs its value after \"=\" in the same argument";
@@ -202,6 +232,55 @@ CheckOutcome CheckHallKey(std::string_view key) {
                  "\": not 130 hex digits starting with 04 (the hall.pub of qyrsend keygen)");
 }
 
+CheckOutcome CheckSettingsFile(std::string_view text) {
+  for (const char* section : {kSettingsSection, kRemoteSection, kPowerSection}) {
+    if (const std::optional<IniRepeat> repeat = FindRepeat(text, section)) {
+      return Refused("invalid settings: " + RepeatLogText(*repeat) +
+                     (repeat->key.empty() ? "" : " in [" + repeat->section + "]"));
+    }
+  }
+  const auto value = [&](const char* section, const std::string& key) {
+    return GetIniValue(text, section, key).value_or("");
+  };
+  const auto bad = [](const std::string& key, std::string_view entry, std::string_view why) {
+    return Refused("invalid " + key + " entry \"" + std::string(entry) + "\": " + std::string(why));
+  };
+  for (int i = 0; i < kSlotCount; ++i) {
+    const std::string path = value(kSettingsSection, FileKey(i));
+    if (!FitsStartPath(path)) {
+      return bad(FileKey(i), path, "longer than the system can start (259 characters)");
+    }
+    const std::string delay = value(kSettingsSection, DelayKey(i));
+    if (!TrimBlanks(delay).empty() && !ParseInteger(delay).ok()) {
+      return bad(DelayKey(i), delay, "not a whole number of seconds");
+    }
+    const std::string restart = value(kSettingsSection, RestartKey(i));
+    if (ParseRestart(restart).error != RestartError::kNone) {
+      return bad(RestartKey(i), restart, "not a whole number of seconds, 0 or more");
+    }
+  }
+  const std::string allow = value(kRemoteSection, "AllowFrom");
+  if (!TrimBlanks(allow).empty()) {
+    if (CheckOutcome outcome = CheckAllowList(allow); outcome.exit_code != kCheckPassed) {
+      return outcome;
+    }
+  }
+  const std::string key = value(kRemoteSection, "SignedBy");
+  if (!TrimBlanks(key).empty()) {
+    if (CheckOutcome outcome = CheckHallKey(key); outcome.exit_code != kCheckPassed) return outcome;
+  }
+  for (const char* number : {"Udp", "Log"}) {
+    const std::string entry = value(kRemoteSection, number);
+    if (!TrimBlanks(entry).empty() && !ParseInteger(entry).ok()) {
+      return bad(number, entry, "not a number (0 is off)");
+    }
+  }
+  const PowerClock clock =
+      ParsePowerClock(value(kPowerSection, "OffAt"), value(kPowerSection, "RebootAt"),
+                      value(kPowerSection, "Days"));
+  return ClockOutcome(clock);
+}
+
 CheckOutcome CheckPowerClock(std::string_view off_at, std::optional<std::string_view> days,
                              std::string_view reboot_at) {
   if (TrimBlanks(off_at).empty()) {
@@ -211,26 +290,7 @@ CheckOutcome CheckPowerClock(std::string_view off_at, std::optional<std::string_
     return Refused("invalid Days list: it is empty; leave it out for every day");
   }
   const PowerClock clock = ParsePowerClock(off_at, reboot_at, days.value_or(""));
-  const std::string entry = "invalid " + clock.bad_key + " entry \"" + clock.bad_entry + "\": ";
-  switch (clock.error) {
-    case PowerClockError::kNone:
-      return {};
-    case PowerClockError::kBadTime:
-      return Refused(entry + "not a 24-hour time H:MM or HH:MM");
-    case PowerClockError::kTimeOutOfRange:
-      return Refused(entry + "the hour is past 23 or the minute past 59");
-    case PowerClockError::kSameMinute:
-      return Refused(entry + "the same minute as OffAt, which turns both off");
-    case PowerClockError::kEmptyDay:
-      return Refused("invalid Days entry: an empty one (a stray comma)");
-    case PowerClockError::kBadDay:
-      return Refused(entry + "not a weekday number or a range such as 1-5");
-    case PowerClockError::kDayOutOfRange:
-      return Refused(entry + "weekdays are 1 (Monday) to 7 (Sunday)");
-    case PowerClockError::kBadRange:
-      return Refused(entry + "a range that runs backwards");
-  }
-  return Refused(entry);
+  return ClockOutcome(clock);
 }
 
 std::vector<std::string> FoldersBelowRoot(std::string_view path) {

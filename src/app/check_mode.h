@@ -6,6 +6,7 @@
 //   QyrDelay.exe --check-power=<OffAt> [--days=<Days>] [--reboot-at=<RebootAt>]
 //                                        would the [POWER] clock these make be valid
 //   QyrDelay.exe --check-key=<key>       is this a hall key SignedBy can hold
+//   QyrDelay.exe --check-ini=<file>      would the program take every entry of this settings file
 // The value follows "=" in the same argument (quote it when it holds blanks). A check answers by
 // its exit code and a line per finding on standard output; it opens no window, takes no mutex,
 // opens no port and writes nothing but its answer.
@@ -22,7 +23,7 @@ inline constexpr int kCheckPassed = 0;
 inline constexpr int kCheckRefused = 2;
 inline constexpr int kCheckTakeOver = 3;  // --check-folder: only folders that may be taken over
 
-enum class CheckMode { kNone, kAllow, kFolder, kSecureFolder, kPower, kKey, kUnknown };
+enum class CheckMode { kNone, kAllow, kFolder, kSecureFolder, kPower, kKey, kIni, kUnknown };
 enum class CheckArgsError { kNone, kUnknownCheck, kNoValue, kExtraArgument };
 
 struct CheckRequest {
@@ -62,6 +63,12 @@ CheckOutcome CheckPowerClock(std::string_view off_at, std::optional<std::string_
 // --check-key: a hall's public key as SignedBy holds it (130 hex digits, "04" first, a point of
 // the curve).
 CheckOutcome CheckHallKey(std::string_view key);
+
+// --check-ini: a settings file prepared for a hall, as its bytes. Every entry the program reads
+// must be one it takes as meant: no key or section of [AUTORUN], [REMOTE] or [POWER] given
+// twice, paths it can start, delays and restart times that are whole numbers, and the
+// [REMOTE] and [POWER] entries valid where given. The first bad entry is named.
+CheckOutcome CheckSettingsFile(std::string_view text);
 
 // The folders of a full path below its root, outermost first: "C:\a\b" gives "C:\a" and
 // "C:\a\b"; the root is a drive ("C:\") or a share ("\\server\share\"), also after "\\?\".

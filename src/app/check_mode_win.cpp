@@ -6,6 +6,7 @@
 #include <lm.h>
 #include <sddl.h>
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -17,6 +18,23 @@
 namespace qyr {
 
 namespace {
+
+// A settings file's bytes; nothing when it cannot be read or is far larger than any such file.
+std::optional<std::string> ReadSettingsFile(const std::string& path) {
+  constexpr DWORD kMostBytes = 1024 * 1024;
+  const UniqueFile file(CreateFileW(Utf8ToWide(path).c_str(), GENERIC_READ, FILE_SHARE_READ,
+                                    nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  LARGE_INTEGER size = {};
+  if (!file || !GetFileSizeEx(file.get(), &size) || size.QuadPart > kMostBytes) return std::nullopt;
+  std::string bytes(static_cast<std::size_t>(size.QuadPart), '\0');
+  DWORD read = 0;
+  if (!bytes.empty() &&
+      (!ReadFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &read, nullptr) ||
+       read != bytes.size())) {
+    return std::nullopt;
+  }
+  return bytes;
+}
 
 // Owner Administrators; Administrators and SYSTEM full control, Users read and execute, for the
 // folder and what is made in it; nothing inherited from above: the rights of a new folder.
@@ -246,6 +264,17 @@ std::optional<int> RunCheckMode() {
       return Answer(CheckPowerClock(request.value, request.days, request.reboot_at.value_or("")));
     case CheckMode::kKey:
       return Answer(CheckHallKey(request.value));
+    case CheckMode::kIni: {
+      const std::optional<std::string> text = ReadSettingsFile(request.value);
+      if (!text) {
+        CheckOutcome unreadable;
+        unreadable.exit_code = kCheckRefused;
+        unreadable.lines.push_back("cannot read the settings file \"" + request.value +
+                                   "\" (missing, not a file, or over 1 MB)");
+        return Answer(unreadable);
+      }
+      return Answer(CheckSettingsFile(*text));
+    }
     case CheckMode::kNone:
     case CheckMode::kUnknown:
       break;

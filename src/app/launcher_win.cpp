@@ -38,6 +38,7 @@ void Launcher::RestartSchedule() {
 }
 
 void Launcher::TakeRows(const std::array<RowText, kSlotCount>& rows) {
+  if (auto refused = ControlCharacterMessage(rows)) throw UnsafeTextError(*refused);
   if (auto error = qyr::TakeRows(slots_, rows)) throw ConvertError(*error);
 }
 
@@ -92,7 +93,8 @@ void Launcher::ApplyKeep(int slot, const KeepEffects& effects) {
   const UINT_PTR timer = kTimerRestart + static_cast<UINT_PTR>(slot);
   if (effects.restart_in_ms) {
     // A timer runs at most about 24 days; one that fires early is armed again for the rest.
-    const auto ms = std::min<std::uint64_t>(*effects.restart_in_ms, std::numeric_limits<INT>::max());
+    const auto ms =
+        std::min<std::uint64_t>(*effects.restart_in_ms, std::numeric_limits<INT>::max());
     SetTimer(window_, timer, static_cast<UINT>(std::max<std::uint64_t>(ms, 1)), nullptr);
   } else {
     KillTimer(window_, timer);
@@ -114,8 +116,8 @@ void Launcher::StopKeeping() {
   for (int i = 0; i < kSlotCount; ++i) ApplyKeep(i, effects[static_cast<std::size_t>(i)]);
 }
 
-std::string Launcher::StatusReply() const {
-  return qyr::StatusReply(GetTickCount64() - started_ms_, kept_.StateTexts());
+std::string Launcher::StatusReply(const std::optional<LastPower>& power) const {
+  return qyr::StatusReply(GetTickCount64() - started_ms_, kept_.StateTexts(), power);
 }
 
 }  // namespace qyr

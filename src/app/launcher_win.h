@@ -7,6 +7,7 @@
 #include <array>
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -16,6 +17,7 @@
 #include "launch/kept_programs_win.h"
 #include "launch/schedule.h"
 #include "launch/slots.h"
+#include "remote/status_reply.h"
 
 namespace qyr {
 
@@ -49,15 +51,16 @@ class Launcher {
   // One tick of the schedule: the uptime figure, and what falls due is started.
   void Tick();
 
-  // Takes the rows as typed into the slots; a bad delay throws ConvertError, leaving the rows
-  // before it taken.
+  // Takes the rows as typed into the slots; a control character in any box throws
+  // UnsafeTextError with nothing taken, a bad delay ConvertError, leaving the rows before it
+  // taken.
   void TakeRows(const std::array<RowText, kSlotCount>& rows);
 
   // The launcher's timers and the end of a kept program. True if the message was the launcher's.
   bool OnMessage(UINT msg, WPARAM wp, LPARAM lp);
 
   // The answer to the status query: uptime and what each slot's program is doing.
-  std::string StatusReply() const;
+  std::string StatusReply(const std::optional<LastPower>& power) const;
 
   const SlotArray& Slots() const { return slots_; }
   const Schedule& ScheduleState() const { return schedule_; }

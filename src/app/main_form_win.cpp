@@ -15,17 +15,20 @@ constexpr const char* kRemoteLabel = "TCP/UDP受控中端口:";
 
 TMainForm::TMainForm(std::string exe_path, RemoteEndpoint remote)
     : exe_path_(std::move(exe_path)),
-      launcher_(exe_path_,
-                {.show_status = [this](std::string_view text) { ShowStatus(text); },
-                 .show_uptime =
-                     [this](std::string_view text) { SetControlText(ControlId::LabelUptime, text); },
-                 .log = [this](std::string_view event) { remote_.Log(event); }}),
+      launcher_(exe_path_, {.show_status = [this](std::string_view text) { ShowStatus(text); },
+                            .show_uptime =
+                                [this](std::string_view text) {
+                                  SetControlText(ControlId::LabelUptime, text);
+                                },
+                            .log = [this](std::string_view event) { remote_.Log(event); }}),
       remote_(exe_path_, remote,
               {.reply = [this](Command command) { return ReplyTo(command); },
                .obey = [this](Command command,
                               std::string_view text) { power_view_.Obey(command, text); },
-               .obey_clock = [this](Command command,
-                                    std::string_view status) { power_view_.ObeyClock(command, status); },
+               .obey_clock =
+                   [this](Command command, std::string_view status) {
+                     power_view_.ObeyClock(command, status);
+                   },
                .show_status = [this](std::string_view text) { ShowStatus(text); },
                .show_port =
                    [this](std::uint16_t port) {
@@ -55,7 +58,8 @@ void TMainForm::ShowStatus(std::string_view text) {
 }
 
 std::string TMainForm::ReplyTo(Command command) const {
-  return command == Command::kStatus ? launcher_.StatusReply() : std::string(ReplyFor(command));
+  return command == Command::kStatus ? launcher_.StatusReply(power_view_.LastPowerEvent())
+                                     : std::string(ReplyFor(command));
 }
 
 void TMainForm::OnCreate() {

@@ -20,11 +20,21 @@ void PowerScreenView::Attach(const Parts& parts) {
   control_timer_.Attach(parts.window);
 }
 
+void PowerScreenView::Note(PowerEvent what) {
+  SYSTEMTIME st = {};
+  GetLocalTime(&st);
+  last_power_ = LastPower{what, st.wHour * 3600 + st.wMinute * 60 + st.wSecond};
+}
+
 void PowerScreenView::Obey(Command command, std::string_view text) {
+  if (command == Command::kPowerOff || command == Command::kReboot) {
+    Note(command == Command::kReboot ? PowerEvent::kReboot : PowerEvent::kOff);
+  }
   Render(model_.OnCommand(command, CodePageToUtf8(text, kCommandCodePage)));
 }
 
 void PowerScreenView::ObeyClock(Command command, std::string_view status) {
+  Note(command == Command::kReboot ? PowerEvent::kReboot : PowerEvent::kOff);
   PowerEffects effects = model_.OnCommand(command, "");
   effects.status = std::string(status);
   Render(effects);
@@ -51,7 +61,10 @@ bool PowerScreenView::OnMessage(UINT msg, WPARAM wp, LPARAM) {
 }
 
 void PowerScreenView::OnStatusClicked() {
-  if (Armed(model_.Counts())) hooks_.log("countdown cancelled at the PC");
+  if (Armed(model_.Counts())) {
+    hooks_.log("countdown cancelled at the PC");
+    Note(PowerEvent::kCancelled);
+  }
   Render(model_.OnStatusClick());
 }
 
@@ -85,9 +98,9 @@ void PowerScreenView::Render(const PowerEffects& effects) {
     if (step.action) {
       hooks_.before_power_action();
       const bool privileged = EnableShutdownPrivilege();
-      hooks_.log(PowerEvent(*step.action == PowerRequest::kReboot, privileged));
+      hooks_.log(PowerRequestEvent(*step.action == PowerRequest::kReboot, privileged));
       hooks_.flush_log();  // the line is in the file before the PC goes down
-      RequestPowerAction(*step.action);
+      if (!RequestPowerAction(*step.action)) Note(PowerEvent::kFailed);
     }
   }
 }

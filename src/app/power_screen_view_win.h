@@ -6,6 +6,7 @@
 
 #include <array>
 #include <functional>
+#include <optional>
 #include <string_view>
 
 #include "app/layout.h"
@@ -13,6 +14,7 @@
 #include "base/ids_win.h"
 #include "remote/power_screen.h"
 #include "remote/protocol.h"
+#include "remote/status_reply.h"
 
 namespace qyr {
 
@@ -56,22 +58,26 @@ class PowerScreenView {
   void ArrangePanel();
 
   const PowerScreen& Model() const { return model_; }
+  // The last power event since start, by the PC's clock: what the status reply reports.
+  const std::optional<LastPower>& LastPowerEvent() const { return last_power_; }
   const WindowTimer& ControlTimer() const { return control_timer_; }
   HWND PanelLabel(PanelLabelId id) const { return parts_.labels[static_cast<std::size_t>(id)]; }
 
  private:
-  void OnStatusClicked();       // cancels
-  void OnScreenTextClicked();   // leaves the screen; the countdown pauses
-  void OnShowScreenClicked();   // the screen by hand, without a countdown
+  void OnStatusClicked();      // cancels
+  void OnScreenTextClicked();  // leaves the screen; the countdown pauses
+  void OnShowScreenClicked();  // the screen by hand, without a countdown
   void Render(const PowerEffects& effects);
   void ApplyWindowForm(WindowForm form);
   void SetBorderless(bool borderless);
+  void Note(PowerEvent what);
 
   Hooks hooks_;
   Parts parts_;
   PowerScreen model_;
   WindowTimer control_timer_{kTimerCtrl, kControlPeriodMs, false};
   bool panel_fills_client_ = false;  // aligned to the client area once first shown
+  std::optional<LastPower> last_power_;
 };
 
 }  // namespace qyr

@@ -34,6 +34,7 @@ RemoteControl::RemoteControl(std::string exe_path, RemoteEndpoint endpoint, Hook
     };
   }
   tcp_listener_.accepts = [this](const Source& peer) { return AllowedSource(peer); };
+  tcp_listener_.evicted = [this](const Source& peer) { Count(evictions_, peer); };
 }
 
 RemoteControl::~RemoteControl() {
@@ -51,6 +52,12 @@ void RemoteControl::Open() {
   const RemoteSettings settings = ReadRemoteSettings(SettingsPathFor(exe_path_));
   if (settings.log) command_log_ = CommandLogFile(SiblingPath(exe_path_, ".log"));
   Log("QyrDelay started: " + exe_path_);
+  if (settings.repeat) {
+    // Which of two entries was meant cannot be known, and the profile API reads only the first.
+    hooks_.show_status(kRemoteOffPrefix + RepeatText(*settings.repeat));
+    Log("remote control off: " + RepeatLogText(*settings.repeat));
+    return;
+  }
   allow_list_ = ParseAllowList(settings.allow_from);
   if (!allow_list_.ok()) {
     // Never fail open: without a list that can be read, nobody is served.
@@ -102,16 +109,22 @@ void RemoteControl::SessionEnding(bool ending, const std::function<void()>& befo
 
 bool RemoteControl::AllowedSource(const Source& source) {
   if (AllowsSource(allow_list_, source)) return true;
-  if (!command_log_.On()) return false;
-  const std::string event = refusals_.Refuse(source, GetTickCount64());
-  if (!event.empty()) Log(event);
-  refusals_timer_.SetEnabled(refusals_.HasCounted());
+  Count(refusals_, source);
   return false;
 }
 
+void RemoteControl::Count(RefusalCounter& counter, const Source& source) {
+  if (!command_log_.On()) return;
+  const std::string event = counter.Refuse(source, GetTickCount64());
+  if (!event.empty()) Log(event);
+  refusals_timer_.SetEnabled(refusals_.HasCounted() || evictions_.HasCounted());
+}
+
 void RemoteControl::LogCountedRefusals(bool all) {
-  for (const std::string& event : refusals_.Due(GetTickCount64(), all)) Log(event);
-  refusals_timer_.SetEnabled(refusals_.HasCounted());
+  for (RefusalCounter* counter : {&refusals_, &evictions_}) {
+    for (const std::string& event : counter->Due(GetTickCount64(), all)) Log(event);
+  }
+  refusals_timer_.SetEnabled(refusals_.HasCounted() || evictions_.HasCounted());
 }
 
 void RemoteControl::Log(std::string_view event) {
@@ -130,6 +143,12 @@ void RemoteControl::OnCommandReceived(std::string_view bytes, const Source& from
   // A datagram from outside the list, or from a sender that cannot be told, has been read; it
   // is dropped unseen.
   if (!from.tcp && !AllowedSource(from)) return;
+  if (IsHttpRequest(bytes)) {
+    // A web page can make any browser send this: another protocol, never obeyed or answered.
+    reply.Close();
+    if (command_log_.On()) Log(HttpRefusedEvent(from, bytes));
+    return;
+  }
   const std::string text = Utf8ToCodePage(bytes, kCommandCodePage);
   Command command = MatchCommand(text);
   const std::optional<SignedOutcome> signed_outcome = CheckSigned(bytes, text, from, command);
@@ -202,6 +221,11 @@ bool RemoteControl::OnMessage(UINT msg, WPARAM wp, LPARAM) {
 
 void RemoteControl::StartClock() {
   const PowerSettings settings = ReadPowerSettings(SettingsPathFor(exe_path_));
+  if (settings.repeat) {
+    hooks_.show_status(kPowerClockOffPrefix + RepeatText(*settings.repeat));
+    Log("power clock off: " + RepeatLogText(*settings.repeat));
+    return;
+  }
   const PowerClock clock = ParsePowerClock(settings.off_at, settings.reboot_at, settings.days);
   if (!clock.ok()) {
     // An entry that cannot be read turns the clock off, and the status line names it.

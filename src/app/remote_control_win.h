@@ -87,6 +87,8 @@ class RemoteControl {
   };
   std::optional<SignedOutcome> CheckSigned(std::string_view bytes, std::string_view text,
                                            const Source& from, Command& command);
+  // A refusal, or a connection closed to make room for a new one: counted in the log.
+  void Count(RefusalCounter& counter, const Source& source);
   // Logs the refusal counts whose minute is over (every one when `all`).
   void LogCountedRefusals(bool all);
   void OnClockTimer();
@@ -104,6 +106,7 @@ class RemoteControl {
   CommandLogFile command_log_;
   WindowTimer log_timer_{kTimerLog, kLogFlushDelayMs, false};
   RefusalCounter refusals_;
+  RefusalCounter evictions_{kEvictedForANewOne};
   WindowTimer refusals_timer_{kTimerRefusals, static_cast<UINT>(kRefusalLineIntervalMs), false};
   bool end_logged_ = false;
   std::optional<PowerClockWatch> clock_;

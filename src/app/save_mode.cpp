@@ -52,13 +52,16 @@ std::uint32_t SaveExitCode(SaveOutcome outcome) {
       return 72;
     case SaveOutcome::kBadArguments:
       return 73;
+    case SaveOutcome::kBadText:
+      return 74;
   }
   return 71;
 }
 
 SaveOutcome SaveOutcomeOf(std::uint32_t exit_code) {
-  for (const SaveOutcome outcome : {SaveOutcome::kSaved, SaveOutcome::kAutoRunFailed,
-                                    SaveOutcome::kBadDelay, SaveOutcome::kBadArguments}) {
+  for (const SaveOutcome outcome :
+       {SaveOutcome::kSaved, SaveOutcome::kAutoRunFailed, SaveOutcome::kBadDelay,
+        SaveOutcome::kBadArguments, SaveOutcome::kBadText}) {
     if (SaveExitCode(outcome) == exit_code) return outcome;
   }
   return SaveOutcome::kRefused;

@@ -46,6 +46,7 @@ enum class SaveOutcome {
   kAutoRunFailed,  // the settings file is written, the Run value could not be
   kRefused,        // the settings file refused a write; automatic start is untouched
   kBadDelay,       // a delay is not an integer; nothing is written
+  kBadText,        // a path or delay holds a control character; nothing is written
   kBadArguments,   // not a command line the window makes; nothing is written
 };
 

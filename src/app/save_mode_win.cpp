@@ -15,6 +15,7 @@ namespace {
 
 SaveOutcome SaveAsAsked(const SaveArgs& args) {
   if (!args.ok()) return SaveOutcome::kBadArguments;
+  if (ControlCharacterMessage(args.request.rows)) return SaveOutcome::kBadText;
   SlotArray slots;
   if (TakeRows(slots, args.request.rows)) return SaveOutcome::kBadDelay;
   return WriteSave(SettingsPathFor(ModulePathUtf8()), slots, args.request.autorun);

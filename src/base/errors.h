@@ -17,6 +17,12 @@ class ConvertError : public AppError {
   using AppError::AppError;
 };
 
+// A typed text that the settings file cannot hold.
+class UnsafeTextError : public AppError {
+ public:
+  using AppError::AppError;
+};
+
 // The settings file refused a write.
 class IniFileError : public AppError {
  public:

@@ -29,6 +29,15 @@ std::size_t CharCount(std::string_view utf8) {
   return count;
 }
 
+std::size_t Utf16Length(std::string_view utf8) {
+  std::size_t units = 0;
+  for (char c : utf8) {
+    const auto byte = static_cast<unsigned char>(c);
+    if ((byte & 0xC0) != 0x80) units += byte >= 0xF0 ? 2 : 1;
+  }
+  return units;
+}
+
 std::string_view FirstChars(std::string_view utf8, std::size_t count) {
   std::size_t seen = 0;
   for (std::size_t i = 0; i < utf8.size(); ++i) {

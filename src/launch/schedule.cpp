@@ -25,6 +25,8 @@ std::int32_t NextTick(std::int32_t ticks) {
 
 bool StartsAsProcess(std::string_view path) { return Contains(AsciiLower(path), ".exe"); }
 
+bool FitsStartPath(std::string_view path) { return Utf16Length(path) <= kMaxStartPathLength; }
+
 TickPlan Schedule::BeginTick(const SlotArray& slots) const {
   return {std::to_string(ticks_), DueSlots(slots, ticks_)};
 }

@@ -32,6 +32,13 @@ std::int32_t NextTick(std::int32_t ticks);
 // through the shell.
 bool StartsAsProcess(std::string_view path);
 
+// The longest path the system starts: MAX_PATH less its terminating null, in UTF-16 units, for
+// CreateProcessW's application name and the shell's file alike. A longer one is not handed to
+// them (the shell has been seen to crash on one), nor is a path cut on reading, which is always
+// longer; it is reported as a program that cannot be opened.
+inline constexpr std::size_t kMaxStartPathLength = 259;
+bool FitsStartPath(std::string_view path);
+
 // What a tick shows and starts before the starter runs.
 struct TickPlan {
   std::string uptime;    // the uptime figure: the counter before this tick moves it on

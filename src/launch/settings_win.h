@@ -1,10 +1,12 @@
 #pragma once
-// The settings file beside the executable, read and written one key at a time through the
-// Windows profile API.
+// The settings file beside the executable: values read one key at a time through the Windows
+// profile API, sections checked and a Save written over the whole file.
 #include <array>
+#include <optional>
 #include <string>
 #include <string_view>
 
+#include "launch/ini_text.h"
 #include "launch/keep_running.h"
 #include "launch/slots.h"
 
@@ -13,8 +15,10 @@ namespace qyr {
 // All four slots; a missing file or key gives the defaults. Nothing is created by reading.
 SlotArray ReadSlots(const std::string& ini_path, std::string_view exe_folder);
 
-// Writes File0, Delay0 .. File3, Delay3 in order; raises IniFileError("Unable to write to
-// <path>") at the first write the system refuses (the keys before it stay written).
+// Sets File0, Delay0 .. File3, Delay3 as the profile API would, in a complete new file beside
+// the old one that then takes its place in one step: a full disk or a power cut leaves the old
+// file or the new one, never a mix. Raises IniFileError("Unable to write to <path>") when the
+// file cannot be read or replaced; the old file then stays as it was.
 void WriteSlots(const std::string& ini_path, const SlotArray& slots);
 
 // The optional [REMOTE] section: who may send commands and whether they are logged. Read once
@@ -24,6 +28,7 @@ struct RemoteSettings {
   bool log = false;        // Log= a non-zero integer
   bool udp = true;         // Udp=0 closes the UDP listener (so does anything but a number)
   std::string signed_by;   // the hall's public key: power commands must then be signed
+  std::optional<IniRepeat> repeat;  // a key or the section given twice: remote control stays off
 };
 RemoteSettings ReadRemoteSettings(const std::string& ini_path);
 
@@ -36,6 +41,7 @@ struct PowerSettings {
   std::string off_at;
   std::string reboot_at;
   std::string days;
+  std::optional<IniRepeat> repeat;  // a key or the section given twice: the clock stays off
 };
 PowerSettings ReadPowerSettings(const std::string& ini_path);
 

@@ -26,6 +26,24 @@ LaunchSlot SlotFromProfile(int slot, std::string_view file, std::string_view del
 
 bool ShownInRow(const LaunchSlot& slot) { return CharCount(slot.Path) > 2; }
 
+std::optional<std::string> ControlCharacterMessage(const std::array<RowText, kSlotCount>& rows) {
+  auto has_control = [](std::string_view text) {
+    for (const char c : TrimBlanks(text)) {
+      if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) return true;
+    }
+    return false;
+  };
+  for (std::size_t i = 0; i < rows.size(); ++i) {
+    const char* box = has_control(rows[i].file)    ? "路径"
+                      : has_control(rows[i].delay) ? "延时"
+                                                   : nullptr;
+    if (box != nullptr) {
+      return "程序" + std::to_string(i + 1) + "的" + box + "含有控制字符(如回车、换行),不能保存";
+    }
+  }
+  return std::nullopt;
+}
+
 std::optional<std::string> TakeRows(SlotArray& slots,
                                     const std::array<RowText, kSlotCount>& rows) {
   for (std::size_t i = 0; i < slots.size(); ++i) {

@@ -46,6 +46,11 @@ struct RowText {
   std::string delay;
 };
 
+// A path or delay that still holds a control character (below 0x20, or 0x7F) once trimmed
+// cannot be saved: in the settings file a line break would start lines of its own. The message
+// names the first such box; nothing when every row can be saved.
+std::optional<std::string> ControlCharacterMessage(const std::array<RowText, kSlotCount>& rows);
+
 // Takes the four rows into the slots in order, trimming both texts and reading the delay
 // strictly. On a delay that is not an integer it stops there and returns the error message;
 // the rows before it and that row's path have been taken already.

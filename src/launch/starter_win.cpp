@@ -53,6 +53,7 @@ bool ShellStart(HWND owner, const wchar_t* verb, const std::string& file,
 
 Launched StartProgram(HWND owner, const std::string& path) {
   Launched launched;
+  if (!FitsStartPath(path)) return launched;
   if (StartsAsProcess(path)) {
     launched.process = StartExecutable(path);
     launched.reported_started = static_cast<bool>(launched.process);

@@ -36,7 +36,8 @@ KernelHandle StartExecutable(const std::string& path);
 bool ShellStart(HWND owner, const wchar_t* verb, const std::string& file,
                 const std::string& parameters, int show, KernelHandle& process);
 
-// ".exe" anywhere in the path: StartExecutable; otherwise opened through the shell.
+// ".exe" anywhere in the path: StartExecutable; otherwise opened through the shell. A path
+// longer than the system starts fails without either.
 Launched StartProgram(HWND owner, const std::string& path);
 
 }  // namespace qyr

@@ -101,7 +101,8 @@ std::string AllowListOffText(const AllowList& list) {
 }
 
 std::string RemoteOffText(std::string_view key, std::string_view entry) {
-  return "远程控制已关闭:设置项" + std::string(key) + "无效 \"" + std::string(entry) + "\"";
+  return std::string(kRemoteOffPrefix) + "设置项" + std::string(key) + "无效 \"" +
+         std::string(entry) + "\"";
 }
 
 }  // namespace qyr

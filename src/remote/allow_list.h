@@ -57,7 +57,9 @@ bool Allows(const AllowList& list, Ipv4 source);
 // no list is set: a list never lets through what it cannot check.
 bool AllowsSource(const AllowList& list, const Source& source);
 
-// The status line when the list is invalid and remote control stays off.
+// The status line when the list is invalid and remote control stays off; the reason follows
+// the prefix.
+inline constexpr const char* kRemoteOffPrefix = "远程控制已关闭:";
 std::string AllowListOffText(const AllowList& list);
 // The same for any [REMOTE] key whose entry keeps remote control off.
 std::string RemoteOffText(std::string_view key, std::string_view entry);

@@ -28,8 +28,8 @@ std::string EscapeForLog(std::string_view bytes, std::size_t max_bytes) {
 
 std::string LogLine(const LocalTime& t, std::string_view event) {
   char stamp[32];
-  std::snprintf(stamp, sizeof(stamp), "%04d-%02d-%02d %02d:%02d:%02d.%03d ", t.year, t.month,
-                t.day, t.hour, t.minute, t.second, t.millisecond);
+  std::snprintf(stamp, sizeof(stamp), "%04d-%02d-%02d %02d:%02d:%02d.%03d ", t.year, t.month, t.day,
+                t.hour, t.minute, t.second, t.millisecond);
   return stamp + std::string(event) + "\r\n";
 }
 
@@ -41,10 +41,14 @@ std::string CommandEvent(const Source& source, std::string_view message, Command
 }
 
 std::string RefusedEvent(const Source& source) {
-  return SourceText(source) + " refused: not in AllowFrom";
+  return SourceText(source) + ' ' + std::string(kRefusedNotAllowed);
 }
 
-std::string PowerEvent(bool reboot, bool privilege_ok) {
+std::string HttpRefusedEvent(const Source& source, std::string_view message) {
+  return SourceText(source) + " refused: HTTP request " + EscapeForLog(message);
+}
+
+std::string PowerRequestEvent(bool reboot, bool privilege_ok) {
   return std::string(reboot ? "restart" : "power-off") + " requested (privilege steps " +
          (privilege_ok ? "ok" : "failed") + ")";
 }
@@ -74,7 +78,7 @@ std::string RefusalCounter::Refuse(const Source& source, std::uint64_t now_ms) {
   Entry& entry = it->second;
   if (first) {
     if (key == kOthersKey) entry.counted = 1;
-    return key == kOthersKey ? std::string() : RefusedEvent(source);
+    return key == kOthersKey ? std::string() : SourceText(source) + ' ' + what_;
   }
   entry.last = source;
   if (now_ms - entry.line_ms < kRefusalLineIntervalMs) {
@@ -109,10 +113,9 @@ bool RefusalCounter::HasCounted() const {
 
 // "TCP 10.0.0.9:4000 refused: not in AllowFrom (1234 since the last line)": the source of the
 // last refusal counted; those beyond the tracked addresses are "other sources".
-std::string RefusalCounter::Event(std::uint64_t key, const Entry& entry) {
+std::string RefusalCounter::Event(std::uint64_t key, const Entry& entry) const {
   const std::string who = key == kOthersKey ? "other sources" : SourceText(entry.last);
-  return who + " refused: not in AllowFrom (" + std::to_string(entry.counted) +
-         " since the last line)";
+  return who + ' ' + what_ + " (" + std::to_string(entry.counted) + " since the last line)";
 }
 
 }  // namespace qyr

@@ -2,6 +2,7 @@
 
 #include <string>
 #include <utility>
+#include <vector>
 
 #include "base/ids_win.h"
 #include "base/scope_guard.h"
@@ -21,6 +22,14 @@ constexpr int kListenBacklog = SOMAXCONN;
 // looks at the queue.
 constexpr int kRoundsPerMessage = 64;
 constexpr int kReadsBetweenLooks = 16;
+// Connections taken at one accept notification, at most: a connect flood gets its share of the
+// thread, not all of it (those still waiting bring another notification). One a notification
+// was too few: a crowd arriving together was taken one per pass through the queue, each pass a
+// round of those already in, and a new peer queued behind them waited seconds.
+constexpr int kAcceptsPerNotification = 64;
+// Connections found in use when chosen to make room (bytes that came in unnoticed), at most,
+// before the new one is refused instead.
+constexpr int kEvictionTries = 16;
 
 // A notification, a timer, input or a sent message waits: a round must let it in. A repaint
 // alone does not count; it comes when the flood is over.
@@ -57,7 +66,15 @@ bool EmptyDatagramWaits(SOCKET s) {
 ESocketException::ESocketException(int code, std::string_view step)
     : AppError("Socket error " + std::to_string(code) + " in " + std::string(step)), code_(code) {}
 
-Listener::Listener(Kind kind) : kind_(kind) {
+void Listener::Reply::operator()(std::string_view bytes) const {
+  if (listener_ != nullptr) listener_->Send(socket_, id_, bytes);
+}
+
+void Listener::Reply::Close() const {
+  if (listener_ != nullptr && listener_->Find(socket_, id_) != nullptr) listener_->Release(socket_);
+}
+
+Listener::Listener(Kind kind, ConnectionLimits limits) : kind_(kind), limits_(limits) {
   if (!CreateHiddenWindow(kWindowClass, HWND_MESSAGE)) {
     throw ESocketException(static_cast<int>(GetLastError()), "CreateWindow");
   }
@@ -153,22 +170,80 @@ void Listener::Notify(SOCKET s, WORD events) {
 }
 
 void Listener::Accept() {
-  sockaddr_in from = {};
-  int from_len = sizeof(from);
-  UniqueSocket s(accept(socket_.get(), reinterpret_cast<sockaddr*>(&from), &from_len));
-  // A connection that is gone before we take it costs only itself.
-  if (!s) return;
-  Source peer = SourceOf(from, true);
-  peer.connection = ++last_connection_;
-  // Linger on with 0 s: closing it later is a reset, nothing kept for the peer.
-  const linger reset = {1, 0};
-  setsockopt(s.get(), SOL_SOCKET, SO_LINGER, reinterpret_cast<const char*>(&reset), sizeof(reset));
-  if (connections_.size() >= kConnectionCeiling || (accepts && !accepts(peer))) return;
-  auto connection = std::make_unique<Connection>();
-  connection->peer = peer;
-  const SOCKET key = s.get();
-  connection->socket = std::move(s);
-  connections_[key] = std::move(connection);
+  for (int taken = 0; taken < kAcceptsPerNotification && socket_; ++taken) {
+    sockaddr_in from = {};
+    int from_len = sizeof(from);
+    UniqueSocket s(accept(socket_.get(), reinterpret_cast<sockaddr*>(&from), &from_len));
+    if (!s && WSAGetLastError() == WSAEWOULDBLOCK) {
+      // Taking several a notification leaves notifications behind that find nothing, and Wine
+      // does not arm the accept event again after a failed accept: connections arriving later
+      // would never be announced. Registering again arms it (and announces any that wait).
+      WSAAsyncSelect(socket_.get(), hwnd_, kWmSocketNotify, kEvents);
+      return;
+    }
+    // A connection that is gone before we take it costs only itself.
+    if (!s) continue;
+    Source peer = SourceOf(from, true);
+    peer.connection = ++last_connection_;
+    // Linger on with 0 s: closing it later is a reset, nothing kept for the peer.
+    const linger reset = {1, 0};
+    setsockopt(s.get(), SOL_SOCKET, SO_LINGER, reinterpret_cast<const char*>(&reset),
+               sizeof(reset));
+    auto connection = std::make_unique<Connection>();
+    connection->peer = peer;
+    connection->active_ms = GetTickCount64();
+    const SOCKET key = s.get();
+    connection->socket = std::move(s);
+    const bool refused = (accepts && !accepts(peer)) || !MakeRoom(peer);
+    Connection& added = *connection;
+    connections_[key] = std::move(connection);
+    if (!refused) {
+      // What it sent before it was taken gets it in line now: its read notification comes only
+      // after everything queued meanwhile, a round of the others later.
+      if (Pending(key).value_or(0) > 0) GetInLine(key, added.in_line);
+      continue;
+    }
+    // A reset, without the orderly end; closed once its notifications are past, like a released
+    // one, so that a connection accepted next under the same handle does not take them.
+    connections_[key]->gone = true;
+    WSAAsyncSelect(key, hwnd_, 0, 0);
+    PostMessageW(hwnd_, kWmSocketRelease, static_cast<WPARAM>(key), 0);
+  }
+}
+
+bool Listener::MakeRoom(const Source& peer) {
+  std::size_t held = 0;
+  std::size_t own = 0;
+  for (const auto& [s, connection] : connections_) {
+    if (connection->gone) continue;
+    ++held;
+    if (connection->peer.address == peer.address) ++own;
+  }
+  if (own < limits_.per_source && held < limits_.total) return true;
+  const std::uint64_t now = GetTickCount64();
+  std::vector<HeldConnection> table;
+  std::vector<SOCKET> sockets;
+  for (const auto& [s, connection] : connections_) {
+    if (connection->gone) continue;
+    table.push_back({connection->peer.address, connection->peer.connection,
+                     now - connection->active_ms, connection->InUse()});
+    sockets.push_back(s);
+  }
+  for (int tries = 0; tries < kEvictionTries; ++tries) {
+    const AdmissionChoice choice = ChooseAdmission(table, peer.address, limits_);
+    if (choice.admission != Admission::kEvict) return choice.admission == Admission::kAdmit;
+    const SOCKET victim = sockets[choice.victim];
+    // Bytes that came in since its last read, not noticed yet: it is in use after all.
+    if (Pending(victim).value_or(0) > 0) {
+      table[choice.victim].in_use = true;
+      continue;
+    }
+    const Source evicted_peer = connections_[victim]->peer;
+    Release(victim);
+    if (evicted) evicted(evicted_peer);
+    return true;
+  }
+  return false;
 }
 
 void Listener::GetInLine(SOCKET s, bool& in_line) {
@@ -265,6 +340,7 @@ Listener::ReadResult Listener::ReadOnce(SOCKET s, bool forced, Connection* conne
     source = SourceOf(from, false);
   }
   result.read = true;
+  if (connection != nullptr) connection->active_ms = GetTickCount64();
   if (on_message) {
     const std::string_view bytes(buffer,
                                  result.bytes > 0 ? static_cast<std::size_t>(result.bytes) : 0);
@@ -273,7 +349,7 @@ Listener::ReadResult Listener::ReadOnce(SOCKET s, bool forced, Connection* conne
       if (connection != nullptr) --connection->busy;
     });
     on_message(bytes, source,
-               stream ? Reply([this, s](std::string_view b) { Send(s, b); }) : Reply());
+               connection != nullptr ? Reply(this, s, connection->peer.connection) : Reply());
   }
   if (connection != nullptr && connection->gone) {
     // Released while its handler ran: let go of now that none is on the stack.
@@ -288,10 +364,18 @@ Listener::ReadResult Listener::ReadOnce(SOCKET s, bool forced, Connection* conne
   return result;
 }
 
-void Listener::Send(SOCKET s, std::string_view bytes) {
+Listener::Connection* Listener::Find(SOCKET s, std::uint64_t id) {
   const auto it = connections_.find(s);
-  if (it == connections_.end() || it->second->gone || bytes.empty()) return;
-  Connection& connection = *it->second;
+  if (it == connections_.end() || it->second->gone || it->second->peer.connection != id) {
+    return nullptr;
+  }
+  return it->second.get();
+}
+
+void Listener::Send(SOCKET s, std::uint64_t id, std::string_view bytes) {
+  Connection* found = Find(s, id);
+  if (found == nullptr || bytes.empty()) return;
+  Connection& connection = *found;
   if (!connection.queue.Append(bytes)) {
     // The peer has not read thousands of replies: it is gone or hostile. Let it go.
     Release(s);
@@ -310,6 +394,7 @@ void Listener::SendQueued(Connection& connection) {
       return;
     }
     connection.queue.Consume(static_cast<std::size_t>(n));
+    connection.active_ms = GetTickCount64();
   }
 }
 

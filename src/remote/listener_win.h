@@ -4,7 +4,8 @@
 // thread. Sockets with bytes waiting stand in one line and are served one read a turn, in order,
 // so that no peer can hold the others however fast it sends. Each read (at most 1,024 bytes;
 // a backlog goes in 1,023-byte pieces; after a peer's close what is left, then the empty read)
-// is handed to the handler with its source and a way to answer it.
+// is handed to the handler with its source and a way to answer it or close its connection. A
+// source holds a bounded number of connections, and so do all together (ConnectionLimits).
 #include <windows.h>
 #include <winsock2.h>
 
@@ -20,6 +21,7 @@
 #include "base/window_base_win.h"
 #include "base/winsock_win.h"
 #include "remote/allow_list.h"
+#include "remote/connection_limits.h"
 #include "remote/send_queue.h"
 
 namespace qyr {
@@ -37,15 +39,29 @@ class ESocketException : public AppError {
 class Listener : public BaseWindow<Listener> {
  public:
   enum class Kind { kTcp, kUdp };
-  // Sends an answer on the connection the message came on; a datagram is never answered.
-  using Reply = std::function<void(std::string_view bytes)>;
+
+  // The way back to where a message came from. A datagram's is empty: it is never answered.
+  class Reply {
+   public:
+    Reply() = default;
+    // Sends an answer on the connection.
+    void operator()(std::string_view bytes) const;
+    // Lets the connection go: nothing more of it is read, answered or sent; it is reset.
+    void Close() const;
+    explicit operator bool() const { return listener_ != nullptr; }
+
+   private:
+    friend class Listener;
+    Reply(Listener* listener, SOCKET s, std::uint64_t id)
+        : listener_(listener), socket_(s), id_(id) {}
+    Listener* listener_ = nullptr;
+    SOCKET socket_ = INVALID_SOCKET;
+    std::uint64_t id_ = 0;  // the connection's, so a handle taken over by another is not touched
+  };
   using Handler =
       std::function<void(std::string_view bytes, const Source& from, const Reply& reply)>;
 
-  // More connections than this at once are refused, so a flood cannot exhaust the process.
-  static constexpr std::size_t kConnectionCeiling = 5000;
-
-  explicit Listener(Kind kind);
+  explicit Listener(Kind kind, ConnectionLimits limits = {});
   ~Listener();
 
   // Binds and listens on address:port (port 0: one the system picks). Raises ESocketException
@@ -64,6 +80,8 @@ class Listener : public BaseWindow<Listener> {
   // Asked right after a connection is accepted, before anything is read or sent: false closes
   // it at once. Not set: every source is served.
   std::function<bool(const Source& peer)> accepts;
+  // Told of each connection closed to make room for a new one (ConnectionLimits).
+  std::function<void(const Source& peer)> evicted;
 
  private:
   friend class BaseWindow<Listener>;
@@ -72,10 +90,12 @@ class Listener : public BaseWindow<Listener> {
     Source peer;
     SendQueue queue;
     bool in_line = false;
-    bool closing = false;      // the peer has closed: what is left is read, then the empty read
-    int busy = 0;              // handlers of its messages on the stack
-    bool gone = false;         // released: nothing more is read or sent
-    bool release_due = false;  // its queued notifications are past: closed once not busy
+    bool closing = false;         // the peer has closed: what is left is read, then the empty read
+    int busy = 0;                 // handlers of its messages on the stack
+    bool gone = false;            // released: nothing more is read or sent
+    bool release_due = false;     // its queued notifications are past: closed once not busy
+    std::uint64_t active_ms = 0;  // when it was accepted, last read or last sent on
+    bool InUse() const { return in_line || closing || busy > 0 || !queue.Empty(); }
   };
   struct Turn {
     SOCKET socket;
@@ -91,12 +111,15 @@ class Listener : public BaseWindow<Listener> {
   LRESULT HandleMessage(UINT msg, WPARAM wp, LPARAM lp);
   void Notify(SOCKET s, WORD events);
   void Accept();
+  // Whether a connection from `peer` may be added, after closing one to make room if need be.
+  bool MakeRoom(const Source& peer);
   void GetInLine(SOCKET s, bool& in_line);
   void PostRound();
   void ServeRound();
   bool TakeTurn(const Turn& turn);
   ReadResult ReadOnce(SOCKET s, bool forced, Connection* connection);
-  void Send(SOCKET s, std::string_view bytes);
+  Connection* Find(SOCKET s, std::uint64_t id);
+  void Send(SOCKET s, std::uint64_t id, std::string_view bytes);
   void SendQueued(Connection& connection);
   // Lets a connection go: at once nothing more is read or sent, and once the notifications
   // queued for it are past (kWmSocketRelease), its socket is closed (Erase).
@@ -104,6 +127,7 @@ class Listener : public BaseWindow<Listener> {
   void Erase(SOCKET s);
 
   Kind kind_;
+  ConnectionLimits limits_;
   std::optional<WinsockSession> winsock_;  // from the first Open to Close
   UniqueSocket socket_;
   std::map<SOCKET, std::unique_ptr<Connection>> connections_;

@@ -114,7 +114,8 @@ PowerClock ParsePowerClock(std::string_view off_at, std::string_view reboot_at,
 }
 
 std::string PowerClockOffText(const PowerClock& clock) {
-  return "定时关机已关闭:设置项" + clock.bad_key + "无效 \"" + clock.bad_entry + "\"";
+  return std::string(kPowerClockOffPrefix) + "设置项" + clock.bad_key + "无效 \"" +
+         clock.bad_entry + "\"";
 }
 
 std::string TimeText(TimeOfDay time) { return TwoDigits(time.hour) + ":" + TwoDigits(time.minute); }

@@ -58,7 +58,8 @@ struct PowerClock {
 PowerClock ParsePowerClock(std::string_view off_at, std::string_view reboot_at,
                            std::string_view days);
 
-// The status line when the clock is invalid and stays off.
+// The status line when the clock is invalid and stays off; the reason follows the prefix.
+inline constexpr const char* kPowerClockOffPrefix = "定时关机已关闭:";
 std::string PowerClockOffText(const PowerClock& clock);
 
 std::string TimeText(TimeOfDay time);  // "07:05"

@@ -3,13 +3,14 @@
 namespace qyr {
 
 PowerEffects PowerScreen::OnCommand(Command command, std::string_view shown_text) {
-  // The countdown is armed before the screen shows it; a running one starts again from 5.
+  // The countdown is armed before the screen shows it; a running one starts again from 5. The
+  // last power command is the one that happens: it clears a countdown of the other kind.
   PowerEffects effects;
   if (command == Command::kPowerOff) {
-    countdowns_.power_off = kCountdownStart;
+    countdowns_ = {.power_off = kCountdownStart, .reboot = 0};
     effects = ShowScreen(PowerScreenText(command));
   } else if (command == Command::kReboot) {
-    countdowns_.reboot = kCountdownStart;
+    countdowns_ = {.power_off = 0, .reboot = kCountdownStart};
     effects = ShowScreen(PowerScreenText(command));
   }
   effects.status = std::string(StatusPrefix(command)) + std::string(shown_text);

@@ -36,7 +36,8 @@ struct PowerEffects {
 class PowerScreen {
  public:
   // A received command; `shown_text` is the message as the status line shows it. Power commands
-  // (re)arm their own countdown at 5 and raise the screen; the others only report.
+  // (re)arm their own countdown at 5, clear the other one and raise the screen; the others only
+  // report.
   PowerEffects OnCommand(Command command, std::string_view shown_text);
   // One tick of the control timer.
   PowerEffects OnTick();

@@ -25,6 +25,8 @@ bool EnableShutdownPrivilege() {
   return ok;
 }
 
-void RequestPowerAction(PowerRequest request) { ExitWindowsEx(static_cast<UINT>(request), 0); }
+bool RequestPowerAction(PowerRequest request) {
+  return ExitWindowsEx(static_cast<UINT>(request), 0) != FALSE;
+}
 
 }  // namespace qyr

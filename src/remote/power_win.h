@@ -8,8 +8,8 @@ namespace qyr {
 // succeeded. Failures are not reported on screen: the power request goes out all the same.
 bool EnableShutdownPrivilege();
 
-// Asks for the forced power action; its result is not looked at, the screen stays and a later
-// command may try again.
-void RequestPowerAction(PowerRequest request);
+// Asks for the forced power action: false when the system refused it. Either way the screen
+// stays and a later command may try again; a refusal is only reported in the status reply.
+bool RequestPowerAction(PowerRequest request);
 
 }  // namespace qyr

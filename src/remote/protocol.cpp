@@ -1,5 +1,6 @@
 #include "remote/protocol.h"
 
+#include <algorithm>
 #include <array>
 
 #include "base/text.h"
@@ -27,6 +28,13 @@ constexpr std::array<CommandRow, 6> kRows = {{
 }};
 
 constexpr std::string_view kUnknownStatus = "未知指令";
+
+// Every method a browser, a proxy or a WebDAV client sends.
+constexpr std::array<std::string_view, 10> kHttpMethods = {
+    "GET ", "POST ", "HEAD ", "PUT ", "DELETE ", "OPTIONS ", "PATCH ", "CONNECT ", "TRACE ", "PRI ",
+};
+
+bool IsLineEnd(char c) { return c == '\r' || c == '\n'; }
 
 const CommandRow* RowOf(Command command) {
   for (const CommandRow& row : kRows) {
@@ -71,6 +79,25 @@ Command MatchCommand(std::string_view text) {
   return Command::kUnknown;
 }
 
+bool IsHttpRequest(std::string_view bytes) {
+  for (const std::string_view method : kHttpMethods) {
+    if (bytes.starts_with(method)) return true;
+  }
+  const std::string lower = AsciiLower(bytes);
+  const std::string_view text = lower;
+  const std::size_t first_line_end = std::min(text.find_first_of("\r\n"), text.size());
+  for (std::size_t at = text.find(" http/"); at < first_line_end;
+       at = text.find(" http/", at + 1)) {
+    const std::size_t digit = at + 6;
+    if (digit < first_line_end && text[digit] >= '0' && text[digit] <= '9') return true;
+  }
+  for (std::size_t at = text.find("host:"); at != std::string_view::npos;
+       at = text.find("host:", at + 1)) {
+    if (at == 0 || IsLineEnd(text[at - 1])) return true;
+  }
+  return false;
+}
+
 std::string_view StatusPrefix(Command command) {
   const CommandRow* row = RowOf(command);
   return row != nullptr ? row->status : kUnknownStatus;
@@ -85,8 +112,8 @@ std::string_view ReplyFor(Command command) { return RowOf(command) != nullptr ? 
 
 std::string StatusReply(std::uint64_t uptime_ms,
                         const std::array<std::string_view, kStatusSlots>& states) {
-  std::string line = std::string(ReplyFor(Command::kStatus)) + " up=" +
-                     std::to_string(uptime_ms / 1000);
+  std::string line =
+      std::string(ReplyFor(Command::kStatus)) + " up=" + std::to_string(uptime_ms / 1000);
   for (std::size_t i = 0; i < states.size(); ++i) {
     line += " " + std::to_string(i + 1) + "=" + std::string(states[i]);
   }

@@ -25,6 +25,13 @@ enum class Command { kPowerOff, kReboot, kCheck, kTest, kStatus, kNonce, kUnknow
 // so that a message holding one of the older words means what it always did.
 Command MatchCommand(std::string_view text);
 
+// Whether the received bytes are an HTTP request rather than a command: a request line (a method
+// such as "GET" and a space at the start, or " HTTP/" and a digit on the first line) or a
+// "Host:" header at the start of any line, ASCII case ignored but in the method. Any web page can
+// make a browser send its text to the port, so such a message is never a command, whatever it
+// holds.
+bool IsHttpRequest(std::string_view bytes);
+
 // The status line text before the message itself (UTF-8).
 std::string_view StatusPrefix(Command command);
 

@@ -23,6 +23,7 @@ TEST(CheckMode, OnlyACheckArgumentAsksForACheck) {
       {{"--check-allow=10.0.0.1, 10.0.0.2"}, M::kAllow, E::kNone, "10.0.0.1, 10.0.0.2", ""},
       {{"--check-allow="}, M::kAllow, E::kNone, "", ""},
       {{"--check-key=04ab"}, M::kKey, E::kNone, "04ab", ""},
+      {{"--check-ini=C:\\hall.ini"}, M::kIni, E::kNone, "C:\\hall.ini", ""},
       {{"--check-folder=C:\\QyrNOR\\QyrDelay"}, M::kFolder, E::kNone, "C:\\QyrNOR\\QyrDelay", ""},
       {{"--secure-folder=C:\\QyrNOR"}, M::kSecureFolder, E::kNone, "C:\\QyrNOR", ""},
       // A list split by an unquoted blank is refused, never read in half.
@@ -133,6 +134,53 @@ TEST(CheckMode, HallKeyPassesOnlyInTheFormSignedByReads) {
     EXPECT_EQ(outcome.exit_code, c.line ? 2 : 0) << c.key;
     EXPECT_EQ(outcome.lines,
               c.line ? std::vector<std::string>{c.line} : std::vector<std::string>{});
+  }
+}
+
+TEST(CheckMode, APreparedSettingsFilePassesOnlyWhenEveryEntryIsTakenAsMeant) {
+  const std::string key =
+      "046b17d1f2e12c4247f8bce6e563a440f277037d812deb33a0f4a13945d898c2964fe342e2fe1a7f9b8ee7eb4a7c"
+      "0f"
+      "9e162bce33576b315ececbb6406837bf51f5";
+  const std::string good =
+      "[AUTORUN]\r\nFile0=C:\\Player\\QyrPlayer_V3.exe\r\nDelay0=10\r\n"
+      "Restart0=30\r\nFile1=\r\n[REMOTE]\r\nAllowFrom=10.0.0.0/8\r\nUdp=0\r\n"
+      "SignedBy=" +
+      key + "\r\n[POWER]\r\nOffAt=22:30\r\nDays=1-5\r\n";
+  const struct {
+    std::string text;
+    std::optional<std::string> line;  // none: passed
+  } cases[] = {
+      {good, std::nullopt},
+      {"", std::nullopt},
+      {good + "[REMOTE]\r\nAllowFrom=\r\n", "invalid settings: [REMOTE] given twice"},
+      {"[AUTORUN]\r\nFile0=a.exe\r\nfile0=b.exe\r\n",
+       "invalid settings: file0 given twice in [AUTORUN]"},
+      {"[AUTORUN]\r\nFile2=C:\\" + std::string(300, 'x') + ".exe\r\n",
+       "invalid File2 entry \"C:\\" + std::string(300, 'x') +
+           ".exe\": longer than the system can "
+           "start (259 characters)"},
+      {"[AUTORUN]\r\nDelay3=10s\r\n",
+       "invalid Delay3 entry \"10s\": not a whole number of seconds"},
+      {"[AUTORUN]\r\nRestart1=-5\r\n",
+       "invalid Restart1 entry \"-5\": not a whole number of seconds, 0 or more"},
+      {"[REMOTE]\r\nAllowFrom=10.0.0.300\r\n",
+       "invalid AllowFrom entry \"10.0.0.300\": not an IPv4 address"},
+      {"[REMOTE]\r\nSignedBy=04ab\r\n",
+       "invalid SignedBy key \"04ab\": not 130 hex digits starting with 04 (the hall.pub of "
+       "qyrsend "
+       "keygen)"},
+      {"[REMOTE]\r\nUdp=off\r\n", "invalid Udp entry \"off\": not a number (0 is off)"},
+      {"[POWER]\r\nOffAt=25:00\r\n",
+       "invalid OffAt entry \"25:00\": the hour is past 23 or the minute past 59"},
+      {"[POWER]\r\nDays=1-5\r\n", std::nullopt},
+  };
+  for (const auto& c : cases) {
+    const CheckOutcome outcome = CheckSettingsFile(c.text);
+    EXPECT_EQ(outcome.exit_code, c.line ? 2 : 0) << c.text;
+    EXPECT_EQ(outcome.lines,
+              c.line ? std::vector<std::string>{*c.line} : std::vector<std::string>{})
+        << c.text;
   }
 }
 

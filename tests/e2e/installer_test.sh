@@ -44,7 +44,7 @@ cleanup() {
   run reg delete "$run_key" /v QyrNOR_Delay_Luancher /f >/dev/null 2>&1 || true
   run reg delete "$uninst_key" /f >/dev/null 2>&1 || true
   rm -rf "$drive_c/QyrNOR_hall" "$drive_c/Plain" "$drive_c/Open" "$drive_c/Elsewhere" \
-    "$drive_c/QyrNOR_link" "$typed_setup" "$drive_c/typed.cmd"
+    "$drive_c/QyrNOR_link" "$typed_setup" "$drive_c/typed.cmd" "$drive_c/hall.ini" "$drive_c/bad.ini"
 }
 # Its Wine starts afresh and stops at the end: the test may run in a network of its own, where
 # the wineserver (which holds the sockets) must be too.
@@ -94,11 +94,23 @@ remote_rows=(
   "/SIGNEDBY=${hall_key%9}8|refused"
   "/UDP=0 /SIGNEDBY=$hall_key|0|$hall_key"
 )
+# /INI= and the rows of the window: what a prepared file or the options would install, checked
+# whole first. C:\hall.ini is a good prepared file, C:\bad.ini gives AllowFrom twice.
+printf '[AUTORUN]\r\nFile0=C:\\Show\\Player.exe\r\nDelay0=8\r\n[REMOTE]\r\nAllowFrom=10.9.9.9\r\n' >"$drive_c/hall.ini"
+printf '[REMOTE]\r\nAllowFrom=\r\nAllowFrom=10.0.0.1\r\n' >"$drive_c/bad.ini"
+slot_rows=(
+  '/DELAY1=10s|refused'
+  '/RESTART2=-1|refused'
+  '/INI=C:\missing.ini|refused'
+  '/INI=C:\bad.ini|refused'
+  '/INI=C:\hall.ini|C:\Show\Player.exe|8|'
+  '/INI=C:\hall.ini /FILE1="C:\Show Room\Player.exe" /DELAY1=5 /RESTART1=30|C:\Show Room\Player.exe|5|30'
+)
 nothing_installed() {  # nothing_installed FOLDER: no folder made, no value written
   [ ! -e "$1" ] && no_run_value && no_uninst_key
 }
 cp "${setup[0]}" "$typed_setup"
-for row in "${allow_rows[@]}" "${power_rows[@]}" "${remote_rows[@]}"; do
+for row in "${allow_rows[@]}" "${power_rows[@]}" "${remote_rows[@]}" "${slot_rows[@]}"; do
   option="${row%%|*}" want="${row#*|}"
   [ "$want" = refused ] || continue
   code=0; typed "C:\QyrDelay-setup.exe /S $option /D=$win_dir" || code=$?
@@ -199,6 +211,7 @@ for row in "${power_rows[@]}"; do
     [ "$code" = 0 -a "$(power OffAt)" = "$off_at" -a "$(power Days)" = "$days" ]
 done
 check "the other settings are kept" [ "$(allow_from)" = "$kept" -a "$(grep -c Delay0=7 "$dir/QyrDelay.ini")" = 1 ]
+autorun() { tr -d '\r' <"$dir/QyrDelay.ini" | sed -n "/^\[AUTORUN\]\$/,/^\[/s/^$1=//p"; }
 remote() { tr -d '\r' <"$dir/QyrDelay.ini" | sed -n "/^\[REMOTE\]\$/,/^\[/s/^$1=//p"; }
 for row in "${remote_rows[@]}"; do
   IFS='|' read -r option udp key <<<"$row"
@@ -207,6 +220,16 @@ for row in "${remote_rows[@]}"; do
   check "$option installs (exit $code) and writes Udp=$udp SignedBy=$key (got: $(remote Udp), $(remote SignedBy))" \
     [ "$code" = 0 -a "$(remote Udp)" = "$udp" -a "$(remote SignedBy)" = "$key" -a "$(allow_from)" = "$kept" ]
 done
+for row in "${slot_rows[@]}"; do
+  IFS='|' read -r option file delay restart <<<"$row"
+  [ "$file" != refused ] || continue
+  code=0; typed "C:\QyrDelay-setup.exe /S $option /D=$win_dir" || code=$?
+  check "$option installs (exit $code): File0=$file Delay0=$delay Restart0=$restart, AllowFrom of the file (got: $(autorun File0), $(autorun Delay0), $(autorun Restart0), $(allow_from))" \
+    [ "$code" = 0 -a "$(autorun File0)" = "$file" -a "$(autorun Delay0)" = "$delay" -a "$(autorun Restart0)" = "$restart" -a "$(allow_from)" = 10.9.9.9 ]
+done
+code=0; typed "C:\QyrDelay-setup.exe /S /DELAY2=x /D=$win_dir" || code=$?
+check "a bad row on an upgrade is refused (exit $code) and the settings stay" [ "$code" = 2 -a "$(autorun Delay0)" = 5 ]
+printf '[AUTORUN]\r\nDelay0=7\r\n[REMOTE]\r\nAllowFrom=%s\r\n' "$kept" >"$dir/QyrDelay.ini"
 # The options are read side by side, each from its own place on the command line.
 code=0; typed "C:\QyrDelay-setup.exe /S /ALLOW=\"10.0.0.1, 10.0.0.2\" /OFFAT=\"6:00\" \"/DAYS=6\" /D=$win_dir" || code=$?
 check "/ALLOW=, /OFFAT= and /DAYS= together (exit $code; got: $(allow_from), $(power OffAt), $(power Days))" \

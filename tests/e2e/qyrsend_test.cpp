@@ -77,7 +77,8 @@ TEST(Qyrsend, TalksToTheProgramOverTcpAndUdp) {
       RunQyrsend("--status --timeout 2000 127.0.0.1 127.0.0.2 127.0.0.1:1 127.0.0.1:26950");
   EXPECT_EQ(hall.code, 1u) << hall.out;
   std::vector<std::string> lines;
-  for (std::size_t at = 0, end; (end = hall.out.find('\n', at)) != std::string::npos; at = end + 1) {
+  for (std::size_t at = 0, end; (end = hall.out.find('\n', at)) != std::string::npos;
+       at = end + 1) {
     lines.push_back(hall.out.substr(at, end - at));
   }
   ASSERT_EQ(lines.size(), 5u) << hall.out;
@@ -121,6 +122,77 @@ TEST(Qyrsend, TalksToTheProgramOverTcpAndUdp) {
       },
       std::chrono::seconds(5)))
       << program.ControlText(ControlId::LabelStatus);
+  EXPECT_TRUE(program.Close());
+}
+
+// A key pair of qyrsend's own keygen signs what the program's check takes, and a PC whose
+// allow-list leaves this machine out is named as refusing it.
+TEST(Qyrsend, SignsWithItsOwnKeygenAndNamesAPcThatRefusesThisMachine) {
+  const test::ScratchDir keys("QyrNOR_qyrsend_keys");
+  const std::string hall_key = "\"" + keys / "hall.key" + "\" ";
+  ASSERT_EQ(RunQyrsend("keygen --out \"" + keys / "hall" + "\"").code, 0u);
+  ASSERT_EQ(RunQyrsend("keygen --out \"" + keys / "stranger" + "\"").code, 0u);
+  std::string public_key = test::ReadFileBytes(keys / "hall.pub");
+  ASSERT_TRUE(public_key.ends_with("\n"));
+  public_key.pop_back();
+  const WinsockSession winsock;
+  {
+    test::ScratchDir dir("QyrNOR_qyrsend_refusing");
+    test::WriteFileBytes(dir / "QyrDelay.ini",
+                         "[AUTORUN]\r\nFile0=\r\n[REMOTE]\r\nAllowFrom=10.0.0.1\r\n");
+    test::RunningProgram program(dir);
+    ASSERT_TRUE(program.WaitForWindow());
+    Result refused;
+    // Until the port is open, the connection itself is refused.
+    EXPECT_TRUE(test::PumpUntil(
+        [&] {
+          refused = RunQyrsend("--timeout 2000 127.0.0.1 QyrNOR_PC_CHECK");
+          return refused.out != "127.0.0.1  refused\n";
+        },
+        std::chrono::seconds(20)));
+    EXPECT_EQ(refused.out, "127.0.0.1  refused by the PC\n");
+    EXPECT_EQ(refused.code, 1u);
+    const Result json = RunQyrsend("--status --json --timeout 2000 127.0.0.1");
+    EXPECT_NE(json.out.find("\"error\":\"refused_by_pc\""), std::string::npos) << json.out;
+    EXPECT_TRUE(program.Close());
+  }
+
+  test::ScratchDir dir("QyrNOR_qyrsend_signed");
+  test::WriteFileBytes(dir / "QyrDelay.ini",
+                       "[AUTORUN]\r\nFile0=\r\n[REMOTE]\r\nSignedBy=" + public_key + "\r\n");
+  test::RunningProgram program(dir);
+  ASSERT_TRUE(program.WaitForWindow());
+  ASSERT_TRUE(test::WaitForListener());
+  const struct {
+    std::string args;
+    DWORD code;
+    std::string out;
+  } refusals[] = {
+      {"--timeout 5000 127.0.0.1 QyrNOR_PC_OFF", 1, "127.0.0.1  ERR\n"},
+      {"--timeout 5000 --key \"" + keys / "stranger.key" + "\" 127.0.0.1 QyrNOR_PC_OFF", 1,
+       "127.0.0.1  ERR\n"},
+      {"--timeout 5000 --key " + hall_key + "127.0.0.1 QyrNOR_PC_CHECK", 2, ""},
+  };
+  for (const auto& c : refusals) {
+    const Result r = RunQyrsend(c.args);
+    EXPECT_EQ(r.code, c.code) << c.args << "\n" << r.out;
+    if (!c.out.empty()) {
+      EXPECT_EQ(r.out, c.out) << c.args;
+    }
+  }
+  HWND panel = program.Control(ControlId::PanelPowerOFFTips);
+  EXPECT_FALSE(IsWindowVisible(panel));
+  const Result obeyed = RunQyrsend("--timeout 5000 --key " + hall_key + "127.0.0.1 QyrNOR_PC_OFF");
+  EXPECT_EQ(obeyed.code, 0u) << obeyed.out;
+  EXPECT_EQ(obeyed.out, "127.0.0.1  OK\n");
+  EXPECT_TRUE(
+      test::PumpUntil([&] { return IsWindowVisible(panel) != FALSE; }, std::chrono::seconds(5)));
+  // Cancelled at the PC, as a person there would, before the countdown ends.
+  HWND status = program.Control(ControlId::LabelStatus);
+  PostMessageW(status, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(4, 4));
+  PostMessageW(status, WM_LBUTTONUP, 0, MAKELPARAM(4, 4));
+  EXPECT_TRUE(
+      test::PumpUntil([&] { return IsWindowVisible(panel) == FALSE; }, std::chrono::seconds(5)));
   EXPECT_TRUE(program.Close());
 }
 

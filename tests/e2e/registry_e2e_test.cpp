@@ -130,6 +130,8 @@ TEST(RegistrySaveMode, WritesWhatSaveWritesAndEndsWithItsOutcome) {
                                           "File3=\\\\pc\\share\\",
                                           "Delay3=-3"};
   const std::array<RowText, kSlotCount> bad = {{{"a", "1"}, {"b", "2"}, {"c", "12s"}, {"d", "4"}}};
+  const std::array<RowText, kSlotCount> crlf = {
+      {{"C:\\p.exe\r\n[REMOTE]\r\nAllowFrom=\r\n", "10"}, {"b", "2"}, {"c", "3"}, {"d", "4"}}};
   using enum SaveOutcome;
   const struct {
     const char* what;
@@ -144,6 +146,7 @@ TEST(RegistrySaveMode, WritesWhatSaveWritesAndEndsWithItsOutcome) {
       {"saved, no autostart", SaveModeArguments({typed, false}), false, false, kSaved, saved,
        std::nullopt},
       {"bad delay", SaveModeArguments({bad, true}), false, false, kBadDelay, {}, old_run},
+      {"control character", SaveModeArguments({crlf, true}), false, false, kBadText, {}, old_run},
       {"file not writable", SaveModeArguments({typed, true}), true, false, kRefused, {}, old_run},
       {"malformed", {"--save", "a", "1"}, false, false, kBadArguments, {}, old_run},
   };

@@ -1,10 +1,9 @@
 // What a network or a user can throw at the running program: silent and resetting peers,
 // random bytes over TCP and UDP, a settings file that cannot be written or holds odd values.
 // Every run is bounded in count and time and talks to loopback only.
-#include <winsock2.h>
-#include <windows.h>
-
 #include <gtest/gtest.h>
+#include <windows.h>
+#include <winsock2.h>
 
 #include <chrono>
 #include <random>
@@ -20,16 +19,19 @@
 namespace qyr {
 namespace {
 
-using test::ScratchDir;
 using test::Ask;
+using test::ScratchDir;
 using test::WaitForListener;
 
 // Splits a reply stream into "OK" and "ERR" tokens; false if anything else is in it.
 bool CountReplies(std::string_view stream, long& count) {
   while (!stream.empty()) {
-    if (stream.starts_with("OK")) stream.remove_prefix(2);
-    else if (stream.starts_with("ERR")) stream.remove_prefix(3);
-    else return false;
+    if (stream.starts_with("OK"))
+      stream.remove_prefix(2);
+    else if (stream.starts_with("ERR"))
+      stream.remove_prefix(3);
+    else
+      return false;
     ++count;
   }
   return true;
@@ -56,7 +58,10 @@ TEST(Reliability, ThousandSilentConnectionsAreHeldAndANewOneIsStillAnswered) {
 
   std::vector<UniqueSocket> silent;
   for (int i = 0; i < 1000; ++i) {
-    silent.push_back(test::ConnectLoopback());
+    // From twenty addresses, each within what one may hold.
+    const auto from =
+        test::kBusyPeersFrom + static_cast<std::uint32_t>(i / test::kBusyPeersAnAddress);
+    silent.push_back(test::ConnectLoopback(test::kRemotePort, 5000, from));
     ASSERT_TRUE(silent.back()) << "connection " << i;
   }
   // The program takes the queued connections first, one window message each.
@@ -163,8 +168,8 @@ TEST(Reliability, TenThousandRandomMessagesAreEachAnsweredOkOrErr) {
   const sockaddr_in addr = test::Loopback(test::kRemotePort);
   for (int i = 0; i < kDatagrams; ++i) {
     const std::string m = RandomMessage(rng);
-    sendto(udp.get(), m.data(), static_cast<int>(m.size()), 0, reinterpret_cast<const sockaddr*>(&addr),
-           sizeof addr);
+    sendto(udp.get(), m.data(), static_cast<int>(m.size()), 0,
+           reinterpret_cast<const sockaddr*>(&addr), sizeof addr);
     if (i % 500 == 499) {
       ASSERT_EQ(Ask("QyrNOR_PC_CHECK"), "OK") << "after datagram " << i;
     }
@@ -174,9 +179,7 @@ TEST(Reliability, TenThousandRandomMessagesAreEachAnsweredOkOrErr) {
   sendto(udp.get(), last.data(), static_cast<int>(last.size()), 0,
          reinterpret_cast<const sockaddr*>(&addr), sizeof addr);
   EXPECT_TRUE(test::PumpUntil(
-      [&] {
-        return served.program.ControlText(ControlId::LabelStatus).ends_with(last);
-      },
+      [&] { return served.program.ControlText(ControlId::LabelStatus).ends_with(last); },
       std::chrono::seconds(10)));
   u_long pending = 0;
   ioctlsocket(udp.get(), FIONREAD, &pending);
@@ -240,7 +243,12 @@ TEST(Reliability, OddSettingsFilesAreReadWithoutHarm) {
       {"10,000-character values", long_path, std::string(10000, '1'), long_path.substr(0, 2047),
        "10"},
       // 0x81 0x20 is a lead byte without its trail; 0xFF is no code page 936 byte at all.
-      {"bytes outside code page 936", "C:\\\x81\x20\xFF\xFE\xFF" "end.exe", "\xFF" "7", "", "10"},
+      {"bytes outside code page 936",
+       "C:\\\x81\x20\xFF\xFE\xFF"
+       "end.exe",
+       "\xFF"
+       "7",
+       "", "10"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -263,9 +271,9 @@ TEST(Reliability, OddSettingsFilesAreReadWithoutHarm) {
 
     // Saving what was read back works and keeps it readable.
     PostMessageW(program.Control(ControlId::BitBtn1), BM_CLICK, 0, 0);
-    ASSERT_TRUE(test::PumpUntil(
-        [&] { return program.ControlText(ControlId::LabelStatus) == kSaved; },
-        std::chrono::seconds(10)));
+    ASSERT_TRUE(
+        test::PumpUntil([&] { return program.ControlText(ControlId::LabelStatus) == kSaved; },
+                        std::chrono::seconds(10)));
     EXPECT_TRUE(program.Close());
     test::RunningProgram again(dir);
     ASSERT_TRUE(again.WaitForWindow());

@@ -2,7 +2,7 @@
 # The control system on Linux talks to QyrDelay.exe under Wine over real TCP and UDP: a test
 # command over TCP is answered "OK"; the same over UDP gets no answer. With an AllowFrom list
 # only listed sources are served, an invalid list keeps the port closed, and with Log=1 every
-# command is logged with its source and reply.
+# command is logged with its source and reply. An HTTP request is never a command.
 set -euo pipefail
 source "$(dirname "$0")/lib.sh"
 
@@ -25,6 +25,19 @@ wait_for_log 'UDP 127\.0\.0\.1:[0-9]+ QyrNOR_PC_TEST -> none' || fail "no log li
 grep -qE 'TCP 127\.0\.0\.1:[0-9]+ QyrNOR_PC_CHECK -> OK' "$work/QyrDelay.log" || fail "no log line for the check"
 grep -qE 'TCP 127\.0\.0\.1:[0-9]+ unknown "hello" -> ERR' "$work/QyrDelay.log" || fail "no log line for the unknown message"
 echo "ok: a source inside the list is answered, and each command is logged with its reply"
+
+# A web page's or curl's request: refused whatever its URL holds, closed without a reply, logged
+# once; commands on the next connection are served as before.
+start_program $'[REMOTE]\nLog=1'
+[ -z "$(curl -s -m 10 'http://127.0.0.1:26908/img.gif?QyrNOR_PC_OFF' 2>/dev/null)" ] ||
+  fail "an HTTP request got a reply"
+wait_for_log 'TCP 127\.0\.0\.1:[0-9]+ refused: HTTP request "GET /img\.gif\?QyrNOR_PC_OFF HTTP/1\.1' ||
+  fail "the HTTP request was not logged"
+[ "$(send QyrNOR_PC_CHECK)" = "OK" ] || fail "a check after the HTTP request was not answered OK"
+wait_for_log 'QyrNOR_PC_CHECK -> OK' || fail "no log line for the check"
+grep -qE 'QyrNOR_PC_OFF -> |power-off requested' "$work/QyrDelay.log" && fail "the HTTP request was obeyed"
+[ "$(grep -c 'refused: HTTP request' "$work/QyrDelay.log")" = 1 ] || fail "the HTTP request was not logged once"
+echo "ok: an HTTP request is refused and logged, and commands go on"
 
 # A list without the loopback address: closed before anything is read or sent.
 start_program $'[REMOTE]\nAllowFrom=192.168.1.10, 10.0.0.0/8\nLog=1'

@@ -72,6 +72,32 @@ TEST(Slots, TakeRowsTrimsAndStopsAtTheFirstBadDelay) {
   EXPECT_EQ(slots[3].Path, "d.exe");
 }
 
+TEST(Slots, AControlCharacterInsideABoxRefusesTheSave) {
+  const std::array<RowText, kSlotCount> fine = {
+      {{"a.exe", "1"}, {"b.exe", "2"}, {"", "3"}, {"", "4"}}};
+  const struct {
+    std::size_t row;
+    RowText text;
+    std::optional<std::string> message;
+  } cases[] = {
+      {0,
+       {"C:\\p.exe\r\n[REMOTE]\r\nAllowFrom=\r\n", "10"},
+       "程序1的路径含有控制字符(如回车、换行),不能保存"},
+      {2, {"D:\\a\tb.exe", "1"}, "程序3的路径含有控制字符(如回车、换行),不能保存"},
+      {3, {"D:\\a\x7F.exe", "1"}, "程序4的路径含有控制字符(如回车、换行),不能保存"},
+      {1, {"b.exe", "1\n2"}, "程序2的延时含有控制字符(如回车、换行),不能保存"},
+      {1, {"b\x01.exe", "1\n2"}, "程序2的路径含有控制字符(如回车、换行),不能保存"},
+      // Blanks and control characters around a text are trimmed as always; UTF-8 is text.
+      {0, {"\t D:\\展厅\\a b.exe \r\n", "\r\n 10 \t"}, std::nullopt},
+  };
+  EXPECT_EQ(ControlCharacterMessage(fine), std::nullopt);
+  for (const auto& c : cases) {
+    std::array<RowText, kSlotCount> rows = fine;
+    rows[c.row] = c.text;
+    EXPECT_EQ(ControlCharacterMessage(rows), c.message) << c.row << " " << c.text.file;
+  }
+}
+
 TEST(Slots, SettingsFileAndFolderBesideTheExe) {
   EXPECT_EQ(SettingsPathFor("D:\\Show\\QyrDelay.exe"), "D:\\Show\\QyrDelay.ini");
   EXPECT_EQ(SettingsPathFor("D:\\a.b\\QyrDelay"), "D:\\a.b\\QyrDelay.ini");
@@ -101,6 +127,21 @@ TEST(Schedule, StatusTextsSlowModeAndStarterChoice) {
   EXPECT_TRUE(StartsAsProcess("D:\\Show\\Player.EXE"));
   EXPECT_TRUE(StartsAsProcess("D:\\tools.exe.d\\run.bat"));
   EXPECT_FALSE(StartsAsProcess("D:\\Show\\notes.txt"));
+  // Longer than MAX_PATH less its null (in UTF-16 units) is never handed to the system.
+  std::string chinese;
+  for (int i = 0; i < 256; ++i) chinese += "展";
+  const struct {
+    std::string path;
+    bool fits;
+  } paths[] = {
+      {"C:\\" + std::string(251, 'a') + ".pptx", true},
+      {"C:\\" + std::string(252, 'a') + ".pptx", false},
+      {"C:\\" + chinese, true},
+      {"C:\\" + chinese + "\xF0\x9F\x98\x80", false},  // two units
+      {"C:\\" + std::string(1000, 'a') + ".pptx", false},
+      {std::string(kProfileValueMax, 'a'), false},  // as a path cut on reading comes back
+  };
+  for (const auto& p : paths) EXPECT_EQ(FitsStartPath(p.path), p.fits) << p.path.size();
 }
 
 // A tick as the window runs it, with every start answered by `started`.

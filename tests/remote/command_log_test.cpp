@@ -30,8 +30,13 @@ TEST(CommandLog, EachEventIsOnePrintableLine) {
       {CommandEvent(tcp, "", Command::kUnknown),
        "2026-12-08 09:05:07.042 TCP 192.168.1.10:50123 unknown \"\" -> ERR\r\n"},
       {RefusedEvent(udp), "2026-12-08 09:05:07.042 UDP 127.0.0.1:9 refused: not in AllowFrom\r\n"},
-      {PowerEvent(false, true), "2026-12-08 09:05:07.042 power-off requested (privilege steps ok)\r\n"},
-      {PowerEvent(true, false), "2026-12-08 09:05:07.042 restart requested (privilege steps failed)\r\n"},
+      {HttpRefusedEvent(tcp, "GET /a.gif?QyrNOR_PC_OFF HTTP/1.1\r\nHost: 192.168.1.10:26908\r\n"),
+       "2026-12-08 09:05:07.042 TCP 192.168.1.10:50123 refused: HTTP request "
+       "\"GET /a.gif?QyrNOR_PC_OFF HTTP/1.1\\x0D\\x0AHost: 192.168.1.10:26908\\x0D\\x0A\"\r\n"},
+      {PowerRequestEvent(false, true),
+       "2026-12-08 09:05:07.042 power-off requested (privilege steps ok)\r\n"},
+      {PowerRequestEvent(true, false),
+       "2026-12-08 09:05:07.042 restart requested (privilege steps failed)\r\n"},
   };
   for (const auto& c : cases) EXPECT_EQ(LogLine(t, c.event), c.line);
 }
@@ -82,10 +87,12 @@ TEST(CommandLog, RefusalsAreLoggedOnceAMinutePerSourceWithTheirCount) {
   }
   EXPECT_TRUE(counter.HasCounted());
   // The UDP line's minute is over, the TCP one's not yet.
-  EXPECT_EQ(counter.Due(kMinute + 6, false),
-            std::vector<std::string>{"UDP 10.0.0.1:9 refused: not in AllowFrom (1 since the last line)"});
+  EXPECT_EQ(
+      counter.Due(kMinute + 6, false),
+      std::vector<std::string>{"UDP 10.0.0.1:9 refused: not in AllowFrom (1 since the last line)"});
   EXPECT_EQ(counter.Due(2 * kMinute, false),
-            std::vector<std::string>{"TCP 10.0.0.1:4000 refused: not in AllowFrom (1 since the last line)"});
+            std::vector<std::string>{
+                "TCP 10.0.0.1:4000 refused: not in AllowFrom (1 since the last line)"});
   EXPECT_FALSE(counter.HasCounted());
 
   // 100,000 refusals from one source over ten minutes: eleven lines.
@@ -102,7 +109,16 @@ TEST(CommandLog, RefusalsAreLoggedOnceAMinutePerSourceWithTheirCount) {
   for (Ipv4 i = 0; i < 1000; ++i) lines += !many.Refuse({true, 0x0B000000 + i, 1}, i).empty();
   EXPECT_EQ(lines, static_cast<int>(kRefusalSourcesTracked));
   EXPECT_EQ(many.Due(kMinute + 1000, false),
-            std::vector<std::string>{"other sources refused: not in AllowFrom (936 since the last line)"});
+            std::vector<std::string>{
+                "other sources refused: not in AllowFrom (936 since the last line)"});
+
+  // Connections closed for new ones are counted alike, in lines of their own.
+  RefusalCounter evictions(kEvictedForANewOne);
+  EXPECT_EQ(evictions.Refuse(a, 0), "TCP 10.0.0.1:4000 idle connection closed for a new one");
+  EXPECT_EQ(evictions.Refuse(a, 1), "");
+  EXPECT_EQ(evictions.Due(kMinute, false),
+            std::vector<std::string>{
+                "TCP 10.0.0.1:4000 idle connection closed for a new one (1 since the last line)"});
 }
 
 }  // namespace

@@ -88,7 +88,9 @@ TEST(PowerScreenModel, StateTable) {
   const std::vector<Ev> idle, counting = {kOff, kTick}, screen_only = {kLabel1Click};
   const std::vector<Ev> paused = {kOff, kTick, kScreenClick}, cancelled = {kOff, kStatusClick};
   const std::vector<Ev> off_at_1 = {kOff, kTick, kTick, kTick, kTick};
-  const std::vector<Ev> both_at_1 = {kOff, kReboot, kTick, kTick, kTick, kTick};
+  const std::vector<Ev> replaced_at_1 = {kOff, kReboot, kTick, kTick, kTick, kTick};
+  const std::vector<Ev> rebooting = {kReboot, kTick, kTick},
+                        paused_reboot = {kReboot, kTick, kScreenClick};
   using R = PowerRequest;
   const struct {
     const char* name;
@@ -106,10 +108,14 @@ TEST(PowerScreenModel, StateTable) {
       {"idle, Label1", idle, kLabel1Click, kScreenOnly, {0, 0}, kFullScreen, true},
       {"idle, status line", idle, kStatusClick, kIdle, {0, 0}, kAsCreated, false},
       {"counting, power-off again", counting, kOff, kCounting, {5, 0}, kFullScreen, true},
-      {"counting, reboot beside", counting, kReboot, kCounting, {4, 5}, kFullScreen, true},
+      // The last power command is the one that happens; the other countdown is cleared.
+      {"counting, reboot replaces", counting, kReboot, kCounting, {0, 5}, kFullScreen, true},
+      {"rebooting, power-off replaces", rebooting, kOff, kCounting, {5, 0}, kFullScreen, true},
+      {"rebooting, reboot again", rebooting, kReboot, kCounting, {0, 5}, kFullScreen, true},
+      {"paused reboot, power-off", paused_reboot, kOff, kCounting, {5, 0}, kFullScreen, true},
       {"counting, tick", counting, kTick, kCounting, {3, 0}, kFullScreen, {}},
       {"counting, last tick", off_at_1, kTick, kScreenOnly, {}, kFullScreen, {}, {R::kPowerOff}},
-      {"both at 1", both_at_1, kTick, kScreenOnly, {}, kFullScreen, {}, {R::kPowerOff, R::kReboot}},
+      {"replaced at 1", replaced_at_1, kTick, kScreenOnly, {}, kFullScreen, {}, {R::kReboot}},
       {"counting, Label1", counting, kLabel1Click, kCounting, {4, 0}, kFullScreen, true},
       {"counting, status line", counting, kStatusClick, kCancelled, {0, 0}, kFullScreen, false},
       {"counting, screen", counting, kScreenClick, kPaused, {4, 0}, kNormal, false},
@@ -119,7 +125,7 @@ TEST(PowerScreenModel, StateTable) {
       {"screen only, status", screen_only, kStatusClick, kCancelled, {0, 0}, kFullScreen, false},
       {"screen only, screen", screen_only, kScreenClick, kPaused, {0, 0}, kNormal, false},
       {"paused, Label1 resumes", paused, kLabel1Click, kCounting, {4, 0}, kFullScreen, true},
-      {"paused, reboot", paused, kReboot, kCounting, {4, 5}, kFullScreen, true},
+      {"paused, reboot", paused, kReboot, kCounting, {0, 5}, kFullScreen, true},
       {"paused, status line drops", paused, kStatusClick, kPaused, {0, 0}, kNormal, false},
       {"cancelled, Label1", cancelled, kLabel1Click, kScreenOnly, {0, 0}, kFullScreen, true},
       {"cancelled, power-off", cancelled, kOff, kCounting, {5, 0}, kFullScreen, true},
@@ -161,8 +167,15 @@ TEST(PowerScreenModel, TextsForTheStatusLineAndTheScreen) {
   e = screen.OnCommand(Command::kUnknown, "hello");
   EXPECT_EQ(e.status, "未知指令hello");
   EXPECT_FALSE(e.screen_text || e.timer || e.shown || e.form);
-  screen.OnTick();
-  EXPECT_EQ(screen.ScreenText(), "5秒后,重启电脑");  // the reboot texts come last
+  e = screen.OnTick();
+  // Only the restart that will happen is shown, and so the other way round.
+  ASSERT_EQ(e.steps.size(), 1u);
+  EXPECT_EQ(screen.ScreenText(), "5秒后,重启电脑");
+  screen.OnCommand(Command::kPowerOff, "QyrNOR_PC_OFF");
+  e = screen.OnTick();
+  ASSERT_EQ(e.steps.size(), 1u);
+  EXPECT_EQ(e.steps[0].status, "5秒后,关闭电脑");
+  EXPECT_EQ(screen.ScreenText(), "5秒后,关闭电脑");
   e = screen.ShowScreen(kManualScreenText);
   EXPECT_FALSE(e.status);  // shown by hand, nothing is reported
   EXPECT_EQ(screen.ScreenText(), kManualScreenText);

@@ -6,6 +6,7 @@
 #include "base/errors.h"
 #include "base/wide_win.h"
 #include "form_fixture_win.h"
+#include "launch/settings_win.h"
 
 namespace qyr {
 namespace {
@@ -92,6 +93,66 @@ TEST(Settings, SaveWithABadDelayRaisesAndLeavesTheFile) {
   EXPECT_EQ(f.form.Launch().Slots()[2].Path, "D:\\x.exe");  // taken before the failing delay
 }
 
+// A Save writes the whole file anew; what it holds comes out as the profile API would write it,
+// byte for byte, in the file's own encoding, unrepresentable characters and all.
+TEST(Settings, SaveWritesTheBytesTheProfileApiWrites) {
+  const SlotArray slots = {
+      {{"C:\\展厅\\播放器.exe", 10}, {"", 15}, {"D:\\é€\xF0\x9F\x98\x80.pptx", -20}, {"", 25}}};
+  const std::string utf16_remote("\xFF\xFE[\0R\0E\0M\0O\0T\0E\0]\0\r\0\n\0X\0=\0\x55\x5C\r\0\n\0",
+                                 32);
+  const std::optional<std::string> befores[] = {
+      std::nullopt,
+      "",
+      "[AUTORUN]\r\nFile0=old\r\n",
+      "[REMOTE]\r\nAllowFrom=1.2.3.4\r\nLog=1\r\n[AUTORUN]\r\nFile0=a\r\nRestart0=5\r\nDelay0=1\r\n"
+      "File1=\r\nDelay1=15\r\nFile2=\r\nDelay2=20\r\nFile3=\r\nDelay3=25\r\n[POWER]\r\nOffAt=21:"
+      "30\r\n",
+      "[REMOTE]\r\nAllowFrom=1.2.3.4",
+      "[POWER]\r\nOffAt=7:05\r\n[REMOTE]\r\nX=\xD5\xB9\xCC\xFC\r\n",
+      "\xEF\xBB\xBF[REMOTE]\r\nX=\xE5\xB1\x95\r\n[AUTORUN]\r\nFile0=\xE5\xB1\x95\r\n",
+      utf16_remote,
+  };
+  for (const auto& before : befores) {
+    SCOPED_TRACE(before ? *before : "no file");
+    ScratchDir api_dir("QyrDelay_api"), save_dir("QyrDelay_whole");
+    const std::string by_api = api_dir / "QyrDelay.ini", by_save = save_dir / "QyrDelay.ini";
+    if (before) {
+      test::WriteFileBytes(by_api, *before);
+      test::WriteFileBytes(by_save, *before);
+    }
+    for (int i = 0; i < kSlotCount; ++i) {
+      const LaunchSlot& slot = slots[static_cast<std::size_t>(i)];
+      ASSERT_TRUE(WritePrivateProfileStringW(L"AUTORUN", Utf8ToWide(FileKey(i)).c_str(),
+                                             Utf8ToWide(slot.Path).c_str(),
+                                             Utf8ToWide(by_api).c_str()));
+      ASSERT_TRUE(WritePrivateProfileStringW(L"AUTORUN", Utf8ToWide(DelayKey(i)).c_str(),
+                                             Utf8ToWide(DelayText(slot.Delay)).c_str(),
+                                             Utf8ToWide(by_api).c_str()));
+    }
+    WriteSlots(by_save, slots);
+    EXPECT_EQ(test::ReadFileBytes(by_save), test::ReadFileBytes(by_api));
+    EXPECT_FALSE(test::FileExists(by_save + ".tmp"));
+  }
+}
+
+TEST(Settings, SaveRefusesAControlCharacterAndWritesNothing) {
+  ScratchDir dir("QyrDelay_crlf");
+  const std::string ini = dir / "QyrDelay.ini";
+  test::WriteFileBytes(ini, "[AUTORUN]\r\nFile0=D:\\a.exe\r\n[REMOTE]\r\nAllowFrom=127.0.0.1\r\n");
+  Form f(dir);
+  const std::string before = test::ReadFileBytes(ini);
+  f.form.SetControlText(ControlId::EditFile2, "C:\\p.exe\r\n[REMOTE]\r\nAllowFrom=\r\n");
+  f.form.SetControlText(ControlId::EditDelay1, "12s");  // a later row's path is named first
+  try {
+    f.SaveRows();
+    FAIL() << "no error raised";
+  } catch (const UnsafeTextError& e) {
+    EXPECT_STREQ(e.what(), "程序2的路径含有控制字符(如回车、换行),不能保存");
+  }
+  EXPECT_EQ(test::ReadFileBytes(ini), before);
+  EXPECT_EQ(f.form.Launch().Slots()[1].Path, "");  // nothing taken
+}
+
 TEST(Settings, UnwritableFileRaisesUnableToWrite) {
   // The tests run as root, which ignores read-only files; a folder in the file's place is
   // refused to anyone.
@@ -125,6 +186,26 @@ TEST(Schedule, StartsTheProgramAtItsTickAndReportsIt) {
   f.form.Launch().Tick();
   EXPECT_EQ(f.form.ControlText(ControlId::LabelStatus), "4>无法打开:" + missing);
   EXPECT_EQ(f.form.Launch().ScheduleState().Ticks(), 5);
+}
+
+// A path longer than the system can start, and one cut on reading, is reported as one that
+// cannot be opened, and nothing is handed to the system.
+TEST(Schedule, APathTooLongToStartIsNotStarted) {
+  ScratchDir dir("QyrDelay_long");
+  const std::string document = "C:\\" + std::string(1000, 'd') + ".pptx";
+  const std::string program = "C:\\" + std::string(100 * 1024, 'p') + ".exe";
+  test::WriteFileBytes(
+      dir / "QyrDelay.ini",
+      "[AUTORUN]\r\nFile0=" + document + "\r\nDelay0=1\r\nFile1=" + program + "\r\nDelay1=2\r\n");
+  Form f(dir);
+  const std::string cut = f.form.Launch().Slots()[1].Path;
+  ASSERT_EQ(cut, program.substr(0, kProfileValueMax));  // its ".exe" is lost
+  f.Ticks(2);
+  EXPECT_EQ(f.form.ControlText(ControlId::LabelStatus), "1>无法打开:" + document);
+  f.Ticks(1);
+  EXPECT_EQ(f.form.ControlText(ControlId::LabelStatus), "2>无法打开:" + cut);
+  EXPECT_EQ(f.form.Launch().StatusReply(std::nullopt).substr(f.form.Launch().StatusReply(std::nullopt).find(" 1=")),
+            " 1=failed 2=failed 3=none 4=none");
 }
 
 TEST(Schedule, DropsToOneTickAMinuteAfter200) {

@@ -32,11 +32,18 @@ inline sockaddr_in Address(std::uint32_t host, std::uint16_t port) {
 inline sockaddr_in Loopback(std::uint16_t port) { return Address(INADDR_LOOPBACK, port); }
 
 // A TCP connection to loopback:port whose reads give up after `reply_wait_ms` and whose small
-// writes go at once; invalid when refused.
-inline UniqueSocket ConnectLoopback(std::uint16_t port = kRemotePort, DWORD reply_wait_ms = 5000) {
+// writes go at once; invalid when refused. `from` (127.x.y.z) is the address the program sees;
+// the system picks one when it is 0.
+inline UniqueSocket ConnectLoopback(std::uint16_t port = kRemotePort, DWORD reply_wait_ms = 5000,
+                                    std::uint32_t from = 0) {
   UniqueSocket s(socket(AF_INET, SOCK_STREAM, IPPROTO_TCP));
+  const sockaddr_in source = Address(from, 0);
+  if (!s || (from != 0 &&
+             bind(s.get(), reinterpret_cast<const sockaddr*>(&source), sizeof(source)) != 0)) {
+    return {};
+  }
   const sockaddr_in to = Loopback(port);
-  if (!s || connect(s.get(), reinterpret_cast<const sockaddr*>(&to), sizeof(to)) != 0) return {};
+  if (connect(s.get(), reinterpret_cast<const sockaddr*>(&to), sizeof(to)) != 0) return {};
   setsockopt(s.get(), SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char*>(&reply_wait_ms),
              sizeof(reply_wait_ms));
   const BOOL one = TRUE;
@@ -80,12 +87,20 @@ inline void AbortiveClose(UniqueSocket s) {
   setsockopt(s.get(), SOL_SOCKET, SO_LINGER, reinterpret_cast<const char*>(&reset), sizeof(reset));
 }
 
+// The first loopback address of the busy peers, and how many come from each: fewer than one
+// address may hold, and none from 127.0.0.1, where the test's own new peers come from.
+constexpr std::uint32_t kBusyPeersFrom = 0x7F000002;
+constexpr int kBusyPeersAnAddress = 50;
+
 // Peers that each send a check again as soon as its answer arrives, from a thread of their own,
 // until destroyed: the chat of a busy control system.
 class BusyPeers {
  public:
   BusyPeers(int count, std::uint16_t port) {
-    for (int i = 0; i < count; ++i) peers_.push_back(ConnectLoopback(port));
+    for (int i = 0; i < count; ++i) {
+      const auto from = kBusyPeersFrom + static_cast<std::uint32_t>(i / kBusyPeersAnAddress);
+      peers_.push_back(ConnectLoopback(port, 5000, from));
+    }
     thread_ = std::thread([this] { Chat(); });
   }
   ~BusyPeers() {

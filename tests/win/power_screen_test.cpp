@@ -7,6 +7,7 @@
 #include "app/main_form_win.h"
 #include "base/wide_win.h"
 #include "form_fixture_win.h"
+#include "remote/status_reply.h"
 
 namespace qyr {
 namespace {
@@ -17,7 +18,9 @@ using test::ScratchDir;
 struct PowerForm : test::FormFixture {
   using FormFixture::FormFixture;
   HWND Panel() const { return form.Control(ControlId::PanelPowerOFFTips); }
-  std::string Screen() const { return WindowTextUtf8(form.Screen().PanelLabel(PanelLabelId::Label1Tips)); }
+  std::string Screen() const {
+    return WindowTextUtf8(form.Screen().PanelLabel(PanelLabelId::Label1Tips));
+  }
   bool TimerRuns() const { return form.Screen().ControlTimer().Enabled(); }
   const Countdowns& Counts() const { return form.Screen().Model().Counts(); }
 };
@@ -69,19 +72,37 @@ struct CommandCase {
   const char* first_screen;
   const char* first_tick_status;
   const char* first_tick_screen;
+  Countdowns after_first_tick;
+  const char* armed_before = nullptr;  // the other power command, just before
 };
 
 TEST(PowerScreen, ACommandTurnsTheWindowIntoTheCountdownScreen) {
   const CommandCase cases[] = {
-      {"QyrNOR_PC_OFF", "正在关机中...", "5秒后,关闭电脑", "5秒后,关闭电脑"},
-      {"QyrNOR_PC_REBOOT", "正在重启中...", "5秒后,重启", "5秒后,重启电脑"},
+      {"QyrNOR_PC_OFF", "正在关机中...", "5秒后,关闭电脑", "5秒后,关闭电脑", {4, 0}},
+      {"QyrNOR_PC_REBOOT", "正在重启中...", "5秒后,重启", "5秒后,重启电脑", {0, 4}},
+      // The last power command is the one that happens; the other one's countdown is gone.
+      {"QyrNOR_PC_OFF",
+       "正在关机中...",
+       "5秒后,关闭电脑",
+       "5秒后,关闭电脑",
+       {4, 0},
+       "QyrNOR_PC_REBOOT"},
+      {"QyrNOR_PC_REBOOT",
+       "正在重启中...",
+       "5秒后,重启",
+       "5秒后,重启电脑",
+       {0, 4},
+       "QyrNOR_PC_OFF"},
   };
   for (const CommandCase& c : cases) {
-    SCOPED_TRACE(c.command);
+    SCOPED_TRACE(std::string(c.armed_before ? c.armed_before : "") + " " + c.command);
     ScratchDir dir("Qyr_power_screen");
     PowerForm f(dir);
     HWND form = f.form.hwnd();
     ASSERT_FALSE(IsWindowVisible(form));
+    if (c.armed_before) {
+      EXPECT_EQ(f.form.Remote().HandleCommand(c.armed_before), "OK");
+    }
     EXPECT_EQ(f.form.Remote().HandleCommand(c.command), "OK");
 
     EXPECT_TRUE(FullScreen(form));
@@ -117,6 +138,7 @@ TEST(PowerScreen, ACommandTurnsTheWindowIntoTheCountdownScreen) {
     // The first real tick of the control timer writes the countdown; cancel before the next.
     EXPECT_TRUE(
         test::PumpUntil([&] { return f.Screen() != c.first_screen; }, std::chrono::seconds(10)));
+    EXPECT_EQ(f.Counts(), c.after_first_tick);
     test::Click(f.form.Control(ControlId::LabelStatus));
     EXPECT_EQ(f.Status(), c.first_tick_status);
     EXPECT_EQ(f.Screen(), c.first_tick_screen);
@@ -127,13 +149,26 @@ TEST(PowerScreen, AClickOnTheStatusLineCancelsAndLeavesTheFullScreenWindow) {
   ScratchDir dir("Qyr_power_cancel");
   PowerForm f(dir);
   HWND form = f.form.hwnd();
+  // The status reply tells the hall the last power event, after the slots.
+  const auto last_power = [&] {
+    const std::string reply = f.form.Remote().HandleCommand("QyrNOR_PC_STATUS");
+    const std::size_t at = reply.find(" power=");
+    return at == std::string::npos ? std::string("none")
+                                   : reply.substr(at + 7, reply.find('@', at) - at - 7);
+  };
+  EXPECT_EQ(last_power(), "none");
   f.form.Remote().HandleCommand("QyrNOR_PC_OFF");
+  EXPECT_EQ(last_power(), "off");
   f.form.Remote().HandleCommand("QyrNOR_PC_REBOOT");
+  EXPECT_EQ(last_power(), "reboot");
   f.Fire(kTimerCtrl);
   f.Fire(kTimerCtrl);
   EXPECT_EQ(f.Status(), "4秒后,重启");  // the reboot texts overwrite the power-off ones
 
   Click(f.form.Control(ControlId::LabelStatus));
+  EXPECT_EQ(last_power(), "cancelled");
+  EXPECT_EQ(ParseStatusReply(f.form.Remote().HandleCommand("QyrNOR_PC_STATUS")).error,
+            StatusError::kNone);
   EXPECT_EQ(f.Counts(), Countdowns{});
   EXPECT_FALSE(f.TimerRuns());
   EXPECT_FALSE(IsWindowVisible(f.Panel()));
@@ -245,7 +280,8 @@ TEST(PowerScreen, TheScreenIsScaledWithTheWindow) {
   } fonts[] = {{PanelLabelId::Label15, "宋体", 60}, {PanelLabelId::Label1Tips, "黑体", 101}};
   for (const auto& font : fonts) {
     LOGFONTW lf = {};
-    GetObjectW(reinterpret_cast<HFONT>(SendMessageW(f.form.Screen().PanelLabel(font.id), WM_GETFONT, 0, 0)),
+    GetObjectW(reinterpret_cast<HFONT>(
+                   SendMessageW(f.form.Screen().PanelLabel(font.id), WM_GETFONT, 0, 0)),
                sizeof(lf), &lf);
     EXPECT_EQ(WideToUtf8(lf.lfFaceName), font.face);
     EXPECT_EQ(lf.lfHeight, -font.height);

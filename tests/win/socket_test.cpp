@@ -1,10 +1,10 @@
 // The remote control on Wine's real sockets over loopback: the main window's listeners on free
 // ports, driven by plain Windows Sockets peers from the test.
-#include <winsock2.h>
-#include <windows.h>
-
 #include <gtest/gtest.h>
+#include <windows.h>
+#include <winsock2.h>
 
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -25,7 +25,13 @@ class Peer {
  public:
   explicit Peer(int type) : s_(socket(AF_INET, type, 0)) {}
 
-  bool Connect(std::uint16_t port) {
+  // `from` (127.x.y.z): the address the program sees; 0 lets the system pick.
+  bool Connect(std::uint16_t port, std::uint32_t from = 0) {
+    const sockaddr_in source = test::Address(from, 0);
+    if (from != 0 &&
+        bind(s_.get(), reinterpret_cast<const sockaddr*>(&source), sizeof(source)) != 0) {
+      return false;
+    }
     const sockaddr_in to = test::Loopback(port);
     return connect(s_.get(), reinterpret_cast<const sockaddr*>(&to), sizeof(to)) == 0;
   }
@@ -63,6 +69,8 @@ class Peer {
     return got;
   }
   bool ended() const { return ended_; }
+  // Whether the program has closed its end: a read would not wait.
+  bool ClosedByProgram() { return Readable() && Read(1, 100ms).empty() && ended_; }
 
  private:
   bool Readable() {
@@ -99,7 +107,8 @@ struct Remote {
     peer.Send(bytes);
     const auto waiting = static_cast<std::int64_t>(bytes.size());
     const ULONGLONG end = GetTickCount64() + 5000;
-    while (form.Remote().TcpListener().BytesWaiting() < waiting && GetTickCount64() < end) Sleep(10);
+    while (form.Remote().TcpListener().BytesWaiting() < waiting && GetTickCount64() < end)
+      Sleep(10);
     ASSERT_EQ(form.Remote().TcpListener().BytesWaiting(), waiting);
   }
 
@@ -149,8 +158,10 @@ TEST(RemoteTcp, APendingBacklogIsTakenIn1023BytePieces) {
     const char* replies;
     std::size_t last_from;
   } cases[] = {
-      {3000, {{1009, "QyrNOR_PC_CHECK"}, {2032, "QyrNOR_PC_TEST"}, {2046, "QyrNOR_PC_CHECK"}},
-       "ERROKOK", 2046},
+      {3000,
+       {{1009, "QyrNOR_PC_CHECK"}, {2032, "QyrNOR_PC_TEST"}, {2046, "QyrNOR_PC_CHECK"}},
+       "ERROKOK",
+       2046},
       {1024, {{1009, "QyrNOR_PC_CHECK"}}, "OK", 0},
       {1025, {{1009, "QyrNOR_PC_CHECK"}}, "ERRERR", 1023},
   };
@@ -163,8 +174,8 @@ TEST(RemoteTcp, APendingBacklogIsTakenIn1023BytePieces) {
     r.SendPending(peer, bytes);
     const std::string replies = c.replies;
     EXPECT_EQ(peer.Read(replies.size() + 1, 700ms), replies) << c.total;
-    const char* prefix = Contains(bytes.substr(c.last_from), "QyrNOR_PC_CHECK") ? "收到指令:查询状态"
-                                                                                 : "未知指令";
+    const char* prefix =
+        Contains(bytes.substr(c.last_from), "QyrNOR_PC_CHECK") ? "收到指令:查询状态" : "未知指令";
     EXPECT_EQ(r.Status(), prefix + bytes.substr(c.last_from)) << c.total;
   }
 }
@@ -175,7 +186,10 @@ TEST(RemoteTcp, TwoHundredConnectionsEachGetTheirOwnReplies) {
   std::vector<std::unique_ptr<Peer>> peers;
   for (int i = 0; i < kPeers; ++i) {
     peers.push_back(std::make_unique<Peer>(SOCK_STREAM));
-    ASSERT_TRUE(peers.back()->Connect(r.tcp_port)) << i;
+    // From a few addresses, each within what one may hold.
+    const auto from =
+        test::kBusyPeersFrom + static_cast<std::uint32_t>(i / test::kBusyPeersAnAddress);
+    ASSERT_TRUE(peers.back()->Connect(r.tcp_port, from)) << i;
     // The backlog holds five: let the listener take each before the next knocks.
     ASSERT_TRUE(r.WaitForClients(static_cast<std::size_t>(i) + 1)) << i;
   }
@@ -215,6 +229,87 @@ TEST(RemoteTcp, BusyPeersCannotKeepANewPeerWaiting) {
   }  // the window goes before its countdown ends
 }
 
+// Two hundred peers that connect together and chat: a new peer right behind them, and those
+// after it, are answered. (Their connections were taken one per pass through the message queue,
+// each pass a round of those already in: the first new peer waited seconds.)
+TEST(RemoteTcp, TwoHundredBusyPeersArrivingTogetherCannotShutANewPeerOut) {
+  Remote r;
+  test::BusyPeers chat(200, r.tcp_port);
+  for (int i = 0; i < 12; ++i) {
+    Peer peer(SOCK_STREAM);
+    ASSERT_TRUE(peer.Connect(r.tcp_port));
+    peer.Send("QyrNOR_PC_CHECK");
+    EXPECT_EQ(peer.Read(2, 5s), "OK") << i;
+  }
+  EXPECT_TRUE(test::PumpUntil([&] { return chat.LeastServed() >= 3; }, 20s));
+}
+
+// An HTTP request is another protocol, whatever its URL or body holds: nothing is obeyed, shown
+// or answered, its connection is closed, and the log gets one line. Commands go on as before.
+TEST(RemoteTcp, AnHttpRequestIsRefusedAndItsConnectionClosed) {
+  Remote r("[REMOTE]\r\nLog=1\r\n");
+  const std::string requests[] = {
+      "GET /img.gif?QyrNOR_PC_OFF HTTP/1.1\r\nHost: 127.0.0.1:26908\r\nUser-Agent: "
+      "curl/8.5.0\r\nAccept: */*\r\n\r\n",
+      "GET /img.gif?QyrNOR_PC_OFF HTTP/1.1\r\nHost: 127.0.0.1:26908\r\nConnection: "
+      "keep-alive\r\nUser-Agent: Mozilla/5.0 (Windows NT 10.0; Win64; x64)\r\nAccept: "
+      "image/avif,image/webp,*/*\r\nReferer: http://example.com/\r\n\r\n",
+      "POST / HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Length: 16\r\n\r\nQyrNOR_PC_REBOOT",
+  };
+  r.form.ShowStatus("-");
+  for (const std::string& request : requests) {
+    Peer peer(SOCK_STREAM);
+    ASSERT_TRUE(peer.Connect(r.tcp_port));
+    peer.Send(request);
+    EXPECT_EQ(peer.Read(1, 5s), "");
+    EXPECT_TRUE(peer.ended()) << request;
+  }
+  Peer udp(SOCK_DGRAM);
+  udp.SendTo(r.udp_port, requests[0]);
+  Peer after(SOCK_STREAM);
+  ASSERT_TRUE(after.Connect(r.tcp_port));
+  after.Send("QyrNOR_PC_CHECK");
+  EXPECT_EQ(after.Read(2, 5s), "OK");
+  EXPECT_EQ(r.Status(), "收到指令:查询状态QyrNOR_PC_CHECK");  // nothing shown before it
+  EXPECT_EQ(r.form.Screen().Model().Counts(), (Countdowns{0, 0}));
+  r.form.Remote().FlushLog();
+  const std::string log = test::ReadFileBytes(r.dir / "QyrDelay.log");
+  const std::vector<std::string> events = test::LogEvents(log);
+  ASSERT_EQ(events.size(), 6u) << log;
+  for (std::size_t i = 1; i <= 4; ++i) {
+    EXPECT_TRUE(events[i].starts_with(i < 4 ? "TCP 127.0.0.1:" : "UDP 127.0.0.1:")) << log;
+    EXPECT_TRUE(Contains(events[i], " refused: HTTP request \"")) << log;
+  }
+  EXPECT_TRUE(events[5].ends_with(" QyrNOR_PC_CHECK -> OK")) << log;
+}
+
+// A source holds at most 64 connections: 70 silent ones from one address, then a command on a
+// new one, which is answered; the idlest have made room, and the log counts them.
+TEST(RemoteTcp, SilentConnectionsOfOneSourceMakeRoomForItsNewOne) {
+  Remote r("[REMOTE]\r\nLog=1\r\n");
+  std::vector<std::unique_ptr<Peer>> silent;
+  for (int i = 0; i < 70; ++i) {
+    silent.push_back(std::make_unique<Peer>(SOCK_STREAM));
+    ASSERT_TRUE(silent.back()->Connect(r.tcp_port)) << i;
+  }
+  ASSERT_TRUE(
+      test::PumpUntil([&] { return r.form.Remote().TcpListener().ConnectionCount() == 64; }, 10s));
+  Peer peer(SOCK_STREAM);
+  ASSERT_TRUE(peer.Connect(r.tcp_port));
+  peer.Send("QyrNOR_PC_CHECK");
+  EXPECT_EQ(peer.Read(2, 5s), "OK");
+  for (int i = 0; i < 70; ++i) EXPECT_EQ(silent[i]->ClosedByProgram(), i < 7) << i;
+  SendMessageW(r.form.hwnd(), WM_QUERYENDSESSION, 0, 0);
+  SendMessageW(r.form.hwnd(), WM_ENDSESSION, TRUE, 0);
+  const std::string log = test::ReadFileBytes(r.dir / "QyrDelay.log");
+  const std::vector<std::string> events = test::LogEvents(log);
+  ASSERT_EQ(events.size(), 5u) << log;
+  EXPECT_TRUE(events[1].ends_with(" idle connection closed for a new one")) << log;
+  EXPECT_TRUE(events[2].ends_with(" QyrNOR_PC_CHECK -> OK")) << log;
+  EXPECT_TRUE(events[3].ends_with(" idle connection closed for a new one (6 since the last line)"))
+      << log;
+}
+
 TEST(RemoteUdp, DatagramsAreInterpretedAndNeverAnswered) {
   Remote r;
   Peer peer(SOCK_DGRAM);
@@ -228,7 +323,7 @@ TEST(RemoteUdp, DatagramsAreInterpretedAndNeverAnswered) {
       {"", "未知指令"},
       {"qyrnor_pc_check\r\n", "收到指令:查询状态qyrnor_pc_check\r\n"},
       {big, "未知指令"},  // too long for the read: lost, an empty message instead
-      {std::string(1023, 'x') , "未知指令" + std::string(1023, 'x')},
+      {std::string(1023, 'x'), "未知指令" + std::string(1023, 'x')},
   };
   for (const Case& c : cases) {
     r.form.ShowStatus("-");
@@ -254,7 +349,8 @@ TEST(RemoteUdp, ARefusedSenderIsDroppedWhateverItsDatagram) {
   EXPECT_TRUE(test::PumpUntil(
       [&] {
         u_long waiting = 1;
-        return ioctlsocket(r.form.Remote().UdpListener().Handle(), FIONREAD, &waiting) == 0 && waiting == 0;
+        return ioctlsocket(r.form.Remote().UdpListener().Handle(), FIONREAD, &waiting) == 0 &&
+               waiting == 0;
       },
       5s));
   EXPECT_EQ(r.Status(), "-");
@@ -290,6 +386,32 @@ TEST(RemoteListener, AnInvalidAllowFromListKeepsRemoteControlOffAndSaysWhy) {
   test::FormFixture clock(clock_dir, {.remote = {INADDR_LOOPBACK, 0}});
   EXPECT_EQ(clock.Status(), "定时关机已关闭:设置项Days无效 \"8\"");
   EXPECT_TRUE(clock.form.Remote().TcpListener().IsOpen());
+}
+
+// [REMOTE] and [POWER] are read from the whole file: a key or the section given twice turns
+// its feature off, as an invalid entry does, since which one was meant cannot be known.
+TEST(RemoteListener, AKeyOrSectionGivenTwiceTurnsItsFeatureOff) {
+  const struct {
+    const char* ini;
+    const char* status;
+    bool listening;
+  } cases[] = {
+      {"[REMOTE]\r\nAllowFrom=\r\nAllowFrom=127.0.0.1\r\n", "远程控制已关闭:设置项AllowFrom重复",
+       false},
+      {"[REMOTE]\r\nLog=1\r\n[AUTORUN]\r\n[REMOTE]\r\nAllowFrom=127.0.0.1\r\n",
+       "远程控制已关闭:[REMOTE]一节重复", false},
+      {"[POWER]\r\nOffAt=21:30\r\noffat=22:00\r\n", "定时关机已关闭:设置项offat重复", true},
+      {"[POWER]\r\nOffAt=21:30\r\n[POWER]\r\nDays=1-5\r\n", "定时关机已关闭:[POWER]一节重复", true},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.ini);
+    ScratchDir dir("QyrNOR_twice");
+    test::WriteFileBytes(dir / "QyrDelay.ini", c.ini);
+    test::FormFixture f(dir, {.remote = {INADDR_LOOPBACK, 0}});
+    EXPECT_EQ(f.Status(), c.status);
+    EXPECT_EQ(f.form.Remote().TcpListener().IsOpen(), c.listening);
+    EXPECT_EQ(f.form.Remote().UdpListener().IsOpen(), c.listening);
+  }
 }
 
 TEST(RemoteListener, APortInUseFailsTheOpenAndHoldsNothing) {
@@ -330,13 +452,94 @@ TEST(RemoteListener, AConnectionClosedInsideItsOwnHandlerIsReleasedAfterIt) {
   EXPECT_EQ(inside, 1u);
 }
 
+// A listener with small limits that answers "OK" to every read and records whom it let go.
+struct SmallListener {
+  explicit SmallListener(ConnectionLimits limits) : listener(Listener::Kind::kTcp, limits) {
+    listener.Open(INADDR_LOOPBACK, 0);
+    listener.on_message = [this](std::string_view bytes, const Source& from,
+                                 const Listener::Reply& reply) {
+      if (bytes.empty()) return;
+      if (while_handled) while_handled(from);
+      reply("OK");
+    };
+    listener.evicted = [this](const Source& peer) { evicted.push_back(peer.address); };
+  }
+  std::unique_ptr<Peer> Connect(std::uint32_t from) {
+    auto peer = std::make_unique<Peer>(SOCK_STREAM);
+    EXPECT_TRUE(peer->Connect(listener.Port(), from));
+    return peer;
+  }
+
+  WinsockSession winsock;
+  Listener listener;
+  std::function<void(const Source&)> while_handled;
+  std::vector<Ipv4> evicted;
+};
+
+// At the ceiling a new source is served: the idlest connection of the source holding the most
+// makes room, one at a time.
+TEST(RemoteListener, AtTheCeilingTheBiggestSourceMakesRoomForANewOne) {
+  SmallListener l({.per_source = 64, .total = 8});
+  std::vector<std::unique_ptr<Peer>> held;
+  for (int i = 0; i < 8; ++i) {
+    held.push_back(l.Connect(i < 5 ? 0x7F000002 : 0x7F000003));
+    ASSERT_TRUE(test::PumpUntil([&] { return l.listener.ConnectionCount() == held.size(); }, 5s));
+  }
+  for (const std::uint32_t newcomer : {0x7F000004u, 0x7F000005u, 0x7F000003u}) {
+    auto peer = l.Connect(newcomer);
+    peer->Send("QyrNOR_PC_CHECK");
+    EXPECT_EQ(peer->Read(2, 5s), "OK") << newcomer;
+    held.push_back(std::move(peer));
+  }
+  // 127.0.0.2 held five, then four, then three as 127.0.0.3 did, whose connections came later.
+  EXPECT_EQ(l.evicted, (std::vector<Ipv4>{0x7F000002, 0x7F000002, 0x7F000002}));
+  for (std::size_t i = 0; i < held.size(); ++i) EXPECT_EQ(held[i]->ClosedByProgram(), i < 3) << i;
+}
+
+// A connection whose handler is running is never closed to make room, though it is the idlest:
+// another goes, or with no other the new one is refused.
+TEST(RemoteListener, AConnectionInUseIsNeverClosedForANewOne) {
+  struct Case {
+    std::size_t per_source;
+    int newcomers;
+    std::vector<bool> closed;  // of the newcomers
+  } cases[] = {
+      {2, 2, {true, false}},
+      {1, 1, {true}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.per_source);
+    SmallListener l({.per_source = c.per_source, .total = 8});
+    std::vector<std::unique_ptr<Peer>> newcomers;
+    l.while_handled = [&](const Source&) {
+      if (!newcomers.empty()) return;
+      for (int i = 0; i < c.newcomers; ++i) {
+        // The one before is taken before the next knocks, so the idlest is known.
+        const std::size_t before = newcomers.size() + 1;
+        ASSERT_TRUE(test::PumpUntil([&] { return l.listener.ConnectionCount() == before; }, 5s));
+        newcomers.push_back(l.Connect(0x7F000001));
+      }
+      EXPECT_TRUE(test::PumpUntil([&] { return newcomers.front()->ClosedByProgram(); }, 5s));
+    };
+    auto busy = l.Connect(0x7F000001);
+    busy->Send("QyrNOR_PC_CHECK");
+    EXPECT_EQ(busy->Read(2, 10s), "OK");
+    busy->Send("QyrNOR_PC_CHECK");
+    EXPECT_EQ(busy->Read(2, 5s), "OK");  // still open
+    for (std::size_t i = 0; i < newcomers.size(); ++i) {
+      EXPECT_EQ(newcomers[i]->ClosedByProgram(), c.closed[i]) << i;
+    }
+    EXPECT_EQ(l.evicted.size(), c.closed.size() == 2 ? 1u : 0u);
+  }
+}
+
 TEST(RemoteCommands, PowerRowsArmTheirCountdownBeforeTheScreen) {
   Remote r;
   EXPECT_EQ(r.form.Remote().HandleCommand("x QyrNOR_PC_REBOOT QyrNOR_PC_OFF\r\n"), "OK");
   EXPECT_EQ(r.form.Screen().Model().Counts(), (Countdowns{5, 0}));
   EXPECT_EQ(r.Status(), "收到指令:关闭电脑x QyrNOR_PC_REBOOT QyrNOR_PC_OFF\r\n");
   EXPECT_EQ(r.form.Remote().HandleCommand("QYRNOR_PC_REBOOT"), "OK");
-  EXPECT_EQ(r.form.Screen().Model().Counts(), (Countdowns{5, 5}));
+  EXPECT_EQ(r.form.Screen().Model().Counts(), (Countdowns{0, 5}));  // the last one happens
   EXPECT_EQ(r.form.Remote().HandleCommand(""), "ERR");
   EXPECT_EQ(r.Status(), "未知指令");
 }

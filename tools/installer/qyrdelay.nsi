@@ -1,7 +1,8 @@
 ; QyrDelay installer. Built by CMake with:
 ;   makensis -DVERSION=x.y.z -DEXE=<QyrDelay.exe> -DICON=<qyrdelay.ico> -DOUTFILE=<setup.exe>
 ; Silent use:  setup.exe /S [/ALLOW=<list>] [/OFFAT=HH:MM [/DAYS=<days>]] [/UDP=0|1]
-;                        [/SIGNEDBY=<hall.pub>] [/D=C:\QyrNOR\QyrDelay]
+;                        [/SIGNEDBY=<hall.pub>] [/INI=<file>] [/FILE1=<path> /DELAY1=<s>
+;                        /RESTART1=<s> ... /FILE4= /DELAY4= /RESTART4=] [/D=C:\QyrNOR\QyrDelay]
 ;                                                       (the path must hold "QyrNOR")
 ;              uninstall.exe /S [/PURGE]                  (/PURGE also deletes QyrDelay.ini)
 ; /ALLOW=, /OFFAT= and /DAYS= are each taken as /NAME=a,b or /NAME="a, b" or "/NAME=a, b" and
@@ -16,6 +17,10 @@
 ; hall's public key ([REMOTE] SignedBy, checked with --check-key=): then only power commands signed
 ; by the hall's private key are obeyed. Any other /UDP= value, or a key that is not one, stops the
 ; installer with exit code 2 before it changes anything.
+; /INI= installs a settings file prepared for the hall in place of the one kept, and /FILEn=,
+; /DELAYn=, /RESTARTn= set the window's row n (File<n-1>, Delay<n-1>, Restart<n-1> of [AUTORUN])
+; over it or over the kept one. The settings so made are checked whole by the program
+; (--check-ini=) before anything is installed; a bad entry is named and nothing is installed.
 ; QyrDelay.ini names what the Run value starts for every user: only administrators may change it;
 ; Users may modify the two logs.
 Unicode true
@@ -89,6 +94,10 @@ LangString BadUdp ${LANG_SIMPCHINESE} "/UDP= 只能是 0(关闭 UDP)或 1(打开
 LangString BadUdp ${LANG_ENGLISH} "/UDP= takes 0 (UDP closed) or 1 (UDP open):"
 LangString BadKey ${LANG_SIMPCHINESE} "/SIGNEDBY= 给出的公钥无效:"
 LangString BadKey ${LANG_ENGLISH} "The /SIGNEDBY= key is not valid:"
+LangString BadSettings ${LANG_SIMPCHINESE} "要安装的设置无效:"
+LangString BadSettings ${LANG_ENGLISH} "The settings to install are not valid:"
+LangString NoIni ${LANG_SIMPCHINESE} "/INI= 给出的设置文件不存在:"
+LangString NoIni ${LANG_ENGLISH} "The /INI= settings file does not exist:"
 LangString NothingInstalled ${LANG_SIMPCHINESE} "什么都没有安装。"
 LangString NothingInstalled ${LANG_ENGLISH} "Nothing was installed."
 LangString SecProgram ${LANG_SIMPCHINESE} "程序、防火墙规则和开机自启动"
@@ -105,6 +114,9 @@ Var OffAt
 Var DaysGiven
 Var Days
 Var UdpGiven
+Var IniGiven
+Var IniFile
+Var SlotsGiven
 Var Udp
 Var KeyGiven
 Var HallKey
@@ -323,6 +335,61 @@ FunctionEnd
   ${EndIf}
 !macroend
 
+; One row of the window: /FILEn=, /DELAYn= or /RESTARTn= into the settings to install.
+!macro ReadSlotOption NAME KEY
+  !insertmacro ReadTypedOption "/${NAME}=" $R1 $R2
+  ${If} $R1 == 1
+    WriteINIStr "$PLUGINSDIR\settings.ini" "AUTORUN" "${KEY}" "$R2"
+    FileWrite $9 "${KEY}=$R2$\r$\n"
+    StrCpy $SlotsGiven 1
+  ${EndIf}
+!macroend
+
+; Before anything is installed: the settings to install are made in the temporary folder (the
+; /INI= file, else the kept one, with the rows given on top) and the program checks them whole.
+; The other checks read the kept [POWER] entries from them too.
+!macro CheckSettings
+  !insertmacro ReadTypedOption "/INI=" $IniGiven $IniFile
+  StrCpy $SlotsGiven 0
+  Delete "$PLUGINSDIR\settings.ini"
+  ${If} $IniGiven == 1
+    ${IfNot} ${FileExists} "$IniFile"
+      !insertmacro Refuse "$(NoIni) /INI=$IniFile$\r$\n$(NothingInstalled)"
+    ${EndIf}
+    CopyFiles /SILENT "$IniFile" "$PLUGINSDIR\settings.ini"
+  ${ElseIf} ${FileExists} "$INSTDIR\QyrDelay.ini"
+    CopyFiles /SILENT "$INSTDIR\QyrDelay.ini" "$PLUGINSDIR\settings.ini"
+  ${EndIf}
+  !insertmacro ReadSlotOption FILE1 File0
+  !insertmacro ReadSlotOption DELAY1 Delay0
+  !insertmacro ReadSlotOption RESTART1 Restart0
+  !insertmacro ReadSlotOption FILE2 File1
+  !insertmacro ReadSlotOption DELAY2 Delay1
+  !insertmacro ReadSlotOption RESTART2 Restart1
+  !insertmacro ReadSlotOption FILE3 File2
+  !insertmacro ReadSlotOption DELAY3 Delay2
+  !insertmacro ReadSlotOption RESTART3 Restart2
+  !insertmacro ReadSlotOption FILE4 File3
+  !insertmacro ReadSlotOption DELAY4 Delay3
+  !insertmacro ReadSlotOption RESTART4 Restart3
+  ${If} $IniGiven == 1
+  ${OrIf} $SlotsGiven == 1
+    !insertmacro Logged '"$PLUGINSDIR\QyrDelay.exe" "--check-ini=$PLUGINSDIR\settings.ini"'
+    ${If} $0 != 0
+      !insertmacro Refuse "$(BadSettings)$\r$\n$1$\r$\n$(NothingInstalled)"
+    ${EndIf}
+  ${EndIf}
+!macroend
+
+; Only when asked: the settings checked above take the place of the kept ones, before their
+; rights are set.
+!macro InstallSettings
+  ${If} $IniGiven == 1
+  ${OrIf} $SlotsGiven == 1
+    CopyFiles /SILENT "$PLUGINSDIR\settings.ini" "$INSTDIR\QyrDelay.ini"
+  ${EndIf}
+!macroend
+
 ; Before anything is installed: the clock the program will read once /OFFAT= and /DAYS= are
 ; written must be one it accepts, or it stays off. The RebootAt the settings file keeps is read
 ; with the new OffAt (the same minute turns both off), and so are the Days it keeps when /DAYS= is
@@ -336,13 +403,13 @@ FunctionEnd
   ${EndIf}
   ${If} $OffAtGiven == 1
     StrCpy $5 "/OFFAT=$OffAt"
-    ReadINIStr $3 "$INSTDIR\QyrDelay.ini" "POWER" "RebootAt"
+    ReadINIStr $3 "$PLUGINSDIR\settings.ini" "POWER" "RebootAt"
     StrCpy $4 '"--reboot-at=$3"'
     ${If} $DaysGiven == 1
       StrCpy $5 "$5 /DAYS=$Days"
       StrCpy $4 '$4 "--days=$Days"'
     ${Else}
-      ReadINIStr $3 "$INSTDIR\QyrDelay.ini" "POWER" "Days"
+      ReadINIStr $3 "$PLUGINSDIR\settings.ini" "POWER" "Days"
       ${If} $3 != ""
         StrCpy $4 '$4 "--days=$3"'
       ${EndIf}
@@ -426,6 +493,7 @@ Section "QyrDelay" SecMain
 
   ; The log is kept aside until the folder may be written: the checks come first.
   FileOpen $9 "$PLUGINSDIR\install.log" w
+  !insertmacro CheckSettings
   !insertmacro CheckAllowList
   !insertmacro CheckPowerClock
   !insertmacro CheckRemoteOptions
@@ -448,6 +516,7 @@ Section "QyrDelay" SecMain
   File "/oname=QyrDelay.exe" "${EXE}"
   Delete "$INSTDIR\uninstall.exe"
   WriteUninstaller "$INSTDIR\uninstall.exe"
+  !insertmacro InstallSettings
   !insertmacro SettingsAndLogFiles
 
   ; The same value the program writes when the user saves with autostart on: plain path, no quotes.

@@ -3,7 +3,11 @@
 #include <algorithm>
 #include <cctype>
 #include <charconv>
+#include <filesystem>
+#include <fstream>
+#include <system_error>
 
+#include "hall_key.h"
 #include "remote/allow_list.h"
 #include "remote/protocol.h"
 #include "status.h"
@@ -53,7 +57,7 @@ std::string Describe(const Outcome& outcome) {
     case Verdict::Ok:
       return outcome.detail.empty() ? "OK" : Printable(outcome.detail);
     case Verdict::Err:
-      return "ERR";
+      return outcome.detail.empty() ? "ERR" : "ERR " + outcome.detail;
     case Verdict::Unexpected:
       return "reply \"" + Printable(outcome.detail) + "\"";
     case Verdict::Closed:
@@ -64,6 +68,8 @@ std::string Describe(const Outcome& outcome) {
       return "timeout";
     case Verdict::Refused:
       return "refused";
+    case Verdict::RefusedByPc:
+      return "refused by the PC";
     case Verdict::Error:
       return "error: " + outcome.detail;
   }
@@ -73,13 +79,14 @@ std::string Describe(const Outcome& outcome) {
 }  // namespace
 
 static ParsedArgs WakeArgs(Options options, const std::vector<std::string>& positional,
-                    bool port_given) {
+                           bool port_given) {
   if (options.transport == Transport::Udp || options.crlf)
     return {std::nullopt, "--udp and --crlf do not go with --wake"};
   if (!port_given) options.port = kDefaultWakePort;
   const std::size_t wanted_min = options.hosts_file.empty() ? 1 : 0;
   if (positional.size() < wanted_min || positional.size() > 1)
-    return {std::nullopt, options.hosts_file.empty() ? "expected MAC[,MAC...]" : "expected [MAC[,MAC...]]"};
+    return {std::nullopt,
+            options.hosts_file.empty() ? "expected MAC[,MAC...]" : "expected [MAC[,MAC...]]"};
   options.command = positional.empty() ? std::string() : positional.front();
   return {options, {}};
 }
@@ -101,7 +108,29 @@ static ParsedArgs StatusArgs(Options options, const std::vector<std::string>& po
   return {options, {}};
 }
 
+static ParsedArgs KeygenArgs(const std::vector<std::string>& args) {
+  Options options;
+  options.keygen = true;
+  options.key_base = std::string(kDefaultKeyBase);
+  if (args.size() == 1) return {options, {}};
+  if (args.size() == 3 && args[1] == "--out" && !args[2].empty()) {
+    options.key_base = args[2];
+    return {options, {}};
+  }
+  return {std::nullopt, "expected keygen [--out BASE]"};
+}
+
+static ParsedArgs WithKey(Options options) {
+  if (options.status || options.wake) return {std::nullopt, "--key goes only with a power command"};
+  if (options.transport == Transport::Udp)
+    return {std::nullopt, "--key signs over TCP; it does not go with --udp"};
+  if (!PowerCommandNamed(options.command))
+    return {std::nullopt, "--key signs QyrNOR_PC_OFF and QyrNOR_PC_REBOOT only"};
+  return {options, {}};
+}
+
 ParsedArgs ParseArgs(const std::vector<std::string>& args) {
+  if (!args.empty() && args.front() == "keygen") return KeygenArgs(args);
   Options options;
   bool port_given = false;
   bool repeat_given = false;
@@ -142,6 +171,9 @@ ParsedArgs ParseArgs(const std::vector<std::string>& args) {
     } else if (arg == "--timeout") {
       if (!value(text) || !ParseNumber<int>(text, 1, 600000, options.timeout_ms))
         return {std::nullopt, "--timeout needs milliseconds from 1 to 600000"};
+    } else if (arg == "--key") {
+      if (!value(options.key_file) || options.key_file.empty())
+        return {std::nullopt, "--key needs a key file (BASE.key of qyrsend keygen)"};
     } else if (arg == "--hosts") {
       if (!value(options.hosts_file) || options.hosts_file.empty())
         return {std::nullopt, "--hosts needs a file name"};
@@ -157,6 +189,8 @@ ParsedArgs ParseArgs(const std::vector<std::string>& args) {
   }
 
   if (options.json && !options.status) return {std::nullopt, "--json goes only with --status"};
+  if (!options.key_file.empty() && (options.status || options.wake))
+    return WithKey(std::move(options));
   if (options.status) return StatusArgs(std::move(options), positional, repeat_given);
   if (options.wake) return WakeArgs(std::move(options), positional, port_given);
   if (repeat_given) return {std::nullopt, "--repeat goes only with --wake"};
@@ -169,6 +203,7 @@ ParsedArgs ParseArgs(const std::vector<std::string>& args) {
   options.command = positional.back();
   if (options.command.empty()) return {std::nullopt, "the command is empty"};
   if (options.hosts_file.empty() && options.hosts.empty()) return {std::nullopt, "no host given"};
+  if (!options.key_file.empty()) return WithKey(std::move(options));
   return {options, {}};
 }
 
@@ -202,6 +237,85 @@ std::vector<std::string> SplitHosts(std::string_view text) {
 std::string_view WithoutBom(std::string_view text) {
   constexpr std::string_view kBom = "\xEF\xBB\xBF";
   return text.starts_with(kBom) ? text.substr(kBom.size()) : text;
+}
+
+std::size_t Utf8Length(std::string_view text) {
+  const auto at = [&](std::size_t i) { return static_cast<unsigned char>(text[i]); };
+  const unsigned char lead = at(0);
+  std::size_t length = 0;
+  unsigned low = 0x80;
+  unsigned high = 0xBF;  // the second byte's range, narrowed against overlong forms and surrogates
+  if (lead < 0x80) return 1;
+  if (lead >= 0xC2 && lead <= 0xDF) {
+    length = 2;
+  } else if (lead >= 0xE0 && lead <= 0xEF) {
+    length = 3;
+    if (lead == 0xE0) low = 0xA0;
+    if (lead == 0xED) high = 0x9F;
+  } else if (lead >= 0xF0 && lead <= 0xF4) {
+    length = 4;
+    if (lead == 0xF0) low = 0x90;
+    if (lead == 0xF4) high = 0x8F;
+  } else {
+    return 0;
+  }
+  if (text.size() < length || at(1) < low || at(1) > high) return 0;
+  for (std::size_t i = 2; i < length; ++i) {
+    if (at(i) < 0x80 || at(i) > 0xBF) return 0;
+  }
+  return length;
+}
+
+namespace {
+
+// Why `bytes` are not text, naming the line; empty when they are.
+std::string NotText(std::string_view bytes) {
+  std::size_t line = 1;
+  while (!bytes.empty()) {
+    const std::size_t length = bytes.front() == '\0' ? 0 : Utf8Length(bytes);
+    if (length == 0) {
+      return (bytes.front() == '\0' ? "a NUL byte" : "a byte that is not UTF-8") +
+             std::string(" in line ") + std::to_string(line);
+    }
+    line += bytes.front() == '\n' ? 1 : 0;
+    bytes.remove_prefix(length);
+  }
+  return {};
+}
+
+}  // namespace
+
+std::optional<std::string> ReadTextFile(const std::string& utf8_path, std::size_t max_bytes,
+                                        std::string& error) {
+  const std::filesystem::path path(
+      std::u8string(reinterpret_cast<const char8_t*>(utf8_path.data()), utf8_path.size()));
+  std::error_code code;
+  const std::filesystem::file_status status = std::filesystem::status(path, code);
+  if (std::filesystem::exists(status) && !std::filesystem::is_regular_file(status)) {
+    error = utf8_path + " is not a regular file";
+    return std::nullopt;
+  }
+  std::ifstream in(path, std::ios::binary);
+  std::string bytes(max_bytes + 1, '\0');
+  // The bound holds even when the file grows or is swapped for another after the look above.
+  in.read(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+  if (!in && !in.eof()) {
+    error = "cannot read " + utf8_path;
+    return std::nullopt;
+  }
+  bytes.resize(static_cast<std::size_t>(in.gcount()));
+  if (bytes.size() > max_bytes) {
+    constexpr std::size_t kMb = 1024 * 1024;
+    error = utf8_path + " is over " +
+            (max_bytes % kMb == 0 ? std::to_string(max_bytes / kMb) + " MB"
+                                  : std::to_string(max_bytes / 1024) + " KB");
+    return std::nullopt;
+  }
+  if (const std::string why = NotText(bytes); !why.empty()) {
+    error = utf8_path + " is not text: " + why;
+    return std::nullopt;
+  }
+  return bytes;
 }
 
 std::optional<Target> ParseTarget(std::string_view item, std::uint16_t default_port,
@@ -385,17 +499,21 @@ int WakeExitCode(const std::vector<std::string>& errors) {
 }
 
 std::string_view UsageText() {
-  return "usage: qyrsend [--udp] [--port N] [--timeout MS] [--crlf] [--hosts FILE]\n"
+  return "usage: qyrsend [--udp] [--port N] [--timeout MS] [--crlf] [--hosts FILE] [--key FILE]\n"
          "               HOST[:PORT][,HOST[:PORT]...] COMMAND\n"
          "\n"
          "Sends COMMAND (for example QyrNOR_PC_CHECK) to every host at once and prints one\n"
-         "line per host: OK, ERR, timeout, refused, no reply (UDP), or an error.\n"
+         "line per host: OK, ERR, timeout, refused, refused by the PC (its AllowFrom does not\n"
+         "list this machine), no reply (UDP), or an error.\n"
          "\n"
          "  --udp          send a datagram instead of a TCP message (UDP is never answered)\n"
          "  --port N       port of every host without its own :PORT (default 26908)\n"
-         "  --timeout MS   how long to wait for each host (default 2000)\n"
+         "  --timeout MS   how long to wait for the whole hall, names included (default 2000)\n"
          "  --crlf         append CR LF to the command\n"
-         "  --hosts FILE   read hosts from FILE as well (commas, blanks or lines; # comments)\n"
+         "  --hosts FILE   read hosts from FILE as well (commas, blanks or lines; # comments;\n"
+         "                 UTF-8 text, up to 1 MB)\n"
+         "  --key FILE     sign QyrNOR_PC_OFF or QyrNOR_PC_REBOOT with the private key in FILE\n"
+         "                 (of qyrsend keygen): for PCs with SignedBy set, TCP only\n"
          "\n"
          "Exit code: 0 every host answered OK; 1 some host did not; 2 usage error;\n"
          "3 UDP datagrams sent, none could be confirmed.\n"
@@ -423,7 +541,13 @@ std::string_view UsageText() {
          "A hosts file may carry each PC's MAC after its address; --wake takes the MACs. A line\n"
          "that ends in neither a host nor a well-formed MAC is an error, and nothing is sent.\n"
          "Exit code: 0 every packet sent; 1 a send failed; 2 a malformed MAC, hosts line or\n"
-         "option.\n";
+         "option.\n"
+         "\n"
+         "       qyrsend keygen [--out BASE]\n"
+         "\n"
+         "Writes a new key pair for signed power commands: BASE.key (default hall.key), the\n"
+         "private key, readable by its owner only, and BASE.pub, the public key for SignedBy=\n"
+         "on every PC. An existing key is never overwritten (exit 2).\n";
 }
 
 }  // namespace qyrsend

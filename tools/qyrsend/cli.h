@@ -35,6 +35,11 @@ struct Options {
   // --status: asks every host for its status (`command` is the query word); --json with it.
   bool status = false;
   bool json = false;
+  // keygen: a new key pair into key_base.key and key_base.pub; nothing is sent.
+  bool keygen = false;
+  std::string key_base;
+  // --key: a power command goes as the signed exchange, by the private key in this file.
+  std::string key_file;
 };
 
 struct ParsedArgs {
@@ -51,6 +56,18 @@ std::vector<std::string> SplitHosts(std::string_view text);
 
 // A hosts file's text without the UTF-8 byte-order mark that some editors put first.
 std::string_view WithoutBom(std::string_view text);
+
+// A hosts file is a list of addresses: anything larger is no hosts file.
+inline constexpr std::size_t kMaxHostsFileBytes = 1024 * 1024;
+
+// The bytes of the file at `utf8_path`, read no further than `max_bytes`; empty with `error` set
+// when it cannot be read, is no regular file (a folder, a device), is larger than that or is not
+// UTF-8 text.
+std::optional<std::string> ReadTextFile(const std::string& utf8_path, std::size_t max_bytes,
+                                        std::string& error);
+
+// Length of the UTF-8 sequence at the start of `text`, 0 when it is not a well-formed one.
+std::size_t Utf8Length(std::string_view text);
 
 struct Target {
   std::string label;  // as the user wrote it
@@ -69,8 +86,9 @@ enum class Verdict {
   Closed,      // the peer closed without a reply
   NoReply,     // UDP: sent, nothing came back (the program never answers datagrams)
   Timeout,
-  Refused,
-  Error,  // could not resolve, no route, ...
+  Refused,      // nothing listens on the port
+  RefusedByPc,  // taken and dropped at once, before a word: its allow-list refuses this sender
+  Error,        // could not resolve, no route, ...
 };
 
 struct Outcome {

@@ -1,15 +1,14 @@
 // qyrsend: sends a command word to one or many QyrDelay PCs, as the hall's control system does.
 #include <chrono>
-#include <filesystem>
-#include <fstream>
 #include <iostream>
 #include <optional>
-#include <sstream>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "cli.h"
+#include "files.h"
+#include "hall_key.h"
 #include "net.h"
 #include "sender.h"
 #include "status.h"
@@ -19,17 +18,6 @@
 #endif
 
 namespace {
-
-bool ReadWholeFile(const std::string& utf8_path, std::string& out) {
-  const std::filesystem::path path(
-      std::u8string(reinterpret_cast<const char8_t*>(utf8_path.data()), utf8_path.size()));
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return false;
-  std::ostringstream text;
-  text << in.rdbuf();
-  out = text.str();
-  return true;
-}
 
 void Print(std::ostream& stream, const std::string& utf8) {
 #ifdef _WIN32
@@ -66,6 +54,63 @@ int Wake(const qyrsend::Options& options, const std::vector<std::string>& items)
   return qyrsend::WakeExitCode(errors);
 }
 
+int Keygen(const std::string& base) {
+  const std::string private_path = base + ".key";
+  const std::string public_path = base + ".pub";
+  for (const std::string& path : {private_path, public_path}) {
+    if (qyrsend::files::Exists(path)) {
+      Print(std::cerr, "qyrsend: " + path + " exists already; keygen never overwrites a key\n");
+      return qyrsend::kUsageExitCode;
+    }
+  }
+  const std::optional<qyrsend::HallKey> key = qyrsend::GenerateHallKey();
+  if (!key) {
+    Print(std::cerr, "qyrsend: the system's cryptography made no key pair\n");
+    return 1;
+  }
+  std::string error =
+      qyrsend::files::WriteNew(private_path, qyrsend::PrivateKeyFileText(*key), true);
+  if (error.empty()) {
+    error =
+        qyrsend::files::WriteNew(public_path, qyrsend::PublicKeyFileText(key->public_key), false);
+    // Half a pair is no use, and would stop the next keygen.
+    if (!error.empty()) qyrsend::files::Remove(private_path);
+  }
+  if (!error.empty()) {
+    Print(std::cerr, "qyrsend: cannot write the key pair " + base + ".key/.pub: " + error + "\n");
+    return 1;
+  }
+  Print(std::cout, private_path + "  the private key, readable by you only: keep it on this PC\n" +
+                       public_path + "  the public key, for SignedBy= on every PC:\n" +
+                       qyr::HexEncode(key->public_key) + "\n");
+  return 0;
+}
+
+// The key pair in `path`, checked to be one; empty after saying why not.
+std::optional<qyrsend::HallKey> LoadKey(const std::string& path) {
+  std::string error;
+  const std::optional<std::string> text =
+      qyrsend::ReadTextFile(path, qyrsend::kMaxKeyFileBytes, error);
+  if (!text) {
+    Print(std::cerr, "qyrsend: " + error + "\n");
+    return std::nullopt;
+  }
+  const std::optional<qyrsend::HallKey> key = qyrsend::ParsePrivateKeyFile(*text, error);
+  if (!key) {
+    Print(std::cerr, "qyrsend: " + path + " " + error + "\n");
+    return std::nullopt;
+  }
+  // Lines from two pairs would sign what every PC refuses.
+  constexpr std::string_view kProbe = "qyrsend key check";
+  const std::optional<qyr::Signature> signature = qyrsend::Sign(*key, kProbe);
+  if (!signature || !qyrsend::Verify(key->public_key, kProbe, *signature)) {
+    Print(std::cerr,
+          "qyrsend: " + path + " holds no key pair: its two keys do not belong together\n");
+    return std::nullopt;
+  }
+  return key;
+}
+
 int Run(const std::vector<std::string>& args) {
   const qyrsend::ParsedArgs parsed = qyrsend::ParseArgs(args);
   if (!parsed.options) {
@@ -77,9 +122,13 @@ int Run(const std::vector<std::string>& args) {
     Print(std::cout, std::string(qyrsend::UsageText()));
     return 0;
   }
+  if (options.keygen) return Keygen(options.key_base);
+  std::optional<qyrsend::HallKey> key;
+  if (!options.key_file.empty() && !(key = LoadKey(options.key_file)))
+    return qyrsend::kUsageExitCode;
 
-  std::vector<std::string> items = options.wake ? qyrsend::SplitHosts(options.command)
-                                                 : options.hosts;
+  std::vector<std::string> items =
+      options.wake ? qyrsend::SplitHosts(options.command) : options.hosts;
   // On the command line every item of --wake must be a MAC.
   for (const std::string& item : items) {
     if (options.wake && !qyrsend::ParseMac(item)) {
@@ -88,12 +137,14 @@ int Run(const std::vector<std::string>& args) {
     }
   }
   if (!options.hosts_file.empty()) {
-    std::string file;
-    if (!ReadWholeFile(options.hosts_file, file)) {
-      Print(std::cerr, "qyrsend: cannot read " + options.hosts_file + "\n");
+    std::string error;
+    const std::optional<std::string> file =
+        qyrsend::ReadTextFile(options.hosts_file, qyrsend::kMaxHostsFileBytes, error);
+    if (!file) {
+      Print(std::cerr, "qyrsend: " + error + "\n");
       return qyrsend::kUsageExitCode;
     }
-    const std::string_view text = qyrsend::WithoutBom(file);
+    const std::string_view text = qyrsend::WithoutBom(*file);
     // A MAC written wrong would be taken for a host and skipped: the PC would stay asleep.
     if (const auto bad = options.wake ? qyrsend::BadWakeLine(text) : std::nullopt) {
       Print(std::cerr, "qyrsend: " + options.hosts_file + ", " + *bad + "\n");
@@ -129,8 +180,14 @@ int Run(const std::vector<std::string>& args) {
                                   : qyrsend::StatusReport(targets, answers));
     return qyrsend::StatusExitCode(answers);
   }
-  const std::vector<qyrsend::Outcome> outcomes = qyrsend::SendToAll(
-      targets, payload, options.transport, options.timeout_ms, qyrsend::RuleFor(options.command));
+  const std::string_view line_end = options.crlf ? "\r\n" : "";
+  const qyrsend::Dialogue dialogue =
+      key ? qyrsend::SignedDialogue(*qyrsend::PowerCommandNamed(options.command), *key, line_end)
+          : qyrsend::OneMessage(payload, qyrsend::RuleFor(options.command));
+  std::vector<qyrsend::Outcome> outcomes;
+  for (qyrsend::Answer& answer :
+       qyrsend::AskAll(targets, dialogue, options.transport, options.timeout_ms))
+    outcomes.push_back(std::move(answer.outcome));
   Print(std::cout, qyrsend::Report(targets, outcomes));
   return qyrsend::ExitCode(outcomes);
 }

@@ -3,9 +3,11 @@
 #include <netdb.h>
 #include <netinet/in.h>
 #include <poll.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 
@@ -17,30 +19,60 @@ namespace {
 
 Step Fail(int code) {
   if (code == ECONNREFUSED) return {Status::Refused, {}};
+  // A write after the peer's reset is a broken pipe: the same drop.
+  if (code == ECONNRESET || code == EPIPE) return {Status::Reset, std::strerror(ECONNRESET)};
   return {Status::Failed, std::strerror(code)};
 }
+
+// File descriptors kept back from the sockets of the hosts: the standard streams, the resolver's
+// own sockets and files, the waker.
+constexpr rlim_t kReservedFiles = 64;
+// Past this many at once a hall gains nothing: its replies come faster than they are read.
+constexpr rlim_t kMostSockets = 1 << 16;
 
 }  // namespace
 
 Library::Library() : ok_(true) {}
 Library::~Library() = default;
 
-Step Open(const std::string& host, std::uint16_t port, bool udp, Socket& out) {
-  out = kNoSocket;
+Step Resolve(const std::string& host, bool numeric_only, std::uint32_t& address) {
   addrinfo hints = {};
   hints.ai_family = AF_INET;
-  hints.ai_socktype = udp ? SOCK_DGRAM : SOCK_STREAM;
+  hints.ai_socktype = SOCK_STREAM;
+  hints.ai_flags = numeric_only ? AI_NUMERICHOST : 0;
   addrinfo* found = nullptr;
-  const int rc = getaddrinfo(host.c_str(), std::to_string(port).c_str(), &hints, &found);
+  const int rc = getaddrinfo(host.c_str(), nullptr, &hints, &found);
   if (rc != 0) return {Status::Failed, std::string("cannot resolve: ") + gai_strerror(rc)};
-  sockaddr_in address;
-  std::memcpy(&address, found->ai_addr, sizeof(address));
+  sockaddr_in in;
+  std::memcpy(&in, found->ai_addr, sizeof(in));
   freeaddrinfo(found);
+  address = ntohl(in.sin_addr.s_addr);
+  return {Status::Done, {}};
+}
 
+std::size_t SocketBudget() {
+  rlimit limit = {};
+  if (getrlimit(RLIMIT_NOFILE, &limit) != 0) return 1;
+  const rlim_t wanted = std::min(limit.rlim_max, kMostSockets + kReservedFiles);
+  if (limit.rlim_cur < wanted) {
+    const rlimit raised = {wanted, limit.rlim_max};
+    if (setrlimit(RLIMIT_NOFILE, &raised) == 0) limit.rlim_cur = wanted;
+  }
+  return limit.rlim_cur > kReservedFiles * 2
+             ? static_cast<std::size_t>(limit.rlim_cur - kReservedFiles)
+             : static_cast<std::size_t>(limit.rlim_cur / 2 + 1);
+}
+
+Step Open(std::uint32_t address, std::uint16_t port, bool udp, Socket& out) {
+  out = kNoSocket;
+  sockaddr_in to = {};
+  to.sin_family = AF_INET;
+  to.sin_port = htons(port);
+  to.sin_addr.s_addr = htonl(address);
   const int s = socket(AF_INET, (udp ? SOCK_DGRAM : SOCK_STREAM) | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
   if (s < 0) return Fail(errno);
   out = s;
-  if (connect(s, reinterpret_cast<const sockaddr*>(&address), sizeof(address)) == 0)
+  if (connect(s, reinterpret_cast<const sockaddr*>(&to), sizeof(to)) == 0)
     return {Status::Done, {}};
   if (errno == EINPROGRESS) return {Status::Pending, {}};
   return Fail(errno);
@@ -98,8 +130,40 @@ Step Receive(Socket s, std::string& out) {
   }
 }
 
+bool WasReset(Socket s) {
+  int code = 0;
+  socklen_t len = sizeof(code);
+  // A reset after the peer's close is a broken pipe to the kernel.
+  return getsockopt(static_cast<int>(s), SOL_SOCKET, SO_ERROR, &code, &len) == 0 &&
+         (code == ECONNRESET || code == EPIPE);
+}
+
 void Close(Socket s) {
   if (s != kNoSocket) close(static_cast<int>(s));
+}
+
+Waker::Waker() {
+  int ends[2];
+  if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0, ends) != 0) return;
+  read_ = ends[0];
+  write_ = ends[1];
+}
+
+Waker::~Waker() {
+  Close(read_);
+  Close(write_);
+}
+
+void Waker::Wake() {
+  // Full means a wake is pending already.
+  const char byte = 1;
+  [[maybe_unused]] const ssize_t n = send(static_cast<int>(write_), &byte, 1, MSG_NOSIGNAL);
+}
+
+void Waker::Drain() {
+  char buffer[64];
+  while (recv(static_cast<int>(read_), buffer, sizeof(buffer), 0) > 0) {
+  }
 }
 
 std::vector<Ready> Wait(const std::vector<Watch>& watches, int timeout_ms) {

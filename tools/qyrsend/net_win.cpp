@@ -1,9 +1,10 @@
-// FD_SETSIZE before the Winsock header: a whole hall of PCs is waited on at once.
-#define FD_SETSIZE 256
 #include <winsock2.h>
 #include <ws2tcpip.h>
 
+#include <cstddef>
 #include <cstring>
+#include <unordered_set>
+#include <vector>
 
 #include "net.h"
 
@@ -31,12 +32,35 @@ std::string SystemText(int code) {
 }
 
 Step Fail(int code) {
-  // A UDP socket learns of an unreachable port as a reset on its next receive.
-  if (code == WSAECONNREFUSED || code == WSAECONNRESET) return {Status::Refused, {}};
+  if (code == WSAECONNREFUSED) return {Status::Refused, {}};
+  // A UDP socket learns of an unreachable port this way too; the sender tells the two apart.
+  if (code == WSAECONNRESET || code == WSAECONNABORTED) return {Status::Reset, SystemText(code)};
   return {Status::Failed, SystemText(code)};
 }
 
+bool MakeNonBlocking(SOCKET s) {
+  u_long nonblocking = 1;
+  return ioctlsocket(s, FIONBIO, &nonblocking) == 0;
+}
+
 SOCKET Raw(Socket s) { return static_cast<SOCKET>(s); }
+
+// An fd_set of any size: select() reads as many sockets as the count says, FD_SETSIZE only sizes
+// the declared array. A whole hall is waited on at once.
+class SocketSet {
+ public:
+  explicit SocketSet(std::size_t capacity) : storage_(kHead + capacity) {}
+  void Add(SOCKET s) { storage_[kHead + set()->fd_count++] = s; }
+  fd_set* set() { return reinterpret_cast<fd_set*>(storage_.data()); }
+  // After select(): the sockets it left in the set, the ready ones.
+  void CollectInto(std::unordered_set<SOCKET>& ready) {
+    for (u_int i = 0; i < set()->fd_count; ++i) ready.insert(storage_[kHead + i]);
+  }
+
+ private:
+  static constexpr std::size_t kHead = offsetof(fd_set, fd_array) / sizeof(SOCKET);
+  std::vector<SOCKET> storage_;  // zeroed: a count of 0
+};
 
 }  // namespace
 
@@ -58,33 +82,46 @@ Step SendDatagram(std::uint32_t address, std::uint16_t port, std::string_view by
   if (s == INVALID_SOCKET) return Fail(WSAGetLastError());
   const BOOL on = TRUE;
   Step step{Status::Done, {}};
-  if (setsockopt(s, SOL_SOCKET, SO_BROADCAST, reinterpret_cast<const char*>(&on), sizeof(on)) != 0 ||
+  if (setsockopt(s, SOL_SOCKET, SO_BROADCAST, reinterpret_cast<const char*>(&on), sizeof(on)) !=
+          0 ||
       sendto(s, bytes.data(), static_cast<int>(bytes.size()), 0,
-             reinterpret_cast<const sockaddr*>(&to), sizeof(to)) != static_cast<int>(bytes.size())) {
+             reinterpret_cast<const sockaddr*>(&to),
+             sizeof(to)) != static_cast<int>(bytes.size())) {
     step = Fail(WSAGetLastError());
   }
   closesocket(s);
   return step;
 }
 
-Step Open(const std::string& host, std::uint16_t port, bool udp, Socket& out) {
-  out = kNoSocket;
+Step Resolve(const std::string& host, bool numeric_only, std::uint32_t& address) {
   addrinfo hints = {};
   hints.ai_family = AF_INET;
-  hints.ai_socktype = udp ? SOCK_DGRAM : SOCK_STREAM;
+  hints.ai_socktype = SOCK_STREAM;
+  hints.ai_flags = numeric_only ? AI_NUMERICHOST : 0;
   addrinfo* found = nullptr;
-  const int rc = getaddrinfo(host.c_str(), std::to_string(port).c_str(), &hints, &found);
+  const int rc = getaddrinfo(host.c_str(), nullptr, &hints, &found);
   if (rc != 0) return {Status::Failed, "cannot resolve: " + SystemText(rc)};
-  sockaddr_in address;
-  std::memcpy(&address, found->ai_addr, sizeof(address));
+  sockaddr_in in;
+  std::memcpy(&in, found->ai_addr, sizeof(in));
   freeaddrinfo(found);
+  address = ntohl(in.sin_addr.s_addr);
+  return {Status::Done, {}};
+}
 
+// Winsock has no limit of its own, and Wait takes any number.
+std::size_t SocketBudget() { return 1 << 16; }
+
+Step Open(std::uint32_t address, std::uint16_t port, bool udp, Socket& out) {
+  out = kNoSocket;
+  sockaddr_in to = {};
+  to.sin_family = AF_INET;
+  to.sin_port = htons(port);
+  to.sin_addr.s_addr = htonl(address);
   const SOCKET s = socket(AF_INET, udp ? SOCK_DGRAM : SOCK_STREAM, 0);
   if (s == INVALID_SOCKET) return Fail(WSAGetLastError());
   out = static_cast<Socket>(s);
-  u_long nonblocking = 1;
-  if (ioctlsocket(s, FIONBIO, &nonblocking) != 0) return Fail(WSAGetLastError());
-  if (connect(s, reinterpret_cast<const sockaddr*>(&address), sizeof(address)) == 0)
+  if (!MakeNonBlocking(s)) return Fail(WSAGetLastError());
+  if (connect(s, reinterpret_cast<const sockaddr*>(&to), sizeof(to)) == 0)
     return {Status::Done, {}};
   const int code = WSAGetLastError();
   if (code == WSAEWOULDBLOCK) return {Status::Pending, {}};
@@ -122,27 +159,73 @@ Step Receive(Socket s, std::string& out) {
   return {Status::Done, {}};
 }
 
+bool WasReset(Socket s) {
+  int code = 0;
+  int len = sizeof(code);
+  if (getsockopt(Raw(s), SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&code), &len) == 0 &&
+      (code == WSAECONNRESET || code == WSAECONNABORTED)) {
+    return true;
+  }
+  // Winsock may keep the reset for the next receive instead.
+  char byte = 0;
+  return recv(Raw(s), &byte, 1, 0) == SOCKET_ERROR &&
+         (WSAGetLastError() == WSAECONNRESET || WSAGetLastError() == WSAECONNABORTED);
+}
+
 void Close(Socket s) {
   if (s != kNoSocket) closesocket(Raw(s));
 }
 
+// A datagram socket on loopback that sends to itself: select() takes sockets only.
+Waker::Waker() {
+  const SOCKET s = ::socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP);
+  if (s == INVALID_SOCKET) return;
+  sockaddr_in self = {};
+  self.sin_family = AF_INET;
+  self.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  int len = sizeof(self);
+  if (bind(s, reinterpret_cast<const sockaddr*>(&self), sizeof(self)) != 0 ||
+      getsockname(s, reinterpret_cast<sockaddr*>(&self), &len) != 0 ||
+      connect(s, reinterpret_cast<const sockaddr*>(&self), sizeof(self)) != 0 ||
+      !MakeNonBlocking(s)) {
+    closesocket(s);
+    return;
+  }
+  read_ = static_cast<Socket>(s);
+}
+
+Waker::~Waker() { Close(read_); }
+
+void Waker::Wake() {
+  // A datagram that does not go out leaves a wake pending already or none possible.
+  const char byte = 1;
+  send(Raw(read_), &byte, 1, 0);
+}
+
+void Waker::Drain() {
+  char buffer[64];
+  while (recv(Raw(read_), buffer, sizeof(buffer), 0) > 0) {
+  }
+}
+
 std::vector<Ready> Wait(const std::vector<Watch>& watches, int timeout_ms) {
-  fd_set reads, writes, errors;
-  FD_ZERO(&reads);
-  FD_ZERO(&writes);
-  FD_ZERO(&errors);
+  SocketSet reads(watches.size());
+  SocketSet writes(watches.size());
+  SocketSet errors(watches.size());
   for (const Watch& w : watches) {
     // A failed connect shows up among the errors, not the writable sockets.
-    FD_SET(Raw(w.socket), w.write ? &writes : &reads);
-    FD_SET(Raw(w.socket), &errors);
+    (w.write ? writes : reads).Add(Raw(w.socket));
+    errors.Add(Raw(w.socket));
   }
   std::vector<Ready> ready(watches.size());
   timeval limit = {timeout_ms / 1000, (timeout_ms % 1000) * 1000};
-  if (select(0, &reads, &writes, &errors, &limit) <= 0) return ready;
-  for (std::size_t i = 0; i < watches.size(); ++i) {
-    const SOCKET s = Raw(watches[i].socket);
-    ready[i].ready = FD_ISSET(s, &reads) || FD_ISSET(s, &writes) || FD_ISSET(s, &errors);
-  }
+  if (select(0, reads.set(), writes.set(), errors.set(), &limit) <= 0) return ready;
+  std::unordered_set<SOCKET> any;
+  reads.CollectInto(any);
+  writes.CollectInto(any);
+  errors.CollectInto(any);
+  for (std::size_t i = 0; i < watches.size(); ++i)
+    ready[i].ready = any.contains(Raw(watches[i].socket));
   return ready;
 }
 

@@ -1,20 +1,38 @@
 // qyrsend's rules, and the sender against small servers of the test's own on loopback.
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
+#include <net/if.h>
 #include <netinet/in.h>
+#include <sched.h>
+#include <sys/ioctl.h>
+#include <sys/mount.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <iterator>
 #include <optional>
+#include <random>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "cli.h"
+#include "hall_key.h"
 #include "net.h"
+#include "remote/protocol.h"
+#include "remote/signed_command.h"
 #include "sender.h"
+#include "signer.h"
 #include "status.h"
 
 namespace qyrsend {
@@ -115,11 +133,50 @@ TEST(QyrsendArgs, RejectsWhatCannotBeSent) {
       {"--status", "--repeat", "2", "h"},
       {"--json", "h", "QyrNOR_PC_CHECK"},  // JSON is the status report's
       {"--json", "--wake", "aa:bb:cc:dd:ee:ff"},
+      {"--key"},
+      {"--key", "hall.key", "--udp", "h", "QyrNOR_PC_OFF"},  // signed over TCP only
+      {"--key", "hall.key", "h", "QyrNOR_PC_CHECK"},         // only power commands are signed
+      {"--key", "hall.key", "h", "QyrNOR_PC_OFF\r\n"},
+      {"--key", "hall.key", "h", "QyrNOR_PC_OFF QyrNOR_PC_CHECK"},
+      {"--key", "hall.key", "--status", "h"},
+      {"--key", "hall.key", "--wake", "aa:bb:cc:dd:ee:ff"},
+      {"keygen", "--out"},
+      {"keygen", "--out", ""},
+      {"keygen", "hall"},
+      {"keygen", "--udp"},
   };
   for (const auto& args : cases) {
     const ParsedArgs parsed = ParseArgs(args);
     EXPECT_FALSE(parsed.options) << (args.empty() ? "(none)" : args.front());
     EXPECT_FALSE(parsed.error.empty());
+  }
+}
+
+TEST(QyrsendArgs, KeygenAndKeyTakeTheirOwnForms) {
+  const struct {
+    std::vector<std::string> args;
+    bool keygen;
+    std::string key_base;
+    std::string key_file;
+    std::string command;
+  } cases[] = {
+      {{"keygen"}, true, "hall", "", ""},
+      {{"keygen", "--out", "/keys/展厅"}, true, "/keys/展厅", "", ""},
+      {{"--key", "hall.key", "h", "QyrNOR_PC_OFF"}, false, "", "hall.key", "QyrNOR_PC_OFF"},
+      {{"--crlf", "--key", "k", "--hosts", "hall.txt", "qyrnor_pc_reboot"},
+       false,
+       "",
+       "k",
+       "qyrnor_pc_reboot"},
+      {{"--", "keygen", "QyrNOR_PC_CHECK"}, false, "", "", "QyrNOR_PC_CHECK"},  // a host so named
+  };
+  for (const auto& c : cases) {
+    const ParsedArgs parsed = ParseArgs(c.args);
+    ASSERT_TRUE(parsed.options) << c.args.back() << ": " << parsed.error;
+    EXPECT_EQ(parsed.options->keygen, c.keygen);
+    EXPECT_EQ(parsed.options->key_base, c.key_base);
+    EXPECT_EQ(parsed.options->key_file, c.key_file);
+    EXPECT_EQ(parsed.options->command, c.command);
   }
 }
 
@@ -234,11 +291,12 @@ TEST(QyrsendStatus, ReadsTheStatusLineAndTellsWhyAReplyIsNone) {
 TEST(QyrsendStatus, ReportsEachHostAndSumsUpTheHall) {
   using std::chrono::microseconds;
   const std::vector<Target> targets = {
-      {"10.0.0.1", "10.0.0.1", 26908}, {"10.0.0.2", "10.0.0.2", 26908},
-      {"10.0.0.3", "10.0.0.3", 26908}, {"10.0.0.4", "10.0.0.4", 26908},
-      {"10.0.0.5:81", "10.0.0.5", 81}, {"10.0.0.6", "10.0.0.6", 26908},
-      {"10.0.0.7", "10.0.0.7", 26908}, {"10.0.0.8", "10.0.0.8", 26908},
-      {"10.0.0.9", "10.0.0.9", 26908}, {"展厅电脑", "展厅电脑", 26908},
+      {"10.0.0.1", "10.0.0.1", 26908},   {"10.0.0.2", "10.0.0.2", 26908},
+      {"10.0.0.3", "10.0.0.3", 26908},   {"10.0.0.4", "10.0.0.4", 26908},
+      {"10.0.0.5:81", "10.0.0.5", 81},   {"10.0.0.6", "10.0.0.6", 26908},
+      {"10.0.0.7", "10.0.0.7", 26908},   {"10.0.0.8", "10.0.0.8", 26908},
+      {"10.0.0.9", "10.0.0.9", 26908},   {"展厅电脑", "展厅电脑", 26908},
+      {"10.0.0.11", "10.0.0.11", 26908},
   };
   const std::vector<Answer> answers = {
       {{Verdict::Ok, "OK up=11112 1=run 2=run 3=none 4=none"}, microseconds(2400)},
@@ -252,6 +310,7 @@ TEST(QyrsendStatus, ReportsEachHostAndSumsUpTheHall) {
       {{Verdict::Closed, {}}, std::nullopt},
       {{Verdict::Unexpected, "OK up=5 1=r"}, std::nullopt},  // then the peer closed
       {{Verdict::Error, "cannot resolve"}, std::nullopt},
+      {{Verdict::RefusedByPc, {}}, std::nullopt},
   };
   EXPECT_EQ(StatusReport(targets, answers),
             // Padded by bytes, as the command report is.
@@ -265,7 +324,8 @@ TEST(QyrsendStatus, ReportsEachHostAndSumsUpTheHall) {
             "10.0.0.8      closed without reply\n"
             "10.0.0.9      reply cut short \"OK up=5 1=r\"\n"
             "展厅电脑  error: cannot resolve\n"
-            "10 hosts: 2 up, 3 programs running, 4 not answering, 4 without status, "
+            "10.0.0.11     refused by the PC\n"
+            "11 hosts: 2 up, 3 programs running, 5 not answering, 4 without status, "
             "1 failed to start\n");
   EXPECT_EQ(
       StatusJson(targets, answers),
@@ -279,6 +339,7 @@ TEST(QyrsendStatus, ReportsEachHostAndSumsUpTheHall) {
 {"host":"10.0.0.8","port":26908,"ok":false,"error":"closed","detail":null,"rtt_ms":null,"up_s":null,"slots":null}
 {"host":"10.0.0.9","port":26908,"ok":false,"error":"cut_short","detail":"OK up=5 1=r","rtt_ms":null,"up_s":null,"slots":null}
 {"host":"展厅电脑","port":26908,"ok":false,"error":"error","detail":"cannot resolve","rtt_ms":null,"up_s":null,"slots":null}
+{"host":"10.0.0.11","port":26908,"ok":false,"error":"refused_by_pc","detail":null,"rtt_ms":null,"up_s":null,"slots":null}
 )");
   EXPECT_EQ(StatusReport({targets[0]}, {answers[0]}),
             "10.0.0.1  2 ms  up 3:05:12  1=run 2=run 3=none 4=none\n"
@@ -290,7 +351,7 @@ TEST(QyrsendStatus, ReportsEachHostAndSumsUpTheHall) {
   };
   const Case cases[] = {
       {{0}, 0},    {{0, 0}, 0}, {{0, 1}, 1},  // a program that failed to start
-      {{0, 2}, 1}, {{0, 3}, 1}, {{4}, 1},    {{5}, 1}, {{6}, 1}, {{9}, 1},
+      {{0, 2}, 1}, {{0, 3}, 1}, {{4}, 1},    {{5}, 1}, {{6}, 1}, {{9}, 1}, {{10}, 1},
   };
   for (const Case& c : cases) {
     std::vector<Answer> some;
@@ -444,16 +505,21 @@ TEST(QyrsendReport, ClassifiesRepliesAndSetsTheExitCode) {
     EXPECT_EQ(outcome->detail, c.detail) << c.bytes;
   }
 
-  const std::vector<Target> targets = {
-      {"pc1", "pc1", 1}, {"10.0.0.22", "10.0.0.22", 1}, {"x", "x", 1}, {"pc4", "pc4", 1}};
+  const std::vector<Target> targets = {{"pc1", "pc1", 1},
+                                       {"10.0.0.22", "10.0.0.22", 1},
+                                       {"x", "x", 1},
+                                       {"pc4", "pc4", 1},
+                                       {"pc5", "pc5", 1}};
   EXPECT_EQ(Report(targets, {{Verdict::Ok, {}},
                              {Verdict::Unexpected, "A\r\n\"\x01"},
                              {Verdict::Error, "cannot resolve"},
-                             {Verdict::Ok, "OK up=5 1=run 2=none 3=none 4=none\r\n"}}),
+                             {Verdict::Ok, "OK up=5 1=run 2=none 3=none 4=none\r\n"},
+                             {Verdict::RefusedByPc, {}}}),
             "pc1        OK\n"
             "10.0.0.22  reply \"A\\r\\n\\\"\\x01\"\n"
             "x          error: cannot resolve\n"
-            "pc4        OK up=5 1=run 2=none 3=none 4=none\\r\\n\n");
+            "pc4        OK up=5 1=run 2=none 3=none 4=none\\r\\n\n"
+            "pc5        refused by the PC\n");
 
   using V = Verdict;
   struct Case {
@@ -465,11 +531,105 @@ TEST(QyrsendReport, ClassifiesRepliesAndSetsTheExitCode) {
       {{V::Timeout}, 1},        {{V::Refused}, 1},
       {{V::Closed}, 1},         {{V::NoReply, V::NoReply}, 3},
       {{V::NoReply, V::Ok}, 3}, {{V::NoReply, V::Refused}, 1},
+      {{V::RefusedByPc}, 1},
   };
   for (const Case& c : cases) {
     std::vector<Outcome> outcomes;
     for (V v : c.verdicts) outcomes.push_back({v, {}});
     EXPECT_EQ(ExitCode(outcomes), c.code);
+  }
+}
+
+struct Ran {
+  int code = -1;
+  std::string out;  // standard output and error together
+};
+
+// The built qyrsend, run with `args`.
+Ran RunQyrsend(const std::vector<std::string>& args) {
+  int out[2];
+  if (pipe(out) != 0) return {};
+  const pid_t child = fork();
+  if (child == 0) {
+    dup2(out[1], 1);
+    dup2(out[1], 2);
+    close(out[0]);
+    close(out[1]);
+    std::vector<char*> argv = {const_cast<char*>(QYRSEND_EXE)};
+    for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
+    argv.push_back(nullptr);
+    execv(QYRSEND_EXE, argv.data());
+    _exit(127);
+  }
+  close(out[1]);
+  Ran run;
+  char buffer[4096];
+  ssize_t n = 0;
+  while ((n = read(out[0], buffer, sizeof(buffer))) > 0)
+    run.out.append(buffer, static_cast<std::size_t>(n));
+  close(out[0]);
+  int status = 0;
+  waitpid(child, &status, 0);
+  run.code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  return run;
+}
+
+std::string FirstLine(const std::string& text) { return text.substr(0, text.find('\n')); }
+
+// A folder of the test's own, removed with the test.
+class ScratchDir {
+ public:
+  ScratchDir() {
+    char name[] = "/tmp/qyrsend-test-XXXXXX";
+    path_ = mkdtemp(name);
+  }
+  ~ScratchDir() { std::filesystem::remove_all(path_); }
+  ScratchDir(const ScratchDir&) = delete;
+  ScratchDir& operator=(const ScratchDir&) = delete;
+  std::string Write(const std::string& name, const std::string& bytes) const {
+    const std::string path = path_ + "/" + name;
+    std::ofstream(path, std::ios::binary) << bytes;
+    return path;
+  }
+  const std::string& path() const { return path_; }
+
+ private:
+  std::string path_;
+};
+
+TEST(QyrsendHosts, AHostsFileThatIsNoListOfHostsIsRefusedUnread) {
+  const ScratchDir dir;
+  std::string big;
+  while (big.size() <= kMaxHostsFileBytes) big += "# spare PC, not yet set up\n";
+  std::string full =
+      "\xEF\xBB\xBF"
+      "127.0.0.1:1\n";  // just at the limit: still read
+  full += std::string(kMaxHostsFileBytes - full.size() - 1, '#') + "\n";
+  const struct {
+    std::string path;
+    int code;
+    std::string first_line;
+  } cases[] = {
+      {dir.path(), 2, "qyrsend: " + dir.path() + " is not a regular file"},
+      {"/dev/zero", 2, "qyrsend: /dev/zero is not a regular file"},
+      {dir.Write("big.txt", big), 2, "qyrsend: " + dir.path() + "/big.txt is over 1 MB"},
+      {dir.Write("nul.txt", std::string("10.0.0.1\n10.0.0.2\0\n", 20)), 2,
+       "qyrsend: " + dir.path() + "/nul.txt is not text: a NUL byte in line 2"},
+      {dir.Write("utf16.txt", std::string("1\0000\000.\000", 6)), 2,
+       "qyrsend: " + dir.path() + "/utf16.txt is not text: a NUL byte in line 1"},
+      {dir.Write("latin1.txt", "10.0.0.1\n# Sal\xf3n 2\n10.0.0.2\n"), 2,
+       "qyrsend: " + dir.path() + "/latin1.txt is not text: a byte that is not UTF-8 in line 2"},
+      {dir.Write("cut.txt", "10.0.0.1 # \xe5\xb1"), 2,
+       "qyrsend: " + dir.path() + "/cut.txt is not text: a byte that is not UTF-8 in line 1"},
+      {dir.Write("missing/none.txt", ""), 2,
+       "qyrsend: cannot read " + dir.path() + "/missing/none.txt"},
+      {dir.Write("full.txt", full), 1, "127.0.0.1:1  refused"},
+      {dir.Write("hall.txt", "# 展厅\n127.0.0.1:1\n"), 1, "127.0.0.1:1  refused"},
+  };
+  for (const auto& c : cases) {
+    const Ran run = RunQyrsend({"--hosts", c.path, "QyrNOR_PC_CHECK"});
+    EXPECT_EQ(run.code, c.code) << c.path;
+    EXPECT_EQ(FirstLine(run.out), c.first_line) << c.path;
   }
 }
 
@@ -507,7 +667,7 @@ class TcpServer {
  public:
   explicit TcpServer(std::string reply, std::string rest = {}, bool hold = false)
       : socket_(SOCK_STREAM), reply_(std::move(reply)), rest_(std::move(rest)), hold_(hold) {
-    listen(socket_.fd(), 8);
+    listen(socket_.fd(), 1024);
     thread_ = std::thread([this] { Serve(); });
   }
   ~TcpServer() {
@@ -549,6 +709,34 @@ class TcpServer {
   std::thread thread_;
 };
 
+// Takes each connection and drops it at once, unread, as a PC does to a sender its allow-list
+// refuses: with a reset, or closed, often before the command has come, which the command's
+// arrival then answers with a reset.
+class RefusingServer {
+ public:
+  explicit RefusingServer(bool reset) : socket_(SOCK_STREAM) {
+    listen(socket_.fd(), 64);
+    thread_ = std::thread([this, reset] {
+      for (;;) {
+        const int peer = accept(socket_.fd(), nullptr, nullptr);
+        if (peer < 0) break;
+        const linger at_once = {1, 0};
+        if (reset) setsockopt(peer, SOL_SOCKET, SO_LINGER, &at_once, sizeof(at_once));
+        close(peer);
+      }
+    });
+  }
+  ~RefusingServer() {
+    shutdown(socket_.fd(), SHUT_RDWR);
+    thread_.join();
+  }
+  std::uint16_t port() const { return socket_.port(); }
+
+ private:
+  LoopbackSocket socket_;
+  std::thread thread_;
+};
+
 std::string Local(std::uint16_t port) { return "127.0.0.1:" + std::to_string(port); }
 
 std::vector<Verdict> Send(const std::vector<std::string>& items, Transport transport,
@@ -571,12 +759,18 @@ TEST(QyrsendTcp, ReportsEachHostOfOneRunInItsOwnLine) {
   LoopbackSocket silent(SOCK_STREAM);  // a backlog that never reads: connects, never answers
   listen(silent.fd(), 4);
   LoopbackSocket closed(SOCK_STREAM);  // bound, not listening: the connection is refused
+  RefusingServer refusing(true);
+  RefusingServer closing(false);
 
   EXPECT_EQ(Send({Local(ok.port()), Local(err.port()), Local(silent.port()), Local(closed.port()),
-                  Local(mute.port()), "name.invalid"},
+                  Local(mute.port()), "name.invalid", Local(refusing.port()),
+                  Local(refusing.port()), Local(closing.port()), Local(closing.port()),
+                  Local(closing.port()), Local(closing.port())},
                  Transport::Tcp),
             (std::vector<Verdict>{Verdict::Ok, Verdict::Err, Verdict::Timeout, Verdict::Refused,
-                                  Verdict::Closed, Verdict::Error}));
+                                  Verdict::Closed, Verdict::Error, Verdict::RefusedByPc,
+                                  Verdict::RefusedByPc, Verdict::RefusedByPc, Verdict::RefusedByPc,
+                                  Verdict::RefusedByPc, Verdict::RefusedByPc}));
 }
 
 TEST(QyrsendTcp, AsksEveryHostForItsStatusAtOnce) {
@@ -633,6 +827,145 @@ TEST(QyrsendTcp, SendsTheCommandBytesExactly) {
   EXPECT_EQ(ok.received(), std::vector<std::string>{"QyrNOR_PC_TEST\r\n"});
 }
 
+// Answers nobody until `count` connections are open at once, then every one of them "OK": a
+// hall that is only answered when all of its PCs are asked side by side.
+class AllAtOnceServer {
+ public:
+  explicit AllAtOnceServer(std::size_t count) : socket_(SOCK_STREAM), count_(count) {
+    listen(socket_.fd(), 4096);
+    thread_ = std::thread([this] { Serve(); });
+  }
+  ~AllAtOnceServer() {
+    shutdown(socket_.fd(), SHUT_RDWR);
+    thread_.join();
+  }
+  std::uint16_t port() const { return socket_.port(); }
+
+ private:
+  void Serve() {
+    std::vector<int> peers;
+    while (peers.size() < count_) {
+      const int peer = accept(socket_.fd(), nullptr, nullptr);
+      if (peer < 0) break;
+      peers.push_back(peer);
+    }
+    for (const int peer : peers) {
+      if (peers.size() == count_) send(peer, "OK", 2, MSG_NOSIGNAL);
+      close(peer);
+    }
+  }
+  LoopbackSocket socket_;
+  std::size_t count_;
+  std::thread thread_;
+};
+
+std::vector<Target> Many(const std::string& item, std::size_t count) {
+  std::string error;
+  return std::vector<Target>(count, *ParseTarget(item, kDefaultPort, error));
+}
+
+std::size_t CountOf(const std::vector<Outcome>& outcomes, Verdict verdict) {
+  return static_cast<std::size_t>(std::count_if(
+      outcomes.begin(), outcomes.end(), [&](const Outcome& o) { return o.verdict == verdict; }));
+}
+
+TEST(QyrsendHall, EveryHostIsAskedAtOnceWithinOneTimeout) {
+  constexpr std::size_t kHall = 1000;
+  AllAtOnceServer hall(kHall);
+  const std::vector<Outcome> outcomes =
+      SendToAll(Many(Local(hall.port()), kHall), "QyrNOR_PC_CHECK", Transport::Tcp, 10000);
+  EXPECT_EQ(CountOf(outcomes, Verdict::Ok), kHall) << outcomes.front().detail;
+}
+
+// The open-file limit of this process, lowered for one test and put back after it.
+class FileLimit {
+ public:
+  explicit FileLimit(rlim_t limit) {
+    getrlimit(RLIMIT_NOFILE, &saved_);
+    const rlimit low = {limit, limit};
+    lowered_ = setrlimit(RLIMIT_NOFILE, &low) == 0;
+  }
+  ~FileLimit() { setrlimit(RLIMIT_NOFILE, &saved_); }
+  FileLimit(const FileLimit&) = delete;
+  FileLimit& operator=(const FileLimit&) = delete;
+  bool lowered() const { return lowered_; }
+
+ private:
+  rlimit saved_ = {};
+  bool lowered_ = false;
+};
+
+TEST(QyrsendHall, AHallLargerThanTheOpenFileLimitIsAskedInTurn) {
+  TcpServer ok("OK");
+  std::vector<Outcome> outcomes;
+  {
+    const FileLimit limit(128);
+    ASSERT_TRUE(limit.lowered());
+    outcomes = SendToAll(Many(Local(ok.port()), 400), "QyrNOR_PC_CHECK", Transport::Tcp, 20000);
+  }
+  EXPECT_EQ(CountOf(outcomes, Verdict::Ok), 400u) << outcomes.back().detail;
+}
+
+// Runs `body` on a thread of its own, in a network namespace of its own (loopback up) and a mount
+// namespace where /etc/resolv.conf reads `resolv_conf`. False when the system allows neither.
+bool InOwnNetwork(const std::string& resolv_conf, const std::function<void()>& body) {
+  bool entered = false;
+  std::thread([&] {
+    if (unshare(CLONE_NEWNET | CLONE_NEWNS) != 0) return;
+    if (mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0) return;
+    char path[] = "/tmp/qyrsend-resolv-XXXXXX";
+    const int fd = mkstemp(path);
+    if (fd < 0) return;
+    const bool written = write(fd, resolv_conf.data(), resolv_conf.size()) ==
+                         static_cast<ssize_t>(resolv_conf.size());
+    close(fd);
+    const bool bound = written && mount(path, "/etc/resolv.conf", nullptr, MS_BIND, nullptr) == 0;
+    unlink(path);  // the mount keeps it
+    if (!bound) return;
+    const int s = socket(AF_INET, SOCK_DGRAM, 0);
+    ifreq lo = {};
+    std::strcpy(lo.ifr_name, "lo");
+    const bool up = ioctl(s, SIOCGIFFLAGS, &lo) == 0 && (lo.ifr_flags |= IFF_UP) &&
+                    ioctl(s, SIOCSIFFLAGS, &lo) == 0;
+    close(s);
+    if (!up) return;
+    entered = true;
+    body();
+  }).join();
+  return entered;
+}
+
+TEST(QyrsendHall, ASilentNameServerHoldsNoHostPastTheTimeout) {
+  const bool ran = InOwnNetwork("nameserver 127.0.0.77\noptions timeout:30 attempts:5\n", [] {
+    // A name server that takes every query and never answers.
+    const int name_server = socket(AF_INET, SOCK_DGRAM, 0);
+    sockaddr_in address = {};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(53);
+    address.sin_addr.s_addr = htonl(0x7F00004D);
+    ASSERT_EQ(bind(name_server, reinterpret_cast<sockaddr*>(&address), sizeof(address)), 0);
+    LoopbackSocket closed(SOCK_STREAM);
+
+    std::string error;
+    const std::vector<Outcome> outcomes =
+        SendToAll({*ParseTarget("hall-pc-7.example", kDefaultPort, error),
+                   *ParseTarget("hall-pc-8.example", kDefaultPort, error),
+                   *ParseTarget(Local(closed.port()), kDefaultPort, error)},
+                  "QyrNOR_PC_CHECK", Transport::Tcp, 300);
+    ASSERT_EQ(outcomes.size(), 3u);
+    for (std::size_t i = 0; i < 2; ++i) {
+      EXPECT_EQ(outcomes[i].verdict, Verdict::Error) << i;
+      EXPECT_EQ(outcomes[i].detail, "cannot resolve: no answer in time") << i;
+    }
+    EXPECT_EQ(outcomes[2].verdict, Verdict::Refused);
+    // The names were asked of that server, not answered from somewhere else.
+    char query[512];
+    EXPECT_GT(recv(name_server, query, sizeof(query), MSG_DONTWAIT), 0);
+    close(name_server);
+  });
+  if (!ran) GTEST_SKIP() << "no network and mount namespace of the test's own";
+}
+
 TEST(QyrsendUdp, TellsAnUnansweredDatagramFromARefusedPortAndReadsAReply) {
   LoopbackSocket quiet(SOCK_DGRAM);
   LoopbackSocket gone(SOCK_DGRAM);
@@ -676,6 +1009,141 @@ TEST(QyrsendWake, TheMagicPacketArrivesByteForByteAsOftenAsAsked) {
   for (std::size_t i = 0; i < got.size(); ++i) {
     EXPECT_EQ(got[i], i % 2 == 0 ? want : MagicPacket(other)) << i;
   }
+}
+
+// A PC with a hall key as the program serves it, one connection at a time: QyrNOR_PC_NONCE
+// gets "OK <nonce>", a new one on every connection, and the next message is obeyed when it is a
+// power command signed over that nonce by the key. Without a key the word is unknown: ERR.
+class SigningPc {
+ public:
+  explicit SigningPc(std::optional<qyr::PublicKey> key)
+      : socket_(SOCK_STREAM), key_(std::move(key)) {
+    listen(socket_.fd(), 16);
+    thread_ = std::thread([this] { Serve(); });
+  }
+  ~SigningPc() {
+    shutdown(socket_.fd(), SHUT_RDWR);
+    thread_.join();
+  }
+  std::uint16_t port() const { return socket_.port(); }
+  // What came on each connection, and the commands obeyed; read once the run is over.
+  const std::vector<std::string>& received() const { return received_; }
+  const std::vector<std::string>& obeyed() const { return obeyed_; }
+
+ private:
+  std::string Next(int peer) {
+    char buffer[1024];
+    const ssize_t n = recv(peer, buffer, sizeof(buffer), 0);
+    received_.emplace_back(buffer, static_cast<std::size_t>(n > 0 ? n : 0));
+    return received_.back();
+  }
+  void Reply(int peer, std::string_view reply) {
+    send(peer, reply.data(), reply.size(), MSG_NOSIGNAL);
+  }
+  void Serve() {
+    std::random_device random;
+    for (;;) {
+      const int peer = accept(socket_.fd(), nullptr, nullptr);
+      if (peer < 0) break;
+      if (qyr::MatchCommand(Next(peer)) != qyr::Command::kNonce || !key_) {
+        Reply(peer, "ERR");
+        close(peer);
+        continue;
+      }
+      std::array<std::uint8_t, qyr::kNonceBytes> bytes{};
+      for (std::uint8_t& b : bytes) b = static_cast<std::uint8_t>(random());
+      const std::string nonce = qyr::HexEncode(bytes);
+      Reply(peer, qyr::NonceReply(nonce));
+      const std::optional<qyr::SignedCommand> command = qyr::ParseSignedCommand(Next(peer));
+      const bool good =
+          command && Verify(*key_, qyr::SignedText(command->command, nonce), command->signature);
+      if (good) obeyed_.emplace_back(qyr::CommandWord(command->command));
+      Reply(peer, good ? "OK" : "ERR");
+      close(peer);
+    }
+  }
+  LoopbackSocket socket_;
+  std::optional<qyr::PublicKey> key_;
+  std::vector<std::string> received_;
+  std::vector<std::string> obeyed_;
+  std::thread thread_;
+};
+
+std::string FileText(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+TEST(QyrsendSigned, KeygenWritesAPairThatOnlyItsHallObeys) {
+  const ScratchDir dir;
+  const std::string base = dir.path() + "/hall";
+  const Ran made = RunQyrsend({"keygen", "--out", base});
+  ASSERT_EQ(made.code, 0) << made.out;
+  struct stat info = {};
+  ASSERT_EQ(stat((base + ".key").c_str(), &info), 0);
+  EXPECT_EQ(info.st_mode & 0777, 0600u);
+  std::string error;
+  const std::optional<HallKey> key = ParsePrivateKeyFile(FileText(base + ".key"), error);
+  ASSERT_TRUE(key) << error;
+  EXPECT_EQ(FileText(base + ".pub"), PublicKeyFileText(key->public_key));
+  EXPECT_NE(made.out.find(qyr::HexEncode(key->public_key)), std::string::npos) << made.out;
+
+  // Never over a key: the hall's PCs would all refuse the new one.
+  const std::string before = FileText(base + ".key");
+  EXPECT_EQ(RunQyrsend({"keygen", "--out", base}).code, 2);
+  EXPECT_EQ(FileText(base + ".key"), before);
+  dir.Write("spare.pub", "kept\n");
+  const Ran half = RunQyrsend({"keygen", "--out", dir.path() + "/spare"});
+  EXPECT_EQ(half.code, 2);
+  EXPECT_EQ(FirstLine(half.out),
+            "qyrsend: " + dir.path() + "/spare.pub exists already; keygen never overwrites a key");
+  EXPECT_FALSE(std::filesystem::exists(dir.path() + "/spare.key"));
+
+  const std::optional<HallKey> stranger = GenerateHallKey();
+  ASSERT_TRUE(stranger);
+  SigningPc hall(key->public_key);
+  SigningPc other_hall(stranger->public_key);
+  SigningPc unsigned_pc(std::nullopt);
+  std::string target_error;
+  const std::vector<Target> targets = {
+      *ParseTarget(Local(hall.port()), kDefaultPort, target_error),
+      *ParseTarget(Local(other_hall.port()), kDefaultPort, target_error),
+      *ParseTarget(Local(unsigned_pc.port()), kDefaultPort, target_error)};
+  const std::string hall_list = targets[0].label + "," + targets[1].label + "," + targets[2].label;
+  const Ran off = RunQyrsend({"--key", base + ".key", "--crlf", hall_list, "QyrNOR_PC_OFF"});
+  EXPECT_EQ(off.code, 1);
+  EXPECT_EQ(off.out, Report(targets, {{Verdict::Ok, {}},
+                                      {Verdict::Err, {}},
+                                      {Verdict::Err, std::string(kNoSignedCommands)}}));
+  const Ran reboot = RunQyrsend({"--key", base + ".key", targets[0].label, "qyrnor_pc_reboot"});
+  EXPECT_EQ(reboot.code, 0) << reboot.out;
+  EXPECT_EQ(hall.obeyed(), (std::vector<std::string>{"QyrNOR_PC_OFF", "QyrNOR_PC_REBOOT"}));
+  EXPECT_TRUE(other_hall.obeyed().empty());
+  ASSERT_EQ(hall.received().size(), 4u);
+  EXPECT_EQ(hall.received()[0], "QyrNOR_PC_NONCE\r\n");
+  EXPECT_TRUE(hall.received()[1].starts_with("QyrNOR_PC_OFF ")) << hall.received()[1];
+  EXPECT_TRUE(hall.received()[1].ends_with("\r\n")) << hall.received()[1];
+  EXPECT_EQ(hall.received()[2], "QyrNOR_PC_NONCE");
+
+  // The wrong half of the pair, or lines of two pairs, sign nothing.
+  const struct {
+    std::string key_file;
+    std::string first_line;
+  } refused[] = {
+      {base + ".pub",
+       "qyrsend: " + base + ".pub is the public key; --key takes the private one (BASE.key)"},
+      {dir.Write("mixed.key",
+                 qyr::HexEncode(key->secret) + "\n" + qyr::HexEncode(stranger->public_key) + "\n"),
+       "qyrsend: " + dir.path() +
+           "/mixed.key holds no key pair: its two keys do not belong together"},
+      {dir.path() + "/none.key", "qyrsend: cannot read " + dir.path() + "/none.key"},
+  };
+  for (const auto& c : refused) {
+    const Ran run = RunQyrsend({"--key", c.key_file, targets[0].label, "QyrNOR_PC_OFF"});
+    EXPECT_EQ(run.code, 2) << c.key_file;
+    EXPECT_EQ(FirstLine(run.out), c.first_line);
+  }
+  EXPECT_EQ(hall.obeyed().size(), 2u);
 }
 
 }  // namespace

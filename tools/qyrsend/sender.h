@@ -1,17 +1,41 @@
 #pragma once
 // Sends one command to many hosts at once and collects what each one answered.
 #include <chrono>
+#include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "cli.h"
 
 namespace qyrsend {
 
-// One answer per target, in the same order, each reply judged by `rule`. Every host gets
-// `timeout_ms` from the moment its connection is started; the hosts of one batch (up to 200) are
-// served side by side, so a hall with PCs switched off takes one timeout, not one each.
+// What a host's reply so far leads to: its answer (the exchange ends), the next message on the
+// same connection, or neither (wait for more bytes).
+struct Turn {
+  std::optional<Outcome> outcome;
+  std::string next;
+};
+
+// An exchange with one host: the first message, then for each reply (its bytes since the last
+// message sent; `turn` 0 for the reply to the first) what follows.
+struct Dialogue {
+  std::string first;
+  std::function<Turn(std::size_t turn, std::string_view reply)> on_reply;
+};
+
+// The plain exchange: `payload`, and its reply judged by `rule`.
+Dialogue OneMessage(std::string payload, ReplyRule rule);
+
+// One answer per target, in the same order. Every host is awaited within `timeout_ms` from the
+// call, however many there are: names are resolved on threads that this does not wait for past
+// the deadline, and hosts are asked side by side, as many at once as sockets may be open, the
+// next as soon as one is done.
+std::vector<Answer> AskAll(const std::vector<Target>& targets, const Dialogue& dialogue,
+                           Transport transport, int timeout_ms);
+
 std::vector<Answer> AskAll(const std::vector<Target>& targets, const std::string& payload,
                            Transport transport, int timeout_ms, ReplyRule rule);
 

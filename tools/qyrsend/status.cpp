@@ -51,7 +51,17 @@ StatusError Judge(StatusError error, bool open_end, bool may_grow) {
   return open_end && may_grow ? StatusError::kCutShort : error;
 }
 
-enum class Kind { kStatus, kTimeout, kRefused, kErr, kClosed, kCutShort, kBadReply, kError };
+enum class Kind {
+  kStatus,
+  kTimeout,
+  kRefused,
+  kRefusedByPc,
+  kErr,
+  kClosed,
+  kCutShort,
+  kBadReply,
+  kError
+};
 
 struct HostView {
   Kind kind = Kind::kError;
@@ -74,6 +84,8 @@ HostView ViewOf(const Outcome& outcome) {
       return {outcome.detail.empty() ? Kind::kTimeout : Kind::kCutShort, {}};
     case Verdict::Refused:
       return {Kind::kRefused, {}};
+    case Verdict::RefusedByPc:
+      return {Kind::kRefusedByPc, {}};
     case Verdict::Closed:
       return {Kind::kClosed, {}};
     case Verdict::NoReply:
@@ -84,8 +96,8 @@ HostView ViewOf(const Outcome& outcome) {
 }
 
 bool NotAnswering(Kind kind) {
-  return kind == Kind::kTimeout || kind == Kind::kRefused || kind == Kind::kClosed ||
-         kind == Kind::kError;
+  return kind == Kind::kTimeout || kind == Kind::kRefused || kind == Kind::kRefusedByPc ||
+         kind == Kind::kClosed || kind == Kind::kError;
 }
 
 std::string RoundTripText(std::chrono::microseconds round_trip) {
@@ -118,6 +130,8 @@ std::string Describe(Kind kind, const Outcome& outcome) {
       return "timeout";
     case Kind::kRefused:
       return "refused";
+    case Kind::kRefusedByPc:
+      return "refused by the PC";
     case Kind::kErr:
       return "ERR: older program, no status";
     case Kind::kClosed:
@@ -141,6 +155,8 @@ std::string_view JsonError(Kind kind) {
       return "\"timeout\"";
     case Kind::kRefused:
       return "\"refused\"";
+    case Kind::kRefusedByPc:
+      return "\"refused_by_pc\"";
     case Kind::kErr:
       return "\"older_program\"";
     case Kind::kClosed:
@@ -153,34 +169,6 @@ std::string_view JsonError(Kind kind) {
       break;
   }
   return "\"error\"";
-}
-
-// Length of the UTF-8 sequence at the start of `text`, 0 when it is not a well-formed one.
-std::size_t Utf8Length(std::string_view text) {
-  const auto at = [&](std::size_t i) { return static_cast<unsigned char>(text[i]); };
-  const unsigned char lead = at(0);
-  std::size_t length = 0;
-  unsigned low = 0x80;
-  unsigned high = 0xBF;  // the second byte's range, narrowed against overlong forms and surrogates
-  if (lead < 0x80) return 1;
-  if (lead >= 0xC2 && lead <= 0xDF) {
-    length = 2;
-  } else if (lead >= 0xE0 && lead <= 0xEF) {
-    length = 3;
-    if (lead == 0xE0) low = 0xA0;
-    if (lead == 0xED) high = 0x9F;
-  } else if (lead >= 0xF0 && lead <= 0xF4) {
-    length = 4;
-    if (lead == 0xF0) low = 0x90;
-    if (lead == 0xF4) high = 0x8F;
-  } else {
-    return 0;
-  }
-  if (text.size() < length || at(1) < low || at(1) > high) return 0;
-  for (std::size_t i = 2; i < length; ++i) {
-    if (at(i) < 0x80 || at(i) > 0xBF) return 0;
-  }
-  return length;
 }
 
 // A JSON string: UTF-8 kept, control characters escaped, a byte that is no UTF-8 becomes U+FFFD

@@ -11,7 +11,7 @@ cd "$(dirname "$0")/.."
 declare -A allowed=(
   [base]=""
   [launch]="base"
-  [remote]="base"
+  [remote]="base launch"
   [winsys]="base"
   [tray]="base"
   [setup]="base launch remote"

@@ -58,8 +58,8 @@ void TMainForm::ShowStatus(std::string_view text) {
 }
 
 std::string TMainForm::ReplyTo(Command command) const {
-  return command == Command::kStatus ? launcher_.StatusReply(power_view_.LastPowerEvent())
-                                     : std::string(ReplyFor(command));
+  if (command != Command::kStatus) return std::string(ReplyFor(command));
+  return qyr::StatusReply(launcher_.UptimeMs(), launcher_.StateTexts(), power_view_.LastPowerEvent());
 }
 
 void TMainForm::OnCreate() {

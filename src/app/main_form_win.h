@@ -9,11 +9,11 @@
 #include <string>
 #include <string_view>
 
-#include "app/launcher_win.h"
+#include "launch/launcher_win.h"
 #include "app/layout.h"
 #include "app/open_dialog_win.h"
 #include "app/power_screen_view_win.h"
-#include "app/remote_control_win.h"
+#include "remote/remote_control_win.h"
 #include "app/save_mode.h"
 #include "base/handles_win.h"
 #include "base/post_on_signal_win.h"

@@ -5,7 +5,7 @@
 
 #include "app/app_rules.h"
 #include "app/app_win.h"
-#include "app/check_mode_win.h"
+#include "setup/check_mode_win.h"
 #include "app/main_form_win.h"
 #include "app/save_mode_win.h"
 #include "base/wide_win.h"

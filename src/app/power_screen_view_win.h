@@ -10,7 +10,7 @@
 #include <string_view>
 
 #include "app/layout.h"
-#include "app/timer_win.h"
+#include "base/timer_win.h"
 #include "base/ids_win.h"
 #include "remote/power_screen.h"
 #include "remote/protocol.h"

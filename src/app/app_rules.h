@@ -8,7 +8,6 @@ namespace qyr {
 inline constexpr const char* kMutexName = "QyrNOR_DelayEXEC";
 inline constexpr const char* kMainCaption = "延时启动器-QyrNOR展厅中控系统";
 inline constexpr const char* kWrongNameMessage = "EXE文件名有误,请改为QyrDelay.exe";
-inline constexpr const char* kInitialStatus = "延时启动正在运行....";
 
 // The application title: the file name cut at its first ".", every later character lower-cased
 // (QyrDelay.exe gives "Qyrdelay").

@@ -17,26 +17,26 @@ enum class ControlKind : std::uint8_t { kLabel, kEdit, kButton, kCheckBox, kBeve
 
 // Every control of the window; the order is the creation order.
 enum class ControlId : std::uint8_t {
-  LabelUptime,
-  LabelStatus,
-  Label1, Label5, Label6,
-  Label2, Label3, Label4,
-  Label7, Label8, Label9,
-  Label10, Label11, Label12,
-  Label13,
-  Bevel1,
-  Bevel2,
-  Label14,
-  LabelTCP,
-  PanelPowerOFFTips,
-  BitBtn1,
-  BitBtn2,
-  EditFile1, BitBtn3, EditDelay1,
-  EditFile2, BitBtn4, EditDelay2,
-  EditFile3, BitBtn5, EditDelay3,
-  EditFile4, BitBtn6, EditDelay4,
-  CheckBoxAutoRun,
-  ButtonUserSetAutoRUN,
+  kUptimeLabel,
+  kStatusLine,
+  kSlot1Label, kDelay1Label, kSeconds1Label,
+  kSlot2Label, kDelay2Label, kSeconds2Label,
+  kSlot3Label, kDelay3Label, kSeconds3Label,
+  kSlot4Label, kDelay4Label, kSeconds4Label,
+  kHelpLink,
+  kTopRule,
+  kBottomRule,
+  kTitleLabel,
+  kRemotePortLabel,
+  kPowerScreen,
+  kSaveButton,
+  kCancelButton,
+  kFile1Edit, kPick1Button, kDelay1Edit,
+  kFile2Edit, kPick2Button, kDelay2Edit,
+  kFile3Edit, kPick3Button, kDelay3Edit,
+  kFile4Edit, kPick4Button, kDelay4Edit,
+  kAutoRunCheck,
+  kStartupFolderButton,
   kCount
 };
 
@@ -125,7 +125,6 @@ struct ControlSpec {
 };
 
 inline constexpr Rect96 kClientSize96 = {0, 0, 497, 267};
-inline constexpr Rect96 kWindowSize96 = {0, 0, 513, 306};
 
 // The rows spell control ids and kinds unqualified, in a namespace of their own so that the
 // short names stay here.
@@ -135,76 +134,76 @@ using enum ControlKind;
 
 // clang-format off
 inline constexpr std::array<ControlSpec, kControlCount> kLayout = {{
-    {.id = LabelUptime, .name = "LabelUptime", .kind = kLabel, .place = {24, 200, 73, 33},
+    {.id = kUptimeLabel, .name = "LabelUptime", .kind = kLabel, .place = {24, 200, 73, 33},
      .caption = "0", .look = kUptime},
-    {.id = LabelStatus, .name = "LabelStatus", .kind = kLabel, .place = {0, 248, 497, 19},
+    {.id = kStatusLine, .name = "LabelStatus", .kind = kLabel, .place = {0, 248, 497, 19},
      .caption = "延时启动正在运行....", .look = kGreenText, .enabled = false,
      .anchor = Anchor::kBottomFullWidth},
-    {.id = Label1, .name = "Label1", .kind = kLabel, .place = {11, 53, 57, 17},
+    {.id = kSlot1Label, .name = "Label1", .kind = kLabel, .place = {11, 53, 57, 17},
      .caption = "程序1:", .look = kCentred},
-    {.id = Label5, .name = "Label5", .kind = kLabel, .place = {333, 54, 44, 17},
+    {.id = kDelay1Label, .name = "Label5", .kind = kLabel, .place = {333, 54, 44, 17},
      .caption = "延时:", .look = kCentred},
-    {.id = Label6, .name = "Label6", .kind = kLabel, .place = {422, 54, 39, 17},
+    {.id = kSeconds1Label, .name = "Label6", .kind = kLabel, .place = {422, 54, 39, 17},
      .caption = "秒", .look = kCentred},
-    {.id = Label2, .name = "Label2", .kind = kLabel, .place = {11, 85, 57, 17},
+    {.id = kSlot2Label, .name = "Label2", .kind = kLabel, .place = {11, 85, 57, 17},
      .caption = "程序2:", .look = kCentred},
-    {.id = Label3, .name = "Label3", .kind = kLabel, .place = {333, 86, 44, 17},
+    {.id = kDelay2Label, .name = "Label3", .kind = kLabel, .place = {333, 86, 44, 17},
      .caption = "延时:", .look = kCentred},
-    {.id = Label4, .name = "Label4", .kind = kLabel, .place = {422, 86, 39, 17},
+    {.id = kSeconds2Label, .name = "Label4", .kind = kLabel, .place = {422, 86, 39, 17},
      .caption = "秒", .look = kCentred},
-    {.id = Label7, .name = "Label7", .kind = kLabel, .place = {11, 116, 57, 17},
+    {.id = kSlot3Label, .name = "Label7", .kind = kLabel, .place = {11, 116, 57, 17},
      .caption = "程序3:", .look = kCentred},
-    {.id = Label8, .name = "Label8", .kind = kLabel, .place = {333, 117, 44, 17},
+    {.id = kDelay3Label, .name = "Label8", .kind = kLabel, .place = {333, 117, 44, 17},
      .caption = "延时:", .look = kCentred},
-    {.id = Label9, .name = "Label9", .kind = kLabel, .place = {422, 117, 39, 17},
+    {.id = kSeconds3Label, .name = "Label9", .kind = kLabel, .place = {422, 117, 39, 17},
      .caption = "秒", .look = kCentred},
-    {.id = Label10, .name = "Label10", .kind = kLabel, .place = {11, 148, 57, 17},
+    {.id = kSlot4Label, .name = "Label10", .kind = kLabel, .place = {11, 148, 57, 17},
      .caption = "程序4:", .look = kCentred},
-    {.id = Label11, .name = "Label11", .kind = kLabel, .place = {333, 149, 44, 17},
+    {.id = kDelay4Label, .name = "Label11", .kind = kLabel, .place = {333, 149, 44, 17},
      .caption = "延时:", .look = kCentred},
-    {.id = Label12, .name = "Label12", .kind = kLabel, .place = {422, 149, 39, 17},
+    {.id = kSeconds4Label, .name = "Label12", .kind = kLabel, .place = {422, 149, 39, 17},
      .caption = "秒", .look = kCentred},
-    {.id = Label13, .name = "Label13", .kind = kLabel, .place = {432, 8, 44, 17},
+    {.id = kHelpLink, .name = "Label13", .kind = kLabel, .place = {432, 8, 44, 17},
      .caption = "?帮助", .look = kLink},
-    {.id = Bevel1, .name = "Bevel1", .kind = kBevel, .place = {0, 24, 481, 9}},
-    {.id = Bevel2, .name = "Bevel2", .kind = kBevel, .place = {1, 179, 481, 9}},
-    {.id = Label14, .name = "Label14", .kind = kLabel, .place = {14, 3, 179, 25},
+    {.id = kTopRule, .name = "Bevel1", .kind = kBevel, .place = {0, 24, 481, 9}},
+    {.id = kBottomRule, .name = "Bevel2", .kind = kBevel, .place = {1, 179, 481, 9}},
+    {.id = kTitleLabel, .name = "Label14", .kind = kLabel, .place = {14, 3, 179, 25},
      .caption = "程序延时启动器", .look = kTitle, .enabled = false},
-    {.id = LabelTCP, .name = "LabelTCP", .kind = kLabel, .place = {248, 7, 161, 17},
+    {.id = kRemotePortLabel, .name = "LabelTCP", .kind = kLabel, .place = {248, 7, 161, 17},
      .look = kGreenText},
-    {.id = PanelPowerOFFTips, .name = "PanelPowerOFFTips", .kind = kPanel,
+    {.id = kPowerScreen, .name = "PanelPowerOFFTips", .kind = kPanel,
      .place = {456, 152, 1433, 713}, .look = kPowerPanel, .visible = false, .tab = 16},
-    {.id = BitBtn1, .name = "BitBtn1", .kind = kButton, .place = {374, 194, 105, 44},
+    {.id = kSaveButton, .name = "BitBtn1", .kind = kButton, .place = {374, 194, 105, 44},
      .caption = "保存修改(&OK)", .anchor = Anchor::kBottom, .tab = 0},
-    {.id = BitBtn2, .name = "BitBtn2", .kind = kButton, .place = {264, 194, 97, 44},
+    {.id = kCancelButton, .name = "BitBtn2", .kind = kButton, .place = {264, 194, 97, 44},
      .caption = "取消(&C)", .anchor = Anchor::kBottom, .tab = 1},
-    {.id = EditFile1, .name = "EditFile1", .kind = kEdit, .place = {72, 51, 217, 21},
+    {.id = kFile1Edit, .name = "EditFile1", .kind = kEdit, .place = {72, 51, 217, 21},
      .caption = "QyrPlayer_V3.exe", .tab = 2},
-    {.id = BitBtn3, .name = "BitBtn3", .kind = kButton, .place = {295, 48, 35, 25},
+    {.id = kPick1Button, .name = "BitBtn3", .kind = kButton, .place = {295, 48, 35, 25},
      .caption = "---", .tab = 3},
-    {.id = EditDelay1, .name = "EditDelay1", .kind = kEdit, .place = {378, 51, 41, 21},
+    {.id = kDelay1Edit, .name = "EditDelay1", .kind = kEdit, .place = {378, 51, 41, 21},
      .caption = "10", .tab = 4},
-    {.id = EditFile2, .name = "EditFile2", .kind = kEdit, .place = {72, 83, 217, 21},
+    {.id = kFile2Edit, .name = "EditFile2", .kind = kEdit, .place = {72, 83, 217, 21},
      .tab = 5},
-    {.id = BitBtn4, .name = "BitBtn4", .kind = kButton, .place = {295, 80, 35, 25},
+    {.id = kPick2Button, .name = "BitBtn4", .kind = kButton, .place = {295, 80, 35, 25},
      .caption = "---", .tab = 6},
-    {.id = EditDelay2, .name = "EditDelay2", .kind = kEdit, .place = {378, 83, 41, 21},
+    {.id = kDelay2Edit, .name = "EditDelay2", .kind = kEdit, .place = {378, 83, 41, 21},
      .caption = "15", .tab = 7},
-    {.id = EditFile3, .name = "EditFile3", .kind = kEdit, .place = {72, 114, 217, 21},
+    {.id = kFile3Edit, .name = "EditFile3", .kind = kEdit, .place = {72, 114, 217, 21},
      .tab = 8},
-    {.id = BitBtn5, .name = "BitBtn5", .kind = kButton, .place = {295, 111, 35, 25},
+    {.id = kPick3Button, .name = "BitBtn5", .kind = kButton, .place = {295, 111, 35, 25},
      .caption = "---", .tab = 9},
-    {.id = EditDelay3, .name = "EditDelay3", .kind = kEdit, .place = {378, 114, 41, 21},
+    {.id = kDelay3Edit, .name = "EditDelay3", .kind = kEdit, .place = {378, 114, 41, 21},
      .caption = "18", .tab = 10},
-    {.id = EditFile4, .name = "EditFile4", .kind = kEdit, .place = {72, 146, 217, 21},
+    {.id = kFile4Edit, .name = "EditFile4", .kind = kEdit, .place = {72, 146, 217, 21},
      .tab = 11},
-    {.id = BitBtn6, .name = "BitBtn6", .kind = kButton, .place = {295, 143, 35, 25},
+    {.id = kPick4Button, .name = "BitBtn6", .kind = kButton, .place = {295, 143, 35, 25},
      .caption = "---", .tab = 12},
-    {.id = EditDelay4, .name = "EditDelay4", .kind = kEdit, .place = {378, 146, 41, 21},
+    {.id = kDelay4Edit, .name = "EditDelay4", .kind = kEdit, .place = {378, 146, 41, 21},
      .caption = "20", .tab = 13},
-    {.id = CheckBoxAutoRun, .name = "CheckBoxAutoRun", .kind = kCheckBox,
+    {.id = kAutoRunCheck, .name = "CheckBoxAutoRun", .kind = kCheckBox,
      .place = {129, 205, 105, 25}, .caption = "开机自启动", .tab = 14},
-    {.id = ButtonUserSetAutoRUN, .name = "ButtonUserSetAutoRUN", .kind = kButton,
+    {.id = kStartupFolderButton, .name = "ButtonUserSetAutoRUN", .kind = kButton,
      .place = {112, 195, 129, 41}, .caption = "手动设置自启动", .visible = false, .tab = 15},
 }};
 // clang-format on
@@ -219,9 +218,9 @@ constexpr int ControlWindowId(ControlId id) { return kFirstControlWindowId + sta
 
 constexpr const ControlSpec& RowOf(ControlId id) { return kLayout[static_cast<std::size_t>(id)]; }
 
-// The shutdown screen: the two labels inside PanelPowerOFFTips, stacked from the panel's top.
+// The shutdown screen: the two labels inside kPowerScreen, stacked from the panel's top.
 // They are children of the panel, so they are not in the window's own table.
-enum class PanelLabelId : std::uint8_t { Label15, Label1Tips, kCount };
+enum class PanelLabelId : std::uint8_t { kScreenTitle, kScreenMessage, kCount };
 
 enum class Dock : std::uint8_t {
   kTop,   // a strip along the top, full width
@@ -244,9 +243,9 @@ inline constexpr std::size_t kPanelLabelCount = static_cast<std::size_t>(PanelLa
 
 // clang-format off
 inline constexpr std::array<PanelLabelSpec, kPanelLabelCount> kPanelLayout = {{
-    {.id = PanelLabelId::Label15, .name = "Label15", .dock = Dock::kTop, .height = 121,
+    {.id = PanelLabelId::kScreenTitle, .name = "Label15", .dock = Dock::kTop, .height = 121,
      .caption = "奎尔诺(QyrNOR)控制系统", .look = kPowerTitle},
-    {.id = PanelLabelId::Label1Tips, .name = "Label1Tips", .dock = Dock::kFill,
+    {.id = PanelLabelId::kScreenMessage, .name = "Label1Tips", .dock = Dock::kFill,
      .caption = "系统关机中...", .look = kPowerTips},
 }};
 // clang-format on
@@ -265,13 +264,13 @@ inline constexpr std::size_t kFontSlots = kControlCount + kPanelLabelCount;
 std::optional<std::size_t> FontSlot(const FontSpec& font);
 
 // The slot rows' boxes, row 0 to 3.
-inline constexpr std::array<ControlId, 4> kFileBoxes = {ControlId::EditFile1, ControlId::EditFile2,
-                                                        ControlId::EditFile3, ControlId::EditFile4};
+inline constexpr std::array<ControlId, 4> kFileBoxes = {ControlId::kFile1Edit, ControlId::kFile2Edit,
+                                                        ControlId::kFile3Edit, ControlId::kFile4Edit};
 inline constexpr std::array<ControlId, 4> kDelayBoxes = {
-    ControlId::EditDelay1, ControlId::EditDelay2, ControlId::EditDelay3, ControlId::EditDelay4};
+    ControlId::kDelay1Edit, ControlId::kDelay2Edit, ControlId::kDelay3Edit, ControlId::kDelay4Edit};
 // The buttons that pick a file for each row.
-inline constexpr std::array<ControlId, 4> kPickButtons = {ControlId::BitBtn3, ControlId::BitBtn4,
-                                                          ControlId::BitBtn5, ControlId::BitBtn6};
+inline constexpr std::array<ControlId, 4> kPickButtons = {ControlId::kPick1Button, ControlId::kPick2Button,
+                                                          ControlId::kPick3Button, ControlId::kPick4Button};
 
 // The controls of the keyboard order, first to last.
 inline constexpr std::size_t kTabCount = 17;

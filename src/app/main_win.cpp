@@ -5,8 +5,8 @@
 
 #include "app/app_rules.h"
 #include "app/app_win.h"
-#include "app/check_mode_win.h"
-#include "app/main_form_win.h"
+#include "setup/check_mode_win.h"
+#include "app/main_window_win.h"
 #include "app/save_mode_win.h"
 #include "base/wide_win.h"
 
@@ -20,7 +20,7 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int show_cmd) {
   HANDLE mutex = CreateMutexA(nullptr, FALSE, qyr::kMutexName);
   if (mutex != nullptr && GetLastError() == ERROR_ALREADY_EXISTS) return 0;
 
-  qyr::TMainForm form(qyr::ModulePathUtf8());
+  qyr::MainWindow form(qyr::ModulePathUtf8());
   form.SetMainWindow(true);
   // An error escaping any window's handler (the main window's, a socket's, the tray's) is shown
   // in the error box, owned by the main window.

@@ -47,12 +47,12 @@ bool PowerScreenView::OnMessage(UINT msg, WPARAM wp, LPARAM) {
   }
   if (msg != WM_COMMAND || HIWORD(wp) != STN_CLICKED) return false;
   const int id = LOWORD(wp);
-  if (id == ControlWindowId(ControlId::LabelStatus)) {
+  if (id == ControlWindowId(ControlId::kStatusLine)) {
     OnStatusClicked();
-  } else if (id == ControlWindowId(ControlId::Label1)) {
+  } else if (id == ControlWindowId(ControlId::kSlot1Label)) {
     OnShowScreenClicked();
-  } else if (id == PanelLabelWindowId(PanelLabelId::Label15) ||
-             id == PanelLabelWindowId(PanelLabelId::Label1Tips)) {
+  } else if (id == PanelLabelWindowId(PanelLabelId::kScreenTitle) ||
+             id == PanelLabelWindowId(PanelLabelId::kScreenMessage)) {
     OnScreenTextClicked();
   } else {
     return false;
@@ -79,7 +79,7 @@ void PowerScreenView::Render(const PowerEffects& effects) {
   if (effects.status) hooks_.show_status(*effects.status);
   if (effects.timer) control_timer_.SetEnabled(*effects.timer);
   if (effects.screen_text) {
-    SetWindowTextUtf8(PanelLabel(PanelLabelId::Label1Tips), *effects.screen_text);
+    SetWindowTextUtf8(PanelLabel(PanelLabelId::kScreenMessage), *effects.screen_text);
   }
   if (effects.shown) {
     ShowWindow(parts_.panel, *effects.shown ? SW_SHOW : SW_HIDE);
@@ -93,7 +93,7 @@ void PowerScreenView::Render(const PowerEffects& effects) {
   if (effects.form) ApplyWindowForm(*effects.form);
   for (const CountdownStep& step : effects.steps) {
     hooks_.show_status(step.status);
-    SetWindowTextUtf8(PanelLabel(PanelLabelId::Label1Tips), step.screen);
+    SetWindowTextUtf8(PanelLabel(PanelLabelId::kScreenMessage), step.screen);
     // Whether the machine goes down or not, the screen stays as it is.
     if (step.action) {
       hooks_.before_power_action();

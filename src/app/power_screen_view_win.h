@@ -10,7 +10,7 @@
 #include <string_view>
 
 #include "app/layout.h"
-#include "app/timer_win.h"
+#include "base/timer_win.h"
 #include "base/ids_win.h"
 #include "remote/power_screen.h"
 #include "remote/protocol.h"
@@ -50,7 +50,7 @@ class PowerScreenView {
   // A power command of the clock, with the status line it gives.
   void ObeyClock(Command command, std::string_view status);
 
-  // The control timer's ticks and the clicks on the status line, Label1 and the screen's text.
+  // The control timer's ticks and the clicks on the status line, kSlot1Label and the screen's text.
   // True if the message was the screen's.
   bool OnMessage(UINT msg, WPARAM wp, LPARAM lp);
 

@@ -33,11 +33,6 @@ std::int32_t DefaultDelay(int slot);
 // stands in for a missing key), the delay as text (empty for a missing key).
 LaunchSlot SlotFromProfile(int slot, std::string_view file, std::string_view delay);
 
-// The window's own initial texts of each row, kept where a slot is not shown.
-inline constexpr std::array<const char*, kSlotCount> kInitialFileText = {"QyrPlayer_V3.exe", "",
-                                                                         "", ""};
-inline constexpr std::array<const char*, kSlotCount> kInitialDelayText = {"10", "15", "18", "20"};
-
 // A slot is written into its row only when its path is longer than 2 characters.
 bool ShownInRow(const LaunchSlot& slot);
 

@@ -43,9 +43,9 @@ class PowerScreen {
   PowerEffects OnTick();
   // The status line: both countdowns dropped, timer off, screen gone; the window keeps its form.
   PowerEffects OnStatusClick();
-  // Label15 or Label1Tips: the screen goes, the window gets its frame back, the countdowns wait.
+  // kScreenTitle or kScreenMessage: the screen goes, the window gets its frame back, the countdowns wait.
   PowerEffects OnScreenClick();
-  // Raises the screen with `text`, leaving the countdowns as they are; by hand (Label1) with
+  // Raises the screen with `text`, leaving the countdowns as they are; by hand (kSlot1Label) with
   // kManualScreenText.
   PowerEffects ShowScreen(std::string_view text);
 

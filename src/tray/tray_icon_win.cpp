@@ -26,7 +26,7 @@ std::wstring CutTip(const std::wstring& hint) {
 
 }  // namespace
 
-TTrayIcon::TTrayIcon(HWND main_window, GlyphIcon icon)
+TrayIcon::TrayIcon(HWND main_window, GlyphIcon icon)
     : main_window_(main_window), icon_(std::move(icon)) {
   // A hidden top-level window rather than a message-only one: only top-level windows hear the
   // shell's "TaskbarCreated" broadcast.
@@ -34,11 +34,11 @@ TTrayIcon::TTrayIcon(HWND main_window, GlyphIcon icon)
   taskbar_created_ = RegisterWindowMessageW(L"TaskbarCreated");
 }
 
-TTrayIcon::~TTrayIcon() {
+TrayIcon::~TrayIcon() {
   if (icon_visible_) RemoveFromTray();
 }
 
-LRESULT TTrayIcon::HandleMessage(UINT msg, WPARAM wp, LPARAM lp) {
+LRESULT TrayIcon::HandleMessage(UINT msg, WPARAM wp, LPARAM lp) {
   if (msg == kWmTrayCallback) {
     if (wp == kIconId) {
       if (lp == WM_LBUTTONDOWN) {
@@ -46,7 +46,7 @@ LRESULT TTrayIcon::HandleMessage(UINT msg, WPARAM wp, LPARAM lp) {
       } else if (lp == WM_LBUTTONUP) {
         const bool fire = left_press_seen_;
         left_press_seen_ = false;
-        if (fire && OnClick) OnClick();
+        if (fire && on_click) on_click();
       }
     }
     return 0;
@@ -67,12 +67,12 @@ LRESULT TTrayIcon::HandleMessage(UINT msg, WPARAM wp, LPARAM lp) {
   }
 }
 
-std::wstring TTrayIcon::TipText() const {
+std::wstring TrayIcon::TipText() const {
   if (hint_.empty()) return {};
   return CutTip(Utf8ToWide(hint_));
 }
 
-NOTIFYICONDATAW TTrayIcon::FillNotifyData() const {
+NOTIFYICONDATAW TrayIcon::FillNotifyData() const {
   NOTIFYICONDATAW data = {};
   data.cbSize = sizeof(data);
   data.hWnd = hwnd();
@@ -86,29 +86,29 @@ NOTIFYICONDATAW TTrayIcon::FillNotifyData() const {
 }
 
 // The shell's answers are not acted on: a refused add is retried by the next add.
-void TTrayIcon::AddToTray() {
+void TrayIcon::AddToTray() {
   icon_visible_ = true;
   NOTIFYICONDATAW data = FillNotifyData();
   Shell_NotifyIconW(NIM_ADD, &data);
 }
 
-void TTrayIcon::RemoveFromTray() {
+void TrayIcon::RemoveFromTray() {
   icon_visible_ = false;
   NOTIFYICONDATAW data = FillNotifyData();
   Shell_NotifyIconW(NIM_DELETE, &data);
 }
 
-void TTrayIcon::UpdateTrayEntry() {
+void TrayIcon::UpdateTrayEntry() {
   NOTIFYICONDATAW data = FillNotifyData();
   Shell_NotifyIconW(NIM_MODIFY, &data);
 }
 
-void TTrayIcon::SetHint(std::string_view hint) {
+void TrayIcon::SetHint(std::string_view hint) {
   hint_ = std::string(hint);
   UpdateTrayEntry();
 }
 
-void TTrayIcon::RestoreMainWindow() {
+void TrayIcon::RestoreMainWindow() {
   if (main_window_ == nullptr || !IsWindow(main_window_)) return;
   // A maximised window stays maximised; only a minimised one goes back to normal.
   if (IsIconic(main_window_)) ShowWindow(main_window_, SW_RESTORE);
@@ -116,17 +116,17 @@ void TTrayIcon::RestoreMainWindow() {
   SetForegroundWindow(main_window_);
 }
 
-void TTrayIcon::HideMainWindow() {
+void TrayIcon::HideMainWindow() {
   if (main_window_ == nullptr || !IsWindow(main_window_)) return;
   ShowWindow(main_window_, SW_HIDE);
 }
 
-void TTrayIcon::SendToTray() {
+void TrayIcon::SendToTray() {
   HideMainWindow();
   AddToTray();
 }
 
-void TTrayIcon::MainWindowMessage(UINT msg, WPARAM wp, LPARAM lp) {
+void TrayIcon::MainWindowMessage(UINT msg, WPARAM wp, LPARAM lp) {
   if (msg == WM_SIZE && wp == SIZE_MINIMIZED) {
     SendToTray();
   } else if (msg == WM_SHOWWINDOW && wp == TRUE && lp == 0) {

@@ -1,6 +1,6 @@
 #pragma once
-// TTrayIcon: the program's entry in the notification area. It keeps the entry up to date,
-// turns a left press-and-release on the icon into OnClick, and sends the main window to the
+// TrayIcon: the program's entry in the notification area. It keeps the entry up to date,
+// turns a left press-and-release on the icon into on_click, and sends the main window to the
 // tray and back. The main window itself carries the taskbar button, so hiding it hides both.
 #include <windows.h>
 #include <shellapi.h>
@@ -15,15 +15,15 @@
 namespace qyr {
 
 // Its own hidden window receives the shell's notifications (and "TaskbarCreated").
-class TTrayIcon : public BaseWindow<TTrayIcon> {
+class TrayIcon : public BaseWindow<TrayIcon> {
  public:
   // main_window: the window sent to the tray and restored from it; icon: the entry's picture.
-  TTrayIcon(HWND main_window, GlyphIcon icon);
-  ~TTrayIcon();
-  TTrayIcon(const TTrayIcon&) = delete;
-  TTrayIcon& operator=(const TTrayIcon&) = delete;
+  TrayIcon(HWND main_window, GlyphIcon icon);
+  ~TrayIcon();
+  TrayIcon(const TrayIcon&) = delete;
+  TrayIcon& operator=(const TrayIcon&) = delete;
 
-  std::function<void()> OnClick;
+  std::function<void()> on_click;
 
   // From now on the entry is wanted in the notification area: added again after the taskbar
   // restarts, taken out when this object goes.
@@ -46,7 +46,7 @@ class TTrayIcon : public BaseWindow<TTrayIcon> {
 
  private:
   static constexpr UINT kIconId = 1;
-  friend class BaseWindow<TTrayIcon>;
+  friend class BaseWindow<TrayIcon>;
   LRESULT HandleMessage(UINT msg, WPARAM wp, LPARAM lp);
   void SendToTray();
   void RemoveFromTray();

@@ -28,7 +28,7 @@ TEST(Layout, AnchoredControlsFollowTheBottomAndKeepTheirCentreFraction) {
       {Anchor::kTopLeft, {72, 51, 217, 21}, {0, 0, 1000, 700}, {72, 51, 217, 21}},
       {Anchor::kBottomFullWidth, {0, 248, 497, 19}, {0, 0, 1000, 700}, {0, 681, 1000, 19}},
       {Anchor::kBottomFullWidth, {0, 248, 497, 19}, initial, {0, 248, 497, 19}},
-      // BitBtn1: centre 426.5 of 497; bottom gap 29.
+      // kSaveButton: centre 426.5 of 497; bottom gap 29.
       {Anchor::kBottom, {374, 194, 105, 44}, {0, 0, 994, 367}, {801, 294, 105, 44}},
       {Anchor::kBottom, {374, 194, 105, 44}, initial, {374, 194, 105, 44}},
       // Shrinking works the same way round.
@@ -42,9 +42,9 @@ TEST(Layout, AnchoredControlsFollowTheBottomAndKeepTheirCentreFraction) {
   std::array<Rect96, kControlCount> created{};
   for (const ControlSpec& row : kLayout) created[static_cast<std::size_t>(row.id)] = row.place;
   const std::vector<std::pair<ControlId, Rect96>> moved = {
-      {ControlId::LabelStatus, {0, 348, 994, 19}},
-      {ControlId::BitBtn1, {801, 294, 105, 44}},
-      {ControlId::BitBtn2, {577, 294, 97, 44}}};
+      {ControlId::kStatusLine, {0, 348, 994, 19}},
+      {ControlId::kSaveButton, {801, 294, 105, 44}},
+      {ControlId::kCancelButton, {577, 294, 97, 44}}};
   EXPECT_EQ(AnchoredPlaces(created, initial, {0, 0, 994, 367}), moved);
 }
 
@@ -63,8 +63,8 @@ TEST(Layout, ShutdownScreenFillsTheWindowAboveTheStatusLine) {
   };
   for (const Case& c : cases) {
     const auto places = PanelLabelPlaces(c.panel, c.dpi);
-    EXPECT_EQ(places[static_cast<std::size_t>(PanelLabelId::Label15)], c.strip) << c.panel.height;
-    EXPECT_EQ(places[static_cast<std::size_t>(PanelLabelId::Label1Tips)], c.rest) << c.panel.height;
+    EXPECT_EQ(places[static_cast<std::size_t>(PanelLabelId::kScreenTitle)], c.strip) << c.panel.height;
+    EXPECT_EQ(places[static_cast<std::size_t>(PanelLabelId::kScreenMessage)], c.rest) << c.panel.height;
   }
   EXPECT_EQ(PowerPanelPlace({0, 0, 1280, 1024}, {0, 1005, 1280, 19}), (Rect96{0, 0, 1280, 1005}));
 }
@@ -72,11 +72,11 @@ TEST(Layout, ShutdownScreenFillsTheWindowAboveTheStatusLine) {
 TEST(Layout, KeyboardOrderRunsFromSaveToTheShutdownPanel) {
   using enum ControlId;
   const std::array<ControlId, 17> want = {
-      BitBtn1,          BitBtn2,    EditFile1,       BitBtn3,
-      EditDelay1,       EditFile2,  BitBtn4,         EditDelay2,
-      EditFile3,        BitBtn5,    EditDelay3,      EditFile4,
-      BitBtn6,          EditDelay4, CheckBoxAutoRun, ButtonUserSetAutoRUN,
-      PanelPowerOFFTips};
+      kSaveButton,          kCancelButton,    kFile1Edit,       kPick1Button,
+      kDelay1Edit,       kFile2Edit,  kPick2Button,         kDelay2Edit,
+      kFile3Edit,        kPick3Button,    kDelay3Edit,      kFile4Edit,
+      kPick4Button,          kDelay4Edit, kAutoRunCheck, kStartupFolderButton,
+      kPowerScreen};
   EXPECT_EQ(TabOrder(), want);
 }
 

@@ -131,10 +131,10 @@ TEST(Qyrsend, TalksToTheProgramOverTcpAndUdp) {
   // ...but it did arrive: the last thing the status line shows is the UDP test command.
   EXPECT_TRUE(test::PumpUntil(
       [&] {
-        return program.ControlText(ControlId::LabelStatus) == "收到指令:通讯测试QyrNOR_PC_TEST";
+        return program.ControlText(ControlId::kStatusLine) == "收到指令:通讯测试QyrNOR_PC_TEST";
       },
       std::chrono::seconds(5)))
-      << program.ControlText(ControlId::LabelStatus);
+      << program.ControlText(ControlId::kStatusLine);
   EXPECT_TRUE(program.Close());
 }
 
@@ -200,7 +200,7 @@ TEST(Qyrsend, SignsWithItsOwnKeygenAndNamesAPcThatRefusesThisMachine) {
       EXPECT_EQ(r.out, c.out) << c.args;
     }
   }
-  HWND panel = program.Control(ControlId::PanelPowerOFFTips);
+  HWND panel = program.Control(ControlId::kPowerScreen);
   EXPECT_FALSE(IsWindowVisible(panel));
   const Result obeyed = RunQyrsend("--timeout 5000 --key " + hall_key + "127.0.0.1 QyrNOR_PC_OFF");
   EXPECT_EQ(obeyed.code, 0u) << obeyed.out;
@@ -208,7 +208,7 @@ TEST(Qyrsend, SignsWithItsOwnKeygenAndNamesAPcThatRefusesThisMachine) {
   EXPECT_TRUE(
       test::PumpUntil([&] { return IsWindowVisible(panel) != FALSE; }, std::chrono::seconds(5)));
   // Cancelled at the PC, as a person there would, before the countdown ends.
-  HWND status = program.Control(ControlId::LabelStatus);
+  HWND status = program.Control(ControlId::kStatusLine);
   PostMessageW(status, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(4, 4));
   PostMessageW(status, WM_LBUTTONUP, 0, MAKELPARAM(4, 4));
   EXPECT_TRUE(

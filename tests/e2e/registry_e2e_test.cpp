@@ -62,11 +62,11 @@ TEST(RegistryStartup, SaveRegistersAPathWithBlanksWithoutQuotes) {
   ScratchDir dir("Qyr Show Room");
   test::RunningProgram program(dir);
   ASSERT_TRUE(program.WaitForWindow());
-  ASSERT_TRUE(test::PumpUntil([&] { return program.ControlText(ControlId::EditDelay1) == "10"; },
+  ASSERT_TRUE(test::PumpUntil([&] { return program.ControlText(ControlId::kDelay1Edit) == "10"; },
                               std::chrono::seconds(10)));
-  PostMessageW(program.Control(ControlId::BitBtn1), BM_CLICK, 0, 0);
+  PostMessageW(program.Control(ControlId::kSaveButton), BM_CLICK, 0, 0);
   EXPECT_TRUE(test::PumpUntil(
-      [&] { return program.ControlText(ControlId::LabelStatus) == "保存成功,正在测试运行..."; },
+      [&] { return program.ControlText(ControlId::kStatusLine) == "保存成功,正在测试运行..."; },
       std::chrono::seconds(10)));
 
   wchar_t data[MAX_PATH * 2] = {};

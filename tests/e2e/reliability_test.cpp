@@ -179,7 +179,7 @@ TEST(Reliability, TenThousandRandomMessagesAreEachAnsweredOkOrErr) {
   sendto(udp.get(), last.data(), static_cast<int>(last.size()), 0,
          reinterpret_cast<const sockaddr*>(&addr), sizeof addr);
   EXPECT_TRUE(test::PumpUntil(
-      [&] { return served.program.ControlText(ControlId::LabelStatus).ends_with(last); },
+      [&] { return served.program.ControlText(ControlId::kStatusLine).ends_with(last); },
       std::chrono::seconds(10)));
   u_long pending = 0;
   ioctlsocket(udp.get(), FIONREAD, &pending);
@@ -201,28 +201,28 @@ TEST(Reliability, ARefusedSaveShowsTheErrorAndKeepsTheSlotsInMemory) {
   ScratchDir dir("QyrDelay_refused");
   test::RunningProgram program(dir);
   ASSERT_TRUE(program.WaitForWindow());
-  ASSERT_TRUE(test::PumpUntil([&] { return program.ControlText(ControlId::EditDelay1) == "10"; },
+  ASSERT_TRUE(test::PumpUntil([&] { return program.ControlText(ControlId::kDelay1Edit) == "10"; },
                               std::chrono::seconds(10)));
   const std::string ini = dir / "QyrDelay.ini";
   // Wine lets root write read-only files; a folder in the file's place is refused for anyone.
   ASSERT_TRUE(CreateDirectoryA(ini.c_str(), nullptr));
-  SetText(program.Control(ControlId::EditFile2), L"C:\\Show\\second.txt");
-  SetText(program.Control(ControlId::EditDelay2), L"3000");
+  SetText(program.Control(ControlId::kFile2Edit), L"C:\\Show\\second.txt");
+  SetText(program.Control(ControlId::kDelay2Edit), L"3000");
 
   test::BoxCatcher box(program.pid());
-  PostMessageW(program.Control(ControlId::BitBtn1), BM_CLICK, 0, 0);
+  PostMessageW(program.Control(ControlId::kSaveButton), BM_CLICK, 0, 0);
   ASSERT_TRUE(test::PumpUntil([&] { return box.seen(); }, std::chrono::seconds(15)));
   box.Stop();
   EXPECT_EQ(box.text(), "Unable to write to " + ini + ".");
   EXPECT_TRUE(box.has_stop_icon());
-  EXPECT_NE(program.ControlText(ControlId::LabelStatus), kSaved);
-  EXPECT_EQ(program.ControlText(ControlId::EditFile2), "C:\\Show\\second.txt");
-  EXPECT_EQ(program.ControlText(ControlId::EditDelay2), "3000");
+  EXPECT_NE(program.ControlText(ControlId::kStatusLine), kSaved);
+  EXPECT_EQ(program.ControlText(ControlId::kFile2Edit), "C:\\Show\\second.txt");
+  EXPECT_EQ(program.ControlText(ControlId::kDelay2Edit), "3000");
 
   // Once the folder is out of the way, the same Save writes everything that was typed.
   ASSERT_TRUE(RemoveDirectoryA(ini.c_str()));
-  PostMessageW(program.Control(ControlId::BitBtn1), BM_CLICK, 0, 0);
-  ASSERT_TRUE(test::PumpUntil([&] { return program.ControlText(ControlId::LabelStatus) == kSaved; },
+  PostMessageW(program.Control(ControlId::kSaveButton), BM_CLICK, 0, 0);
+  ASSERT_TRUE(test::PumpUntil([&] { return program.ControlText(ControlId::kStatusLine) == kSaved; },
                               std::chrono::seconds(10)));
   const std::string written = test::ReadFileBytes(ini);
   EXPECT_NE(written.find("File1=C:\\Show\\second.txt"), std::string::npos) << written;
@@ -261,23 +261,23 @@ TEST(Reliability, OddSettingsFilesAreReadWithoutHarm) {
     std::string path;
     const bool shown = test::PumpUntil(
         [&] {
-          path = program.ControlText(ControlId::EditFile1);
+          path = program.ControlText(ControlId::kFile1Edit);
           return c.shown_path.empty() ? path.starts_with("C:\\") && path.ends_with("end.exe")
                                       : path == c.shown_path;
         },
         std::chrono::seconds(10));
     EXPECT_TRUE(shown) << path;
-    EXPECT_EQ(program.ControlText(ControlId::EditDelay1), c.shown_delay);
+    EXPECT_EQ(program.ControlText(ControlId::kDelay1Edit), c.shown_delay);
 
     // Saving what was read back works and keeps it readable.
-    PostMessageW(program.Control(ControlId::BitBtn1), BM_CLICK, 0, 0);
+    PostMessageW(program.Control(ControlId::kSaveButton), BM_CLICK, 0, 0);
     ASSERT_TRUE(
-        test::PumpUntil([&] { return program.ControlText(ControlId::LabelStatus) == kSaved; },
+        test::PumpUntil([&] { return program.ControlText(ControlId::kStatusLine) == kSaved; },
                         std::chrono::seconds(10)));
     EXPECT_TRUE(program.Close());
     test::RunningProgram again(dir);
     ASSERT_TRUE(again.WaitForWindow());
-    EXPECT_TRUE(test::PumpUntil([&] { return again.ControlText(ControlId::EditFile1) == path; },
+    EXPECT_TRUE(test::PumpUntil([&] { return again.ControlText(ControlId::kFile1Edit) == path; },
                                 std::chrono::seconds(10)));
     EXPECT_TRUE(again.Close());
   }

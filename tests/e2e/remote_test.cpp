@@ -48,7 +48,7 @@ TEST(RemoteControl, APortTakenByAnotherProgramIsNeverReported) {
     test::BoxCatcher box(program.pid());
     ASSERT_TRUE(program.WaitForWindow());
     ASSERT_TRUE(program.WaitForTicks());
-    EXPECT_EQ(program.ControlText(ControlId::LabelTCP), c.label);
+    EXPECT_EQ(program.ControlText(ControlId::kRemotePortLabel), c.label);
     if (c.taken == SOCK_STREAM) {
       EXPECT_TRUE(test::Occupy(SOCK_DGRAM));
     } else {
@@ -68,7 +68,7 @@ TEST(RemoteControl, APathWithoutTheProductNameOpensNoPort) {
   ASSERT_TRUE(program.WaitForWindow());
   ASSERT_TRUE(program.WaitForTicks());
   EXPECT_EQ(Ask("QyrNOR_PC_CHECK"), "<refused>");
-  EXPECT_EQ(program.ControlText(ControlId::LabelTCP), "");
+  EXPECT_EQ(program.ControlText(ControlId::kRemotePortLabel), "");
   EXPECT_TRUE(program.Close());
 }
 
@@ -142,8 +142,8 @@ TEST(RemoteControl, WithAHallKeyOnlyASignedPowerCommandOverTcpIsObeyed) {
                      "QyrNOR_PC_OFF refused") == 1;
       },
       std::chrono::seconds(10)));
-  EXPECT_TRUE(program.ControlText(ControlId::LabelStatus).starts_with("拒绝指令:未签名或签名无效"));
-  HWND panel = program.Control(ControlId::PanelPowerOFFTips);
+  EXPECT_TRUE(program.ControlText(ControlId::kStatusLine).starts_with("拒绝指令:未签名或签名无效"));
+  HWND panel = program.Control(ControlId::kPowerScreen);
   EXPECT_FALSE(IsWindowVisible(panel)) << "a refused command raised the screen";
 
   // Signed over its own nonce: obeyed; the same signature again is not.
@@ -155,7 +155,7 @@ TEST(RemoteControl, WithAHallKeyOnlyASignedPowerCommandOverTcpIsObeyed) {
   EXPECT_TRUE(
       test::PumpUntil([&] { return IsWindowVisible(panel) != FALSE; }, std::chrono::seconds(5)));
   // Cancelled at the PC, as a person there would.
-  HWND status = program.Control(ControlId::LabelStatus);
+  HWND status = program.Control(ControlId::kStatusLine);
   PostMessageW(status, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(4, 4));
   PostMessageW(status, WM_LBUTTONUP, 0, MAKELPARAM(4, 4));
   EXPECT_TRUE(
@@ -211,9 +211,9 @@ TEST(RemoteControl, ABadHallKeyKeepsThePortShutAndUdpZeroClosesUdp) {
     EXPECT_EQ(!test::Occupy(SOCK_DGRAM), c.udp_taken);
     if (std::string(c.check) != "OK") {
       EXPECT_EQ(
-          program.ControlText(ControlId::LabelStatus).rfind("远程控制已关闭:设置项SignedBy无效", 0),
+          program.ControlText(ControlId::kStatusLine).rfind("远程控制已关闭:设置项SignedBy无效", 0),
           0u)
-          << program.ControlText(ControlId::LabelStatus);
+          << program.ControlText(ControlId::kStatusLine);
     }
     EXPECT_TRUE(program.Close());
   }

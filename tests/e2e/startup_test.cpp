@@ -59,12 +59,12 @@ TEST(Startup, ReadsItsSettingsAndStartsASlotOnTime) {
   ASSERT_TRUE(program.WaitForWindow());
   // The window exists (and is found) before its creation handler has filled the rows.
   EXPECT_TRUE(test::PumpUntil(
-      [&] { return program.ControlText(ControlId::EditFile1) == probe; }, std::chrono::seconds(5)));
-  EXPECT_EQ(program.ControlText(ControlId::EditDelay1), "2");
+      [&] { return program.ControlText(ControlId::kFile1Edit) == probe; }, std::chrono::seconds(5)));
+  EXPECT_EQ(program.ControlText(ControlId::kDelay1Edit), "2");
   ASSERT_TRUE(test::PumpUntil([&] { return test::FileExists(probe + ".started"); },
                               std::chrono::seconds(15)));
   EXPECT_TRUE(test::PumpUntil(
-      [&] { return program.ControlText(ControlId::LabelStatus) == "2>已启动:" + probe; },
+      [&] { return program.ControlText(ControlId::kStatusLine) == "2>已启动:" + probe; },
       std::chrono::seconds(5)));
   EXPECT_TRUE(program.Close());
 }

@@ -7,7 +7,7 @@
 #include <string_view>
 #include <vector>
 
-#include "app/check_mode.h"
+#include "setup/check_mode.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const std::string text(reinterpret_cast<const char*>(data), size);

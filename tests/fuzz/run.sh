@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
 # Builds the fuzz targets (clang, libFuzzer) and runs each for a bounded time; a crash fails.
+# Each target's own output goes to build/fuzz/<target>.log; one line a target is printed.
 set -euo pipefail
 src="$(cd "$(dirname "$0")/../.." && pwd)"
 build="$(realpath -m "${QYR_FUZZ_BUILD_DIR:-$src/build/fuzz}")"
@@ -8,7 +9,10 @@ seconds="${QYR_FUZZ_SECONDS:-15}"
 cmake --preset fuzz -B "$build" >/dev/null
 targets=()
 for target_src in "$src"/tests/fuzz/*_fuzz.cpp; do targets+=("$(basename "$target_src" .cpp)"); done
-cmake --build "$build" --target "${targets[@]}"
+cmake --build "$build" --target "${targets[@]}" >"$build/build.log" 2>&1 || {
+  cat "$build/build.log"
+  exit 1
+}
 
 # As many targets at a time as there are cores; each one's report follows when all are done.
 parallel="$(nproc)"
@@ -27,10 +31,12 @@ wait
 
 status=0
 for name in "${targets[@]}"; do
-  echo "== $name (${seconds}s)"
-  cat "$build/$name.log"
-  if [ "$(cat "$build/$name.status" 2>/dev/null || echo 1)" != 0 ]; then
-    echo "fuzz target $name failed" >&2
+  runs="$(sed -n 's/^stat::number_of_executed_units: *//p' "$build/$name.log" | tail -n1)"
+  if [ "$(cat "$build/$name.status" 2>/dev/null || echo 1)" = 0 ]; then
+    echo "fuzz $name: ok (${runs:-?} runs in ${seconds} s)"
+  else
+    echo "fuzz $name: FAILED (see $build/$name.log)"
+    tail -n 30 "$build/$name.log"
     status=1
   fi
 done

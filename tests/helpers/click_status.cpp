@@ -7,8 +7,8 @@
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
   for (int i = 0; i < 200; ++i) {
     HWND form = FindWindowW(L"TMainForm", nullptr);
-    HWND panel = GetDlgItem(form, qyr::ControlWindowId(qyr::ControlId::PanelPowerOFFTips));
-    HWND status = GetDlgItem(form, qyr::ControlWindowId(qyr::ControlId::LabelStatus));
+    HWND panel = GetDlgItem(form, qyr::ControlWindowId(qyr::ControlId::kPowerScreen));
+    HWND status = GetDlgItem(form, qyr::ControlWindowId(qyr::ControlId::kStatusLine));
     if (status != nullptr && IsWindowVisible(panel) && IsWindowEnabled(status)) {
       PostMessageW(status, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(4, 4));
       PostMessageW(status, WM_LBUTTONUP, 0, MAKELPARAM(4, 4));

@@ -124,7 +124,7 @@ TEST(PowerScreenModel, StateTable) {
       {"screen only, reboot", screen_only, kReboot, kCounting, {0, 5}, kFullScreen, true},
       {"screen only, status", screen_only, kStatusClick, kCancelled, {0, 0}, kFullScreen, false},
       {"screen only, screen", screen_only, kScreenClick, kPaused, {0, 0}, kNormal, false},
-      {"paused, Label1 resumes", paused, kLabel1Click, kCounting, {4, 0}, kFullScreen, true},
+      {"paused, kSlot1Label resumes", paused, kLabel1Click, kCounting, {4, 0}, kFullScreen, true},
       {"paused, reboot", paused, kReboot, kCounting, {0, 5}, kFullScreen, true},
       {"paused, status line drops", paused, kStatusClick, kPaused, {0, 0}, kNormal, false},
       {"cancelled, Label1", cancelled, kLabel1Click, kScreenOnly, {0, 0}, kFullScreen, true},

@@ -91,7 +91,7 @@ bool RunningProgram::WaitForWindow(DWORD limit_ms) {
 
 bool RunningProgram::WaitForTicks(DWORD limit_ms) {
   // The figure shows the count before a tick: it leaves "0" at the second tick.
-  return PumpUntil([&] { return ControlText(ControlId::LabelUptime) != "0"; },
+  return PumpUntil([&] { return ControlText(ControlId::kUptimeLabel) != "0"; },
                    std::chrono::milliseconds(limit_ms));
 }
 

@@ -8,7 +8,7 @@
 #include <array>
 #include <string>
 
-#include "app/main_form_win.h"
+#include "app/main_window_win.h"
 #include "base/ids_win.h"
 #include "launch/settings_win.h"
 #include "test_support_win.h"
@@ -30,7 +30,7 @@ struct FormFixture {
     // given by hand sets it going again, as the handler switches it off and on.
     if (!options.schedule) KillTimer(form.hwnd(), kTimerTask);
   }
-  std::string Status() const { return form.ControlText(ControlId::LabelStatus); }
+  std::string Status() const { return form.ControlText(ControlId::kStatusLine); }
   // Moves the schedule's counter on by `n` ticks, starting what falls due on the way.
   void Ticks(int n) {
     for (int i = 0; i < n; ++i) form.Launch().Tick();
@@ -48,7 +48,7 @@ struct FormFixture {
     WriteSlots(SettingsPathFor(form_exe), form.Launch().Slots());
   }
   std::string form_exe;
-  TMainForm form;
+  MainWindow form;
 };
 
 // A left click as a label receives it from the mouse.

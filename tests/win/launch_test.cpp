@@ -2,7 +2,7 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
-#include "app/main_form_win.h"
+#include "app/main_window_win.h"
 #include "base/errors.h"
 #include "base/wide_win.h"
 #include "form_fixture_win.h"
@@ -30,10 +30,10 @@ TEST(Settings, DefaultsWithoutAFile) {
   for (int i = 0; i < 4; ++i) EXPECT_EQ(s[i].Delay, delays[i]) << i;
   EXPECT_EQ(s[1].Path, "");
   // Row 1 shows the slot; rows 2 to 4 keep the window's own texts.
-  EXPECT_EQ(f.form.ControlText(ControlId::EditFile1), dir / "QyrPlayer_V3.exe");
-  EXPECT_EQ(f.form.ControlText(ControlId::EditDelay1), "10");
-  EXPECT_EQ(f.form.ControlText(ControlId::EditDelay3), "18");
-  EXPECT_EQ(f.form.ControlText(ControlId::LabelStatus), "延时启动正在运行....");
+  EXPECT_EQ(f.form.ControlText(ControlId::kFile1Edit), dir / "QyrPlayer_V3.exe");
+  EXPECT_EQ(f.form.ControlText(ControlId::kDelay1Edit), "10");
+  EXPECT_EQ(f.form.ControlText(ControlId::kDelay3Edit), "18");
+  EXPECT_EQ(f.form.ControlText(ControlId::kStatusLine), "延时启动正在运行....");
   EXPECT_FALSE(test::FileExists(dir / "QyrDelay.ini"));  // reading creates nothing
 }
 
@@ -50,19 +50,19 @@ TEST(Settings, HexInvalidAndShortValuesFromTheFile) {
   EXPECT_EQ(s[2].Delay, 30);
   EXPECT_EQ(s[3].Delay, 25);
   // A two-character path stays in its slot but its row keeps the initial texts.
-  EXPECT_EQ(f.form.ControlText(ControlId::EditFile1), "QyrPlayer_V3.exe");
-  EXPECT_EQ(f.form.ControlText(ControlId::EditDelay1), "10");
-  EXPECT_EQ(f.form.ControlText(ControlId::EditFile2), "D:\\b.exe");
-  EXPECT_EQ(f.form.ControlText(ControlId::EditDelay2), "15");
-  EXPECT_EQ(f.form.ControlText(ControlId::EditDelay3), "30");
+  EXPECT_EQ(f.form.ControlText(ControlId::kFile1Edit), "QyrPlayer_V3.exe");
+  EXPECT_EQ(f.form.ControlText(ControlId::kDelay1Edit), "10");
+  EXPECT_EQ(f.form.ControlText(ControlId::kFile2Edit), "D:\\b.exe");
+  EXPECT_EQ(f.form.ControlText(ControlId::kDelay2Edit), "15");
+  EXPECT_EQ(f.form.ControlText(ControlId::kDelay3Edit), "30");
 }
 
 TEST(Settings, SaveTrimsAndWritesEveryKey) {
   ScratchDir dir("QyrDelay_save");
   Form f(dir);
-  f.form.SetControlText(ControlId::EditFile2, "  D:\\展厅\\play.exe ");
-  f.form.SetControlText(ControlId::EditDelay2, "  12  ");
-  f.form.SetControlText(ControlId::EditDelay3, "$10");
+  f.form.SetControlText(ControlId::kFile2Edit, "  D:\\展厅\\play.exe ");
+  f.form.SetControlText(ControlId::kDelay2Edit, "  12  ");
+  f.form.SetControlText(ControlId::kDelay3Edit, "$10");
   f.SaveRows();
   const std::string ini = dir / "QyrDelay.ini";
   EXPECT_EQ(ReadIni(ini, "Delay1"), "12");
@@ -81,8 +81,8 @@ TEST(Settings, SaveWithABadDelayRaisesAndLeavesTheFile) {
   test::WriteFileBytes(ini, "[AUTORUN]\r\nDelay0=7\r\n");
   Form f(dir);
   const std::string before = test::ReadFileBytes(ini);
-  f.form.SetControlText(ControlId::EditFile3, "D:\\x.exe");
-  f.form.SetControlText(ControlId::EditDelay3, "12s");
+  f.form.SetControlText(ControlId::kFile3Edit, "D:\\x.exe");
+  f.form.SetControlText(ControlId::kDelay3Edit, "12s");
   try {
     f.SaveRows();
     FAIL() << "no error raised";
@@ -141,8 +141,8 @@ TEST(Settings, SaveRefusesAControlCharacterAndWritesNothing) {
   test::WriteFileBytes(ini, "[AUTORUN]\r\nFile0=D:\\a.exe\r\n[REMOTE]\r\nAllowFrom=127.0.0.1\r\n");
   Form f(dir);
   const std::string before = test::ReadFileBytes(ini);
-  f.form.SetControlText(ControlId::EditFile2, "C:\\p.exe\r\n[REMOTE]\r\nAllowFrom=\r\n");
-  f.form.SetControlText(ControlId::EditDelay1, "12s");  // a later row's path is named first
+  f.form.SetControlText(ControlId::kFile2Edit, "C:\\p.exe\r\n[REMOTE]\r\nAllowFrom=\r\n");
+  f.form.SetControlText(ControlId::kDelay1Edit, "12s");  // a later row's path is named first
   try {
     f.SaveRows();
     FAIL() << "no error raised";
@@ -179,12 +179,12 @@ TEST(Schedule, StartsTheProgramAtItsTickAndReportsIt) {
   Form f(dir);
   for (int tick = 0; tick < 3; ++tick) f.form.Launch().Tick();
   EXPECT_FALSE(test::FileExists(probe + ".started"));
-  EXPECT_EQ(f.form.ControlText(ControlId::LabelUptime), "2");
+  EXPECT_EQ(f.form.ControlText(ControlId::kUptimeLabel), "2");
   f.form.Launch().Tick();
   EXPECT_TRUE(test::FileExists(probe + ".started"));
-  EXPECT_EQ(f.form.ControlText(ControlId::LabelStatus), "3>已启动:" + probe);
+  EXPECT_EQ(f.form.ControlText(ControlId::kStatusLine), "3>已启动:" + probe);
   f.form.Launch().Tick();
-  EXPECT_EQ(f.form.ControlText(ControlId::LabelStatus), "4>无法打开:" + missing);
+  EXPECT_EQ(f.form.ControlText(ControlId::kStatusLine), "4>无法打开:" + missing);
   EXPECT_EQ(f.form.Launch().ScheduleState().Ticks(), 5);
 }
 
@@ -201,10 +201,11 @@ TEST(Schedule, APathTooLongToStartIsNotStarted) {
   const std::string cut = f.form.Launch().Slots()[1].Path;
   ASSERT_EQ(cut, program.substr(0, kProfileValueMax));  // its ".exe" is lost
   f.Ticks(2);
-  EXPECT_EQ(f.form.ControlText(ControlId::LabelStatus), "1>无法打开:" + document);
+  EXPECT_EQ(f.form.ControlText(ControlId::kStatusLine), "1>无法打开:" + document);
   f.Ticks(1);
-  EXPECT_EQ(f.form.ControlText(ControlId::LabelStatus), "2>无法打开:" + cut);
-  EXPECT_EQ(f.form.Launch().StatusReply(std::nullopt).substr(f.form.Launch().StatusReply(std::nullopt).find(" 1=")),
+  EXPECT_EQ(f.form.ControlText(ControlId::kStatusLine), "2>无法打开:" + cut);
+  const std::string reply = StatusReply(f.form.Launch().UptimeMs(), f.form.Launch().StateTexts());
+  EXPECT_EQ(reply.substr(reply.find(" 1=")),
             " 1=failed 2=failed 3=none 4=none");
 }
 
@@ -216,12 +217,12 @@ TEST(Schedule, DropsToOneTickAMinuteAfter200) {
   f.Fire(kTimerTask);
   const WindowTimer& timer = f.form.Launch().TaskTimer();
   EXPECT_EQ(timer.Interval(), 1000u);
-  EXPECT_EQ(f.form.ControlText(ControlId::LabelStatus), "延时启动正在运行....");
+  EXPECT_EQ(f.form.ControlText(ControlId::kStatusLine), "延时启动正在运行....");
   f.Fire(kTimerTask);
   EXPECT_EQ(f.form.Launch().ScheduleState().Ticks(), 201);
   EXPECT_EQ(timer.Interval(), 60000u);
   EXPECT_TRUE(timer.Enabled());
-  EXPECT_EQ(f.form.ControlText(ControlId::LabelStatus), "进入慢模式,计时器频率由1秒改为60秒");
+  EXPECT_EQ(f.form.ControlText(ControlId::kStatusLine), "进入慢模式,计时器频率由1秒改为60秒");
 }
 
 TEST(Schedule, TheTimerTicksOnItsOwn) {
@@ -229,7 +230,7 @@ TEST(Schedule, TheTimerTicksOnItsOwn) {
   Form f(dir, {.schedule = true});
   EXPECT_TRUE(test::PumpUntil([&] { return f.form.Launch().ScheduleState().Ticks() >= 2; },
                               std::chrono::seconds(10)));
-  EXPECT_EQ(f.form.ControlText(ControlId::LabelUptime), "1");
+  EXPECT_EQ(f.form.ControlText(ControlId::kUptimeLabel), "1");
 }
 
 }  // namespace

@@ -4,7 +4,7 @@
 
 #include <shellapi.h>
 
-#include "app/main_form_win.h"
+#include "app/main_window_win.h"
 #include "base/ids_win.h"
 #include "form_fixture_win.h"
 
@@ -16,14 +16,14 @@ using test::ScratchDir;
 struct TrayForm : test::FormFixture {
   using FormFixture::FormFixture;
   void Shell(UINT mouse) {
-    SendMessageW(form.TrayIcon()->HandlerWindow(), kWmTrayCallback, form.TrayIcon()->Id(), mouse);
+    SendMessageW(form.Tray()->HandlerWindow(), kWmTrayCallback, form.Tray()->Id(), mouse);
   }
   // Whether the shell holds our entry: a modify succeeds only for an entry it has.
   bool EntryPresent() {
     NOTIFYICONDATAW data = {};
     data.cbSize = sizeof(data);
-    data.hWnd = form.TrayIcon()->HandlerWindow();
-    data.uID = form.TrayIcon()->Id();
+    data.hWnd = form.Tray()->HandlerWindow();
+    data.uID = form.Tray()->Id();
     return Shell_NotifyIconW(NIM_MODIFY, &data) != 0;
   }
 };
@@ -32,10 +32,10 @@ TEST(MainTray, StartsHiddenWithItsEntryAndTooltip) {
   ScratchDir dir("Qyr_tray_start");
   TrayForm t(dir);
   EXPECT_FALSE(IsWindowVisible(t.form.hwnd()));
-  EXPECT_TRUE(t.form.TrayIcon()->IconVisible());
+  EXPECT_TRUE(t.form.Tray()->IconVisible());
   EXPECT_TRUE(t.EntryPresent());
-  EXPECT_EQ(t.form.TrayIcon()->Hint(), "延时启动器-QyrNOR展厅中控系统");
-  EXPECT_NE(t.form.TrayIcon()->Icon(), nullptr);
+  EXPECT_EQ(t.form.Tray()->Hint(), "延时启动器-QyrNOR展厅中控系统");
+  EXPECT_NE(t.form.Tray()->Icon(), nullptr);
 }
 
 TEST(MainTray, LeftClickRestoresMinimiseAndCancelHide) {
@@ -61,10 +61,10 @@ TEST(MainTray, LeftClickRestoresMinimiseAndCancelHide) {
   EXPECT_FALSE(IsIconic(t.form.hwnd()));
 
   // Cancel hides it the same way, without touching the window state.
-  t.form.SetControlText(ControlId::EditFile2, "typed");
-  SendMessageW(t.form.Control(ControlId::BitBtn2), BM_CLICK, 0, 0);
+  t.form.SetControlText(ControlId::kFile2Edit, "typed");
+  SendMessageW(t.form.Control(ControlId::kCancelButton), BM_CLICK, 0, 0);
   EXPECT_FALSE(IsWindowVisible(t.form.hwnd()));
-  EXPECT_EQ(t.form.ControlText(ControlId::EditFile2), "typed");
+  EXPECT_EQ(t.form.ControlText(ControlId::kFile2Edit), "typed");
 }
 
 TEST(MainTray, ShellRestartAddsTheEntryAgainAndTheEndRemovesIt) {
@@ -73,8 +73,8 @@ TEST(MainTray, ShellRestartAddsTheEntryAgainAndTheEndRemovesIt) {
   UINT id = 0;
   {
     TrayForm t(dir);
-    handler = t.form.TrayIcon()->HandlerWindow();
-    id = t.form.TrayIcon()->Id();
+    handler = t.form.Tray()->HandlerWindow();
+    id = t.form.Tray()->Id();
     // The shell lost our entry (as when explorer restarts) ...
     NOTIFYICONDATAW data = {};
     data.cbSize = sizeof(data);

@@ -19,10 +19,10 @@ enum class Step { kOff, kReboot, kCheck, kNoise, kClickStatus, kClickScreen, kCl
 TEST(PowerChaos, RandomCommandsClicksAndTicksEndInTheImpliedState) {
   test::ScratchDir dir("Qyr_chaos");
   test::FormFixture f(dir);
-  const TMainForm& form = f.form;
+  const MainWindow& form = f.form;
   HWND window = form.hwnd();
-  HWND panel = form.Control(ControlId::PanelPowerOFFTips);
-  HWND screen_label = form.Screen().PanelLabel(PanelLabelId::Label1Tips);
+  HWND panel = form.Control(ControlId::kPowerScreen);
+  HWND screen_label = form.Screen().PanelLabel(PanelLabelId::kScreenMessage);
   const std::string layout_text = WindowTextUtf8(screen_label);
 
   PowerScreen model;
@@ -48,7 +48,7 @@ TEST(PowerChaos, RandomCommandsClicksAndTicksEndInTheImpliedState) {
         model.OnCommand(Command::kUnknown, "");
         break;
       case Step::kClickStatus:
-        test::Click(form.Control(ControlId::LabelStatus));
+        test::Click(form.Control(ControlId::kStatusLine));
         model.OnStatusClick();
         break;
       case Step::kClickScreen:
@@ -57,7 +57,7 @@ TEST(PowerChaos, RandomCommandsClicksAndTicksEndInTheImpliedState) {
         model.OnScreenClick();
         break;
       case Step::kClickLabel1:
-        test::Click(form.Control(ControlId::Label1));
+        test::Click(form.Control(ControlId::kSlot1Label));
         model.ShowScreen(kManualScreenText);
         break;
       case Step::kTick:

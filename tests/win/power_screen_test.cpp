@@ -4,7 +4,7 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
-#include "app/main_form_win.h"
+#include "app/main_window_win.h"
 #include "base/wide_win.h"
 #include "form_fixture_win.h"
 #include "remote/status_reply.h"
@@ -17,9 +17,9 @@ using test::ScratchDir;
 
 struct PowerForm : test::FormFixture {
   using FormFixture::FormFixture;
-  HWND Panel() const { return form.Control(ControlId::PanelPowerOFFTips); }
+  HWND Panel() const { return form.Control(ControlId::kPowerScreen); }
   std::string Screen() const {
-    return WindowTextUtf8(form.Screen().PanelLabel(PanelLabelId::Label1Tips));
+    return WindowTextUtf8(form.Screen().PanelLabel(PanelLabelId::kScreenMessage));
   }
   bool TimerRuns() const { return form.Screen().ControlTimer().Enabled(); }
   const Countdowns& Counts() const { return form.Screen().Model().Counts(); }
@@ -112,7 +112,7 @@ TEST(PowerScreen, ACommandTurnsTheWindowIntoTheCountdownScreen) {
     // The panel fills everything above the status line, which stays along the bottom.
     RECT client = {};
     GetClientRect(form, &client);
-    const RECT status = PlaceInParent(f.form.Control(ControlId::LabelStatus));
+    const RECT status = PlaceInParent(f.form.Control(ControlId::kStatusLine));
     EXPECT_EQ(status.bottom, client.bottom);
     EXPECT_EQ(status.right - status.left, client.right);
     const RECT panel = PlaceInParent(f.Panel());
@@ -120,9 +120,9 @@ TEST(PowerScreen, ACommandTurnsTheWindowIntoTheCountdownScreen) {
     EXPECT_EQ(panel.top, 0);
     EXPECT_EQ(panel.right, client.right);
     EXPECT_EQ(panel.bottom, status.top);
-    const RECT strip = PlaceInParent(f.form.Screen().PanelLabel(PanelLabelId::Label15));
+    const RECT strip = PlaceInParent(f.form.Screen().PanelLabel(PanelLabelId::kScreenTitle));
     EXPECT_EQ(strip.bottom - strip.top, 121);
-    const RECT tips = PlaceInParent(f.form.Screen().PanelLabel(PanelLabelId::Label1Tips));
+    const RECT tips = PlaceInParent(f.form.Screen().PanelLabel(PanelLabelId::kScreenMessage));
     EXPECT_EQ(tips.top, strip.bottom);
     EXPECT_EQ(tips.bottom, panel.bottom - panel.top - 1);  // inside the one-pixel bevel
 
@@ -131,15 +131,15 @@ TEST(PowerScreen, ACommandTurnsTheWindowIntoTheCountdownScreen) {
     // test running beside this one raises may lie above the whole window.
     EXPECT_EQ(GetWindow(form, GW_CHILD), f.Panel());
     RECT save = {};
-    GetWindowRect(f.form.Control(ControlId::BitBtn1), &save);
+    GetWindowRect(f.form.Control(ControlId::kSaveButton), &save);
     EXPECT_EQ(ControlAt(form, {(save.left + save.right) / 2, (save.top + save.bottom) / 2}),
-              f.form.Screen().PanelLabel(PanelLabelId::Label1Tips));
+              f.form.Screen().PanelLabel(PanelLabelId::kScreenMessage));
 
     // The first real tick of the control timer writes the countdown; cancel before the next.
     EXPECT_TRUE(
         test::PumpUntil([&] { return f.Screen() != c.first_screen; }, std::chrono::seconds(10)));
     EXPECT_EQ(f.Counts(), c.after_first_tick);
-    test::Click(f.form.Control(ControlId::LabelStatus));
+    test::Click(f.form.Control(ControlId::kStatusLine));
     EXPECT_EQ(f.Status(), c.first_tick_status);
     EXPECT_EQ(f.Screen(), c.first_tick_screen);
   }
@@ -163,7 +163,7 @@ TEST(PowerScreen, AClickOnTheStatusLineCancelsAndLeavesTheFullScreenWindow) {
   f.Fire(kTimerCtrl);
   EXPECT_EQ(f.Status(), "4秒后,重启");  // the reboot texts overwrite the power-off ones
 
-  Click(f.form.Control(ControlId::LabelStatus));
+  Click(f.form.Control(ControlId::kStatusLine));
   EXPECT_EQ(last_power(), "cancelled");
   EXPECT_EQ(f.Counts(), Countdowns{});
   EXPECT_FALSE(f.TimerRuns());
@@ -173,11 +173,11 @@ TEST(PowerScreen, AClickOnTheStatusLineCancelsAndLeavesTheFullScreenWindow) {
   // The normal layout, spread over the screen: the Save button keeps to the bottom.
   RECT client = {};
   GetClientRect(form, &client);
-  const RECT save = PlaceInParent(f.form.Control(ControlId::BitBtn1));
+  const RECT save = PlaceInParent(f.form.Control(ControlId::kSaveButton));
   EXPECT_EQ(client.bottom - save.bottom, 267 - 238);
 
   // Shown again by hand: no countdown, the ticks change nothing.
-  Click(f.form.Control(ControlId::Label1));
+  Click(f.form.Control(ControlId::kSlot1Label));
   EXPECT_TRUE(IsWindowVisible(f.Panel()));
   EXPECT_TRUE(f.TimerRuns());
   EXPECT_EQ(f.Screen(), "显示关机界面");
@@ -196,19 +196,19 @@ TEST(PowerScreen, AClickOnTheStatusLineCancelsAndLeavesTheFullScreenWindow) {
 
 TEST(PowerScreen, BoxesOpenAboveTheWindowThatTheScreenLeftTopmost) {
   // Cancelled on the status line or left by a click on the screen: the window stays topmost.
-  for (const ControlId click : {ControlId::LabelStatus, ControlId::PanelPowerOFFTips}) {
+  for (const ControlId click : {ControlId::kStatusLine, ControlId::kPowerScreen}) {
     ScratchDir dir("Qyr_power_box");
     PowerForm f(dir);
     HWND form = f.form.hwnd();
     f.form.Remote().HandleCommand("QyrNOR_PC_OFF");
-    Click(click == ControlId::LabelStatus ? f.form.Control(click)
-                                          : f.form.Screen().PanelLabel(PanelLabelId::Label1Tips));
+    Click(click == ControlId::kStatusLine ? f.form.Control(click)
+                                          : f.form.Screen().PanelLabel(PanelLabelId::kScreenMessage));
     ASSERT_TRUE(Topmost(form));
-    f.form.SetControlText(ControlId::EditDelay2, "x");
+    f.form.SetControlText(ControlId::kDelay2Edit, "x");
     bool disabled_while_open = false;
     test::BoxCatcher box(GetCurrentProcessId(),
                          [&] { disabled_while_open = !IsWindowEnabled(form); });
-    SendMessageW(f.form.Control(ControlId::BitBtn1), BM_CLICK, 0, 0);
+    SendMessageW(f.form.Control(ControlId::kSaveButton), BM_CLICK, 0, 0);
     box.Stop();
     ASSERT_TRUE(box.seen());
     EXPECT_EQ(box.text(), "'x' is not a valid integer value.");
@@ -221,7 +221,7 @@ TEST(PowerScreen, BoxesOpenAboveTheWindowThatTheScreenLeftTopmost) {
 }
 
 TEST(PowerScreen, AClickOnTheScreenTextGivesTheFrameBackAndPauses) {
-  for (const PanelLabelId label : {PanelLabelId::Label1Tips, PanelLabelId::Label15}) {
+  for (const PanelLabelId label : {PanelLabelId::kScreenMessage, PanelLabelId::kScreenTitle}) {
     SCOPED_TRACE(std::string(PanelSpec(label).name));
     ScratchDir dir("Qyr_power_pause");
     PowerForm f(dir);
@@ -246,24 +246,24 @@ TEST(PowerScreen, AClickOnTheScreenTextGivesTheFrameBackAndPauses) {
     EXPECT_EQ(f.Counts().power_off, 2);
 
     // The next screen goes on where the countdown stopped.
-    Click(f.form.Control(ControlId::Label1));
+    Click(f.form.Control(ControlId::kSlot1Label));
     EXPECT_EQ(f.Screen(), "显示关机界面");
     EXPECT_TRUE(FullScreen(form));
     f.Fire(kTimerCtrl);
     EXPECT_EQ(f.Screen(), "2秒后,关闭电脑");
-    test::Click(f.form.Control(ControlId::LabelStatus));
+    test::Click(f.form.Control(ControlId::kStatusLine));
   }
 }
 
 TEST(PowerScreen, ShownByHandNothingIsPoweredOffAndTheScreenStays) {
   ScratchDir dir("Qyr_power_manual");
   PowerForm f(dir);
-  Click(f.form.Control(ControlId::Label1));
+  Click(f.form.Control(ControlId::kSlot1Label));
   EXPECT_TRUE(FullScreen(f.form.hwnd()));
   EXPECT_EQ(f.Screen(), "显示关机界面");
   // No status text: the line is still the disabled one of the start.
   EXPECT_EQ(f.Status(), "延时启动正在运行....");
-  EXPECT_FALSE(IsWindowEnabled(f.form.Control(ControlId::LabelStatus)));
+  EXPECT_FALSE(IsWindowEnabled(f.form.Control(ControlId::kStatusLine)));
   // Real ticks of the control timer pass; the process is still here to see the screen unchanged.
   ASSERT_TRUE(test::PumpTimerTicks(f.form.hwnd(), kTimerCtrl, 2, std::chrono::seconds(10)));
   EXPECT_EQ(f.Screen(), "显示关机界面");
@@ -274,12 +274,12 @@ TEST(PowerScreen, ShownByHandNothingIsPoweredOffAndTheScreenStays) {
 TEST(PowerScreen, TheScreenIsScaledWithTheWindow) {
   ScratchDir dir("Qyr_power_dpi");
   PowerForm f(dir, {.dpi = 144});
-  Click(f.form.Control(ControlId::Label1));
+  Click(f.form.Control(ControlId::kSlot1Label));
   const struct {
     PanelLabelId id;
     const char* face;
     int height;
-  } fonts[] = {{PanelLabelId::Label15, "宋体", 60}, {PanelLabelId::Label1Tips, "黑体", 101}};
+  } fonts[] = {{PanelLabelId::kScreenTitle, "宋体", 60}, {PanelLabelId::kScreenMessage, "黑体", 101}};
   for (const auto& font : fonts) {
     LOGFONTW lf = {};
     GetObjectW(reinterpret_cast<HFONT>(
@@ -288,9 +288,9 @@ TEST(PowerScreen, TheScreenIsScaledWithTheWindow) {
     EXPECT_EQ(WideToUtf8(lf.lfFaceName), font.face);
     EXPECT_EQ(lf.lfHeight, -font.height);
   }
-  const RECT strip = PlaceInParent(f.form.Screen().PanelLabel(PanelLabelId::Label15));
+  const RECT strip = PlaceInParent(f.form.Screen().PanelLabel(PanelLabelId::kScreenTitle));
   EXPECT_EQ(strip.bottom - strip.top, 182);
-  test::Click(f.form.Control(ControlId::LabelStatus));
+  test::Click(f.form.Control(ControlId::kStatusLine));
 }
 
 TEST(PowerScreen, TheLabelsPaintInTheirColours) {
@@ -301,8 +301,8 @@ TEST(PowerScreen, TheLabelsPaintInTheirColours) {
     COLORREF text;
     COLORREF back;
   } looks[] = {
-      {PanelLabelId::Label15, GetSysColor(COLOR_HIGHLIGHT), GetSysColor(COLOR_BACKGROUND)},
-      {PanelLabelId::Label1Tips, RGB(0, 128, 0), RGB(0, 0, 0)},
+      {PanelLabelId::kScreenTitle, GetSysColor(COLOR_HIGHLIGHT), GetSysColor(COLOR_BACKGROUND)},
+      {PanelLabelId::kScreenMessage, RGB(0, 128, 0), RGB(0, 0, 0)},
   };
   HDC dc = CreateCompatibleDC(nullptr);
   for (const auto& look : looks) {

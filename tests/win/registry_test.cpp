@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "app/app_win.h"
-#include "app/main_form_win.h"
+#include "app/main_window_win.h"
 #include "base/text.h"
 #include "base/wide_win.h"
 #include "form_fixture_win.h"
@@ -137,10 +137,10 @@ class RunKey {
 struct Form : test::FormFixture {
   using FormFixture::FormFixture;
   void Check(bool on) {
-    SendMessageW(form.Control(ControlId::CheckBoxAutoRun), BM_SETCHECK,
+    SendMessageW(form.Control(ControlId::kAutoRunCheck), BM_SETCHECK,
                  on ? BST_CHECKED : BST_UNCHECKED, 0);
   }
-  void Save() { SendMessageW(form.Control(ControlId::BitBtn1), BM_CLICK, 0, 0); }
+  void Save() { SendMessageW(form.Control(ControlId::kSaveButton), BM_CLICK, 0, 0); }
 };
 
 std::string FullExePath() {
@@ -164,8 +164,8 @@ TEST(RegistryAutoRun, SaveWithTheBoxCheckedRegistersThisExeOnce) {
   EXPECT_EQ(ValueCount(HKEY_LOCAL_MACHINE, kRun), before + 1);
   EXPECT_EQ(f.form.Launch().ScheduleState().Ticks(), 0);
   EXPECT_TRUE(test::FileExists(dir / "QyrDelay.ini"));
-  EXPECT_EQ(f.form.ControlText(ControlId::LabelStatus), "保存成功,正在测试运行...");
-  EXPECT_FALSE(IsWindowVisible(f.form.Control(ControlId::ButtonUserSetAutoRUN)));
+  EXPECT_EQ(f.form.ControlText(ControlId::kStatusLine), "保存成功,正在测试运行...");
+  EXPECT_FALSE(IsWindowVisible(f.form.Control(ControlId::kStartupFolderButton)));
 
   f.Save();
   EXPECT_EQ(ValueCount(HKEY_LOCAL_MACHINE, kRun), before + 1);
@@ -178,7 +178,7 @@ TEST(RegistryAutoRun, SaveWithTheBoxCheckedRegistersThisExeOnce) {
   // Removing what is not there is no error either.
   f.Save();
   EXPECT_EQ(ValueCount(HKEY_LOCAL_MACHINE, kRun), before);
-  EXPECT_EQ(f.form.ControlText(ControlId::LabelStatus), "保存成功,正在测试运行...");
+  EXPECT_EQ(f.form.ControlText(ControlId::kStatusLine), "保存成功,正在测试运行...");
   EXPECT_TRUE(SetAutoRun(kAutoRunValueName, false));
 }
 
@@ -197,7 +197,7 @@ TEST(RegistryAutoRun, WithoutTheRunKeySaveReportsItAndOffersTheManualWay) {
   std::string status_while_open;
   bool timer_while_open = true;
   test::BoxCatcher box(GetCurrentProcessId(), [&] {
-    status_while_open = f.form.ControlText(ControlId::LabelStatus);
+    status_while_open = f.form.ControlText(ControlId::kStatusLine);
     timer_while_open = f.form.Launch().TaskTimer().Enabled();
   });
   f.Save();
@@ -215,9 +215,9 @@ TEST(RegistryAutoRun, WithoutTheRunKeySaveReportsItAndOffersTheManualWay) {
   EXPECT_EQ(status_while_open, "错误:自启动设置失败,需管理权限启动本程序.");
   EXPECT_FALSE(timer_while_open);
   EXPECT_TRUE(f.form.Launch().TaskTimer().Enabled());
-  EXPECT_TRUE(GetWindowLongPtrW(f.form.Control(ControlId::ButtonUserSetAutoRUN), GWL_STYLE) &
+  EXPECT_TRUE(GetWindowLongPtrW(f.form.Control(ControlId::kStartupFolderButton), GWL_STYLE) &
               WS_VISIBLE);
-  EXPECT_EQ(f.form.ControlText(ControlId::LabelStatus), "保存成功,正在测试运行...");
+  EXPECT_EQ(f.form.ControlText(ControlId::kStatusLine), "保存成功,正在测试运行...");
   EXPECT_TRUE(test::FileExists(dir / "QyrDelay.ini"));
 }
 

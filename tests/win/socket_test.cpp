@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "app/main_form_win.h"
+#include "app/main_window_win.h"
 #include "base/text.h"
 #include "form_fixture_win.h"
 #include "net_support_win.h"
@@ -116,7 +116,7 @@ struct Remote {
   ScratchDir dir{"QyrNOR_net"};
   bool settings_written;
   test::FormFixture fixture{dir, {.remote = {INADDR_LOOPBACK, 0}}};
-  TMainForm& form = fixture.form;
+  MainWindow& form = fixture.form;
   std::uint16_t tcp_port = form.Remote().TcpListener().Port();
   std::uint16_t udp_port = form.Remote().UdpListener().Port();
 };
@@ -375,7 +375,7 @@ TEST(RemoteListener, AnInvalidAllowFromListKeepsRemoteControlOffAndSaysWhy) {
                        "[REMOTE]\r\nAllowFrom=192.168.1.10, 192.168.1.0/33\r\n");
   test::FormFixture f(dir);
   EXPECT_EQ(f.Status(), "远程控制已关闭:设置项AllowFrom无效 \"192.168.1.0/33\"");
-  EXPECT_EQ(f.form.ControlText(ControlId::LabelTCP), "");
+  EXPECT_EQ(f.form.ControlText(ControlId::kRemotePortLabel), "");
   EXPECT_FALSE(f.form.Remote().TcpListener().IsOpen());
   EXPECT_FALSE(f.form.Remote().UdpListener().IsOpen());
   EXPECT_FALSE(test::FileExists(dir / "QyrDelay.log"));  // no Log=1, no file

@@ -133,9 +133,9 @@ TEST(GlyphIcon, TheProgramsPictureIsAnOpaqueSquareWithTheGlyphCentred) {
 
 TEST(TrayIcon, LeftPressAndReleaseClickOnceOtherButtonsNothing) {
   Owner owner;
-  TTrayIcon tray(owner.window, GlyphIcon("延"));
+  TrayIcon tray(owner.window, GlyphIcon("延"));
   int clicks = 0;
-  tray.OnClick = [&] { ++clicks; };
+  tray.on_click = [&] { ++clicks; };
   auto send = [&](UINT mouse) {
     SendMessageW(tray.HandlerWindow(), kWmTrayCallback, tray.Id(), mouse);
   };
@@ -155,7 +155,7 @@ TEST(TrayIcon, LeftPressAndReleaseClickOnceOtherButtonsNothing) {
 
 TEST(TrayIcon, TooltipIsTheHintCutTo127Bytes) {
   Owner owner;
-  TTrayIcon tray(owner.window, GlyphIcon("延"));
+  TrayIcon tray(owner.window, GlyphIcon("延"));
   struct Case {
     std::string hint;
     std::wstring tip;

@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "app/app_win.h"
-#include "app/main_form_win.h"
+#include "app/main_window_win.h"
 #include "base/command_line.h"
 #include "base/handles_win.h"
 #include "base/ids_win.h"
@@ -72,7 +72,7 @@ TEST(MainWindow, EveryControlIsCreatedAsTheTableSays) {
                           : "Static";
     EXPECT_EQ(ClassOf(c), cls);
     // Row 1's file box already shows the loaded slot.
-    if (row.id != ControlId::EditFile1) {
+    if (row.id != ControlId::kFile1Edit) {
       EXPECT_EQ(WindowTextUtf8(c), row.caption);
     }
     EXPECT_EQ(Styled(c, WS_VISIBLE), row.visible);
@@ -99,7 +99,7 @@ TEST(MainWindow, EveryControlIsCreatedAsTheTableSays) {
     }
   }
   DeleteDC(dc);
-  EXPECT_EQ(SendMessageW(f.form.Control(ControlId::CheckBoxAutoRun), BM_GETCHECK, 0, 0),
+  EXPECT_EQ(SendMessageW(f.form.Control(ControlId::kAutoRunCheck), BM_GETCHECK, 0, 0),
             BST_CHECKED);
 }
 
@@ -137,7 +137,7 @@ TEST(MainWindow, LaterControlsLieAboveEarlierOnes) {
 }
 
 // Presses Tab (or Shift+Tab) as the message loop would see it and returns the focused control.
-ControlId PressTab(TMainForm& form, bool back = false) {
+ControlId PressTab(MainWindow& form, bool back = false) {
   BYTE keys[256] = {};
   GetKeyboardState(keys);
   keys[VK_SHIFT] = back ? 0x80 : 0;
@@ -156,23 +156,23 @@ TEST(MainWindow, TabFollowsTheKeyboardOrder) {
   ScratchDir dir("Qyr_tab");
   Form f(dir, {.show = SW_SHOWNORMAL});
   SetForegroundWindow(f.form.hwnd());
-  SetFocus(f.form.Control(ControlId::BitBtn1));
+  SetFocus(f.form.Control(ControlId::kSaveButton));
   using enum ControlId;
-  const ControlId forward[] = {BitBtn2,   EditFile2,  BitBtn4,         EditDelay2,
-                               EditFile3, BitBtn5,    EditDelay3,      EditFile4,
-                               BitBtn6,   EditDelay4, CheckBoxAutoRun, BitBtn1};
-  ASSERT_EQ(PressTab(f.form), BitBtn2);
-  ASSERT_EQ(PressTab(f.form), EditFile1);
-  ASSERT_EQ(PressTab(f.form), BitBtn3);
-  ASSERT_EQ(PressTab(f.form), EditDelay1);
+  const ControlId forward[] = {kCancelButton,   kFile2Edit,  kPick2Button,         kDelay2Edit,
+                               kFile3Edit, kPick3Button,    kDelay3Edit,      kFile4Edit,
+                               kPick4Button,   kDelay4Edit, kAutoRunCheck, kSaveButton};
+  ASSERT_EQ(PressTab(f.form), kCancelButton);
+  ASSERT_EQ(PressTab(f.form), kFile1Edit);
+  ASSERT_EQ(PressTab(f.form), kPick1Button);
+  ASSERT_EQ(PressTab(f.form), kDelay1Edit);
   for (std::size_t i = 1; i < std::size(forward); ++i) {
     EXPECT_EQ(PressTab(f.form), forward[i]) << i;  // the hidden button is skipped
   }
-  EXPECT_EQ(PressTab(f.form, true), CheckBoxAutoRun);
+  EXPECT_EQ(PressTab(f.form, true), kAutoRunCheck);
   // Once shown, the manual-autostart button comes right after the check box it covers.
-  ShowWindow(f.form.Control(ButtonUserSetAutoRUN), SW_SHOW);
-  EXPECT_EQ(PressTab(f.form), ButtonUserSetAutoRUN);
-  EXPECT_EQ(PressTab(f.form), BitBtn1);
+  ShowWindow(f.form.Control(kStartupFolderButton), SW_SHOW);
+  EXPECT_EQ(PressTab(f.form), kStartupFolderButton);
+  EXPECT_EQ(PressTab(f.form), kSaveButton);
 }
 
 TEST(MainWindow, ResizingKeepsTheStatusLineAndButtonsAtTheBottom) {
@@ -183,23 +183,23 @@ TEST(MainWindow, ResizingKeepsTheStatusLineAndButtonsAtTheBottom) {
   // 497 x 267 grows to 994 x 367.
   SetWindowPos(f.form.hwnd(), nullptr, 0, 0, frame.right - frame.left + 497,
                frame.bottom - frame.top + 100, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
-  EXPECT_TRUE(At(f.form.Control(ControlId::LabelStatus), {0, 348, 994, 19}));
+  EXPECT_TRUE(At(f.form.Control(ControlId::kStatusLine), {0, 348, 994, 19}));
   // Centres at the same fraction of the width: 426.5/497 and 312.5/497 of 994.
-  EXPECT_TRUE(At(f.form.Control(ControlId::BitBtn1), {801, 294, 105, 44}));
-  EXPECT_TRUE(At(f.form.Control(ControlId::BitBtn2), {577, 294, 97, 44}));
-  EXPECT_TRUE(At(f.form.Control(ControlId::EditFile4), RowOf(ControlId::EditFile4).place));
+  EXPECT_TRUE(At(f.form.Control(ControlId::kSaveButton), {801, 294, 105, 44}));
+  EXPECT_TRUE(At(f.form.Control(ControlId::kCancelButton), {577, 294, 97, 44}));
+  EXPECT_TRUE(At(f.form.Control(ControlId::kFile4Edit), RowOf(ControlId::kFile4Edit).place));
   EXPECT_TRUE(
-      At(f.form.Control(ControlId::CheckBoxAutoRun), RowOf(ControlId::CheckBoxAutoRun).place));
+      At(f.form.Control(ControlId::kAutoRunCheck), RowOf(ControlId::kAutoRunCheck).place));
 }
 
 TEST(MainWindow, StatusLineWakesUpWithTheFirstMessageAndKeepsAmpersandsAsAccelerators) {
   ScratchDir dir("Qyr_status");
   Form f(dir);
-  HWND status = f.form.Control(ControlId::LabelStatus);
+  HWND status = f.form.Control(ControlId::kStatusLine);
   EXPECT_FALSE(IsWindowEnabled(status));
   f.form.ShowStatus("收到指令:A&B");
   EXPECT_TRUE(IsWindowEnabled(status));
-  EXPECT_EQ(f.form.ControlText(ControlId::LabelStatus), "收到指令:A&B");
+  EXPECT_EQ(f.form.ControlText(ControlId::kStatusLine), "收到指令:A&B");
   // Left to the label itself, which draws "&" as the underline of the next character.
   EXPECT_FALSE(Styled(status, SS_NOPREFIX));
 }
@@ -210,16 +210,16 @@ TEST(MainWindow, SavingABadDelayShowsTheErrorAndChangesNothing) {
   test::WriteFileBytes(ini, "[AUTORUN]\r\nDelay0=-7\r\n");  // nothing starts on the way to 42
   Form f(dir);
   f.Ticks(42);
-  f.form.SetControlText(ControlId::EditDelay3, "12s");
+  f.form.SetControlText(ControlId::kDelay3Edit, "12s");
   test::BoxCatcher box;
-  SendMessageW(f.form.Control(ControlId::BitBtn1), BM_CLICK, 0, 0);
+  SendMessageW(f.form.Control(ControlId::kSaveButton), BM_CLICK, 0, 0);
   box.Stop();
   ASSERT_TRUE(box.seen());
   EXPECT_EQ(box.text(), "'12s' is not a valid integer value.");
   EXPECT_EQ(box.caption(), ApplicationTitle());
   EXPECT_TRUE(box.has_stop_icon());
-  EXPECT_EQ(f.form.ControlText(ControlId::LabelStatus), "延时启动正在运行....");
-  EXPECT_FALSE(IsWindowEnabled(f.form.Control(ControlId::LabelStatus)));
+  EXPECT_EQ(f.form.ControlText(ControlId::kStatusLine), "延时启动正在运行....");
+  EXPECT_FALSE(IsWindowEnabled(f.form.Control(ControlId::kStatusLine)));
   EXPECT_EQ(f.form.Launch().ScheduleState().Ticks(), 42);
   EXPECT_EQ(test::ReadFileBytes(ini), "[AUTORUN]\r\nDelay0=-7\r\n");
 }
@@ -262,7 +262,7 @@ TEST(MainWindow, ASaveThatCannotWriteLeavesItToAnElevatedCopyAndShowsItsOutcome)
     f.form.SetControlText(kFileBoxes[i], typed[i].file);
     f.form.SetControlText(kDelayBoxes[i], typed[i].delay);
   }
-  SendMessageW(f.form.Control(ControlId::CheckBoxAutoRun), BM_SETCHECK, BST_UNCHECKED, 0);
+  SendMessageW(f.form.Control(ControlId::kAutoRunCheck), BM_SETCHECK, BST_UNCHECKED, 0);
 
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
@@ -274,11 +274,11 @@ TEST(MainWindow, ASaveThatCannotWriteLeavesItToAnElevatedCopyAndShowsItsOutcome)
     f.Ticks(42);
     const std::int32_t ticks = f.form.Launch().ScheduleState().Ticks();
     test::BoxCatcher box;
-    SendMessageW(f.form.Control(ControlId::BitBtn1), BM_CLICK, 0, 0);
+    SendMessageW(f.form.Control(ControlId::kSaveButton), BM_CLICK, 0, 0);
     // While the copy runs the window goes on; only Save rests until its outcome is in.
     EXPECT_TRUE(test::PumpUntil(
         [&] {
-          return IsWindowEnabled(f.form.Control(ControlId::BitBtn1)) &&
+          return IsWindowEnabled(f.form.Control(ControlId::kSaveButton)) &&
                  (box.seen() || f.Status() == "保存成功,正在测试运行...");
         },
         std::chrono::seconds(20)));
@@ -292,7 +292,7 @@ TEST(MainWindow, ASaveThatCannotWriteLeavesItToAnElevatedCopyAndShowsItsOutcome)
     }
     EXPECT_EQ(f.Status(), c.saved ? "保存成功,正在测试运行..." : "延时启动正在运行....");
     EXPECT_EQ(f.form.Launch().ScheduleState().Ticks(), c.saved ? 0 : ticks);
-    EXPECT_EQ(IsWindowVisible(f.form.Control(ControlId::ButtonUserSetAutoRUN)) != FALSE,
+    EXPECT_EQ(IsWindowVisible(f.form.Control(ControlId::kStartupFolderButton)) != FALSE,
               c.box == autorun_failed);
     EXPECT_EQ(test::ReadFileBytes(ini), "[AUTORUN]\r\nDelay0=-7\r\n");
     for (std::size_t i = 0; i < std::size(typed); ++i) {
@@ -322,12 +322,12 @@ TEST(MainWindow, ASaveThatCannotWriteLeavesItToAnElevatedCopyAndShowsItsOutcome)
 TEST(MainWindow, CancelHidesTheWindowAndKeepsWhatWasTyped) {
   ScratchDir dir("Qyr_cancel");
   Form f(dir, {.show = SW_SHOWNORMAL});
-  f.form.SetControlText(ControlId::EditFile2, "D:\\展厅\\new.exe");
+  f.form.SetControlText(ControlId::kFile2Edit, "D:\\展厅\\new.exe");
   const std::string slot = f.form.Launch().Slots()[1].Path;
-  SendMessageW(f.form.Control(ControlId::BitBtn2), BM_CLICK, 0, 0);
+  SendMessageW(f.form.Control(ControlId::kCancelButton), BM_CLICK, 0, 0);
   EXPECT_FALSE(IsWindowVisible(f.form.hwnd()));
   ShowWindow(f.form.hwnd(), SW_SHOWNORMAL);
-  EXPECT_EQ(f.form.ControlText(ControlId::EditFile2), "D:\\展厅\\new.exe");
+  EXPECT_EQ(f.form.ControlText(ControlId::kFile2Edit), "D:\\展厅\\new.exe");
   EXPECT_EQ(f.form.Launch().Slots()[1].Path, slot);
   EXPECT_FALSE(test::FileExists(dir / "QyrDelay.ini"));
 }
@@ -337,7 +337,7 @@ TEST(MainWindow, DoubleClickOnTheUptimeFigureRestartsTheCount) {
   Form f(dir);
   f.Ticks(77);
   ASSERT_EQ(f.form.Launch().ScheduleState().Ticks(), 77);
-  SendMessageW(f.form.Control(ControlId::LabelUptime), WM_LBUTTONDBLCLK, MK_LBUTTON,
+  SendMessageW(f.form.Control(ControlId::kUptimeLabel), WM_LBUTTONDBLCLK, MK_LBUTTON,
                MAKELPARAM(5, 5));
   EXPECT_EQ(f.form.Launch().ScheduleState().Ticks(), 0);
 }
@@ -346,7 +346,7 @@ LONG own_ticks = 0;
 
 TEST(MainWindow, TheNameTestBoxComesFirstAndNothingRunsBehindIt) {
   ScratchDir dir("Launcher_name");  // neither the folder nor the file holds the product name
-  TMainForm form(dir / "Launcher.exe");
+  MainWindow form(dir / "Launcher.exe");
   // The box runs a message loop of its own: the test's timer firing there shows that ticks
   // are delivered while it is open, so the schedule's would have been too.
   own_ticks = 0;
@@ -358,9 +358,9 @@ TEST(MainWindow, TheNameTestBoxComesFirstAndNothingRunsBehindIt) {
     while (own_ticks < 6) Sleep(20);  // a second and a half: past the schedule's first tick
     ticks_while_open = form.Launch().ScheduleState().Ticks();
     // A click on the tray entry meanwhile shows nothing half set up.
-    HWND tray = form.TrayIcon()->HandlerWindow();
-    SendMessageW(tray, kWmTrayCallback, form.TrayIcon()->Id(), WM_LBUTTONDOWN);
-    SendMessageW(tray, kWmTrayCallback, form.TrayIcon()->Id(), WM_LBUTTONUP);
+    HWND tray = form.Tray()->HandlerWindow();
+    SendMessageW(tray, kWmTrayCallback, form.Tray()->Id(), WM_LBUTTONDOWN);
+    SendMessageW(tray, kWmTrayCallback, form.Tray()->Id(), WM_LBUTTONUP);
     shown_while_open = IsWindowVisible(form.hwnd()) != FALSE;
   });
   ASSERT_TRUE(form.Create(SW_HIDE));
@@ -408,10 +408,10 @@ struct PickerUser {
 TEST(MainWindow, PickersShareOneDialogThatOffersTheLastFile) {
   ScratchDir dir("Qyr_picker");
   Form f(dir, {.show = SW_SHOWNORMAL});
-  const std::string delay2 = f.form.ControlText(ControlId::EditDelay2);
+  const std::string delay2 = f.form.ControlText(ControlId::kDelay2Edit);
   // Each row's button fills its own box; the dialog offers the file picked before.
-  const ControlId pickers[] = {ControlId::BitBtn3, ControlId::BitBtn4, ControlId::BitBtn5,
-                               ControlId::BitBtn6};
+  const ControlId pickers[] = {ControlId::kPick1Button, ControlId::kPick2Button, ControlId::kPick3Button,
+                               ControlId::kPick4Button};
   std::string files[std::size(pickers)];
   for (std::size_t row = 0; row < std::size(pickers); ++row) {
     files[row] = dir / ("row" + std::to_string(row + 1) + ".exe");
@@ -429,7 +429,7 @@ TEST(MainWindow, PickersShareOneDialogThatOffersTheLastFile) {
   for (std::size_t row = 0; row < std::size(pickers); ++row) {
     EXPECT_EQ(f.form.ControlText(kFileBoxes[row]), files[row]) << row;
   }
-  EXPECT_EQ(f.form.ControlText(ControlId::EditDelay2), delay2);
+  EXPECT_EQ(f.form.ControlText(ControlId::kDelay2Edit), delay2);
 }
 
 }  // namespace

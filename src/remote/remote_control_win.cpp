@@ -1,4 +1,4 @@
-#include "app/remote_control_win.h"
+#include "remote/remote_control_win.h"
 
 #include <exception>
 #include <utility>

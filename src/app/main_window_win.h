@@ -1,5 +1,5 @@
 #pragma once
-// TMainForm: the program's one window. It owns the window, its controls and their layout, and
+// MainWindow: the program's one window. It owns the window, its controls and their layout, and
 // the tray entry, and hands each event to the part it concerns: the launcher, remote control or
 // the shutdown screen. Save, the pickers and the links are the window's own.
 #include <windows.h>
@@ -9,11 +9,11 @@
 #include <string>
 #include <string_view>
 
-#include "app/launcher_win.h"
+#include "launch/launcher_win.h"
 #include "app/layout.h"
-#include "app/open_dialog_win.h"
+#include "app/file_picker_win.h"
 #include "app/power_screen_view_win.h"
-#include "app/remote_control_win.h"
+#include "remote/remote_control_win.h"
 #include "app/save_mode.h"
 #include "base/handles_win.h"
 #include "base/post_on_signal_win.h"
@@ -22,11 +22,11 @@
 
 namespace qyr {
 
-class TMainForm : public BaseWindow<TMainForm> {
+class MainWindow : public BaseWindow<MainWindow> {
  public:
   // exe_path decides the settings file, the name test and the remote-control gate.
-  explicit TMainForm(std::string exe_path, RemoteEndpoint remote = {});
-  ~TMainForm();
+  explicit MainWindow(std::string exe_path, RemoteEndpoint remote = {});
+  ~MainWindow();
 
   // Creates the window and its controls and starts the parts. show_cmd is how it first appears;
   // dpi is the dots per inch the layout is scaled to (0: the system's).
@@ -46,10 +46,10 @@ class TMainForm : public BaseWindow<TMainForm> {
   Launcher& Launch() { return launcher_; }
   RemoteControl& Remote() { return remote_; }
   const PowerScreenView& Screen() const { return power_view_; }
-  const TTrayIcon* TrayIcon() const { return tray_.get(); }
+  const TrayIcon* Tray() const { return tray_.get(); }
 
  private:
-  friend class BaseWindow<TMainForm>;
+  friend class BaseWindow<MainWindow>;
   LRESULT HandleMessage(UINT msg, WPARAM wp, LPARAM lp);
 
   void OnCreate();
@@ -90,8 +90,8 @@ class TMainForm : public BaseWindow<TMainForm> {
   Launcher launcher_;
   RemoteControl remote_;
   PowerScreenView power_view_;
-  TOpenDialog open_dialog_;
-  std::unique_ptr<TTrayIcon> tray_;
+  FilePicker file_picker_;
+  std::unique_ptr<TrayIcon> tray_;
   KernelHandle elevated_save_;       // the elevated save under way, if any
   PostOnSignal elevated_save_wait_;  // reports its end; goes before the process handle
 

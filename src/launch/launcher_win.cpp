@@ -1,4 +1,4 @@
-#include "app/launcher_win.h"
+#include "launch/launcher_win.h"
 
 #include <algorithm>
 #include <limits>
@@ -7,7 +7,6 @@
 #include "base/errors.h"
 #include "launch/settings_win.h"
 #include "launch/starter_win.h"
-#include "remote/protocol.h"
 
 namespace qyr {
 
@@ -116,8 +115,8 @@ void Launcher::StopKeeping() {
   for (int i = 0; i < kSlotCount; ++i) ApplyKeep(i, effects[static_cast<std::size_t>(i)]);
 }
 
-std::string Launcher::StatusReply(const std::optional<LastPower>& power) const {
-  return qyr::StatusReply(GetTickCount64() - started_ms_, kept_.StateTexts(), power);
+std::uint64_t Launcher::UptimeMs() const {
+  return GetTickCount64() - started_ms_;
 }
 
 }  // namespace qyr

@@ -7,17 +7,15 @@
 #include <array>
 #include <cstdint>
 #include <functional>
-#include <optional>
 #include <string>
 #include <string_view>
 
-#include "app/timer_win.h"
+#include "base/timer_win.h"
 #include "base/ids_win.h"
 #include "base/scope_guard.h"
 #include "launch/kept_programs_win.h"
 #include "launch/schedule.h"
 #include "launch/slots.h"
-#include "remote/status_reply.h"
 
 namespace qyr {
 
@@ -59,8 +57,10 @@ class Launcher {
   // The launcher's timers and the end of a kept program. True if the message was the launcher's.
   bool OnMessage(UINT msg, WPARAM wp, LPARAM lp);
 
-  // The answer to the status query: uptime and what each slot's program is doing.
-  std::string StatusReply(const std::optional<LastPower>& power) const;
+  // What the status query reports of the launcher: how long it has run and what each slot's
+  // program is doing.
+  std::uint64_t UptimeMs() const;
+  std::array<std::string_view, kSlotCount> StateTexts() const { return kept_.StateTexts(); }
 
   const SlotArray& Slots() const { return slots_; }
   const Schedule& ScheduleState() const { return schedule_; }

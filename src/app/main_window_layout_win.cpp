@@ -1,7 +1,7 @@
 // The main window's look: built from the layout table, painted in its colours, kept in place when
 // resized, and walked with Tab in the table's keyboard order.
 #include "app/app_rules.h"
-#include "app/main_form_win.h"
+#include "app/main_window_win.h"
 // after <windows.h>, which it needs
 #include <commctrl.h>
 
@@ -163,7 +163,7 @@ bool TakesFocus(HWND control) {
 }
 
 // Tab and Shift+Tab in the layout's keyboard order; an edit box entered so is all selected.
-void MoveTabFocus(const TMainForm& form, bool back) {
+void MoveTabFocus(const MainWindow& form, bool back) {
   const auto order = TabOrder();
   HWND focus = GetFocus();
   std::array<TabStop, kTabCount> stops{};
@@ -180,7 +180,7 @@ void MoveTabFocus(const TMainForm& form, bool back) {
 
 }  // namespace
 
-bool TMainForm::Create(int show_cmd, int dpi) {
+bool MainWindow::Create(int show_cmd, int dpi) {
   RegisterMainClass(&BaseWindow::WindowProc);
   dpi_ = dpi > 0 ? dpi : DesktopDpi();
   initial_client_ = ScaleToDpi(kClientSize96, dpi_);
@@ -199,7 +199,7 @@ bool TMainForm::Create(int show_cmd, int dpi) {
   return true;
 }
 
-HFONT TMainForm::FontFor(const FontSpec& font) {
+HFONT MainWindow::FontFor(const FontSpec& font) {
   const std::optional<std::size_t> slot = FontSlot(font);
   if (!slot) throw AppError("No row of the layout has the font " + std::string(font.face));
   UniqueFont& made = fonts_[*slot];
@@ -211,7 +211,7 @@ HFONT TMainForm::FontFor(const FontSpec& font) {
   return made.get();
 }
 
-void TMainForm::CreateControls() {
+void MainWindow::CreateControls() {
   green_brush_.reset(CreateSolidBrush(kGreenRgb));
   HINSTANCE instance = GetModuleHandleW(nullptr);
   for (const ControlSpec& row : kLayout) {
@@ -231,12 +231,12 @@ void TMainForm::CreateControls() {
     SetWindowPos(child, HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
     controls_[index] = child;
   }
-  SendMessageW(Control(ControlId::CheckBoxAutoRun), BM_SETCHECK, BST_CHECKED, 0);
+  SendMessageW(Control(ControlId::kAutoRunCheck), BM_SETCHECK, BST_CHECKED, 0);
   CreatePanelLabels();
 }
 
-void TMainForm::CreatePanelLabels() {
-  HWND panel = Control(ControlId::PanelPowerOFFTips);
+void MainWindow::CreatePanelLabels() {
+  HWND panel = Control(ControlId::kPowerScreen);
   SetWindowSubclass(panel, &PanelProc, 1, 0);
   RECT rc = {};
   GetClientRect(panel, &rc);
@@ -255,8 +255,8 @@ void TMainForm::CreatePanelLabels() {
   }
 }
 
-void TMainForm::ArrangeControls() {
-  if (Control(ControlId::LabelStatus) == nullptr) return;
+void MainWindow::ArrangeControls() {
+  if (Control(ControlId::kStatusLine) == nullptr) return;
   RECT client = {};
   GetClientRect(hwnd_, &client);
   const Rect96 now = {0, 0, client.right, client.bottom};
@@ -266,7 +266,7 @@ void TMainForm::ArrangeControls() {
   power_view_.ArrangePanel();
 }
 
-bool TMainForm::HandleLookMessage(UINT msg, WPARAM wp, LPARAM lp, LRESULT& result) {
+bool MainWindow::HandleLookMessage(UINT msg, WPARAM wp, LPARAM lp, LRESULT& result) {
   switch (msg) {
     case WM_SIZE:
       if (wp != SIZE_MINIMIZED) ArrangeControls();
@@ -318,7 +318,7 @@ bool TMainForm::HandleLookMessage(UINT msg, WPARAM wp, LPARAM lp, LRESULT& resul
   }
 }
 
-bool TMainForm::PreTranslateMessage(MSG& msg) {
+bool MainWindow::PreTranslateMessage(MSG& msg) {
   // Only keys want translating here; the rest (socket notifications, timers, the mouse) goes
   // straight to its window, as the dialog manager would send it, without asking whose it is.
   if (hwnd_ == nullptr || msg.message < WM_KEYFIRST || msg.message > WM_KEYLAST) return false;

@@ -1,4 +1,4 @@
-#include "app/main_form_win.h"
+#include "app/main_window_win.h"
 
 #include "app/app_rules.h"
 #include "app/app_win.h"
@@ -13,12 +13,12 @@ constexpr const char* kRemoteLabel = "TCP/UDP受控中端口:";
 
 }  // namespace
 
-TMainForm::TMainForm(std::string exe_path, RemoteEndpoint remote)
+MainWindow::MainWindow(std::string exe_path, RemoteEndpoint remote)
     : exe_path_(std::move(exe_path)),
       launcher_(exe_path_, {.show_status = [this](std::string_view text) { ShowStatus(text); },
                             .show_uptime =
                                 [this](std::string_view text) {
-                                  SetControlText(ControlId::LabelUptime, text);
+                                  SetControlText(ControlId::kUptimeLabel, text);
                                 },
                             .log = [this](std::string_view event) { remote_.Log(event); }}),
       remote_(exe_path_, remote,
@@ -32,7 +32,7 @@ TMainForm::TMainForm(std::string exe_path, RemoteEndpoint remote)
                .show_status = [this](std::string_view text) { ShowStatus(text); },
                .show_port =
                    [this](std::uint16_t port) {
-                     SetControlText(ControlId::LabelTCP, kRemoteLabel + std::to_string(port));
+                     SetControlText(ControlId::kRemotePortLabel, kRemoteLabel + std::to_string(port));
                    }}),
       power_view_({.show_status = [this](std::string_view text) { ShowStatus(text); },
                    .log = [this](std::string_view event) { remote_.Log(event); },
@@ -40,29 +40,29 @@ TMainForm::TMainForm(std::string exe_path, RemoteEndpoint remote)
                    .before_power_action = [this] { launcher_.StopKeeping(); },
                    .bring_to_front = [this] { RestoreMainWindow(); }}) {}
 
-TMainForm::~TMainForm() {
+MainWindow::~MainWindow() {
   if (hwnd_ != nullptr) DestroyWindow(hwnd_);
 }
 
-std::string TMainForm::ControlText(ControlId id) const { return WindowTextUtf8(Control(id)); }
+std::string MainWindow::ControlText(ControlId id) const { return WindowTextUtf8(Control(id)); }
 
-void TMainForm::SetControlText(ControlId id, std::string_view text) {
+void MainWindow::SetControlText(ControlId id, std::string_view text) {
   SetWindowTextUtf8(Control(id), text);
 }
 
-void TMainForm::ShowStatus(std::string_view text) {
-  HWND status = Control(ControlId::LabelStatus);
+void MainWindow::ShowStatus(std::string_view text) {
+  HWND status = Control(ControlId::kStatusLine);
   EnableWindow(status, TRUE);
   // A control system that polls shows the same text again and again: no repaint for that.
   if (WindowTextUtf8(status) != text) SetWindowTextUtf8(status, text);
 }
 
-std::string TMainForm::ReplyTo(Command command) const {
-  return command == Command::kStatus ? launcher_.StatusReply(power_view_.LastPowerEvent())
-                                     : std::string(ReplyFor(command));
+std::string MainWindow::ReplyTo(Command command) const {
+  if (command != Command::kStatus) return std::string(ReplyFor(command));
+  return qyr::StatusReply(launcher_.UptimeMs(), launcher_.StateTexts(), power_view_.LastPowerEvent());
 }
 
-void TMainForm::OnCreate() {
+void MainWindow::OnCreate() {
   PresetPlayerDisplay();
   launcher_.Load();
   LoadRows();
@@ -73,7 +73,7 @@ void TMainForm::OnCreate() {
   if (tray_) tray_->SetHint(kMainCaption);
 }
 
-void TMainForm::LoadRows() {
+void MainWindow::LoadRows() {
   const SlotArray& slots = launcher_.Slots();
   for (std::size_t i = 0; i < slots.size(); ++i) {
     if (!ShownInRow(slots[i])) continue;
@@ -82,7 +82,7 @@ void TMainForm::LoadRows() {
   }
 }
 
-LRESULT TMainForm::HandleMessage(UINT msg, WPARAM wp, LPARAM lp) {
+LRESULT MainWindow::HandleMessage(UINT msg, WPARAM wp, LPARAM lp) {
   if (tray_) tray_->MainWindowMessage(msg, wp, lp);
   if (launcher_.OnMessage(msg, wp, lp) || remote_.OnMessage(msg, wp, lp) ||
       power_view_.OnMessage(msg, wp, lp)) {
@@ -92,8 +92,8 @@ LRESULT TMainForm::HandleMessage(UINT msg, WPARAM wp, LPARAM lp) {
     case WM_CREATE:
       CreateControls();
       power_view_.Attach({.window = hwnd_,
-                          .panel = Control(ControlId::PanelPowerOFFTips),
-                          .status = Control(ControlId::LabelStatus),
+                          .panel = Control(ControlId::kPowerScreen),
+                          .status = Control(ControlId::kStatusLine),
                           .labels = panel_labels_,
                           .dpi = dpi_});
       remote_.Attach(hwnd_);
@@ -127,12 +127,12 @@ LRESULT TMainForm::HandleMessage(UINT msg, WPARAM wp, LPARAM lp) {
   }
 }
 
-void TMainForm::OnSessionEnding(bool ending) {
+void MainWindow::OnSessionEnding(bool ending) {
   // Nothing starts again while the program ends.
   remote_.SessionEnding(ending, [this] { launcher_.StopKeeping(); });
 }
 
-void TMainForm::OnDestroy() {
+void MainWindow::OnDestroy() {
   // An elevated save still under way finishes on its own; nobody is left to report it.
   elevated_save_wait_.reset();
   elevated_save_.reset();
@@ -144,23 +144,23 @@ void TMainForm::OnDestroy() {
   if (is_main_window_) PostQuitMessage(0);
 }
 
-void TMainForm::CreateTrayIcon() {
+void MainWindow::CreateTrayIcon() {
   // "延", the first character of the caption: it means delay.
-  tray_ = std::make_unique<TTrayIcon>(hwnd_, GlyphIcon("延"));
-  tray_->OnClick = [this] { OnTrayClicked(); };
+  tray_ = std::make_unique<TrayIcon>(hwnd_, GlyphIcon("延"));
+  tray_->on_click = [this] { OnTrayClicked(); };
   tray_->AddToTray();
 }
 
-void TMainForm::OnTrayClicked() {
+void MainWindow::OnTrayClicked() {
   // A click while the start-up box is open would show a window that is still being set up.
   if (created_) RestoreMainWindow();
 }
 
-void TMainForm::RestoreMainWindow() {
+void MainWindow::RestoreMainWindow() {
   if (tray_) tray_->RestoreMainWindow();
 }
 
-void TMainForm::HideMainWindow() {
+void MainWindow::HideMainWindow() {
   if (tray_) tray_->HideMainWindow();
 }
 

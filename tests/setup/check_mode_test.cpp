@@ -1,4 +1,4 @@
-#include "app/check_mode.h"
+#include "setup/check_mode.h"
 
 #include <gtest/gtest.h>
 

@@ -10,7 +10,7 @@
 #include <string>
 #include <string_view>
 
-#include "app/timer_win.h"
+#include "base/timer_win.h"
 #include "base/ids_win.h"
 #include "remote/allow_list.h"
 #include "remote/command_log.h"

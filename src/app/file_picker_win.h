@@ -8,10 +8,10 @@
 
 namespace qyr {
 
-class TOpenDialog {
+class FilePicker {
  public:
   // Runs the dialog modally; true when the user confirmed a file.
-  bool Execute(HWND owner);
+  bool Pick(HWND owner);
   // Full path of the file chosen last (UTF-8).
   const std::string& FileName() const { return file_name_; }
 

@@ -1,6 +1,6 @@
 // The main window's own controls: Save, Cancel, the four file pickers,
 // the help link and the way to set up automatic start by hand.
-#include "app/main_form_win.h"
+#include "app/main_window_win.h"
 // after <windows.h>, which it needs
 #include <shellapi.h>
 
@@ -27,9 +27,9 @@ constexpr const wchar_t* kMakerPageUrl = L"https://www.qyrnor.com/?from=QyrDelay
 }  // namespace
 
 // The window's own events: which control's notification runs which handler. Buttons report
-// BN_CLICKED; the uptime figure wants a double click. The status line, Label1 and the screen
+// BN_CLICKED; the uptime figure wants a double click. The status line, kSlot1Label and the screen
 // are the shutdown screen's.
-void TMainForm::OnControlCommand(WORD window_id, WORD code) {
+void MainWindow::OnControlCommand(WORD window_id, WORD code) {
   for (std::size_t i = 0; i < kPickButtons.size(); ++i) {
     if (window_id == ControlWindowId(kPickButtons[i]) && code == BN_CLICKED) {
       OnPickFileClicked(kFileBoxes[i]);
@@ -39,22 +39,22 @@ void TMainForm::OnControlCommand(WORD window_id, WORD code) {
   struct Binding {
     int window_id;
     WORD code;
-    void (TMainForm::*handler)();
+    void (MainWindow::*handler)();
   };
   static constexpr Binding kEvents[] = {
-      {ControlWindowId(ControlId::LabelUptime), STN_DBLCLK, &TMainForm::OnUptimeDoubleClicked},
-      {ControlWindowId(ControlId::Label13), STN_CLICKED, &TMainForm::OnMakerLinkClicked},
-      {ControlWindowId(ControlId::BitBtn1), BN_CLICKED, &TMainForm::OnSaveClicked},
-      {ControlWindowId(ControlId::BitBtn2), BN_CLICKED, &TMainForm::HideMainWindow},
-      {ControlWindowId(ControlId::ButtonUserSetAutoRUN), BN_CLICKED,
-       &TMainForm::OnManualAutoRunClicked},
+      {ControlWindowId(ControlId::kUptimeLabel), STN_DBLCLK, &MainWindow::OnUptimeDoubleClicked},
+      {ControlWindowId(ControlId::kHelpLink), STN_CLICKED, &MainWindow::OnMakerLinkClicked},
+      {ControlWindowId(ControlId::kSaveButton), BN_CLICKED, &MainWindow::OnSaveClicked},
+      {ControlWindowId(ControlId::kCancelButton), BN_CLICKED, &MainWindow::HideMainWindow},
+      {ControlWindowId(ControlId::kStartupFolderButton), BN_CLICKED,
+       &MainWindow::OnManualAutoRunClicked},
   };
   const auto* event = std::ranges::find_if(
       kEvents, [&](const Binding& b) { return b.window_id == window_id && b.code == code; });
   if (event != std::end(kEvents)) (this->*event->handler)();
 }
 
-void TMainForm::OnSaveClicked() {
+void MainWindow::OnSaveClicked() {
   if (elevated_save_) return;  // one save at a time
   const SaveRequest typed = TypedSave();
   // A bad delay ends the Save here, in the error box, and asks for no rights.
@@ -65,38 +65,38 @@ void TMainForm::OnSaveClicked() {
   ShowSaveOutcome(outcome);
 }
 
-SaveRequest TMainForm::TypedSave() const {
+SaveRequest MainWindow::TypedSave() const {
   SaveRequest typed;
   for (std::size_t i = 0; i < typed.rows.size(); ++i) {
     typed.rows[i] = {ControlText(kFileBoxes[i]), ControlText(kDelayBoxes[i])};
   }
   typed.autorun =
-      SendMessageW(Control(ControlId::CheckBoxAutoRun), BM_GETCHECK, 0, 0) == BST_CHECKED;
+      SendMessageW(Control(ControlId::kAutoRunCheck), BM_GETCHECK, 0, 0) == BST_CHECKED;
   return typed;
 }
 
-bool TMainForm::StartElevatedSave(const SaveRequest& typed) {
+bool MainWindow::StartElevatedSave(const SaveRequest& typed) {
   elevated_save_ = qyr::StartElevatedSave(hwnd_, exe_path_, typed);
   if (!elevated_save_) return false;
   elevated_save_wait_ = PostOnSignal(elevated_save_.get(), hwnd_, kWmElevatedSaveEnded, 0, 0);
   // Without a wait the end is looked for at once; the process is started and ends by itself.
   if (!elevated_save_wait_.ok()) PostMessageW(hwnd_, kWmElevatedSaveEnded, 0, 0);
-  EnableWindow(Control(ControlId::BitBtn1), FALSE);
+  EnableWindow(Control(ControlId::kSaveButton), FALSE);
   return true;
 }
 
-void TMainForm::OnElevatedSaveEnded() {
+void MainWindow::OnElevatedSaveEnded() {
   if (!elevated_save_) return;
   elevated_save_wait_.reset();
   WaitForSingleObject(elevated_save_.get(), INFINITE);  // ended already, unless no wait was had
   DWORD code = 0;
   const bool known = GetExitCodeProcess(elevated_save_.get(), &code) != 0;
   elevated_save_.reset();
-  EnableWindow(Control(ControlId::BitBtn1), TRUE);
+  EnableWindow(Control(ControlId::kSaveButton), TRUE);
   ShowSaveOutcome(known ? SaveOutcomeOf(code) : SaveOutcome::kRefused);
 }
 
-void TMainForm::ShowSaveOutcome(SaveOutcome outcome) {
+void MainWindow::ShowSaveOutcome(SaveOutcome outcome) {
   // Nothing was saved: the boxes keep what was typed, the schedule goes on as it was.
   if (outcome != SaveOutcome::kSaved && outcome != SaveOutcome::kAutoRunFailed) {
     throw IniFileError(UnableToWriteMessage(SettingsPathFor(exe_path_)));
@@ -107,22 +107,22 @@ void TMainForm::ShowSaveOutcome(SaveOutcome outcome) {
     const auto pause = launcher_.PauseSchedule();
     ShowStatus(kAutoRunFailedStatus);
     ShowPlainMessage(hwnd_, kAutoRunFailedMessage);
-    ShowWindow(Control(ControlId::ButtonUserSetAutoRUN), SW_SHOW);
+    ShowWindow(Control(ControlId::kStartupFolderButton), SW_SHOW);
   }
   ShowStatus(kSavedStatus);
 }
 
-void TMainForm::OnUptimeDoubleClicked() { launcher_.RestartSchedule(); }
+void MainWindow::OnUptimeDoubleClicked() { launcher_.RestartSchedule(); }
 
-void TMainForm::OnPickFileClicked(ControlId box) {
-  if (open_dialog_.Execute(hwnd_)) SetControlText(box, open_dialog_.FileName());
+void MainWindow::OnPickFileClicked(ControlId box) {
+  if (file_picker_.Pick(hwnd_)) SetControlText(box, file_picker_.FileName());
 }
 
-void TMainForm::OnMakerLinkClicked() {
+void MainWindow::OnMakerLinkClicked() {
   // No browser, no page: nothing to tell the user that they would not see anyway.
   ShellExecuteW(hwnd_, L"open", kMakerPageUrl, nullptr, nullptr, SW_SHOWNOACTIVATE);
 }
 
-void TMainForm::OnManualAutoRunClicked() { OpenUserStartupFolder(hwnd_); }
+void MainWindow::OnManualAutoRunClicked() { OpenUserStartupFolder(hwnd_); }
 
 }  // namespace qyr

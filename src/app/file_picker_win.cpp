@@ -1,4 +1,4 @@
-#include "app/open_dialog_win.h"
+#include "app/file_picker_win.h"
 
 #include <commdlg.h>
 
@@ -8,7 +8,7 @@
 
 namespace qyr {
 
-bool TOpenDialog::Execute(HWND owner) {
+bool FilePicker::Pick(HWND owner) {
   // Room for any path the dialog can return, with the last choice offered in the name field.
   std::vector<wchar_t> buffer(32768, L'\0');
   const std::wstring last = Utf8ToWide(file_name_);

@@ -1,4 +1,4 @@
-#include "app/check_mode.h"
+#include "setup/check_mode.h"
 
 #include "base/int_rules.h"
 #include "base/text.h"

@@ -1,4 +1,4 @@
-#include "app/check_mode_win.h"
+#include "setup/check_mode_win.h"
 
 #include <windows.h>
 // after <windows.h>, which they need
@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "app/check_mode.h"
+#include "setup/check_mode.h"
 #include "base/command_line.h"
 #include "base/handles_win.h"
 #include "base/wide_win.h"

@@ -10,9 +10,10 @@
 // reads that many, 1023 when more than 1024 wait), and asks again after answering, reading on
 // while bytes remain. Whatever QyrDelay costs above the counting floor is its own.
 #include <winsock2.h>
-#include <windows.h>
 
 #include <cwchar>
+
+#include <windows.h>
 
 namespace {
 
@@ -79,8 +80,8 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR cmd, int) {
   wc.hInstance = instance;
   wc.lpszClassName = L"QyrFloorServer";
   RegisterClassW(&wc);
-  HWND hwnd = CreateWindowW(wc.lpszClassName, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
-                            instance, nullptr);
+  HWND hwnd =
+      CreateWindowW(wc.lpszClassName, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, instance, nullptr);
   const SOCKET listener = socket(AF_INET, SOCK_STREAM, 0);
   sockaddr_in addr = {};
   addr.sin_family = AF_INET;

@@ -38,14 +38,6 @@
 //       Connects until the port accepts; prints the wall-clock time it first did.
 //
 // Results are printed as key=value lines for bench/run.sh. Loopback only: the address is fixed.
-#include <arpa/inet.h>
-#include <dirent.h>
-#include <netinet/in.h>
-#include <netinet/tcp.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
@@ -61,6 +53,14 @@
 #include <vector>
 
 #include "remote/signed_command.h"
+
+#include <arpa/inet.h>
+#include <dirent.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 namespace {
 

@@ -9,13 +9,13 @@
 //       or more than one.
 #include <windows.h>
 // After windows.h, which they need.
-#include <tlhelp32.h>
-#include <winternl.h>
-
 #include <algorithm>
 #include <cstdio>
 #include <cwchar>
 #include <vector>
+
+#include <tlhelp32.h>
+#include <winternl.h>
 
 namespace {
 

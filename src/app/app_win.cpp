@@ -52,8 +52,8 @@ int ShowBox(HWND owner, std::string_view text, UINT icon, bool centre) {
     placement = {centre && owner != nullptr, topmost,
                  SetWindowsHookExW(WH_CBT, PlaceBox, nullptr, GetCurrentThreadId())};
   }
-  const int answer = MessageBoxW(owner, Utf8ToWide(text).c_str(),
-                                 Utf8ToWide(ApplicationTitle()).c_str(), flags);
+  const int answer =
+      MessageBoxW(owner, Utf8ToWide(text).c_str(), Utf8ToWide(ApplicationTitle()).c_str(), flags);
   if (placement.hook != nullptr) {  // the box never opened
     UnhookWindowsHookEx(placement.hook);
     placement = {};

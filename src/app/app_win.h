@@ -1,12 +1,12 @@
 #pragma once
 // The application-wide services: its title, the error box every escaped error ends in, and the
 // plain message box of the program's own messages.
-#include <windows.h>
-
 #include <exception>
 #include <string>
 #include <string_view>
 #include <utility>
+
+#include <windows.h>
 
 namespace qyr {
 

@@ -1,10 +1,10 @@
 #include "app/file_picker_win.h"
 
-#include <commdlg.h>
-
 #include <vector>
 
 #include "base/wide_win.h"
+
+#include <commdlg.h>
 
 namespace qyr {
 

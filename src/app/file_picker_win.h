@@ -2,9 +2,9 @@
 // OpenDialog1: the standard open-file dialog with its usual settings (all files, single
 // selection, no read-only box, resizable). One dialog serves every picker and offers the file
 // chosen last when it opens again.
-#include <windows.h>
-
 #include <string>
+
+#include <windows.h>
 
 namespace qyr {
 

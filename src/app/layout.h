@@ -19,10 +19,18 @@ enum class ControlKind : std::uint8_t { kLabel, kEdit, kButton, kCheckBox, kBeve
 enum class ControlId : std::uint8_t {
   kUptimeLabel,
   kStatusLine,
-  kSlot1Label, kDelay1Label, kSeconds1Label,
-  kSlot2Label, kDelay2Label, kSeconds2Label,
-  kSlot3Label, kDelay3Label, kSeconds3Label,
-  kSlot4Label, kDelay4Label, kSeconds4Label,
+  kSlot1Label,
+  kDelay1Label,
+  kSeconds1Label,
+  kSlot2Label,
+  kDelay2Label,
+  kSeconds2Label,
+  kSlot3Label,
+  kDelay3Label,
+  kSeconds3Label,
+  kSlot4Label,
+  kDelay4Label,
+  kSeconds4Label,
   kHelpLink,
   kTopRule,
   kBottomRule,
@@ -31,10 +39,18 @@ enum class ControlId : std::uint8_t {
   kPowerScreen,
   kSaveButton,
   kCancelButton,
-  kFile1Edit, kPick1Button, kDelay1Edit,
-  kFile2Edit, kPick2Button, kDelay2Edit,
-  kFile3Edit, kPick3Button, kDelay3Edit,
-  kFile4Edit, kPick4Button, kDelay4Edit,
+  kFile1Edit,
+  kPick1Button,
+  kDelay1Edit,
+  kFile2Edit,
+  kPick2Button,
+  kDelay2Edit,
+  kFile3Edit,
+  kPick3Button,
+  kDelay3Edit,
+  kFile4Edit,
+  kPick4Button,
+  kDelay4Edit,
   kAutoRunCheck,
   kStartupFolderButton,
   kCount
@@ -264,13 +280,14 @@ inline constexpr std::size_t kFontSlots = kControlCount + kPanelLabelCount;
 std::optional<std::size_t> FontSlot(const FontSpec& font);
 
 // The slot rows' boxes, row 0 to 3.
-inline constexpr std::array<ControlId, 4> kFileBoxes = {ControlId::kFile1Edit, ControlId::kFile2Edit,
-                                                        ControlId::kFile3Edit, ControlId::kFile4Edit};
+inline constexpr std::array<ControlId, 4> kFileBoxes = {
+    ControlId::kFile1Edit, ControlId::kFile2Edit, ControlId::kFile3Edit, ControlId::kFile4Edit};
 inline constexpr std::array<ControlId, 4> kDelayBoxes = {
     ControlId::kDelay1Edit, ControlId::kDelay2Edit, ControlId::kDelay3Edit, ControlId::kDelay4Edit};
 // The buttons that pick a file for each row.
-inline constexpr std::array<ControlId, 4> kPickButtons = {ControlId::kPick1Button, ControlId::kPick2Button,
-                                                          ControlId::kPick3Button, ControlId::kPick4Button};
+inline constexpr std::array<ControlId, 4> kPickButtons = {
+    ControlId::kPick1Button, ControlId::kPick2Button, ControlId::kPick3Button,
+    ControlId::kPick4Button};
 
 // The controls of the keyboard order, first to last.
 inline constexpr std::size_t kTabCount = 17;

@@ -1,14 +1,14 @@
 // Program entry: one launcher per machine, the main window, the message loop.
-#include <windows.h>
-
 #include <optional>
+
+#include <windows.h>
 
 #include "app/app_rules.h"
 #include "app/app_win.h"
-#include "setup/check_mode_win.h"
 #include "app/main_window_win.h"
 #include "app/save_mode_win.h"
 #include "base/wide_win.h"
+#include "setup/check_mode_win.h"
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int show_cmd) {
   // Started elevated by a Save to write for it: no mutex, no window, no listener.

@@ -2,8 +2,6 @@
 // the help link and the way to set up automatic start by hand.
 #include "app/main_window_win.h"
 // after <windows.h>, which it needs
-#include <shellapi.h>
-
 #include <algorithm>
 #include <iterator>
 
@@ -13,6 +11,8 @@
 #include "base/scope_guard.h"
 #include "base/wide_win.h"
 #include "winsys/autorun_win.h"
+
+#include <shellapi.h>
 
 namespace qyr {
 
@@ -59,7 +59,8 @@ void MainWindow::OnSaveClicked() {
   const SaveRequest typed = TypedSave();
   // A bad delay ends the Save here, in the error box, and asks for no rights.
   launcher_.TakeRows(typed.rows);
-  const SaveOutcome outcome = WriteSave(SettingsPathFor(exe_path_), launcher_.Slots(), typed.autorun);
+  const SaveOutcome outcome =
+      WriteSave(SettingsPathFor(exe_path_), launcher_.Slots(), typed.autorun);
   if (outcome != SaveOutcome::kSaved && StartElevatedSave(typed)) return;
   // Saved, or refused here and not elevated (the user declined): told as always.
   ShowSaveOutcome(outcome);
@@ -70,8 +71,7 @@ SaveRequest MainWindow::TypedSave() const {
   for (std::size_t i = 0; i < typed.rows.size(); ++i) {
     typed.rows[i] = {ControlText(kFileBoxes[i]), ControlText(kDelayBoxes[i])};
   }
-  typed.autorun =
-      SendMessageW(Control(ControlId::kAutoRunCheck), BM_GETCHECK, 0, 0) == BST_CHECKED;
+  typed.autorun = SendMessageW(Control(ControlId::kAutoRunCheck), BM_GETCHECK, 0, 0) == BST_CHECKED;
   return typed;
 }
 

@@ -3,12 +3,12 @@
 #include "app/app_rules.h"
 #include "app/main_window_win.h"
 // after <windows.h>, which it needs
-#include <commctrl.h>
-
 #include <optional>
 
 #include "base/errors.h"
 #include "base/wide_win.h"
+
+#include <commctrl.h>
 
 namespace qyr {
 

@@ -21,19 +21,19 @@ MainWindow::MainWindow(std::string exe_path, RemoteEndpoint remote)
                                   SetControlText(ControlId::kUptimeLabel, text);
                                 },
                             .log = [this](std::string_view event) { remote_.Log(event); }}),
-      remote_(exe_path_, remote,
-              {.reply = [this](Command command) { return ReplyTo(command); },
-               .obey = [this](Command command,
-                              std::string_view text) { power_view_.Obey(command, text); },
-               .obey_clock =
-                   [this](Command command, std::string_view status) {
-                     power_view_.ObeyClock(command, status);
-                   },
-               .show_status = [this](std::string_view text) { ShowStatus(text); },
-               .show_port =
-                   [this](std::uint16_t port) {
-                     SetControlText(ControlId::kRemotePortLabel, kRemoteLabel + std::to_string(port));
-                   }}),
+      remote_(
+          exe_path_, remote,
+          {.reply = [this](Command command) { return ReplyTo(command); },
+           .obey = [this](Command command,
+                          std::string_view text) { power_view_.Obey(command, text); },
+           .obey_clock = [this](
+                             Command command,
+                             std::string_view status) { power_view_.ObeyClock(command, status); },
+           .show_status = [this](std::string_view text) { ShowStatus(text); },
+           .show_port =
+               [this](std::uint16_t port) {
+                 SetControlText(ControlId::kRemotePortLabel, kRemoteLabel + std::to_string(port));
+               }}),
       power_view_({.show_status = [this](std::string_view text) { ShowStatus(text); },
                    .log = [this](std::string_view event) { remote_.Log(event); },
                    .flush_log = [this] { remote_.FlushLog(); },
@@ -59,7 +59,8 @@ void MainWindow::ShowStatus(std::string_view text) {
 
 std::string MainWindow::ReplyTo(Command command) const {
   if (command != Command::kStatus) return std::string(ReplyFor(command));
-  return qyr::StatusReply(launcher_.UptimeMs(), launcher_.StateTexts(), power_view_.LastPowerEvent());
+  return qyr::StatusReply(launcher_.UptimeMs(), launcher_.StateTexts(),
+                          power_view_.LastPowerEvent());
 }
 
 void MainWindow::OnCreate() {

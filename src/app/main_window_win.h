@@ -2,22 +2,22 @@
 // MainWindow: the program's one window. It owns the window, its controls and their layout, and
 // the tray entry, and hands each event to the part it concerns: the launcher, remote control or
 // the shutdown screen. Save, the pickers and the links are the window's own.
-#include <windows.h>
-
 #include <array>
 #include <memory>
 #include <string>
 #include <string_view>
 
-#include "launch/launcher_win.h"
-#include "app/layout.h"
+#include <windows.h>
+
 #include "app/file_picker_win.h"
+#include "app/layout.h"
 #include "app/power_screen_view_win.h"
-#include "remote/remote_control_win.h"
 #include "app/save_mode.h"
 #include "base/handles_win.h"
 #include "base/post_on_signal_win.h"
 #include "base/window_base_win.h"
+#include "launch/launcher_win.h"
+#include "remote/remote_control_win.h"
 #include "tray/tray_icon_win.h"
 
 namespace qyr {

@@ -2,16 +2,16 @@
 // The shutdown screen on the main window: carries out what the PowerScreen model decides (the
 // status line, the control timer, the panel over the window, the window's form and the power
 // request) and hands the model the clicks and ticks that reach the window.
-#include <windows.h>
-
 #include <array>
 #include <functional>
 #include <optional>
 #include <string_view>
 
+#include <windows.h>
+
 #include "app/layout.h"
-#include "base/timer_win.h"
 #include "base/ids_win.h"
+#include "base/timer_win.h"
 #include "remote/power_screen.h"
 #include "remote/protocol.h"
 #include "remote/status_reply.h"

@@ -1,10 +1,10 @@
 #pragma once
 // Both ends of the elevated Save: the window's way of starting this exe elevated in save mode,
 // and save mode itself, which writes what the Save writes and exits without a window.
-#include <windows.h>
-
 #include <optional>
 #include <string>
+
+#include <windows.h>
 
 #include "app/save_mode.h"
 #include "base/handles_win.h"
@@ -24,6 +24,5 @@ std::optional<int> RunSaveMode(const wchar_t* command_line);
 // Starts `exe` in save mode with administrator rights, which the system asks the user for. The
 // process, or an empty handle when the user declined or it could not be started.
 KernelHandle StartElevatedSave(HWND owner, const std::string& exe, const SaveRequest& request);
-
 
 }  // namespace qyr

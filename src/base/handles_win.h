@@ -2,10 +2,10 @@
 // One move-only RAII owner per kind of handle.
 #include <windows.h>
 // after <windows.h>, which it needs
+#include <utility>
+
 #include <bcrypt.h>
 #include <commctrl.h>
-
-#include <utility>
 
 namespace qyr {
 

@@ -20,9 +20,9 @@ enum PrivateMessage : UINT {
 };
 
 enum TimerId : UINT_PTR {
-  kTimerTask = 1,  // launch schedule, 1000 ms then 60000 ms
-  kTimerCtrl = 2,  // power countdown, 1000 ms
-  kTimerLog = 3,   // command log flush, 250 ms after the first line kept
+  kTimerTask = 1,      // launch schedule, 1000 ms then 60000 ms
+  kTimerCtrl = 2,      // power countdown, 1000 ms
+  kTimerLog = 3,       // command log flush, 250 ms after the first line kept
   kTimerRefusals = 4,  // refusals counted but not logged: their lines, a minute later
   kTimerClock = 5,     // power by the clock: one shot at the start of the next minute
   kTimerRestart = 10,  // kTimerRestart + slot: one shot when the slot's program starts again

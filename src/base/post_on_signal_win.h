@@ -2,10 +2,10 @@
 // A message posted to a window once a kernel object is signalled (a process has ended). The
 // system's wait thread does the waiting, so the window learns of it as an event and nothing
 // polls or blocks the one thread.
-#include <windows.h>
-
 #include <memory>
 #include <utility>
+
+#include <windows.h>
 
 #include "base/handles_win.h"
 

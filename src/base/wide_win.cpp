@@ -19,8 +19,8 @@ class KeepLastError {
 
 std::wstring ToWide(std::string_view bytes, unsigned code_page) {
   if (bytes.empty()) return {};
-  const int n = MultiByteToWideChar(code_page, 0, bytes.data(), static_cast<int>(bytes.size()),
-                                    nullptr, 0);
+  const int n =
+      MultiByteToWideChar(code_page, 0, bytes.data(), static_cast<int>(bytes.size()), nullptr, 0);
   std::wstring out(static_cast<std::size_t>(n > 0 ? n : 0), L'\0');
   if (n > 0) {
     MultiByteToWideChar(code_page, 0, bytes.data(), static_cast<int>(bytes.size()), out.data(), n);
@@ -38,8 +38,8 @@ std::wstring Utf8ToWide(std::string_view utf8) {
 std::string WideToUtf8(std::wstring_view wide) {
   KeepLastError keep;
   if (wide.empty()) return {};
-  const int n = WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()),
-                                    nullptr, 0, nullptr, nullptr);
+  const int n = WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), nullptr,
+                                    0, nullptr, nullptr);
   std::string out(static_cast<std::size_t>(n > 0 ? n : 0), '\0');
   if (n > 0) {
     WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), out.data(), n,

@@ -1,9 +1,9 @@
 #pragma once
 // UTF-8 inside the program, UTF-16 at the Win32 call. Both keep GetLastError as it was.
-#include <windows.h>
-
 #include <string>
 #include <string_view>
+
+#include <windows.h>
 
 namespace qyr {
 

@@ -2,11 +2,11 @@
 // One small class per window: the C++ object rides in GWLP_USERDATA from WM_NCCREATE on, and
 // every message goes to its HandleMessage. An error that escapes a handler goes to the error
 // sink, the one place that takes them, and the message loop goes on.
-#include <windows.h>
-
 #include <exception>
 #include <functional>
 #include <string>
+
+#include <windows.h>
 
 namespace qyr {
 

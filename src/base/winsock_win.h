@@ -1,9 +1,10 @@
 #pragma once
 // Owners for Windows Sockets: one socket handle, and the process's use of the library.
 #include <winsock2.h>
-#include <windows.h>
 
 #include <utility>
+
+#include <windows.h>
 
 #include "base/handles_win.h"
 

@@ -2,14 +2,14 @@
 // The launcher's side of keeping programs running: each slot's state machine, the processes it
 // started (watched by the system's wait thread, whose end reaches the window as a message) and
 // the rules' effects handed back to the window, which carries them out.
-#include <windows.h>
-
 #include <array>
 #include <cstdint>
 #include <optional>
 #include <string_view>
 #include <utility>
 #include <vector>
+
+#include <windows.h>
 
 #include "base/handles_win.h"
 #include "base/post_on_signal_win.h"

@@ -115,8 +115,6 @@ void Launcher::StopKeeping() {
   for (int i = 0; i < kSlotCount; ++i) ApplyKeep(i, effects[static_cast<std::size_t>(i)]);
 }
 
-std::uint64_t Launcher::UptimeMs() const {
-  return GetTickCount64() - started_ms_;
-}
+std::uint64_t Launcher::UptimeMs() const { return GetTickCount64() - started_ms_; }
 
 }  // namespace qyr

@@ -2,17 +2,17 @@
 // The launcher: the four slots, the schedule that starts each at its delay, the task timer that
 // moves it on, and the programs kept running. What it shows and logs goes through the hooks the
 // window gives it.
-#include <windows.h>
-
 #include <array>
 #include <cstdint>
 #include <functional>
 #include <string>
 #include <string_view>
 
-#include "base/timer_win.h"
+#include <windows.h>
+
 #include "base/ids_win.h"
 #include "base/scope_guard.h"
+#include "base/timer_win.h"
 #include "launch/kept_programs_win.h"
 #include "launch/schedule.h"
 #include "launch/slots.h"

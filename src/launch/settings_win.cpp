@@ -1,10 +1,10 @@
 #include "launch/settings_win.h"
 
-#include <windows.h>
-
 #include <cstring>
 #include <utility>
 #include <vector>
+
+#include <windows.h>
 
 #include "base/errors.h"
 #include "base/handles_win.h"

@@ -44,8 +44,7 @@ std::optional<std::string> ControlCharacterMessage(const std::array<RowText, kSl
   return std::nullopt;
 }
 
-std::optional<std::string> TakeRows(SlotArray& slots,
-                                    const std::array<RowText, kSlotCount>& rows) {
+std::optional<std::string> TakeRows(SlotArray& slots, const std::array<RowText, kSlotCount>& rows) {
   for (std::size_t i = 0; i < slots.size(); ++i) {
     slots[i].Path = std::string(TrimBlanks(rows[i].file));
     const std::string_view delay = TrimBlanks(rows[i].delay);

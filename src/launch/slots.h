@@ -10,7 +10,7 @@
 namespace qyr {
 
 struct LaunchSlot {
-  std::string Path;  // program or document, taken verbatim
+  std::string Path;        // program or document, taken verbatim
   std::int32_t Delay = 0;  // the tick counter value at which it is started
 };
 

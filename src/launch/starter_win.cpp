@@ -1,11 +1,11 @@
 #include "launch/starter_win.h"
 
-#include <shellapi.h>
-
 #include "base/handles_win.h"
 #include "base/wide_win.h"
 #include "base/window_base_win.h"
 #include "launch/schedule.h"
+
+#include <shellapi.h>
 
 namespace qyr {
 
@@ -16,8 +16,8 @@ KernelHandle StartExecutable(const std::string& path) {
   startup.wShowWindow = SW_SHOWNORMAL;
   PROCESS_INFORMATION info = {};
   std::wstring app = Utf8ToWide(path);
-  if (!CreateProcessW(app.c_str(), nullptr, nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                      &startup, &info)) {
+  if (!CreateProcessW(app.c_str(), nullptr, nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+                      &info)) {
     return {};
   }
   // The process handle tells the launcher when the program ends.

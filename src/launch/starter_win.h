@@ -1,8 +1,8 @@
 #pragma once
 // Starts one slot's target: executables as processes, documents through the shell.
-#include <windows.h>
-
 #include <string>
+
+#include <windows.h>
 
 #include "base/handles_win.h"
 
@@ -16,9 +16,9 @@ inline constexpr DWORD kInputIdleTimeoutMs = 10000;
 // What became of a start.
 struct Launched {
   enum class How {
-    kProcess,         // a process runs, and `process` is its handle
-    kOpenedNoProcess, // the shell opened it and gave no process back
-    kFailed,          // nothing was started (the shell refused, or no process could be made)
+    kProcess,          // a process runs, and `process` is its handle
+    kOpenedNoProcess,  // the shell opened it and gave no process back
+    kFailed,           // nothing was started (the shell refused, or no process could be made)
   };
   How how = How::kFailed;
   KernelHandle process;

@@ -1,11 +1,11 @@
 #include "remote/command_log_win.h"
 
-#include <windows.h>
-
 #include <exception>
 #include <string>
 #include <string_view>
 #include <utility>
+
+#include <windows.h>
 
 #include "base/handles_win.h"
 #include "base/wide_win.h"
@@ -20,8 +20,8 @@ constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELE
 constexpr LONGLONG kLogReadLimitBytes = 16 * 1024 * 1024;
 
 UniqueFile OpenLog(const std::string& path, DWORD access) {
-  return UniqueFile(CreateFileW(Utf8ToWide(path).c_str(), access, kShareAll, nullptr,
-                                OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+  return UniqueFile(CreateFileW(Utf8ToWide(path).c_str(), access, kShareAll, nullptr, OPEN_ALWAYS,
+                                FILE_ATTRIBUTE_NORMAL, nullptr));
 }
 
 // The whole log, or its newest kLogReadLimitBytes when someone else has grown it past that.

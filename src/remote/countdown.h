@@ -25,8 +25,8 @@ struct Countdowns {
 };
 
 struct CountdownStep {
-  std::string status;  // for the status line
-  std::string screen;  // for the shutdown screen's big text
+  std::string status;                  // for the status line
+  std::string screen;                  // for the shutdown screen's big text
   std::optional<PowerRequest> action;  // asked for on the tick that shows 1
 };
 

@@ -6,7 +6,6 @@
 // a backlog goes in 1,023-byte pieces; after a peer's close what is left, then the empty read)
 // is handed to the handler with its source and a way to answer it or close its connection. A
 // source holds a bounded number of connections, and so do all together (ConnectionLimits).
-#include <windows.h>
 #include <winsock2.h>
 
 #include <cstdint>
@@ -16,6 +15,8 @@
 #include <memory>
 #include <optional>
 #include <string_view>
+
+#include <windows.h>
 
 #include "base/errors.h"
 #include "base/window_base_win.h"

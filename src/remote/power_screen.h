@@ -43,7 +43,8 @@ class PowerScreen {
   PowerEffects OnTick();
   // The status line: both countdowns dropped, timer off, screen gone; the window keeps its form.
   PowerEffects OnStatusClick();
-  // kScreenTitle or kScreenMessage: the screen goes, the window gets its frame back, the countdowns wait.
+  // kScreenTitle or kScreenMessage: the screen goes, the window gets its frame back, the countdowns
+  // wait.
   PowerEffects OnScreenClick();
   // Raises the screen with `text`, leaving the countdowns as they are; by hand (kSlot1Label) with
   // kManualScreenText.

@@ -2,16 +2,16 @@
 // Remote control: the TCP and UDP listeners, who may send (the allow-list), the command log with
 // its refusal counts, and power by the clock, which gives the same commands at set minutes. What
 // a command does on the PC and what it is answered go through the hooks the window gives it.
-#include <windows.h>
-
 #include <cstdint>
 #include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
 
-#include "base/timer_win.h"
+#include <windows.h>
+
 #include "base/ids_win.h"
+#include "base/timer_win.h"
 #include "remote/allow_list.h"
 #include "remote/command_log.h"
 #include "remote/command_log_win.h"

@@ -1,13 +1,13 @@
 #pragma once
 // The hall key's check of a signed power command, and the nonces it is given for, with the
 // system's own cryptography (CNG): ECDSA P-256 over SHA-256.
-#include <windows.h>
-
 #include <array>
 #include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
+
+#include <windows.h>
 
 #include "base/handles_win.h"
 #include "remote/signed_command.h"

@@ -2,18 +2,18 @@
 
 #include <windows.h>
 // after <windows.h>, which they need
-#include <aclapi.h>
-#include <lm.h>
-#include <sddl.h>
-
 #include <optional>
 #include <string>
 #include <vector>
 
-#include "setup/check_mode.h"
 #include "base/command_line.h"
 #include "base/handles_win.h"
 #include "base/wide_win.h"
+#include "setup/check_mode.h"
+
+#include <aclapi.h>
+#include <lm.h>
+#include <sddl.h>
 
 namespace qyr {
 

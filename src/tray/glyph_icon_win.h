@@ -1,9 +1,9 @@
 #pragma once
 // GlyphIcon: the tray picture, one character in the window-text colour on an opaque square of
 // the button-face colour, so the entry needs no icon artwork.
-#include <windows.h>
-
 #include <string_view>
+
+#include <windows.h>
 
 #include "base/handles_win.h"
 

@@ -2,15 +2,16 @@
 // TrayIcon: the program's entry in the notification area. It keeps the entry up to date,
 // turns a left press-and-release on the icon into on_click, and sends the main window to the
 // tray and back. The main window itself carries the taskbar button, so hiding it hides both.
-#include <windows.h>
-#include <shellapi.h>
-
 #include <functional>
 #include <string>
 #include <string_view>
 
+#include <windows.h>
+
 #include "base/window_base_win.h"
 #include "tray/glyph_icon_win.h"
+
+#include <shellapi.h>
 
 namespace qyr {
 

@@ -1,7 +1,5 @@
 #include "winsys/autorun_win.h"
 
-#include <shellapi.h>
-
 #include <exception>
 #include <optional>
 #include <string>
@@ -9,6 +7,8 @@
 
 #include "base/wide_win.h"
 #include "winsys/registry_key_win.h"
+
+#include <shellapi.h>
 
 namespace qyr {
 

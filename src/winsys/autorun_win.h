@@ -1,9 +1,9 @@
 #pragma once
 // Automatic start at every logon, for every user: one value in the machine-wide Run key that
 // points at the running executable.
-#include <windows.h>
-
 #include <string_view>
+
+#include <windows.h>
 
 namespace qyr {
 

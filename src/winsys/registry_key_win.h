@@ -1,10 +1,10 @@
 #pragma once
 // An open registry key, closed when it goes out of scope. Opening never creates a key.
-#include <windows.h>
-
 #include <optional>
 #include <string>
 #include <string_view>
+
+#include <windows.h>
 
 #include "base/handles_win.h"
 

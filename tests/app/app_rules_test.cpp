@@ -1,8 +1,8 @@
 #include "app/app_rules.h"
 
-#include <gtest/gtest.h>
-
 #include "app/layout.h"
+
+#include <gtest/gtest.h>
 
 namespace qyr {
 namespace {

@@ -2,12 +2,12 @@
 // where Tab goes in it.
 #include "app/layout.h"
 
-#include <gtest/gtest.h>
-
 #include <optional>
 #include <string_view>
 #include <utility>
 #include <vector>
+
+#include <gtest/gtest.h>
 
 namespace qyr {
 namespace {
@@ -63,8 +63,10 @@ TEST(Layout, ShutdownScreenFillsTheWindowAboveTheStatusLine) {
   };
   for (const Case& c : cases) {
     const auto places = PanelLabelPlaces(c.panel, c.dpi);
-    EXPECT_EQ(places[static_cast<std::size_t>(PanelLabelId::kScreenTitle)], c.strip) << c.panel.height;
-    EXPECT_EQ(places[static_cast<std::size_t>(PanelLabelId::kScreenMessage)], c.rest) << c.panel.height;
+    EXPECT_EQ(places[static_cast<std::size_t>(PanelLabelId::kScreenTitle)], c.strip)
+        << c.panel.height;
+    EXPECT_EQ(places[static_cast<std::size_t>(PanelLabelId::kScreenMessage)], c.rest)
+        << c.panel.height;
   }
   EXPECT_EQ(PowerPanelPlace({0, 0, 1280, 1024}, {0, 1005, 1280, 19}), (Rect96{0, 0, 1280, 1005}));
 }
@@ -72,11 +74,9 @@ TEST(Layout, ShutdownScreenFillsTheWindowAboveTheStatusLine) {
 TEST(Layout, KeyboardOrderRunsFromSaveToTheShutdownPanel) {
   using enum ControlId;
   const std::array<ControlId, 17> want = {
-      kSaveButton,          kCancelButton,    kFile1Edit,       kPick1Button,
-      kDelay1Edit,       kFile2Edit,  kPick2Button,         kDelay2Edit,
-      kFile3Edit,        kPick3Button,    kDelay3Edit,      kFile4Edit,
-      kPick4Button,          kDelay4Edit, kAutoRunCheck, kStartupFolderButton,
-      kPowerScreen};
+      kSaveButton,  kCancelButton, kFile1Edit,    kPick1Button,         kDelay1Edit, kFile2Edit,
+      kPick2Button, kDelay2Edit,   kFile3Edit,    kPick3Button,         kDelay3Edit, kFile4Edit,
+      kPick4Button, kDelay4Edit,   kAutoRunCheck, kStartupFolderButton, kPowerScreen};
   EXPECT_EQ(TabOrder(), want);
 }
 
@@ -125,7 +125,8 @@ TEST(Layout, FontsAreFoundInTheTables) {
     ASSERT_TRUE(FontSlot(a).has_value()) << a.face << " " << a.height;
     EXPECT_LT(*FontSlot(a), kFontSlots);
     for (const FontSpec& b : fonts) {
-      EXPECT_EQ(FontSlot(a) == FontSlot(b), a == b) << a.face << a.height << "/" << b.face << b.height;
+      EXPECT_EQ(FontSlot(a) == FontSlot(b), a == b)
+          << a.face << a.height << "/" << b.face << b.height;
     }
   }
   EXPECT_EQ(FontSlot({"MS Sans Serif", 12}), std::nullopt);

@@ -1,8 +1,8 @@
 #include "app/save_mode.h"
 
-#include <gtest/gtest.h>
-
 #include "base/command_line.h"
+
+#include <gtest/gtest.h>
 
 namespace qyr {
 namespace {

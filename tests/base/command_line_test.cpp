@@ -1,9 +1,9 @@
 #include "base/command_line.h"
 
-#include <gtest/gtest.h>
-
 #include <string>
 #include <vector>
+
+#include <gtest/gtest.h>
 
 namespace qyr {
 namespace {

@@ -1,15 +1,16 @@
 // qyrsend.exe against the built QyrDelay.exe, as an integrator tests a hall from a laptop.
-#include <gtest/gtest.h>
-#include <windows.h>
-
 #include <string>
 #include <vector>
+
+#include <windows.h>
 
 #include "app/layout.h"
 #include "base/wide_win.h"
 #include "e2e_support_win.h"
 #include "net_support_win.h"
 #include "test_support_win.h"
+
+#include <gtest/gtest.h>
 
 namespace qyr {
 namespace {

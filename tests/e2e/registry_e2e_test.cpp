@@ -1,12 +1,11 @@
 // The built program and the registry: the player preset at start-up, the Run value on Save, and
 // save mode, which a Save without the rights starts elevated to write the file and the value.
-#include <gtest/gtest.h>
-#include <windows.h>
-
 #include <array>
 #include <optional>
 #include <string>
 #include <vector>
+
+#include <windows.h>
 
 #include "app/layout.h"
 #include "app/save_mode.h"
@@ -15,6 +14,8 @@
 #include "base/wide_win.h"
 #include "e2e_support_win.h"
 #include "test_support_win.h"
+
+#include <gtest/gtest.h>
 
 namespace qyr {
 namespace {

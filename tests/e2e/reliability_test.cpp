@@ -1,8 +1,6 @@
 // What a network or a user can throw at the running program: silent and resetting peers,
 // random bytes over TCP and UDP, a settings file that cannot be written or holds odd values.
 // Every run is bounded in count and time and talks to loopback only.
-#include <gtest/gtest.h>
-#include <windows.h>
 #include <winsock2.h>
 
 #include <chrono>
@@ -11,10 +9,14 @@
 #include <string_view>
 #include <vector>
 
+#include <windows.h>
+
 #include "app/layout.h"
 #include "e2e_support_win.h"
 #include "net_support_win.h"
 #include "test_support_win.h"
+
+#include <gtest/gtest.h>
 
 namespace qyr {
 namespace {

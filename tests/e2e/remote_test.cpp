@@ -1,16 +1,18 @@
 // The built program's listeners on port 26908, as the control system finds them.
-#include <gtest/gtest.h>
-#include <windows.h>
 #include <winsock2.h>
 
 #include <functional>
 #include <string>
 #include <vector>
 
+#include <windows.h>
+
 #include "app/layout.h"
 #include "e2e_support_win.h"
 #include "net_support_win.h"
 #include "test_support_win.h"
+
+#include <gtest/gtest.h>
 
 namespace qyr {
 namespace {

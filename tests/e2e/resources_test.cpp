@@ -1,14 +1,15 @@
 // What Explorer, the loader and the installer read from the built QyrDelay.exe itself.
-#include <gtest/gtest.h>
-#include <windows.h>
-
 #include <set>
 #include <string>
 #include <vector>
 
+#include <windows.h>
+
 #include "base/wide_win.h"
 #include "qyr_version.h"
 #include "test_support_win.h"
+
+#include <gtest/gtest.h>
 
 namespace qyr {
 namespace {

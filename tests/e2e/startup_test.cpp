@@ -1,14 +1,15 @@
 // The built QyrDelay.exe started as a technician or the system would start it.
-#include <gtest/gtest.h>
-#include <windows.h>
-
 #include <string>
+
+#include <windows.h>
 
 #include "app/layout.h"
 #include "base/wide_win.h"
 #include "e2e_support_win.h"
 #include "net_support_win.h"
 #include "test_support_win.h"
+
+#include <gtest/gtest.h>
 
 namespace qyr {
 namespace {
@@ -58,8 +59,8 @@ TEST(Startup, ReadsItsSettingsAndStartsASlotOnTime) {
   test::RunningProgram program(dir);
   ASSERT_TRUE(program.WaitForWindow());
   // The window exists (and is found) before its creation handler has filled the rows.
-  EXPECT_TRUE(test::PumpUntil(
-      [&] { return program.ControlText(ControlId::kFile1Edit) == probe; }, std::chrono::seconds(5)));
+  EXPECT_TRUE(test::PumpUntil([&] { return program.ControlText(ControlId::kFile1Edit) == probe; },
+                              std::chrono::seconds(5)));
   EXPECT_EQ(program.ControlText(ControlId::kDelay1Edit), "2");
   ASSERT_TRUE(test::PumpUntil([&] { return test::FileExists(probe + ".started"); },
                               std::chrono::seconds(15)));
@@ -79,11 +80,16 @@ TEST(Startup, AKeptProgramStartsAgainAndTheStatusQueryTellsEachSlot) {
   ASSERT_TRUE(test::CopyFileTo(test::BuildDir() + "launch_probe.exe", kept));
   ASSERT_TRUE(test::CopyFileTo(test::BuildDir() + "launch_probe.exe", once));
   test::WriteFileBytes(dir / "QyrDelay.ini",
-                       "[AUTORUN]\r\nFile0=" + kept + "\r\nDelay0=1\r\nRestart0=1\r\n"
-                       "File1=C:\\nowhere\\missing.exe\r\nDelay1=1\r\nRestart1=1\r\n"
-                       "File2=" + once + "\r\nDelay2=1\r\n"
-                       "File3=" + once + "\r\nDelay3=600\r\n"
-                       "[REMOTE]\r\nLog=1\r\n");
+                       "[AUTORUN]\r\nFile0=" + kept +
+                           "\r\nDelay0=1\r\nRestart0=1\r\n"
+                           "File1=C:\\nowhere\\missing.exe\r\nDelay1=1\r\nRestart1=1\r\n"
+                           "File2=" +
+                           once +
+                           "\r\nDelay2=1\r\n"
+                           "File3=" +
+                           once +
+                           "\r\nDelay3=600\r\n"
+                           "[REMOTE]\r\nLog=1\r\n");
   test::RunningProgram program(dir);
   ASSERT_TRUE(program.WaitForWindow());
   ASSERT_TRUE(test::WaitForListener());

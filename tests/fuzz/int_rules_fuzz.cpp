@@ -41,8 +41,8 @@ qyr::IntParse Reference(std::string_view t) {
   }
   const std::uint64_t limit = negative ? 0x80000000u : 0x7FFFFFFFu;
   if (magnitude > limit) return {0, IntError::kRange};
-  const auto value = negative ? -static_cast<std::int64_t>(magnitude)
-                              : static_cast<std::int64_t>(magnitude);
+  const auto value =
+      negative ? -static_cast<std::int64_t>(magnitude) : static_cast<std::int64_t>(magnitude);
   return {static_cast<std::int32_t>(value), IntError::kNone};
 }
 

@@ -1,9 +1,9 @@
 // Stands in for the showroom player: when the launcher starts it, it records in
 // "<its own path>.player" what it finds in the player's display settings, then behaves like
 // launch_probe (a window, so that it becomes ready; gone after three seconds).
-#include <windows.h>
-
 #include <string>
+
+#include <windows.h>
 
 #include "probe_win.h"
 

@@ -2,10 +2,10 @@
 // What the stand-in programs have in common: a report beside their own exe, and a window of
 // their own so that the launcher sees them become ready; they end by themselves after three
 // seconds.
-#include <windows.h>
-
 #include <string>
 #include <string_view>
+
+#include <windows.h>
 
 namespace qyr::probe {
 
@@ -28,8 +28,8 @@ inline int ShowWindowForThreeSeconds(HINSTANCE instance, const wchar_t* title, i
   wc.hInstance = instance;
   wc.lpszClassName = L"QyrProbe";
   RegisterClassW(&wc);
-  HWND w = CreateWindowW(L"QyrProbe", title, WS_OVERLAPPEDWINDOW, 0, 0, 200, 100, nullptr,
-                         nullptr, instance, nullptr);
+  HWND w = CreateWindowW(L"QyrProbe", title, WS_OVERLAPPEDWINDOW, 0, 0, 200, 100, nullptr, nullptr,
+                         instance, nullptr);
   ShowWindow(w, show);
   SetTimer(w, 1, 3000, nullptr);
   MSG msg;

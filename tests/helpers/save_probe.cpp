@@ -1,9 +1,9 @@
 // Stands in for the program started in save mode by a Save: it records its command line in
 // "<its own path>.args" (UTF-8) and ends with the exit code written in "<its own path>.exit".
-#include <windows.h>
-
 #include <cstdlib>
 #include <string>
+
+#include <windows.h>
 
 #include "probe_win.h"
 

@@ -1,10 +1,10 @@
 #include "launch/keep_running.h"
 
-#include <gtest/gtest.h>
-
 #include <functional>
 #include <string>
 #include <vector>
+
+#include <gtest/gtest.h>
 
 namespace qyr {
 namespace {

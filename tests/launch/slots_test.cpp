@@ -1,8 +1,8 @@
 #include "launch/slots.h"
 
-#include <gtest/gtest.h>
-
 #include "launch/schedule.h"
+
+#include <gtest/gtest.h>
 
 namespace qyr {
 namespace {
@@ -34,9 +34,11 @@ TEST(Slots, LongPathsAreCutAfter2047Characters) {
   } cases[] = {
       {std::string(3000, 'a'), std::string(2047, 'a')},
       {std::string(2047, 'a'), std::string(2047, 'a')},
-      {chinese, chinese.substr(0, 2047 * 3)},                        // never inside a character
+      {chinese, chinese.substr(0, 2047 * 3)},                    // never inside a character
       {"D:\\" + chinese, "D:\\" + chinese.substr(0, 2044 * 3)},  // mixed widths
-      {std::string(2046, 'a') + "\xF0\x9F\x98\x80" "b", std::string(2046, 'a') + "\xF0\x9F\x98\x80"},
+      {std::string(2046, 'a') + "\xF0\x9F\x98\x80"
+                                "b",
+       std::string(2046, 'a') + "\xF0\x9F\x98\x80"},
   };
   for (const auto& c : cases) {
     EXPECT_EQ(SlotFromProfile(0, c.path, "1").Path, c.want) << c.path.size() << " bytes";
@@ -52,10 +54,8 @@ TEST(Slots, OnlyPathsLongerThanTwoAreShown) {
 
 TEST(Slots, TakeRowsTrimsAndStopsAtTheFirstBadDelay) {
   SlotArray slots;
-  std::array<RowText, kSlotCount> rows = {{{" a.exe ", "  12  "},
-                                           {"b.exe", "$10"},
-                                           {"c.exe", "12s"},
-                                           {"d.exe", "4"}}};
+  std::array<RowText, kSlotCount> rows = {
+      {{" a.exe ", "  12  "}, {"b.exe", "$10"}, {"c.exe", "12s"}, {"d.exe", "4"}}};
   const auto error = TakeRows(slots, rows);
   ASSERT_TRUE(error.has_value());
   EXPECT_EQ(*error, "'12s' is not a valid integer value");

@@ -84,9 +84,11 @@ TEST(AllowList, PortsAreDecimalUpTo65535) {
   const struct {
     const char* text;
     std::optional<std::uint16_t> port;
-  } cases[] = {{"26908", 26908}, {"0", 0},           {"65535", 65535}, {"65536", std::nullopt},
-               {"", std::nullopt}, {"+1", std::nullopt}, {"026908", std::nullopt},
-               {"2690 8", std::nullopt}, {"123456", std::nullopt}};
+  } cases[] = {{"26908", 26908},         {"0", 0},
+               {"65535", 65535},         {"65536", std::nullopt},
+               {"", std::nullopt},       {"+1", std::nullopt},
+               {"026908", std::nullopt}, {"2690 8", std::nullopt},
+               {"123456", std::nullopt}};
   for (const auto& c : cases) EXPECT_EQ(ParsePort(c.text), c.port) << c.text;
 }
 

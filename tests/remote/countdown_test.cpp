@@ -1,8 +1,8 @@
 #include "remote/countdown.h"
 
-#include <gtest/gtest.h>
-
 #include "remote/power_screen.h"
+
+#include <gtest/gtest.h>
 
 namespace qyr {
 namespace {

@@ -1,8 +1,8 @@
 #include "remote/power_clock.h"
 
-#include <gtest/gtest.h>
-
 #include <vector>
+
+#include <gtest/gtest.h>
 
 namespace qyr {
 namespace {

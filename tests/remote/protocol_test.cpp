@@ -1,8 +1,8 @@
 #include "remote/protocol.h"
 
-#include <gtest/gtest.h>
-
 #include <string>
+
+#include <gtest/gtest.h>
 
 namespace qyr {
 namespace {

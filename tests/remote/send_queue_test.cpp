@@ -1,8 +1,8 @@
 #include "remote/send_queue.h"
 
-#include <gtest/gtest.h>
-
 #include <string>
+
+#include <gtest/gtest.h>
 
 namespace qyr {
 namespace {

@@ -1,9 +1,9 @@
 #include "remote/status_reply.h"
 
-#include <gtest/gtest.h>
-
 #include <array>
 #include <string>
+
+#include <gtest/gtest.h>
 
 namespace qyr {
 namespace {

@@ -8,8 +8,8 @@ namespace qyr::test {
 namespace {
 
 struct MainSearch {
-  DWORD pid;            // 0: any process
-  std::wstring image;   // empty: any executable
+  DWORD pid;           // 0: any process
+  std::wstring image;  // empty: any executable
   HWND found;
   int count;
 };

@@ -1,8 +1,8 @@
 #pragma once
 // The built program as a separate process: copied into a folder, started, found, closed.
-#include <windows.h>
-
 #include <string>
+
+#include <windows.h>
 
 #include "app/layout.h"
 #include "test_support_win.h"

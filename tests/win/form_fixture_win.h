@@ -2,16 +2,17 @@
 // The main window as the program creates it, for the tests that drive it: for an exe in a
 // scratch folder, hidden unless asked, and with the schedule stopped so that a test gives the
 // ticks itself.
-#include <gtest/gtest.h>
-#include <windows.h>
-
 #include <array>
 #include <string>
+
+#include <windows.h>
 
 #include "app/main_window_win.h"
 #include "base/ids_win.h"
 #include "launch/settings_win.h"
 #include "test_support_win.h"
+
+#include <gtest/gtest.h>
 
 namespace qyr::test {
 

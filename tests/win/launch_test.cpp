@@ -1,5 +1,4 @@
 // The launch engine against the real profile API, processes and timers of Windows (Wine).
-#include <gtest/gtest.h>
 #include <windows.h>
 
 #include "app/main_window_win.h"
@@ -7,6 +6,8 @@
 #include "base/wide_win.h"
 #include "form_fixture_win.h"
 #include "launch/settings_win.h"
+
+#include <gtest/gtest.h>
 
 namespace qyr {
 namespace {
@@ -205,8 +206,7 @@ TEST(Schedule, APathTooLongToStartIsNotStarted) {
   f.Ticks(1);
   EXPECT_EQ(f.form.ControlText(ControlId::kStatusLine), "2>无法打开:" + cut);
   const std::string reply = StatusReply(f.form.Launch().UptimeMs(), f.form.Launch().StateTexts());
-  EXPECT_EQ(reply.substr(reply.find(" 1=")),
-            " 1=failed 2=failed 3=none 4=none");
+  EXPECT_EQ(reply.substr(reply.find(" 1=")), " 1=failed 2=failed 3=none 4=none");
 }
 
 TEST(Schedule, DropsToOneTickAMinuteAfter200) {

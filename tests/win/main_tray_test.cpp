@@ -1,12 +1,12 @@
 // The main window and its tray entry, driven as the shell and a user would.
-#include <gtest/gtest.h>
 #include <windows.h>
-
-#include <shellapi.h>
 
 #include "app/main_window_win.h"
 #include "base/ids_win.h"
 #include "form_fixture_win.h"
+
+#include <gtest/gtest.h>
+#include <shellapi.h>
 
 namespace qyr {
 namespace {
@@ -52,8 +52,8 @@ TEST(MainTray, LeftClickRestoresMinimiseAndCancelHide) {
 
   // Minimising sends the window to the tray; the entry stays.
   ShowWindow(t.form.hwnd(), SW_MINIMIZE);
-  EXPECT_TRUE(test::PumpUntil([&] { return !IsWindowVisible(t.form.hwnd()); },
-                              std::chrono::seconds(5)));
+  EXPECT_TRUE(
+      test::PumpUntil([&] { return !IsWindowVisible(t.form.hwnd()); }, std::chrono::seconds(5)));
   EXPECT_TRUE(t.EntryPresent());
   t.Shell(WM_LBUTTONDOWN);
   t.Shell(WM_LBUTTONUP);

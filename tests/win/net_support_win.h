@@ -1,6 +1,5 @@
 #pragma once
 // The control system's side of the tests: plain blocking Windows Sockets on loopback.
-#include <windows.h>
 #include <winsock2.h>
 
 #include <atomic>
@@ -10,6 +9,8 @@
 #include <string_view>
 #include <thread>
 #include <vector>
+
+#include <windows.h>
 
 #include "base/handles_win.h"
 #include "base/winsock_win.h"

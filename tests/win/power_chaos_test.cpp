@@ -3,13 +3,14 @@
 // step the window holds that model's state and shows exactly what it says. No tick is ever
 // given on which a countdown would reach its power action (it would end the Wine session), and
 // the control timer is killed at the window after every step, so no real tick comes between.
-#include <gtest/gtest.h>
-#include <windows.h>
-
 #include <random>
+
+#include <windows.h>
 
 #include "base/wide_win.h"
 #include "form_fixture_win.h"
+
+#include <gtest/gtest.h>
 
 namespace qyr {
 namespace {

@@ -1,13 +1,14 @@
 // The shutdown screen on the real window: the full screen a power command turns it into, the
 // ticks it shows, and the clicks that cancel, pause or show it by hand. No test here lets a
 // countdown reach its power action: that would end every process of the Wine session.
-#include <gtest/gtest.h>
 #include <windows.h>
 
 #include "app/main_window_win.h"
 #include "base/wide_win.h"
 #include "form_fixture_win.h"
 #include "remote/status_reply.h"
+
+#include <gtest/gtest.h>
 
 namespace qyr {
 namespace {
@@ -201,8 +202,9 @@ TEST(PowerScreen, BoxesOpenAboveTheWindowThatTheScreenLeftTopmost) {
     PowerForm f(dir);
     HWND form = f.form.hwnd();
     f.form.Remote().HandleCommand("QyrNOR_PC_OFF");
-    Click(click == ControlId::kStatusLine ? f.form.Control(click)
-                                          : f.form.Screen().PanelLabel(PanelLabelId::kScreenMessage));
+    Click(click == ControlId::kStatusLine
+              ? f.form.Control(click)
+              : f.form.Screen().PanelLabel(PanelLabelId::kScreenMessage));
     ASSERT_TRUE(Topmost(form));
     f.form.SetControlText(ControlId::kDelay2Edit, "x");
     bool disabled_while_open = false;
@@ -279,7 +281,8 @@ TEST(PowerScreen, TheScreenIsScaledWithTheWindow) {
     PanelLabelId id;
     const char* face;
     int height;
-  } fonts[] = {{PanelLabelId::kScreenTitle, "宋体", 60}, {PanelLabelId::kScreenMessage, "黑体", 101}};
+  } fonts[] = {{PanelLabelId::kScreenTitle, "宋体", 60},
+               {PanelLabelId::kScreenMessage, "黑体", 101}};
   for (const auto& font : fonts) {
     LOGFONTW lf = {};
     GetObjectW(reinterpret_cast<HFONT>(

@@ -1,8 +1,6 @@
 // Received bytes as code-page-936 text, converted by the system as the protocol asks.
 #include "remote/protocol_win.h"
 
-#include <gtest/gtest.h>
-
 #include <string>
 #include <vector>
 
@@ -12,6 +10,8 @@
 #include "remote/protocol.h"
 #include "remote/signature_win.h"
 #include "test_support_win.h"
+
+#include <gtest/gtest.h>
 
 namespace qyr {
 namespace {

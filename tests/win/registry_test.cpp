@@ -1,11 +1,9 @@
 // Save and start-up against the real (Wine) registry: the machine-wide Run value and the
 // player's display settings. These suites share machine state with the program runs of the
 // end-to-end tests, so they never run alongside them.
-#include <gtest/gtest.h>
 #include <windows.h>
+#include <gtest/gtest.h>
 // after <windows.h>
-#include <sddl.h>
-
 #include <optional>
 #include <utility>
 #include <vector>
@@ -17,6 +15,8 @@
 #include "form_fixture_win.h"
 #include "winsys/autorun_win.h"
 #include "winsys/player_preset_win.h"
+
+#include <sddl.h>
 
 namespace qyr {
 namespace {
@@ -117,8 +117,8 @@ class RunKey {
   // when it is opened). The list is put back with the values.
   void ReadOnly() {
     PSECURITY_DESCRIPTOR sd = nullptr;
-    ConvertStringSecurityDescriptorToSecurityDescriptorW(L"D:P(A;;KRWD;;;WD)", SDDL_REVISION_1,
-                                                         &sd, nullptr);
+    ConvertStringSecurityDescriptorToSecurityDescriptorW(L"D:P(A;;KRWD;;;WD)", SDDL_REVISION_1, &sd,
+                                                         nullptr);
     SetAccess(sd);
     LocalFree(sd);
   }

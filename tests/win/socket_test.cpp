@@ -1,7 +1,5 @@
 // The remote control on Wine's real sockets over loopback: the main window's listeners on free
 // ports, driven by plain Windows Sockets peers from the test.
-#include <gtest/gtest.h>
-#include <windows.h>
 #include <winsock2.h>
 
 #include <functional>
@@ -9,10 +7,14 @@
 #include <string>
 #include <vector>
 
+#include <windows.h>
+
 #include "app/main_window_win.h"
 #include "base/text.h"
 #include "form_fixture_win.h"
 #include "net_support_win.h"
+
+#include <gtest/gtest.h>
 
 namespace qyr {
 namespace {

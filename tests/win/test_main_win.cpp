@@ -1,13 +1,14 @@
 // Entry of the test programs that run under Wine. Once the results are printed the process
 // ends at once: under load Wine now and then hangs in the cleanup of a normal process exit,
 // long after every test has passed.
-#include <gtest/gtest.h>
-#include <windows.h>
-
 #include <cstdio>
+
+#include <windows.h>
 
 #include "app/app_win.h"
 #include "base/window_base_win.h"
+
+#include <gtest/gtest.h>
 
 int main(int argc, char** argv) {
   testing::InitGoogleTest(&argc, argv);

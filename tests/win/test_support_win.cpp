@@ -1,13 +1,13 @@
 #include "test_support_win.h"
 
-#include <shellapi.h>
-
 #include <algorithm>
 #include <vector>
 
 #include "base/handles_win.h"
 #include "base/wide_win.h"
 #include "base/window_base_win.h"
+
+#include <shellapi.h>
 
 namespace qyr::test {
 
@@ -43,7 +43,7 @@ bool FileExists(const std::string& path) {
 
 std::string ReadFileBytes(const std::string& path) {
   const UniqueFile f(CreateFileW(Utf8ToWide(path).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
-                                OPEN_EXISTING, 0, nullptr));
+                                 OPEN_EXISTING, 0, nullptr));
   if (!f) return {};
   std::string out;
   char buf[4096];
@@ -53,8 +53,8 @@ std::string ReadFileBytes(const std::string& path) {
 }
 
 void WriteFileBytes(const std::string& path, const std::string& bytes) {
-  const UniqueFile f(CreateFileW(Utf8ToWide(path).c_str(), GENERIC_WRITE, 0, nullptr,
-                                CREATE_ALWAYS, 0, nullptr));
+  const UniqueFile f(
+      CreateFileW(Utf8ToWide(path).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
   if (!f) return;
   DWORD n = 0;
   WriteFile(f.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &n, nullptr);
@@ -82,8 +82,8 @@ bool Pump(const std::function<bool()>& done, std::chrono::milliseconds limit,
     if (done()) return true;
     const ULONGLONG now = GetTickCount64();
     if (now >= end) return false;
-    MsgWaitForMultipleObjects(0, nullptr, FALSE, static_cast<DWORD>(std::min<ULONGLONG>(end - now, 20)),
-                              QS_ALLINPUT);
+    MsgWaitForMultipleObjects(0, nullptr, FALSE,
+                              static_cast<DWORD>(std::min<ULONGLONG>(end - now, 20)), QS_ALLINPUT);
   }
 }
 
@@ -99,9 +99,10 @@ bool PumpUntil(const std::function<bool()>& done, std::chrono::milliseconds limi
 
 bool PumpTimerTicks(HWND window, UINT_PTR id, int count, std::chrono::milliseconds limit) {
   int fired = 0;
-  return Pump([&] { return fired >= count; }, limit, [&](const MSG& msg) {
-    if (msg.message == WM_TIMER && msg.hwnd == window && msg.wParam == id) ++fired;
-  });
+  return Pump([&] { return fired >= count; }, limit,
+              [&](const MSG& msg) {
+                if (msg.message == WM_TIMER && msg.hwnd == window && msg.wParam == id) ++fired;
+              });
 }
 
 HANDLE StartProcess(const std::string& exe, const std::string& args) {

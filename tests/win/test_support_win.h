@@ -1,11 +1,11 @@
 #pragma once
 // Helpers for the tests that run under Wine: scratch folders, files, pumping messages.
-#include <windows.h>
-
 #include <chrono>
 #include <functional>
 #include <string>
 #include <vector>
+
+#include <windows.h>
 
 namespace qyr::test {
 

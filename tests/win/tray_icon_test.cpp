@@ -1,16 +1,17 @@
 // The tray entry and its painted picture, read back pixel by pixel from the real icon.
-#include <gtest/gtest.h>
-#include <windows.h>
-
 #include <algorithm>
 #include <string>
 #include <vector>
+
+#include <windows.h>
 
 #include "base/handles_win.h"
 #include "base/ids_win.h"
 #include "test_support_win.h"
 #include "tray/tray_icon_win.h"
 #include "tray/tray_rules.h"
+
+#include <gtest/gtest.h>
 
 namespace qyr {
 namespace {

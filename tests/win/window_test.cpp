@@ -1,9 +1,7 @@
 // The main window as it is really created and as a user drives it, against the layout table.
-#include <gtest/gtest.h>
 #include <windows.h>
+#include <gtest/gtest.h>
 // after <windows.h>, which it needs
-#include <shellapi.h>
-
 #include <iterator>
 #include <optional>
 #include <string>
@@ -16,6 +14,8 @@
 #include "base/ids_win.h"
 #include "base/wide_win.h"
 #include "form_fixture_win.h"
+
+#include <shellapi.h>
 
 namespace qyr {
 namespace {
@@ -92,15 +92,14 @@ TEST(MainWindow, EveryControlIsCreatedAsTheTableSays) {
       const COLORREF text = row.look.text == Colour::kGreen       ? RGB(0, 128, 0)
                             : row.look.text == Colour::kBlue      ? RGB(0, 0, 255)
                             : row.look.text == Colour::kScrollBar ? GetSysColor(COLOR_SCROLLBAR)
-                                                                   : GetSysColor(COLOR_WINDOWTEXT);
+                                                                  : GetSysColor(COLOR_WINDOWTEXT);
       EXPECT_EQ(GetTextColor(dc), text);
       EXPECT_EQ(lb.lbColor,
                 row.look.back == Colour::kGreen ? RGB(0, 128, 0) : GetSysColor(COLOR_BTNFACE));
     }
   }
   DeleteDC(dc);
-  EXPECT_EQ(SendMessageW(f.form.Control(ControlId::kAutoRunCheck), BM_GETCHECK, 0, 0),
-            BST_CHECKED);
+  EXPECT_EQ(SendMessageW(f.form.Control(ControlId::kAutoRunCheck), BM_GETCHECK, 0, 0), BST_CHECKED);
 }
 
 TEST(MainWindow, At144DpiEverythingIsOneAndAHalfTimesAsLarge) {
@@ -114,8 +113,7 @@ TEST(MainWindow, At144DpiEverythingIsOneAndAHalfTimesAsLarge) {
   for (const ControlSpec& row : kLayout) {
     SCOPED_TRACE(std::string(row.name));
     const Rect96& p = row.place;
-    EXPECT_TRUE(
-        At(f.form.Control(row.id), {x15(p.left), x15(p.top), x15(p.width), x15(p.height)}));
+    EXPECT_TRUE(At(f.form.Control(row.id), {x15(p.left), x15(p.top), x15(p.width), x15(p.height)}));
     LOGFONTW lf = {};
     GetObjectW(reinterpret_cast<HFONT>(SendMessageW(f.form.Control(row.id), WM_GETFONT, 0, 0)),
                sizeof(lf), &lf);
@@ -158,9 +156,9 @@ TEST(MainWindow, TabFollowsTheKeyboardOrder) {
   SetForegroundWindow(f.form.hwnd());
   SetFocus(f.form.Control(ControlId::kSaveButton));
   using enum ControlId;
-  const ControlId forward[] = {kCancelButton,   kFile2Edit,  kPick2Button,         kDelay2Edit,
-                               kFile3Edit, kPick3Button,    kDelay3Edit,      kFile4Edit,
-                               kPick4Button,   kDelay4Edit, kAutoRunCheck, kSaveButton};
+  const ControlId forward[] = {kCancelButton, kFile2Edit,   kPick2Button,  kDelay2Edit,
+                               kFile3Edit,    kPick3Button, kDelay3Edit,   kFile4Edit,
+                               kPick4Button,  kDelay4Edit,  kAutoRunCheck, kSaveButton};
   ASSERT_EQ(PressTab(f.form), kCancelButton);
   ASSERT_EQ(PressTab(f.form), kFile1Edit);
   ASSERT_EQ(PressTab(f.form), kPick1Button);
@@ -188,8 +186,7 @@ TEST(MainWindow, ResizingKeepsTheStatusLineAndButtonsAtTheBottom) {
   EXPECT_TRUE(At(f.form.Control(ControlId::kSaveButton), {801, 294, 105, 44}));
   EXPECT_TRUE(At(f.form.Control(ControlId::kCancelButton), {577, 294, 97, 44}));
   EXPECT_TRUE(At(f.form.Control(ControlId::kFile4Edit), RowOf(ControlId::kFile4Edit).place));
-  EXPECT_TRUE(
-      At(f.form.Control(ControlId::kAutoRunCheck), RowOf(ControlId::kAutoRunCheck).place));
+  EXPECT_TRUE(At(f.form.Control(ControlId::kAutoRunCheck), RowOf(ControlId::kAutoRunCheck).place));
 }
 
 TEST(MainWindow, StatusLineWakesUpWithTheFirstMessageAndKeepsAmpersandsAsAccelerators) {
@@ -350,8 +347,8 @@ TEST(MainWindow, TheNameTestBoxComesFirstAndNothingRunsBehindIt) {
   // The box runs a message loop of its own: the test's timer firing there shows that ticks
   // are delivered while it is open, so the schedule's would have been too.
   own_ticks = 0;
-  const UINT_PTR own = SetTimer(nullptr, 0, 250,
-                                [](HWND, UINT, UINT_PTR, DWORD) { InterlockedIncrement(&own_ticks); });
+  const UINT_PTR own = SetTimer(
+      nullptr, 0, 250, [](HWND, UINT, UINT_PTR, DWORD) { InterlockedIncrement(&own_ticks); });
   std::int32_t ticks_while_open = -1;
   bool shown_while_open = true;
   test::BoxCatcher box(GetCurrentProcessId(), [&] {
@@ -374,8 +371,8 @@ TEST(MainWindow, TheNameTestBoxComesFirstAndNothingRunsBehindIt) {
   EXPECT_EQ(ticks_while_open, 0);
   EXPECT_FALSE(shown_while_open);
   // Once start-up is done, the schedule runs: its first tick comes a second later.
-  EXPECT_TRUE(
-      test::PumpUntil([&] { return form.Launch().ScheduleState().Ticks() == 1; }, std::chrono::seconds(5)));
+  EXPECT_TRUE(test::PumpUntil([&] { return form.Launch().ScheduleState().Ticks() == 1; },
+                              std::chrono::seconds(5)));
 }
 
 // Types `file` into the open-file dialog that the watcher finds and records what it offered.
@@ -410,8 +407,8 @@ TEST(MainWindow, PickersShareOneDialogThatOffersTheLastFile) {
   Form f(dir, {.show = SW_SHOWNORMAL});
   const std::string delay2 = f.form.ControlText(ControlId::kDelay2Edit);
   // Each row's button fills its own box; the dialog offers the file picked before.
-  const ControlId pickers[] = {ControlId::kPick1Button, ControlId::kPick2Button, ControlId::kPick3Button,
-                               ControlId::kPick4Button};
+  const ControlId pickers[] = {ControlId::kPick1Button, ControlId::kPick2Button,
+                               ControlId::kPick3Button, ControlId::kPick4Button};
   std::string files[std::size(pickers)];
   for (std::size_t row = 0; row < std::size(pickers); ++row) {
     files[row] = dir / ("row" + std::to_string(row + 1) + ".exe");

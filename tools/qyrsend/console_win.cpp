@@ -1,6 +1,6 @@
-#include <windows.h>
-
 #include <iostream>
+
+#include <windows.h>
 
 #include "console.h"
 

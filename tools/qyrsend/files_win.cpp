@@ -1,12 +1,12 @@
 #include <windows.h>
 // after <windows.h>, which it needs
-#include <sddl.h>
-
 #include <vector>
 
 #include "base/handles_win.h"
 #include "base/wide_win.h"
 #include "files.h"
+
+#include <sddl.h>
 
 namespace qyrsend::files {
 

@@ -1,5 +1,3 @@
-#include <gtest/gtest.h>
-
 #include <cstdlib>
 #include <ctime>
 #include <string>
@@ -8,6 +6,8 @@
 #include "hall_state.h"
 #include "hosts_file.h"
 #include "morning_start.h"
+
+#include <gtest/gtest.h>
 
 namespace qyrsend {
 namespace {

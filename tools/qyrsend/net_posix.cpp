@@ -1,3 +1,9 @@
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+
+#include "net.h"
+
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netdb.h>
@@ -6,12 +12,6 @@
 #include <sys/resource.h>
 #include <sys/socket.h>
 #include <unistd.h>
-
-#include <algorithm>
-#include <cerrno>
-#include <cstring>
-
-#include "net.h"
 
 namespace qyrsend::net {
 

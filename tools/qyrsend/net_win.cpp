@@ -1,5 +1,4 @@
 #include <winsock2.h>
-#include <ws2tcpip.h>
 
 #include <cstddef>
 #include <cstring>
@@ -7,6 +6,8 @@
 #include <vector>
 
 #include "net.h"
+
+#include <ws2tcpip.h>
 
 namespace qyrsend::net {
 

@@ -1,17 +1,4 @@
 // qyrsend's rules, and the sender against small servers of the test's own on loopback.
-#include <arpa/inet.h>
-#include <gtest/gtest.h>
-#include <net/if.h>
-#include <netinet/in.h>
-#include <sched.h>
-#include <sys/ioctl.h>
-#include <sys/mount.h>
-#include <sys/resource.h>
-#include <sys/socket.h>
-#include <sys/stat.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <atomic>
 #include <chrono>
@@ -38,6 +25,19 @@
 #include "status.h"
 #include "sweep.h"
 #include "wake.h"
+
+#include <arpa/inet.h>
+#include <gtest/gtest.h>
+#include <net/if.h>
+#include <netinet/in.h>
+#include <sched.h>
+#include <sys/ioctl.h>
+#include <sys/mount.h>
+#include <sys/resource.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 namespace qyrsend {
 namespace {

@@ -1,11 +1,5 @@
 // qyrsend serve: the hall page's HTTP server, its sweep and its actions. The rules are in
 // hall_api, hall_state and morning_start; this is the shell around them.
-#include <fcntl.h>
-#include <httplib.h>
-#include <sys/random.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <atomic>
 #include <cerrno>
 #include <charconv>
@@ -21,6 +15,12 @@
 #include "page.h"
 #include "remote/allow_list.h"
 #include "remote/protocol.h"
+
+#include <fcntl.h>
+#include <httplib.h>
+#include <sys/random.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace qyrsend {
 

@@ -1,13 +1,13 @@
+#include <memory>
+#include <vector>
+
+#include "signer.h"
+
 #include <openssl/bn.h>
 #include <openssl/core_names.h>
 #include <openssl/ecdsa.h>
 #include <openssl/evp.h>
 #include <openssl/param_build.h>
-
-#include <memory>
-#include <vector>
-
-#include "signer.h"
 
 namespace qyrsend {
 

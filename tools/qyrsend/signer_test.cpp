@@ -2,12 +2,12 @@
 // both sides: natively against libcrypto, under Wine against CNG.
 #include "signer.h"
 
-#include <gtest/gtest.h>
-
 #include <string>
 
 #include "hall_key.h"
 #include "remote/signed_command.h"
+
+#include <gtest/gtest.h>
 
 namespace qyrsend {
 namespace {

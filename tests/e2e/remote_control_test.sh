@@ -65,3 +65,26 @@ wait_for_log 'QyrDelay started' || fail "no start line after the rollover"
 [ "$(stat -c %s "$work/QyrDelay.log.1")" = "$full" ] || fail "the full log was not kept as QyrDelay.log.1"
 [ "$(stat -c %s "$work/QyrDelay.log")" -lt 4096 ] || fail "the log did not start again"
 echo "ok: a log past 1 MiB rolls over"
+
+# A datagram with a forged sender (a raw socket; root in this test's own network): with a hall
+# key it is refused like any power command over UDP, with Udp=0 it is never read.
+forge() { python3 "$(dirname "$0")/forge_datagram.py" 10.1.2.3 127.0.0.1 "$port" "$1"; }
+if [ "$(id -u)" = 0 ] && python3 -c 'import socket; socket.socket(socket.AF_INET, socket.SOCK_RAW, socket.IPPROTO_RAW)' 2>/dev/null; then
+  hall_key=04b7e08afdfe94bad3f1dc8c734798ba1c62b3a0ad1e9ea2a38201cd0889bc7a193603f747959dbf7a4bb226e41928729063adc7ae43529e61b563bbc606cc5e09
+  start_program $'[REMOTE]\nLog=1\nSignedBy='"$hall_key"
+  forge QyrNOR_PC_OFF
+  wait_for_log 'UDP [0-9.]+:[0-9]+ QyrNOR_PC_OFF refused: power commands must be signed' ||
+    fail "the forged power-off was not refused as unsigned"
+  [ "$(send QyrNOR_PC_CHECK)" = "OK" ] || fail "no answer after the forged datagram"
+  kill -0 "$program" || fail "the program ended"
+  start_program $'[REMOTE]\nLog=1\nUdp=0'
+  forge QyrNOR_PC_TEST
+  [ "$(send QyrNOR_PC_CHECK)" = "OK" ] || fail "TCP did not answer with Udp=0"
+  wait_for_log 'TCP [0-9.]+:[0-9]+ QyrNOR_PC_CHECK -> OK' || fail "the check was not logged"
+  grep -qE 'UDP [0-9]' "$work/QyrDelay.log" && fail "a datagram was read with Udp=0"
+  grep -q 'UDP closed by Udp=0' "$work/QyrDelay.log" || fail "the log does not say UDP is closed"
+  echo "ok: a forged datagram is refused with a hall key and never read with Udp=0"
+else
+  echo "skipped: a forged datagram needs a raw socket (root)"
+fi
+

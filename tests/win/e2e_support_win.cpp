@@ -2,6 +2,7 @@
 
 #include "base/wide_win.h"
 #include "base/window_base_win.h"
+#include "test_support_win.h"
 
 namespace qyr::test {
 
@@ -114,6 +115,17 @@ bool RunningProgram::WaitForExit(DWORD limit_ms, DWORD* code) {
   if (process_ == nullptr || WaitForSingleObject(process_, limit_ms) != WAIT_OBJECT_0) return false;
   if (code != nullptr) GetExitCodeProcess(process_, code);
   return true;
+}
+
+bool RunningProgram::CancelAtThePc() {
+  HWND screen = Control(ControlId::kPowerScreen);
+  HWND status = Control(ControlId::kStatusLine);
+  if (!PumpUntil([&] { return IsWindowVisible(screen) != FALSE; }, std::chrono::seconds(5))) {
+    return false;
+  }
+  PostMessageW(status, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(4, 4));
+  PostMessageW(status, WM_LBUTTONUP, 0, MAKELPARAM(4, 4));
+  return PumpUntil([&] { return IsWindowVisible(screen) == FALSE; }, std::chrono::seconds(5));
 }
 
 }  // namespace qyr::test

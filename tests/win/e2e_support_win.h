@@ -37,6 +37,9 @@ class RunningProgram {
   bool Close(DWORD limit_ms = 10000);
   // Exit code once ended; waits up to limit_ms.
   bool WaitForExit(DWORD limit_ms, DWORD* code = nullptr);
+  // Once its countdown screen is up, cancels it with a click on the status line, as a person at
+  // the PC would; true when the screen came and went again.
+  bool CancelAtThePc();
 
  private:
   std::string exe_;

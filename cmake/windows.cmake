@@ -12,8 +12,9 @@ add_link_options(-static -static-libgcc -static-libstdc++)
 
 set(QYR_WIN_LIBS ws2_32 comctl32 comdlg32 shell32 ole32 gdi32 user32 advapi32 version netapi32 bcrypt)
 
-add_library(qyr_win STATIC ${qyr_win_sources})
-target_link_libraries(qyr_win PUBLIC qyr_core ${QYR_WIN_LIBS})
+# The folders' libraries hold their Win32 sides too (cmake/layers.cmake); this is all of it.
+add_library(qyr_win INTERFACE)
+target_link_libraries(qyr_win INTERFACE qyr_core ${QYR_WIN_LIBS})
 
 file(GLOB qyr_rc CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/src/res/*.rc)
 add_executable(QyrDelay WIN32 ${CMAKE_SOURCE_DIR}/src/app/main_win.cpp ${qyr_rc})

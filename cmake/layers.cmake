@@ -1,0 +1,52 @@
+# One library a folder of src/, built only on the folders it may include from: the table in
+# tools/check-style.sh, read here so that there is one. Each folder compiles against a view of
+# src/ that holds itself and those folders alone, so an include of any other is not found and
+# the build fails. What is built on the libraries (the program, tests, tools) sees all of src/
+# through qyr_core.
+file(STRINGS ${CMAKE_SOURCE_DIR}/tools/check-style.sh qyr_layer_lines
+  REGEX "^  \\[[a-z]+\\]=\"[a-z ]*\"$")
+set(qyr_layers "")
+foreach(line ${qyr_layer_lines})
+  string(REGEX REPLACE "^  \\[([a-z]+)\\]=\"([a-z ]*)\"$" "\\1" folder "${line}")
+  string(REGEX REPLACE "^  \\[([a-z]+)\\]=\"([a-z ]*)\"$" "\\2" deps "${line}")
+  separate_arguments(deps)
+  list(APPEND qyr_layers ${folder})
+  set(qyr_layer_deps_${folder} ${deps})
+endforeach()
+
+add_library(qyr_core INTERFACE)
+target_include_directories(qyr_core INTERFACE ${CMAKE_SOURCE_DIR}/src)
+foreach(folder ${qyr_layers})
+  set(sources ${qyr_portable_sources})
+  list(FILTER sources INCLUDE REGEX "/src/${folder}/")
+  if(WIN32)
+    # The Windows build puts a folder's Win32 side in the same library.
+    set(win_sources ${qyr_win_sources})
+    list(FILTER win_sources INCLUDE REGEX "/src/${folder}/")
+    list(APPEND sources ${win_sources})
+  endif()
+  if(NOT sources)
+    continue()
+  endif()
+  set(view ${CMAKE_BINARY_DIR}/layers/${folder})
+  file(REMOVE_RECURSE ${view})
+  file(MAKE_DIRECTORY ${view})
+  foreach(dep ${folder} ${qyr_layer_deps_${folder}})
+    file(CREATE_LINK ${CMAKE_SOURCE_DIR}/src/${dep} ${view}/${dep} SYMBOLIC)
+  endforeach()
+  add_library(qyr_${folder} STATIC ${sources})
+  target_include_directories(qyr_${folder} PRIVATE ${view})
+  foreach(dep ${qyr_layer_deps_${folder}})
+    # A folder with nothing to build on this side (Win32 only, natively) has no library.
+    set(dep_sources ${qyr_portable_sources})
+    if(WIN32)
+      list(APPEND dep_sources ${qyr_win_sources})
+    endif()
+    list(FILTER dep_sources INCLUDE REGEX "/src/${dep}/")
+    if(dep_sources)
+      target_link_libraries(qyr_${folder} PUBLIC qyr_${dep})
+    endif()
+  endforeach()
+  add_dependencies(qyr_${folder} layering)
+  target_link_libraries(qyr_core INTERFACE qyr_${folder})
+endforeach()

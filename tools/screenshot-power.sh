@@ -6,18 +6,9 @@
 #   tools/screenshot-power.sh [BUILD_DIR] [OUT.png]   (defaults: build/windows, docs/shutdown-screen.png)
 set -euo pipefail
 cd "$(dirname "$0")/.."
-build="$(cd "${1:-build/windows}" && pwd)"
-out="${2:-docs/shutdown-screen.png}"
-[ -f "$build/QyrDelay.exe" ] || { echo "screenshot-power.sh: build first" >&2; exit 1; }
-
-root="$build/screenshot-power/wine"
-stage="$build/screenshot-power/QyrNOR"  # the listeners open only under a QyrNOR path
-run=(bash cmake/wine-run.sh --root "$root")
-unset DISPLAY
-trap '"${run[@]}" --stop' EXIT
-
-mkdir -p "$stage" "$(dirname "$out")"
-cp "$build/QyrDelay.exe" "$stage/QyrDelay.exe"
+source tools/screenshot-lib.sh
+# The listeners open only under a QyrNOR path.
+stage_program screenshot-power QyrNOR docs/shutdown-screen.png "$@"
 printf '[AUTORUN]\r\nFile0=\r\n' >"$stage/QyrDelay.ini"
 "${run[@]}" --start
 "${run[@]}" explorer /desktop=shell,800x600 "$stage/QyrDelay.exe" >/dev/null 2>&1 &
@@ -28,8 +19,7 @@ done
 exec 3<>/dev/tcp/127.0.0.1/26908
 printf 'QyrNOR_PC_OFF' >&3
 sleep 2.5
-DISPLAY=":$(head -n1 "$root/main/xvfb.display")"
-export DISPLAY
+use_wine_display
 import -window root -crop 800x600+0+0 +repage "$out"
 exec 3>&-
 echo "screenshot-power.sh: $out"

@@ -9,21 +9,11 @@
 # manager on the private display.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-build="$(cd "${1:-build/windows}" && pwd)"
-out="${2:-docs/main-window.png}"
-for f in QyrDelay.exe show_window.exe; do
-  [ -f "$build/$f" ] || { echo "screenshot.sh: $build/$f is missing; build first" >&2; exit 1; }
-done
+source tools/screenshot-lib.sh
+# "qyr" but not "qyrnor" in the path: no name box, no listeners.
+stage_program screenshot QyrDelay docs/main-window.png "$@"
+[ -f "$build/show_window.exe" ] || { echo "screenshot.sh: $build/show_window.exe is missing; build first" >&2; exit 1; }
 fc-list :lang=zh | grep -q . || { echo "screenshot.sh: no CJK font installed" >&2; exit 1; }
-
-root="$build/screenshot/wine"
-stage="$build/screenshot/QyrDelay"  # holds "qyr", not "qyrnor": no name box, no listeners
-run=(bash cmake/wine-run.sh --root "$root")
-unset DISPLAY
-trap '"${run[@]}" --stop' EXIT
-
-mkdir -p "$stage" "$(dirname "$out")"
-cp "$build/QyrDelay.exe" "$stage/QyrDelay.exe"
 # A typical showroom PC: the player first, then two more programs.
 printf '[AUTORUN]\r\nFile0=C:\\QyrNOR\\QyrPlayer_V3.exe\r\nDelay0=10\r\nFile1=C:\\QyrNOR\\Light.exe\r\nDelay1=15\r\nFile2=C:\\QyrNOR\\Audio.exe\r\nDelay2=18\r\nFile3=\r\nDelay3=20\r\n' \
   >"$stage/QyrDelay.ini"
@@ -33,8 +23,7 @@ printf '[AUTORUN]\r\nFile0=C:\\QyrNOR\\QyrPlayer_V3.exe\r\nDelay0=10\r\nFile1=C:
 app=$!
 "${run[@]}" "$build/show_window.exe"
 sleep 3  # let it paint; the uptime figure shows the seconds since start
-DISPLAY=":$(head -n1 "$root/main/xvfb.display")"
-export DISPLAY
+use_wine_display
 window="$(xdotool search --sync --limit 1 --name '延时启动器')"
 eval "$(xdotool getwindowgeometry --shell "$window")"
 import -window root -crop "${WIDTH}x${HEIGHT}+${X}+${Y}" +repage "$out"

@@ -189,43 +189,52 @@ check "uninstall keeps the settings file" [ -f "$dir/QyrDelay.ini" ]
 # Reinstalling over kept settings leaves them alone, and /ALLOW= adds who may send commands.
 run "${setup[0]}" /S "/ALLOW=127.0.0.0/8, 10.1.2.3" "/D=$win_dir"
 check "reinstall keeps the settings file" grep -q 'Delay0=7' "$dir/QyrDelay.ini"
-allow_from() { tr -d '\r' <"$dir/QyrDelay.ini" | sed -n '/^\[REMOTE\]$/,/^\[/s/^AllowFrom=//p'; }
+# The value of KEY in [SECTION] of the installed settings file.
+ini() { tr -d '\r' <"$dir/QyrDelay.ini" | sed -n "/^\[$1\]\$/,/^\[/s/^$2=//p"; }
+allow_from() { ini REMOTE AllowFrom; }
+power() { ini POWER "$1"; }
+autorun() { ini AUTORUN "$1"; }
+# installs_writing OPTION [SECTION KEY VALUE]...: a silent upgrade with OPTION succeeds and
+# leaves each KEY of the file at its VALUE.
+installs_writing() {
+  local option="$1" code=0 got="" ok=1 value
+  shift
+  typed "C:\QyrDelay-setup.exe /S $option /D=$win_dir" || code=$?
+  [ "$code" = 0 ] || ok=0
+  while [ $# -ge 3 ]; do
+    value="$(ini "$1" "$2")"
+    got+=" $2=$value"
+    [ "$value" = "$3" ] || ok=0
+    shift 3
+  done
+  check "$option installs (exit $code) and writes what it says (got:$got)" [ "$ok" = 1 ]
+}
 check "/ALLOW= is written to [REMOTE] (got: $(allow_from))" [ "$(allow_from)" = "127.0.0.0/8, 10.1.2.3" ]
 for row in "${allow_rows[@]}"; do
   option="${row%|*}" want="${row##*|}"
   [ "$want" != refused ] || continue
-  code=0; typed "C:\QyrDelay-setup.exe /S $option /D=$win_dir" || code=$?
-  check "$option installs (exit $code) and writes the list as given (got: $(allow_from))" \
-    [ "$code" = 0 -a "$(allow_from)" = "$want" ]
+  installs_writing "$option" REMOTE AllowFrom "$want"
 done
 kept="$(allow_from)"
 code=0; typed "C:\QyrDelay-setup.exe /S /ALLOW=10.0.0.1; /D=$win_dir" || code=$?
 check "a bad list on an upgrade is refused (exit $code) and changes nothing" \
   [ "$code" = 2 -a "$(allow_from)" = "$kept" -a "$(run_value)" = "$win_dir\\QyrDelay.exe" ]
-power() { tr -d '\r' <"$dir/QyrDelay.ini" | sed -n "/^\[POWER\]\$/,/^\[/s/^$1=//p"; }
 for row in "${power_rows[@]}"; do
   IFS='|' read -r option off_at days <<<"$row"
   [ "$off_at" != refused ] || continue
-  code=0; typed "C:\QyrDelay-setup.exe /S $option /D=$win_dir" || code=$?
-  check "$option installs (exit $code) and writes OffAt=$off_at Days=$days (got: $(power OffAt), $(power Days))" \
-    [ "$code" = 0 -a "$(power OffAt)" = "$off_at" -a "$(power Days)" = "$days" ]
+  installs_writing "$option" POWER OffAt "$off_at" POWER Days "$days"
 done
 check "the other settings are kept" [ "$(allow_from)" = "$kept" -a "$(grep -c Delay0=7 "$dir/QyrDelay.ini")" = 1 ]
-autorun() { tr -d '\r' <"$dir/QyrDelay.ini" | sed -n "/^\[AUTORUN\]\$/,/^\[/s/^$1=//p"; }
-remote() { tr -d '\r' <"$dir/QyrDelay.ini" | sed -n "/^\[REMOTE\]\$/,/^\[/s/^$1=//p"; }
 for row in "${remote_rows[@]}"; do
   IFS='|' read -r option udp key <<<"$row"
   [ "$udp" != refused ] || continue
-  code=0; typed "C:\QyrDelay-setup.exe /S $option /D=$win_dir" || code=$?
-  check "$option installs (exit $code) and writes Udp=$udp SignedBy=$key (got: $(remote Udp), $(remote SignedBy))" \
-    [ "$code" = 0 -a "$(remote Udp)" = "$udp" -a "$(remote SignedBy)" = "$key" -a "$(allow_from)" = "$kept" ]
+  installs_writing "$option" REMOTE Udp "$udp" REMOTE SignedBy "$key" REMOTE AllowFrom "$kept"
 done
 for row in "${slot_rows[@]}"; do
   IFS='|' read -r option file delay restart <<<"$row"
   [ "$file" != refused ] || continue
-  code=0; typed "C:\QyrDelay-setup.exe /S $option /D=$win_dir" || code=$?
-  check "$option installs (exit $code): File0=$file Delay0=$delay Restart0=$restart, AllowFrom of the file (got: $(autorun File0), $(autorun Delay0), $(autorun Restart0), $(allow_from))" \
-    [ "$code" = 0 -a "$(autorun File0)" = "$file" -a "$(autorun Delay0)" = "$delay" -a "$(autorun Restart0)" = "$restart" -a "$(allow_from)" = 10.9.9.9 ]
+  installs_writing "$option" AUTORUN File0 "$file" AUTORUN Delay0 "$delay" AUTORUN Restart0 "$restart" \
+    REMOTE AllowFrom 10.9.9.9
 done
 code=0; typed "C:\QyrDelay-setup.exe /S /DELAY2=x /D=$win_dir" || code=$?
 check "a bad row on an upgrade is refused (exit $code) and the settings stay" [ "$code" = 2 -a "$(autorun Delay0)" = 5 ]

@@ -1,7 +1,5 @@
 #include "app/app_rules.h"
 
-#include "app/layout.h"
-
 #include <gtest/gtest.h>
 
 namespace qyr {
@@ -25,13 +23,6 @@ TEST(AppRules, TitleNameTestAndGate) {
     EXPECT_EQ(PassesNameTest(c.path), c.name_ok) << c.path;
     EXPECT_EQ(OpensRemoteControl(c.path), c.gate) << c.path;
   }
-}
-
-TEST(Layout, ScalesInProportion) {
-  EXPECT_EQ(ScaleToDpi(497, 96), 497);
-  EXPECT_EQ(ScaleToDpi(497, 144), 746);  // 745.5 rounds away from zero
-  EXPECT_EQ(ScaleToDpi(24, 144), 36);
-  EXPECT_EQ(ScaleToDpi(11, 120), 14);
 }
 
 }  // namespace

@@ -12,6 +12,13 @@
 namespace qyr {
 namespace {
 
+TEST(Layout, ScalesInProportion) {
+  EXPECT_EQ(ScaleToDpi(497, 96), 497);
+  EXPECT_EQ(ScaleToDpi(497, 144), 746);  // 745.5 rounds away from zero
+  EXPECT_EQ(ScaleToDpi(24, 144), 36);
+  EXPECT_EQ(ScaleToDpi(11, 120), 14);
+}
+
 TEST(Layout, ScalesEveryLengthInProportion) {
   EXPECT_EQ(ScaleToDpi(Rect96{374, 194, 105, 44}, 96), (Rect96{374, 194, 105, 44}));
   EXPECT_EQ(ScaleToDpi(Rect96{374, 194, 105, 44}, 144), (Rect96{561, 291, 158, 66}));

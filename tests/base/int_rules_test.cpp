@@ -1,8 +1,5 @@
 #include "base/int_rules.h"
 
-#include "base/errors.h"
-#include "base/text.h"
-
 #include <gtest/gtest.h>
 
 namespace qyr {
@@ -72,24 +69,6 @@ TEST(IntegerRule, LenientFallsBackAndStrictNamesTheText) {
   EXPECT_EQ(IntegerOr("abc", 15), 15);
   EXPECT_EQ(IntegerOr("", 25), 25);
   EXPECT_EQ(InvalidIntegerMessage("12s"), "'12s' is not a valid integer value");
-}
-
-TEST(ErrorBox, FullStopOnlyAfterCharactersSortingAfterDot) {
-  EXPECT_EQ(ErrorBoxText("'12s' is not a valid integer value"),
-            "'12s' is not a valid integer value.");
-  EXPECT_EQ(ErrorBoxText("Failed to set data for 'x'"), "Failed to set data for 'x'");
-  EXPECT_EQ(ErrorBoxText("Unable to write to D:\\a.ini"), "Unable to write to D:\\a.ini.");
-  EXPECT_EQ(ErrorBoxText("done."), "done.");
-  EXPECT_EQ(ErrorBoxText("a-"), "a-");
-  EXPECT_EQ(ErrorBoxText(""), "");
-}
-
-TEST(TextRules, LowerCasesAsciiOnlyAndTrimsControlBytes) {
-  EXPECT_EQ(AsciiLower("QyrNOR_PC_OFF 中文"), "qyrnor_pc_off 中文");
-  EXPECT_EQ(TrimBlanks(" \t 12 \r\n"), "12");
-  EXPECT_EQ(TrimBlanks("中 "), "中");
-  EXPECT_EQ(CharCount("C:"), 2u);
-  EXPECT_EQ(CharCount("中文"), 2u);
 }
 
 }  // namespace

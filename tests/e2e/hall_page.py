@@ -77,8 +77,8 @@ def fake_log():
         return [line.split() for line in f if line.strip()]
 
 
-def api(path, token, body=None):
-    request = urllib.request.Request(URL + path, data=None if body is None else json.dumps(body).encode(),
+def api(path, token, body=None, url=URL):
+    request = urllib.request.Request(url + path, data=None if body is None else json.dumps(body).encode(),
                                      headers={"Authorization": "Bearer " + token, "Content-Type": "application/json"})
     try:
         with urllib.request.urlopen(request, timeout=10) as response:
@@ -107,6 +107,41 @@ def pid_alive(pid):
         return True
     except ProcessLookupError:
         return False
+
+
+def windows_serve(hosts):
+    """qyrsend.exe serve under Wine: the same page and API, its token made on the first start and
+    read, as its owner's only, on the next."""
+    exe = os.path.join(WORK, "qyrsend.exe")  # a path of this run alone, to find its process by
+    subprocess.run(["cp", os.path.join(os.environ["QYR_BUILD_DIR"], "qyrsend.exe"), exe], check=True)
+    url = "http://127.0.0.1:8909"
+    token_file = os.path.join(WORK, "windows.token")
+    windows = lambda path: "Z:" + path.replace("/", "\\")
+    for said in ("new token in", "token in"):
+        serve = subprocess.Popen([os.environ["QYR_WINE_RUN"], "--root", os.environ["QYR_WINE_ROOT"], exe, "serve",
+                                  "--hosts", windows(hosts), "--listen", "127.0.0.1:8909", "--token-file",
+                                  windows(token_file), "--port", str(FAKE_PORT), "--timeout", "2000", "--every", "1"],
+                                 stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True)
+        try:
+            first = serve.stdout.readline()
+            check(first.startswith(said + " "), "qyrsend.exe serve: " + first.strip())
+            if wait_for("qyrsend.exe serves the page", lambda: b"<html" in urllib.request.urlopen(url + "/", timeout=2).read(), 60):
+                token = open(token_file).read().strip()
+                wait_for("qyrsend.exe's API shows a PC up after its sweep",
+                         lambda: any(pc["host"] == "127.0.0.11" and pc["state"] == "up"
+                                     for z in api("/api/hall", token, url=url)[1]["zones"] for pc in z["pcs"]), 30)
+                status, body = api("/api/hall", "0" * 64, url=url)
+                check(status == 401 and "zones" not in body, "qyrsend.exe refuses a wrong token: %d %s" % (status, body))
+        finally:
+            for pid in os.listdir("/proc"):
+                try:
+                    if pid.isdigit() and open("/proc/%s/cmdline" % pid, "rb").read().startswith(exe.encode()):
+                        os.kill(int(pid), 15)
+                except OSError:
+                    pass
+            serve.wait()
+            wait_for("qyrsend.exe has ended", lambda: not any(
+                open("/proc/%s/cmdline" % p, "rb").read().startswith(exe.encode()) for p in os.listdir("/proc") if p.isdigit()), 20)
 
 
 def click(driver, selector):
@@ -186,6 +221,9 @@ def main():
             check(len(other.find_elements(By.CSS_SELECTOR, ".tile")) == 0, "and shows no hall")
         finally:
             other.quit()
+
+        # Before any power action ends the real QyrDelay, and the Wine both run in with it.
+        windows_serve(hosts)
 
         # Power off zone 2 after the confirmation: exactly its PCs get QyrNOR_PC_OFF.
         before = len(fake_log())

@@ -44,7 +44,7 @@ bool CheckNet(HallOptions& options);
 bool LoadKey(HallOptions& options);
 
 int RunStart(const HallOptions& options);
-int RunServe(const HallOptions& options);  // hall_server.cpp
+int RunServe(const HallOptions& options);  // server.cpp
 
 // The file beside the hosts file ("qyrsend-hall.log").
 std::string BesideHosts(const std::string& hosts_file, const std::string& name);

@@ -11,6 +11,7 @@
 #include "files.h"
 #include "hall_api.h"
 #include "hall_commands.h"
+#include "net.h"
 #include "page.h"
 #include "remote/allow_list.h"
 #include "remote/protocol.h"
@@ -90,16 +91,22 @@ class HallServer {
 
   int Run(const std::string& address, int port) {
     Routes();
+    // The page is announced only once the port is ours.
+    if (!server_.bind_to_port(address, port)) {
+      PrintErr("qyrsend: cannot listen on " + options_.listen + "\n");
+      return 1;
+    }
+    PrintOut("hall page at http://" + options_.listen + "/ for " +
+             std::to_string(hall_.pcs.size()) + " PCs; hall log " + log_path_ + "\n");
     sweeper_ = std::thread([this] { SweepLoop(); });
-    const bool listening = server_.listen(address, port);
+    const bool listened = server_.listen_after_bind();
     {
       std::lock_guard lock(mutex_);
       stop_ = true;
     }
     wake_sweep_.notify_all();
     sweeper_.join();
-    if (!listening) PrintErr("qyrsend: cannot listen on " + options_.listen + "\n");
-    return listening ? 0 : 1;
+    return listened ? 0 : 1;
   }
 
  private:
@@ -280,6 +287,8 @@ class HallServer {
 
   void Routes() {
     server_.set_payload_max_length(1024 * 1024);
+    server_.set_socket_options(
+        [](socket_t socket) { net::OwnPort(static_cast<net::Socket>(socket)); });
     server_.set_default_headers({{"Cache-Control", "no-store"},
                                  {"X-Content-Type-Options", "nosniff"},
                                  {"X-Frame-Options", "DENY"}});
@@ -429,8 +438,6 @@ int RunServe(const HallOptions& given) {
     PrintErr("qyrsend: warning: the page listens on " + options.listen +
              " beyond this PC; the token is all that guards the hall\n");
   }
-  PrintOut("hall page at http://" + options.listen + "/ for " + std::to_string(hall->pcs.size()) +
-           " PCs; hall log " + log_path + "\n");
   HallServer server(std::move(*hall), options, std::move(*token), log_path);
   return server.Run(options.listen.substr(0, colon), port);
 }

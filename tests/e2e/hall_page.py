@@ -7,6 +7,7 @@ fake PCs take port 26909 on 127.0.0.x and the wake port 9).
 """
 import json
 import os
+import shutil
 import subprocess
 import sys
 import time
@@ -151,6 +152,11 @@ def windows_serve(hosts):
         subprocess.run(["cp", os.path.join(os.environ["QYR_BUILD_DIR"], "qyrsend.exe"), path], check=True)
     url = "http://127.0.0.1:8909"
     token_file = os.path.join(WORK, "windows.token")
+    # The hall log goes beside the hosts file, in a folder whose name Windows' own code page could
+    # not spell.
+    hall_dir = os.path.join(WORK, "展厅")
+    os.makedirs(hall_dir)
+    hosts = shutil.copy(hosts, hall_dir)
     windows = lambda path: "Z:" + path.replace("/", "\\")
     wine = [os.environ["QYR_WINE_RUN"], "--root", os.environ["QYR_WINE_ROOT"]]
     form = ["serve", "--hosts", windows(hosts), "--listen", "127.0.0.1:8909", "--token-file", windows(token_file),
@@ -167,6 +173,9 @@ def windows_serve(hosts):
                                      for z in api("/api/hall", token, url=url)[1]["zones"] for pc in z["pcs"]), 30)
                 status, body = api("/api/hall", "0" * 64, url=url)
                 check(status == 401 and "zones" not in body, "qyrsend.exe refuses a wrong token: %d %s" % (status, body))
+                status, body = api("/api/action", token, {"action": "check", "zone": "展厅A"}, url=url)
+                check(status == 202, "qyrsend.exe takes an action: %d %s" % (status, body))
+                wait_for("and logs it beside the hosts file", lambda: open(os.path.join(hall_dir, "qyrsend-hall.log")).read(), 20)
                 if said == "token in":
                     code, out = second_serve(wine + [other_exe] + form, lambda p: end_windows(other_exe))
                     check(code == 1 and "cannot listen on 127.0.0.1:8909" in out and "hall page at" not in out,

@@ -155,7 +155,7 @@ class HallServer {
     line["targets"] = targets;
     line["results"] = results;
     if (!a.summary.empty()) line["summary"] = a.summary;
-    std::ofstream out(log_path_, std::ios::app | std::ios::binary);
+    std::ofstream out(PathOf(log_path_), std::ios::app | std::ios::binary);
     out << JsonText(line) << '\n';
   }
 

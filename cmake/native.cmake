@@ -3,7 +3,7 @@ find_package(GTest REQUIRED)
 include(GoogleTest)
 
 file(GLOB_RECURSE qyr_portable_tests CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/*_test.cpp)
-list(FILTER qyr_portable_tests EXCLUDE REGEX "/tests/(win|e2e)/")
+list(FILTER qyr_portable_tests EXCLUDE REGEX "/tests/(win|e2e|qyrsend)/")
 add_executable(qyr_tests ${qyr_portable_tests})
 target_link_libraries(qyr_tests PRIVATE qyr_core GTest::gtest GTest::gtest_main)
 gtest_discover_tests(qyr_tests DISCOVERY_TIMEOUT 60)

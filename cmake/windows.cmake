@@ -61,7 +61,7 @@ if(CMAKE_CROSSCOMPILING)
 endif()
 
 file(GLOB_RECURSE qyr_portable_tests CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/*_test.cpp)
-list(FILTER qyr_portable_tests EXCLUDE REGEX "/tests/(win|e2e|fuzz)/")
+list(FILTER qyr_portable_tests EXCLUDE REGEX "/tests/(win|e2e|fuzz|qyrsend)/")
 add_executable(qyr_tests ${qyr_portable_tests})
 target_link_libraries(qyr_tests PRIVATE qyr_core gtest gtest_main)
 

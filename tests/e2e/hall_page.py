@@ -7,6 +7,7 @@ fake PCs take port 26909 on 127.0.0.x and the wake port 9).
 """
 import json
 import os
+import shutil
 import subprocess
 import sys
 import time
@@ -77,8 +78,8 @@ def fake_log():
         return [line.split() for line in f if line.strip()]
 
 
-def api(path, token, body=None):
-    request = urllib.request.Request(URL + path, data=None if body is None else json.dumps(body).encode(),
+def api(path, token, body=None, url=URL):
+    request = urllib.request.Request(url + path, data=None if body is None else json.dumps(body).encode(),
                                      headers={"Authorization": "Bearer " + token, "Content-Type": "application/json"})
     try:
         with urllib.request.urlopen(request, timeout=10) as response:
@@ -107,6 +108,81 @@ def pid_alive(pid):
         return True
     except ProcessLookupError:
         return False
+
+
+def windows_processes(exe):
+    """The Wine processes of `exe`, which Wine names by its path."""
+    found = []
+    for pid in filter(str.isdigit, os.listdir("/proc")):
+        try:
+            if open("/proc/%s/cmdline" % pid, "rb").read().startswith(exe.encode() + b"\0"):
+                found.append(int(pid))
+        except OSError:
+            pass
+    return found
+
+
+def end_windows(exe):
+    for pid in windows_processes(exe):
+        os.kill(pid, 15)
+    wait_for(exe + " has ended", lambda: not windows_processes(exe), 20)
+
+
+def second_serve(command, end):
+    """A second serve on the port of a running one: its exit code and output, or None when it is
+    still running after 20 s (then ended by `end`)."""
+    second = subprocess.Popen(command, stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True)
+    try:
+        out = second.communicate(timeout=20)[0]
+        return second.returncode, out
+    except subprocess.TimeoutExpired:
+        end(second)
+        second.communicate()
+        return None, ""
+
+
+def windows_serve(hosts):
+    """qyrsend.exe serve under Wine: the same page and API, its token made on the first start and
+    read, as its owner's only, on the next."""
+    # Paths of this run alone, to find their processes by.
+    exe = os.path.join(WORK, "qyrsend.exe")
+    other_exe = os.path.join(WORK, "other", "qyrsend.exe")
+    os.makedirs(os.path.dirname(other_exe))
+    for path in (exe, other_exe):
+        subprocess.run(["cp", os.path.join(os.environ["QYR_BUILD_DIR"], "qyrsend.exe"), path], check=True)
+    url = "http://127.0.0.1:8909"
+    token_file = os.path.join(WORK, "windows.token")
+    # The hall log goes beside the hosts file, in a folder whose name Windows' own code page could
+    # not spell.
+    hall_dir = os.path.join(WORK, "展厅")
+    os.makedirs(hall_dir)
+    hosts = shutil.copy(hosts, hall_dir)
+    windows = lambda path: "Z:" + path.replace("/", "\\")
+    wine = [os.environ["QYR_WINE_RUN"], "--root", os.environ["QYR_WINE_ROOT"]]
+    form = ["serve", "--hosts", windows(hosts), "--listen", "127.0.0.1:8909", "--token-file", windows(token_file),
+            "--port", str(FAKE_PORT), "--timeout", "2000", "--every", "1"]
+    for said in ("new token in", "token in"):
+        serve = subprocess.Popen(wine + [exe] + form, stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True)
+        try:
+            first = serve.stdout.readline()
+            check(first.startswith(said + " "), "qyrsend.exe serve: " + first.strip())
+            if wait_for("qyrsend.exe serves the page", lambda: b"<html" in urllib.request.urlopen(url + "/", timeout=2).read(), 60):
+                token = open(token_file).read().strip()
+                wait_for("qyrsend.exe's API shows a PC up after its sweep",
+                         lambda: any(pc["host"] == "127.0.0.11" and pc["state"] == "up"
+                                     for z in api("/api/hall", token, url=url)[1]["zones"] for pc in z["pcs"]), 30)
+                status, body = api("/api/hall", "0" * 64, url=url)
+                check(status == 401 and "zones" not in body, "qyrsend.exe refuses a wrong token: %d %s" % (status, body))
+                status, body = api("/api/action", token, {"action": "check", "zone": "展厅A"}, url=url)
+                check(status == 202, "qyrsend.exe takes an action: %d %s" % (status, body))
+                wait_for("and logs it beside the hosts file", lambda: open(os.path.join(hall_dir, "qyrsend-hall.log")).read(), 20)
+                if said == "token in":
+                    code, out = second_serve(wine + [other_exe] + form, lambda p: end_windows(other_exe))
+                    check(code == 1 and "cannot listen on 127.0.0.1:8909" in out and "hall page at" not in out,
+                          "a second qyrsend.exe serve on its port fails (%s %s)" % (code, out.strip()))
+        finally:
+            end_windows(exe)
+            serve.wait()
 
 
 def click(driver, selector):
@@ -186,6 +262,14 @@ def main():
             check(len(other.find_elements(By.CSS_SELECTOR, ".tile")) == 0, "and shows no hall")
         finally:
             other.quit()
+
+        # One page a port: a second serve there fails rather than share the port and its logins.
+        code, out = second_serve([QYRSEND, "serve", "--hosts", hosts], lambda p: p.kill())
+        check(code == 1 and "cannot listen on 127.0.0.1:8908" in out and "hall page at" not in out,
+              "a second serve on the page's port fails (%s %s)" % (code, out.strip()))
+
+        # Before any power action ends the real QyrDelay, and the Wine both run in with it.
+        windows_serve(hosts)
 
         # Power off zone 2 after the confirmation: exactly its PCs get QyrNOR_PC_OFF.
         before = len(fake_log())

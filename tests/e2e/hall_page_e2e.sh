@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The hall page in headless Chromium against qyrsend serve, fake PCs on 127.0.0.x and the real
 # QyrDelay.exe under Wine, which takes port 26908 on every address (the fakes take 26909) and
-# obeys only power commands signed with the hall's key. Run in a network namespace of its own
+# obeys only power commands signed with the hall's key; qyrsend.exe serve under the same Wine is
+# asked for the page and the API too. Run in a network namespace of its own
 # (CTest does: see tools/qyrsend); the Wine prefix is one of its own, started in it.
 set -euo pipefail
 : "${QYRSEND:?}"

@@ -1,5 +1,9 @@
 #include "args.h"
 
+#include <CLI/CLI.hpp>
+#include <functional>
+#include <utility>
+
 #include "hall_key.h"
 #include "remote/allow_list.h"
 #include "remote/protocol.h"
@@ -40,12 +44,17 @@ static ParsedArgs KeygenArgs(const std::vector<std::string>& args) {
   Options options;
   options.keygen = true;
   options.key_base = std::string(kDefaultKeyBase);
-  if (args.size() == 1) return {options, {}};
-  if (args.size() == 3 && args[1] == "--out" && !args[2].empty()) {
-    options.key_base = args[2];
-    return {options, {}};
+  CLI::App app("qyrsend keygen", "qyrsend keygen");
+  app.set_help_flag();
+  app.add_option("--out", options.key_base)->check([](const std::string& base) {
+    return base.empty() ? std::string("empty") : std::string();
+  });
+  try {
+    app.parse(std::vector<std::string>(args.rbegin(), args.rend() - 1));
+  } catch (const CLI::ParseError&) {
+    return {std::nullopt, "expected keygen [--out BASE]"};
   }
-  return {std::nullopt, "expected keygen [--out BASE]"};
+  return {options, {}};
 }
 
 static ParsedArgs WithKey(Options options) {
@@ -57,67 +66,110 @@ static ParsedArgs WithKey(Options options) {
   return {options, {}};
 }
 
+namespace {
+
+// The classic forms' flags and options. Each option that takes a value says in its own words what
+// it needs, as a wrong value or none at all.
+class ClassicCommandLine {
+ public:
+  explicit ClassicCommandLine(Options& options) : app_("qyrsend", "qyrsend") {
+    app_.set_help_flag();
+    // An unknown option is left over and named after the parse, in qyrsend's own words.
+    app_.allow_extras();
+    app_.add_flag("-h,--help", options.help);
+    app_.add_flag("--wake", options.wake);
+    app_.add_flag("--status", options.status);
+    app_.add_flag("--json", options.json);
+    app_.add_flag("--crlf", options.crlf);
+    app_.add_flag_callback("--udp", [&] { options.transport = Transport::Udp; });
+    Value("--broadcast", "--broadcast needs an IPv4 address", [&](const std::string& text) {
+      const std::optional<qyr::Ipv4> address = qyr::ParseIpv4(text);
+      if (address) options.broadcast = *address;
+      return address.has_value();
+    });
+    repeat_ =
+        Value("--repeat", "--repeat needs a count from 1 to " + std::to_string(kMaxWakeRepeat),
+              [&](const std::string& text) {
+                return ParseNumber<int>(text, 1, kMaxWakeRepeat, options.repeat);
+              });
+    port_ = Value("--port", "--port needs a number from 1 to 65535", [&](const std::string& text) {
+      return ParseNumber<std::uint16_t>(text, 1, 65535, options.port);
+    });
+    Value("--timeout", "--timeout needs milliseconds from 1 to 600000",
+          [&](const std::string& text) {
+            return ParseNumber<int>(text, 1, 600000, options.timeout_ms);
+          });
+    Value("--key", "--key needs a key file (BASE.key of qyrsend keygen)",
+          [&](const std::string& text) {
+            options.key_file = text;
+            return !text.empty();
+          });
+    Value("--zone", "--zone needs the name of a zone of the hosts file",
+          [&](const std::string& text) {
+            options.zone = text;
+            return true;
+          });
+    Value("--hosts", "--hosts needs a file name", [&](const std::string& text) {
+      options.hosts_file = text;
+      return !text.empty();
+    });
+    app_.add_option("items", positional_);
+  }
+
+  // Parses `args`; empty when they are well-formed, else what is wrong.
+  std::string Parse(const std::vector<std::string>& args) {
+    try {
+      app_.parse(std::vector<std::string>(args.rbegin(), args.rend()));
+    } catch (const CLI::ArgumentMismatch& e) {
+      // Only the last argument can be an option without its value.
+      for (const auto& [name, need] : needs_) {
+        if (name == args.back()) return need;
+      }
+      return e.what();
+    } catch (const CLI::ParseError& e) {
+      return e.what();
+    }
+    for (const std::string& extra : app_.remaining()) {
+      if (extra == "--") break;  // CLI11 keeps the mark; what follows it is items
+      if (extra.size() > 1 && extra[0] == '-') return "unknown option " + extra;
+    }
+    return {};
+  }
+
+  const std::vector<std::string>& positional() const { return positional_; }
+  bool PortGiven() const { return port_->count() > 0; }
+  bool RepeatGiven() const { return repeat_->count() > 0; }
+
+ private:
+  CLI::Option* Value(const std::string& name, std::string need,
+                     std::function<bool(const std::string&)> take) {
+    needs_.emplace_back(name, need);
+    return app_
+        .add_option_function<std::string>(name,
+                                          [need, take](const std::string& text) {
+                                            if (!take(text)) throw CLI::ValidationError(need);
+                                          })
+        ->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
+  }
+
+  CLI::App app_;
+  std::vector<std::pair<std::string, std::string>> needs_;  // option, what it needs
+  std::vector<std::string> positional_;
+  CLI::Option* repeat_ = nullptr;
+  CLI::Option* port_ = nullptr;
+};
+
+}  // namespace
+
 ParsedArgs ParseArgs(const std::vector<std::string>& args) {
   if (!args.empty() && args.front() == "keygen") return KeygenArgs(args);
   Options options;
-  bool port_given = false;
-  bool repeat_given = false;
-  std::vector<std::string> positional;
-  for (std::size_t i = 0; i < args.size(); ++i) {
-    const std::string& arg = args[i];
-    auto value = [&](std::string& out) {
-      if (i + 1 >= args.size()) return false;
-      out = args[++i];
-      return true;
-    };
-    std::string text;
-    if (arg == "--wake") {
-      options.wake = true;
-    } else if (arg == "--status") {
-      options.status = true;
-    } else if (arg == "--json") {
-      options.json = true;
-    } else if (arg == "--broadcast") {
-      const std::optional<qyr::Ipv4> address = value(text) ? qyr::ParseIpv4(text) : std::nullopt;
-      if (!address) return {std::nullopt, "--broadcast needs an IPv4 address"};
-      options.broadcast = *address;
-    } else if (arg == "--repeat") {
-      repeat_given = true;
-      if (!value(text) || !ParseNumber<int>(text, 1, kMaxWakeRepeat, options.repeat))
-        return {std::nullopt, "--repeat needs a count from 1 to " + std::to_string(kMaxWakeRepeat)};
-    } else if (arg == "--udp") {
-      options.transport = Transport::Udp;
-    } else if (arg == "--crlf") {
-      options.crlf = true;
-    } else if (arg == "-h" || arg == "--help") {
-      options.help = true;
-      return {options, {}};
-    } else if (arg == "--port") {
-      port_given = true;
-      if (!value(text) || !ParseNumber<std::uint16_t>(text, 1, 65535, options.port))
-        return {std::nullopt, "--port needs a number from 1 to 65535"};
-    } else if (arg == "--timeout") {
-      if (!value(text) || !ParseNumber<int>(text, 1, 600000, options.timeout_ms))
-        return {std::nullopt, "--timeout needs milliseconds from 1 to 600000"};
-    } else if (arg == "--key") {
-      if (!value(options.key_file) || options.key_file.empty())
-        return {std::nullopt, "--key needs a key file (BASE.key of qyrsend keygen)"};
-    } else if (arg == "--zone") {
-      if (!value(text)) return {std::nullopt, "--zone needs the name of a zone of the hosts file"};
-      options.zone = text;
-    } else if (arg == "--hosts") {
-      if (!value(options.hosts_file) || options.hosts_file.empty())
-        return {std::nullopt, "--hosts needs a file name"};
-    } else if (arg == "--") {
-      positional.insert(positional.end(), args.begin() + static_cast<std::ptrdiff_t>(i) + 1,
-                        args.end());
-      break;
-    } else if (arg.size() > 1 && arg[0] == '-') {
-      return {std::nullopt, "unknown option " + arg};
-    } else {
-      positional.push_back(arg);
-    }
-  }
+  ClassicCommandLine line(options);
+  if (std::string error = line.Parse(args); !error.empty()) return {std::nullopt, error};
+  if (options.help) return {options, {}};
+  const bool port_given = line.PortGiven();
+  const bool repeat_given = line.RepeatGiven();
+  const std::vector<std::string>& positional = line.positional();
 
   if (options.json && !options.status) return {std::nullopt, "--json goes only with --status"};
   if (options.zone && options.hosts_file.empty())

@@ -13,6 +13,12 @@ std::string WriteNew(const std::string& utf8_path, std::string_view bytes, bool 
 // Whether something of that name exists (a file, a folder, a dangling link).
 bool Exists(const std::string& utf8_path);
 
+// Whether nobody but its owner (and on Windows the system and administrators, who may read any
+// file) may read the existing file.
+bool OwnerOnly(const std::string& utf8_path);
+// How a user makes a file so.
+extern const std::string_view kMakeOwnerOnly;
+
 // Removes a file written by WriteNew, when what follows it failed.
 void Remove(const std::string& utf8_path);
 

@@ -39,6 +39,13 @@ bool Exists(const std::string& utf8_path) {
   return lstat(utf8_path.c_str(), &info) == 0;
 }
 
+const std::string_view kMakeOwnerOnly = "chmod 600";
+
+bool OwnerOnly(const std::string& utf8_path) {
+  struct stat info;
+  return stat(utf8_path.c_str(), &info) == 0 && (info.st_mode & 077) == 0;
+}
+
 void Remove(const std::string& utf8_path) { unlink(utf8_path.c_str()); }
 
 }  // namespace qyrsend::files

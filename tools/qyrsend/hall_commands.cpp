@@ -9,12 +9,12 @@
 
 namespace qyrsend {
 
-namespace {
-
 std::filesystem::path PathOf(const std::string& utf8) {
   return std::filesystem::path(
       std::u8string(reinterpret_cast<const char8_t*>(utf8.data()), utf8.size()));
 }
+
+namespace {
 
 void AddCommon(CLI::App& command, HallOptions& options) {
   command.add_option("--hosts", options.hosts_file, "the hall's hosts file, with its zones")

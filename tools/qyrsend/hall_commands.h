@@ -2,6 +2,7 @@
 // The hall's forms of qyrsend: `serve` (the hall page) and `start` (the morning start).
 #include <CLI/CLI.hpp>
 #include <cstdint>
+#include <filesystem>
 #include <string>
 
 #include "args.h"
@@ -44,7 +45,10 @@ bool CheckNet(HallOptions& options);
 bool LoadKey(HallOptions& options);
 
 int RunStart(const HallOptions& options);
-int RunServe(const HallOptions& options);  // hall_server.cpp
+int RunServe(const HallOptions& options);  // server.cpp
+
+// A path of UTF-8 text; a plain std::string path is the system's code page on Windows.
+std::filesystem::path PathOf(const std::string& utf8);
 
 // The file beside the hosts file ("qyrsend-hall.log").
 std::string BesideHosts(const std::string& hosts_file, const std::string& name);

@@ -55,6 +55,9 @@ Step Receive(Socket s, std::string& out);
 // here.
 bool WasReset(Socket s);
 void Close(Socket s);
+// Set on a listening socket before its bind: the port is its alone, so that a second listener
+// fails instead of sharing its connections, and a restart need not wait for old ones to end.
+void OwnPort(Socket s);
 // One datagram to an IPv4 address in host byte order (broadcast allowed); blocking, nothing is
 // waited for back.
 Step SendDatagram(std::uint32_t address, std::uint16_t port, std::string_view bytes);

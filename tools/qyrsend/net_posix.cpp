@@ -142,6 +142,12 @@ void Close(Socket s) {
   if (s != kNoSocket) close(static_cast<int>(s));
 }
 
+void OwnPort(Socket s) {
+  // Not SO_REUSEPORT: that lets a second process of the user listen on the same port.
+  const int yes = 1;
+  setsockopt(static_cast<int>(s), SOL_SOCKET, SO_REUSEADDR, &yes, sizeof(yes));
+}
+
 Waker::Waker() {
   int ends[2];
   if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0, ends) != 0) return;

@@ -177,6 +177,14 @@ void Close(Socket s) {
   if (s != kNoSocket) closesocket(Raw(s));
 }
 
+void OwnPort(Socket s) {
+  // Not SO_REUSEADDR: on Windows that lets any program bind the same port and take its
+  // connections.
+  const BOOL yes = TRUE;
+  setsockopt(Raw(s), SOL_SOCKET, SO_EXCLUSIVEADDRUSE, reinterpret_cast<const char*>(&yes),
+             sizeof(yes));
+}
+
 // A datagram socket on loopback that sends to itself: select() takes sockets only.
 Waker::Waker() {
   const SOCKET s = ::socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP);

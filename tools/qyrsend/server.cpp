@@ -1,55 +1,33 @@
 // qyrsend serve: the hall page's HTTP server, its sweep and its actions. The rules are in
 // hall_api, hall_state and morning_start; this is the shell around them.
 #include <atomic>
-#include <cerrno>
 #include <charconv>
 #include <condition_variable>
-#include <cstring>
 #include <fstream>
 #include <map>
 #include <mutex>
 #include <thread>
 
+#include "files.h"
 #include "hall_api.h"
 #include "hall_commands.h"
+#include "net.h"
 #include "page.h"
 #include "remote/allow_list.h"
 #include "remote/protocol.h"
+#include "signer.h"
 
-#include <fcntl.h>
 #include <httplib.h>
-#include <sys/random.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 namespace qyrsend {
 
 namespace {
 
 constexpr const char* kSessionCookie = "qyrhall";
-
-std::string RandomHex(std::size_t bytes) {
-  std::string raw(bytes, '\0');
-  std::size_t got = 0;
-  while (got < bytes) {
-    const ssize_t n = getrandom(raw.data() + got, bytes - got, 0);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      throw std::runtime_error("no random bytes from the system");
-    }
-    got += static_cast<std::size_t>(n);
-  }
-  static constexpr char kHex[] = "0123456789abcdef";
-  std::string hex;
-  for (const char c : raw) {
-    hex += kHex[static_cast<unsigned char>(c) >> 4];
-    hex += kHex[static_cast<unsigned char>(c) & 15];
-  }
-  return hex;
-}
+constexpr std::size_t kTokenBytes = 32;
 
 bool IsHexToken(const std::string& text) {
-  if (text.size() != 64) return false;
+  if (text.size() != 2 * kTokenBytes) return false;
   for (const char c : text) {
     if (!std::isxdigit(static_cast<unsigned char>(c))) return false;
   }
@@ -59,32 +37,29 @@ bool IsHexToken(const std::string& text) {
 // The token, read from its file or made there (owner only) on the first start.
 std::optional<std::string> LoadToken(const std::string& path, bool& created) {
   created = false;
-  const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
-  if (fd >= 0) {
-    const std::string token = RandomHex(32);
-    const std::string line = token + "\n";
-    const bool written = write(fd, line.data(), line.size()) == static_cast<ssize_t>(line.size());
-    close(fd);
-    if (!written) {
-      PrintErr("qyrsend: cannot write the token file " + path + "\n");
+  if (!files::Exists(path)) {
+    const std::optional<std::string> token = RandomHex(kTokenBytes);
+    if (!token) {
+      PrintErr("qyrsend: the system gave no random bytes for the token\n");
+      return std::nullopt;
+    }
+    const std::string error = files::WriteNew(path, *token + "\n", true);
+    if (!error.empty()) {
+      PrintErr("qyrsend: cannot create the token file " + path + ": " + error + "\n");
       return std::nullopt;
     }
     created = true;
     return token;
   }
-  if (errno != EEXIST) {
-    PrintErr("qyrsend: cannot create the token file " + path + ": " + std::strerror(errno) + "\n");
-    return std::nullopt;
-  }
-  struct stat info {};
-  if (stat(path.c_str(), &info) != 0 || (info.st_mode & 077) != 0) {
+  if (!files::OwnerOnly(path)) {
     PrintErr("qyrsend: the token file " + path +
-             " may be read by others; make it its owner's only (chmod 600)\n");
+             " may be read by others; make it its owner's only (" +
+             std::string(files::kMakeOwnerOnly) + ")\n");
     return std::nullopt;
   }
-  std::ifstream in(path);
-  std::string token;
-  std::getline(in, token);
+  std::string error;
+  const std::optional<std::string> text = ReadTextFile(path, 1024, error);
+  std::string token = text ? text->substr(0, text->find('\n')) : std::string();
   if (!token.empty() && token.back() == '\r') token.pop_back();
   if (!IsHexToken(token)) {
     PrintErr("qyrsend: the token file " + path + " holds no token (64 hex digits)\n");
@@ -116,16 +91,22 @@ class HallServer {
 
   int Run(const std::string& address, int port) {
     Routes();
+    // The page is announced only once the port is ours.
+    if (!server_.bind_to_port(address, port)) {
+      PrintErr("qyrsend: cannot listen on " + options_.listen + "\n");
+      return 1;
+    }
+    PrintOut("hall page at http://" + options_.listen + "/ for " +
+             std::to_string(hall_.pcs.size()) + " PCs; hall log " + log_path_ + "\n");
     sweeper_ = std::thread([this] { SweepLoop(); });
-    const bool listening = server_.listen(address, port);
+    const bool listened = server_.listen_after_bind();
     {
       std::lock_guard lock(mutex_);
       stop_ = true;
     }
     wake_sweep_.notify_all();
     sweeper_.join();
-    if (!listening) PrintErr("qyrsend: cannot listen on " + options_.listen + "\n");
-    return listening ? 0 : 1;
+    return listened ? 0 : 1;
   }
 
  private:
@@ -174,7 +155,7 @@ class HallServer {
     line["targets"] = targets;
     line["results"] = results;
     if (!a.summary.empty()) line["summary"] = a.summary;
-    std::ofstream out(log_path_, std::ios::app | std::ios::binary);
+    std::ofstream out(PathOf(log_path_), std::ios::app | std::ios::binary);
     out << JsonText(line) << '\n';
   }
 
@@ -306,6 +287,8 @@ class HallServer {
 
   void Routes() {
     server_.set_payload_max_length(1024 * 1024);
+    server_.set_socket_options(
+        [](socket_t socket) { net::OwnPort(static_cast<net::Socket>(socket)); });
     server_.set_default_headers({{"Cache-Control", "no-store"},
                                  {"X-Content-Type-Options", "nosniff"},
                                  {"X-Frame-Options", "DENY"}});
@@ -322,12 +305,16 @@ class HallServer {
         return Error(res, "the body is {\"token\":\"...\"}");
       }
       if (!Admit(req, res, body["token"].get<std::string>())) return;
-      const std::string session = RandomHex(32);
+      const std::optional<std::string> session = RandomHex(kTokenBytes);
+      if (!session) {
+        res.status = 500;
+        return Error(res, "the system gave no random bytes for a session");
+      }
       {
         std::lock_guard lock(mutex_);
-        gate_.AddSession(session);
+        gate_.AddSession(*session);
       }
-      res.set_header("Set-Cookie", std::string(kSessionCookie) + "=" + session +
+      res.set_header("Set-Cookie", std::string(kSessionCookie) + "=" + *session +
                                        "; Path=/; HttpOnly; SameSite=Strict");
       Reply(res, {{"ok", true}});
     });
@@ -451,8 +438,6 @@ int RunServe(const HallOptions& given) {
     PrintErr("qyrsend: warning: the page listens on " + options.listen +
              " beyond this PC; the token is all that guards the hall\n");
   }
-  PrintOut("hall page at http://" + options.listen + "/ for " + std::to_string(hall->pcs.size()) +
-           " PCs; hall log " + log_path + "\n");
   HallServer server(std::move(*hall), options, std::move(*token), log_path);
   return server.Run(options.listen.substr(0, colon), port);
 }

@@ -4,6 +4,7 @@
 #include <array>
 #include <cstdint>
 #include <optional>
+#include <string>
 #include <string_view>
 
 #include "remote/signed_command.h"
@@ -22,6 +23,9 @@ std::optional<HallKey> GenerateHallKey();
 
 // The signature (r then s) over SHA-256 of `text`; nothing when the key is not one.
 std::optional<qyr::Signature> Sign(const HallKey& key, std::string_view text);
+
+// `count` bytes from the system's random source, as hex; nothing when it gives none.
+std::optional<std::string> RandomHex(std::size_t count);
 
 // Whether `signature` is one by the key's owner over SHA-256 of `text`.
 bool Verify(const qyr::PublicKey& key, std::string_view text, const qyr::Signature& signature);

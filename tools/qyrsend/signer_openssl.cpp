@@ -8,6 +8,7 @@
 #include <openssl/ecdsa.h>
 #include <openssl/evp.h>
 #include <openssl/param_build.h>
+#include <openssl/rand.h>
 
 namespace qyrsend {
 
@@ -122,6 +123,12 @@ bool Verify(const qyr::PublicKey& key, std::string_view text, const qyr::Signatu
          EVP_DigestVerifyInit(context.get(), nullptr, EVP_sha256(), nullptr, pkey.get()) == 1 &&
          EVP_DigestVerify(context.get(), der.data(), der.size(),
                           reinterpret_cast<const unsigned char*>(text.data()), text.size()) == 1;
+}
+
+std::optional<std::string> RandomHex(std::size_t count) {
+  std::vector<std::uint8_t> bytes(count);
+  if (RAND_bytes(bytes.data(), static_cast<int>(count)) != 1) return std::nullopt;
+  return qyr::HexEncode(bytes.data(), count);
 }
 
 }  // namespace qyrsend

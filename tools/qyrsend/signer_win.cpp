@@ -88,4 +88,13 @@ bool Verify(const qyr::PublicKey& key, std::string_view text, const qyr::Signatu
   return verifier && verifier->Verify(text, signature);
 }
 
+std::optional<std::string> RandomHex(std::size_t count) {
+  std::vector<std::uint8_t> bytes(count);
+  if (!Succeeded(BCryptGenRandom(nullptr, bytes.data(), static_cast<ULONG>(count),
+                                 BCRYPT_USE_SYSTEM_PREFERRED_RNG))) {
+    return std::nullopt;
+  }
+  return qyr::HexEncode(bytes.data(), count);
+}
+
 }  // namespace qyrsend

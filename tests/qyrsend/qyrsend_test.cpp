@@ -87,6 +87,15 @@ TEST(QyrsendArgs, AcceptsTheDocumentedForms) {
        "hall.txt",
        "QyrNOR_PC_TEST"},
       {{"h", "--", "-odd"}, Transport::Tcp, 26908, 2000, false, {"h"}, "", "-odd"},
+      // Given twice, the last one counts.
+      {{"--port", "1", "--timeout", "5", "h", "--port", "9000", "c", "--timeout", "7"},
+       Transport::Tcp,
+       9000,
+       7,
+       false,
+       {"h"},
+       "",
+       "c"},
   };
   for (const Case& c : cases) {
     const ParsedArgs parsed = ParseArgs(c.args);
@@ -103,56 +112,74 @@ TEST(QyrsendArgs, AcceptsTheDocumentedForms) {
 }
 
 TEST(QyrsendArgs, RejectsWhatCannotBeSent) {
-  const std::vector<std::vector<std::string>> cases = {
-      {},
-      {"QyrNOR_PC_CHECK"},  // no host
-      {"h", "c", "d"},
-      {"--port", "0", "h", "c"},
-      {"--port", "65536", "h", "c"},
-      {"--port", "12x", "h", "c"},
-      {"--timeout", "0", "h", "c"},
-      {"--timeout", "-5", "h", "c"},
-      {"--timeout"},
-      {"--hosts"},
-      {"--bogus", "h", "c"},
-      {"h", ""},    // empty command
-      {",,", "c"},  // no host in the list
-      {"--wake"},   // no MAC
-      {"--wake", "a", "b"},
-      {"--wake", "--udp", "aa:bb:cc:dd:ee:ff"},
-      {"--wake", "--broadcast"},
-      {"--wake", "--broadcast", "hall-net", "aa:bb:cc:dd:ee:ff"},
-      {"--wake", "--repeat", "0", "aa:bb:cc:dd:ee:ff"},
-      {"--wake", "--repeat", "101", "aa:bb:cc:dd:ee:ff"},
-      {"--wake", "--repeat", "3x", "aa:bb:cc:dd:ee:ff"},
-      {"--wake", "aa:bb:cc:dd:ee:ff", "--repeat"},
-      {"--repeat", "2", "h", "QyrNOR_PC_CHECK"},  // only packets to wake are repeated
-      {"--status"},                               // no host
-      {"--status", ",,"},
-      {"--status", "h", "QyrNOR_PC_STATUS"},  // the query is its own; a word is no host
-      {"--status", "h,QyrNOR_PC_CHECK"},
-      {"--status", "--udp", "h"},  // the status comes back over TCP only
-      {"--status", "--crlf", "h"},
-      {"--status", "--wake", "aa:bb:cc:dd:ee:ff"},
-      {"--status", "--repeat", "2", "h"},
-      {"--json", "h", "QyrNOR_PC_CHECK"},  // JSON is the status report's
-      {"--json", "--wake", "aa:bb:cc:dd:ee:ff"},
-      {"--key"},
-      {"--key", "hall.key", "--udp", "h", "QyrNOR_PC_OFF"},  // signed over TCP only
-      {"--key", "hall.key", "h", "QyrNOR_PC_CHECK"},         // only power commands are signed
-      {"--key", "hall.key", "h", "QyrNOR_PC_OFF\r\n"},
-      {"--key", "hall.key", "h", "QyrNOR_PC_OFF QyrNOR_PC_CHECK"},
-      {"--key", "hall.key", "--status", "h"},
-      {"--key", "hall.key", "--wake", "aa:bb:cc:dd:ee:ff"},
-      {"keygen", "--out"},
-      {"keygen", "--out", ""},
-      {"keygen", "hall"},
-      {"keygen", "--udp"},
+  // Each says what is wrong in the words the user reads after "qyrsend: ".
+  const struct {
+    std::vector<std::string> args;
+    std::string error;
+  } cases[] = {
+      {{}, "expected HOST[,HOST...] COMMAND"},
+      {{"QyrNOR_PC_CHECK"}, "expected HOST[,HOST...] COMMAND"},  // no host
+      {{"h", "c", "d"}, "expected HOST[,HOST...] COMMAND"},
+      {{"--port", "0", "h", "c"}, "--port needs a number from 1 to 65535"},
+      {{"--port", "65536", "h", "c"}, "--port needs a number from 1 to 65535"},
+      {{"--port", "12x", "h", "c"}, "--port needs a number from 1 to 65535"},
+      {{"--timeout", "0", "h", "c"}, "--timeout needs milliseconds from 1 to 600000"},
+      {{"--timeout", "-5", "h", "c"}, "--timeout needs milliseconds from 1 to 600000"},
+      {{"--timeout"}, "--timeout needs milliseconds from 1 to 600000"},
+      {{"--hosts"}, "--hosts needs a file name"},
+      {{"--bogus", "h", "c"}, "unknown option --bogus"},
+      {{"h", "-odd"}, "unknown option -odd"},  // a command so named goes after --
+      {{"h", ""}, "the command is empty"},     // empty command
+      {{",,", "c"}, "no host given"},          // no host in the list
+      {{"--wake"}, "expected MAC[,MAC...]"},   // no MAC
+      {{"--wake", "a", "b"}, "expected MAC[,MAC...]"},
+      {{"--wake", "--udp", "aa:bb:cc:dd:ee:ff"}, "--udp and --crlf do not go with --wake"},
+      {{"--wake", "--broadcast"}, "--broadcast needs an IPv4 address"},
+      {{"--wake", "--broadcast", "hall-net", "aa:bb:cc:dd:ee:ff"},
+       "--broadcast needs an IPv4 address"},
+      {{"--wake", "--repeat", "0", "aa:bb:cc:dd:ee:ff"}, "--repeat needs a count from 1 to 100"},
+      {{"--wake", "--repeat", "101", "aa:bb:cc:dd:ee:ff"}, "--repeat needs a count from 1 to 100"},
+      {{"--wake", "--repeat", "3x", "aa:bb:cc:dd:ee:ff"}, "--repeat needs a count from 1 to 100"},
+      {{"--wake", "aa:bb:cc:dd:ee:ff", "--repeat"}, "--repeat needs a count from 1 to 100"},
+      {{"--repeat", "2", "h", "QyrNOR_PC_CHECK"},
+       "--repeat goes only with --wake"},  // only packets to wake are repeated
+      {{"--status"}, "no host given"},     // no host
+      {{"--status", ",,"}, "no host given"},
+      {{"--status", "h", "QyrNOR_PC_STATUS"},
+       "--status sends its own query; QyrNOR_PC_STATUS is no host"},
+      {{"--status", "h,QyrNOR_PC_CHECK"},
+       "--status sends its own query; QyrNOR_PC_CHECK is no host"},
+      {{"--status", "--udp", "h"},
+       "--wake, --udp, --crlf and --repeat do not go with --status"},  // its reply comes over TCP
+      {{"--status", "--crlf", "h"}, "--wake, --udp, --crlf and --repeat do not go with --status"},
+      {{"--status", "--wake", "aa:bb:cc:dd:ee:ff"},
+       "--wake, --udp, --crlf and --repeat do not go with --status"},
+      {{"--status", "--repeat", "2", "h"},
+       "--wake, --udp, --crlf and --repeat do not go with --status"},
+      {{"--json", "h", "QyrNOR_PC_CHECK"},
+       "--json goes only with --status"},  // JSON is the status report's
+      {{"--json", "--wake", "aa:bb:cc:dd:ee:ff"}, "--json goes only with --status"},
+      {{"--key"}, "--key needs a key file (BASE.key of qyrsend keygen)"},
+      {{"--key", "hall.key", "--udp", "h", "QyrNOR_PC_OFF"},
+       "--key signs over TCP; it does not go with --udp"},  // signed over TCP only
+      {{"--key", "hall.key", "h", "QyrNOR_PC_CHECK"},
+       "--key signs QyrNOR_PC_OFF and QyrNOR_PC_REBOOT only"},  // only power commands are signed
+      {{"--key", "hall.key", "h", "QyrNOR_PC_OFF\r\n"},
+       "--key signs QyrNOR_PC_OFF and QyrNOR_PC_REBOOT only"},
+      {{"--key", "hall.key", "h", "QyrNOR_PC_OFF QyrNOR_PC_CHECK"},
+       "--key signs QyrNOR_PC_OFF and QyrNOR_PC_REBOOT only"},
+      {{"--key", "hall.key", "--status", "h"}, "--key goes only with a power command"},
+      {{"--key", "hall.key", "--wake", "aa:bb:cc:dd:ee:ff"},
+       "--key goes only with a power command"},
+      {{"keygen", "--out"}, "expected keygen [--out BASE]"},
+      {{"keygen", "--out", ""}, "expected keygen [--out BASE]"},
+      {{"keygen", "hall"}, "expected keygen [--out BASE]"},
+      {{"keygen", "--udp"}, "expected keygen [--out BASE]"},
   };
-  for (const auto& args : cases) {
-    const ParsedArgs parsed = ParseArgs(args);
-    EXPECT_FALSE(parsed.options) << (args.empty() ? "(none)" : args.front());
-    EXPECT_FALSE(parsed.error.empty());
+  for (const auto& c : cases) {
+    const ParsedArgs parsed = ParseArgs(c.args);
+    EXPECT_FALSE(parsed.options) << (c.args.empty() ? "(none)" : c.args.front());
+    EXPECT_EQ(parsed.error, c.error) << (c.args.empty() ? "(none)" : c.args.front());
   }
 }
 

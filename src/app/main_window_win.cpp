@@ -15,12 +15,12 @@ constexpr const char* kRemoteLabel = "TCP/UDP受控中端口:";
 
 MainWindow::MainWindow(std::string exe_path, RemoteEndpoint remote)
     : exe_path_(std::move(exe_path)),
-      launcher_(exe_path_, {.show_status = [this](std::string_view text) { ShowStatus(text); },
-                            .show_uptime =
-                                [this](std::string_view text) {
-                                  SetControlText(ControlId::kUptimeLabel, text);
-                                },
-                            .log = [this](std::string_view event) { remote_.Log(event); }}),
+      settings_path_(SettingsPathFor(exe_path_)),
+      launcher_(
+          {.show_status = [this](std::string_view text) { ShowStatus(text); },
+           .show_uptime =
+               [this](std::string_view text) { SetControlText(ControlId::kUptimeLabel, text); },
+           .log = [this](std::string_view event) { remote_.Log(event); }}),
       remote_(
           exe_path_, remote,
           {.reply = [this](Command command) { return ReplyTo(command); },
@@ -65,17 +65,17 @@ std::string MainWindow::ReplyTo(Command command) const {
 
 void MainWindow::OnCreate() {
   PresetPlayerDisplay();
-  launcher_.Load();
-  LoadRows();
+  const Settings settings = ReadSettings(settings_path_, FolderOf(exe_path_));
+  launcher_.Load(settings.launch);
+  LoadRows(settings.launch.slots);
   launcher_.Begin(hwnd_);
   if (!PassesNameTest(exe_path_)) ShowPlainMessage(hwnd_, kWrongNameMessage);
-  if (OpensRemoteControl(exe_path_)) remote_.Open();
-  remote_.StartClock();
+  if (OpensRemoteControl(exe_path_)) remote_.Open(settings.remote);
+  remote_.StartClock(settings.power);
   if (tray_) tray_->SetHint(kMainCaption);
 }
 
-void MainWindow::LoadRows() {
-  const SlotArray& slots = launcher_.Slots();
+void MainWindow::LoadRows(const SlotArray& slots) {
   for (std::size_t i = 0; i < slots.size(); ++i) {
     if (!ShownInRow(slots[i])) continue;
     SetControlText(kFileBoxes[i], slots[i].Path);

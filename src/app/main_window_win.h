@@ -67,7 +67,7 @@ class MainWindow : public BaseWindow<MainWindow> {
   // Logoff or shutdown, or the end of the window (ending).
   void OnSessionEnding(bool ending);
 
-  void LoadRows();
+  void LoadRows(const SlotArray& slots);
   // The rows and the autostart box as they stand.
   SaveRequest TypedSave() const;
   bool StartElevatedSave(const SaveRequest& typed);
@@ -87,6 +87,7 @@ class MainWindow : public BaseWindow<MainWindow> {
   bool HandleLookMessage(UINT msg, WPARAM wp, LPARAM lp, LRESULT& result);
 
   std::string exe_path_;
+  std::string settings_path_;  // beside the exe
   Launcher launcher_;
   RemoteControl remote_;
   PowerScreenView power_view_;

@@ -3,7 +3,6 @@
 #include <exception>
 
 #include "base/command_line.h"
-#include "base/errors.h"
 #include "base/wide_win.h"
 #include "launch/settings_win.h"
 #include "launch/starter_win.h"
@@ -24,11 +23,7 @@ SaveOutcome SaveAsAsked(const SaveArgs& args, const std::string& ini_path) {
 }  // namespace
 
 SaveOutcome WriteSave(const std::string& ini_path, const SlotArray& slots, bool autorun) {
-  try {
-    WriteSlots(ini_path, slots);
-  } catch (const IniFileError&) {
-    return SaveOutcome::kRefused;
-  }
+  if (!WriteSlots(ini_path, slots)) return SaveOutcome::kRefused;
   return SetAutoRun(kAutoRunValueName, autorun) ? SaveOutcome::kSaved : SaveOutcome::kAutoRunFailed;
 }
 

@@ -5,22 +5,22 @@
 #include <utility>
 
 #include "base/errors.h"
-#include "launch/settings_win.h"
 #include "launch/starter_win.h"
 
 namespace qyr {
 
-Launcher::Launcher(std::string exe_path, Hooks hooks)
-    : exe_path_(std::move(exe_path)), hooks_(std::move(hooks)) {}
+Launcher::Launcher(Hooks hooks) : hooks_(std::move(hooks)) {}
 
 Launcher::~Launcher() { task_timer_.Detach(); }
 
-void Launcher::Load() { slots_ = ReadSlots(SettingsPathFor(exe_path_), FolderOf(exe_path_)); }
+void Launcher::Load(const LaunchSettings& settings) {
+  slots_ = settings.slots;
+  kept_.SetRestarts(settings.restarts);
+}
 
 void Launcher::Begin(HWND window) {
   window_ = window;
   kept_.Attach(window);
-  kept_.SetRestarts(ReadRestartSettings(SettingsPathFor(exe_path_)));
   RestartSchedule();
 }
 

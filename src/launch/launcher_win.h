@@ -15,6 +15,7 @@
 #include "base/timer_win.h"
 #include "launch/kept_programs_win.h"
 #include "launch/schedule.h"
+#include "launch/settings_win.h"
 #include "launch/slots.h"
 
 namespace qyr {
@@ -27,13 +28,13 @@ class Launcher {
     std::function<void(std::string_view)> log;          // a line for the command log
   };
 
-  Launcher(std::string exe_path, Hooks hooks);
+  explicit Launcher(Hooks hooks);
   ~Launcher();
   Launcher(const Launcher&) = delete;
   Launcher& operator=(const Launcher&) = delete;
 
-  // The slots from the settings file, as the rows show them.
-  void Load();
+  // The slots and their restarts, as the settings file gave them at start.
+  void Load(const LaunchSettings& settings);
   // Starts keeping and counting towards every slot's delay; the timer ticks only once
   // StartSchedule is called, so that nothing starts behind a box shown at start.
   void Begin(HWND window);
@@ -75,7 +76,6 @@ class Launcher {
   // Carries out what the keeper asks for one slot: its restart timer, a log line, a start.
   void ApplyKeep(int slot, const KeepEffects& effects);
 
-  std::string exe_path_;
   Hooks hooks_;
   HWND window_ = nullptr;
   SlotArray slots_;

@@ -5,7 +5,6 @@
 
 #include "base/text.h"
 #include "base/wide_win.h"
-#include "launch/settings_win.h"
 #include "launch/slots.h"
 #include "remote/protocol_win.h"
 
@@ -48,8 +47,7 @@ void RemoteControl::Attach(HWND window) {
   refusals_timer_.Attach(window);
 }
 
-void RemoteControl::Open() {
-  const RemoteSettings settings = ReadRemoteSettings(SettingsPathFor(exe_path_));
+void RemoteControl::Open(const RemoteSettings& settings) {
   if (settings.log) command_log_ = CommandLogFile(SiblingPath(exe_path_, ".log"));
   Log("QyrDelay started: " + exe_path_);
   if (settings.repeat) {
@@ -219,8 +217,7 @@ bool RemoteControl::OnMessage(UINT msg, WPARAM wp, LPARAM) {
   }
 }
 
-void RemoteControl::StartClock() {
-  const PowerSettings settings = ReadPowerSettings(SettingsPathFor(exe_path_));
+void RemoteControl::StartClock(const PowerSettings& settings) {
   if (settings.repeat) {
     hooks_.show_status(kPowerClockOffPrefix + RepeatText(*settings.repeat));
     Log("power clock off: " + RepeatLogText(*settings.repeat));

@@ -12,6 +12,7 @@
 
 #include "base/ids_win.h"
 #include "base/timer_win.h"
+#include "launch/settings_win.h"
 #include "remote/allow_list.h"
 #include "remote/command_log.h"
 #include "remote/command_log_win.h"
@@ -49,10 +50,10 @@ class RemoteControl {
   RemoteControl& operator=(const RemoteControl&) = delete;
 
   void Attach(HWND window);
-  // Opens the log and the listeners as the settings file says; never fails open.
-  void Open();
+  // Opens the log and the listeners as [REMOTE] says; never fails open.
+  void Open(const RemoteSettings& settings);
   // Power by the clock, from [POWER]; an entry that cannot be read turns only the clock off.
-  void StartClock();
+  void StartClock(const PowerSettings& settings);
   // Closes the listeners; the log gets its last lines.
   void Close();
   // Logoff or shutdown: the log gets its kept lines now (and, when the session ends, the end

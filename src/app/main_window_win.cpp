@@ -84,7 +84,7 @@ void MainWindow::LoadRows(const SlotArray& slots) {
 }
 
 LRESULT MainWindow::HandleMessage(UINT msg, WPARAM wp, LPARAM lp) {
-  if (tray_) tray_->MainWindowMessage(msg, wp, lp);
+  OnShowingMessage(msg, wp, lp);
   if (launcher_.OnMessage(msg, wp, lp) || remote_.OnMessage(msg, wp, lp) ||
       power_view_.OnMessage(msg, wp, lp)) {
     return 0;
@@ -147,8 +147,8 @@ void MainWindow::OnDestroy() {
 
 void MainWindow::CreateTrayIcon() {
   // "延", the first character of the caption: it means delay.
-  tray_ = std::make_unique<TrayIcon>(hwnd_, GlyphIcon("延"));
-  tray_->on_click = [this] { OnTrayClicked(); };
+  tray_ = std::make_unique<TrayIcon>(GlyphIcon("延"),
+                                     TrayIcon::Hooks{.clicked = [this] { OnTrayClicked(); }});
   tray_->AddToTray();
 }
 
@@ -158,11 +158,23 @@ void MainWindow::OnTrayClicked() {
 }
 
 void MainWindow::RestoreMainWindow() {
-  if (tray_) tray_->RestoreMainWindow();
+  // A maximised window stays maximised; only a minimised one goes back to normal.
+  if (IsIconic(hwnd_)) ShowWindow(hwnd_, SW_RESTORE);
+  ShowWindow(hwnd_, SW_SHOW);
+  SetForegroundWindow(hwnd_);
 }
 
-void MainWindow::HideMainWindow() {
-  if (tray_) tray_->HideMainWindow();
+// The window carries the taskbar button, so hiding it hides both; the tray entry stays.
+void MainWindow::HideMainWindow() { ShowWindow(hwnd_, SW_HIDE); }
+
+void MainWindow::OnShowingMessage(UINT msg, WPARAM wp, LPARAM lp) {
+  if (msg == WM_SIZE && wp == SIZE_MINIMIZED) {
+    // Minimised means sent to the tray.
+    HideMainWindow();
+    if (tray_) tray_->AddToTray();
+  } else if (msg == WM_SHOWWINDOW && wp == TRUE && lp == 0) {
+    SetForegroundWindow(hwnd_);
+  }
 }
 
 }  // namespace qyr

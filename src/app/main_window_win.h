@@ -76,6 +76,9 @@ class MainWindow : public BaseWindow<MainWindow> {
   void HideMainWindow();
   // Brings the window back from the tray (visible, in front; a maximised window stays so).
   void RestoreMainWindow();
+  // Minimising sends the window to the tray; shown by a call, it comes to the front. Looks at
+  // every message before the window handles it.
+  void OnShowingMessage(UINT msg, WPARAM wp, LPARAM lp);
   std::string ReplyTo(Command command) const;
 
   // The window's look: built from the layout table, painted in its colours, kept in place.

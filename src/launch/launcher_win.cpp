@@ -9,7 +9,7 @@
 
 namespace qyr {
 
-Launcher::Launcher(Hooks hooks) : hooks_(std::move(hooks)) {}
+Launcher::Launcher(LogSink& log, Hooks hooks) : log_(log), hooks_(std::move(hooks)) {}
 
 Launcher::~Launcher() { task_timer_.Detach(); }
 
@@ -88,7 +88,7 @@ void Launcher::LaunchSlot(int slot) {
 }
 
 void Launcher::ApplyKeep(int slot, const KeepEffects& effects) {
-  if (!effects.log.empty()) hooks_.log(effects.log);
+  if (!effects.log.empty()) log_.Log(effects.log);
   const UINT_PTR timer = kTimerRestart + static_cast<UINT_PTR>(slot);
   if (effects.restart_in_ms) {
     // A timer runs at most about 24 days; one that fires early is armed again for the rest.

@@ -1,5 +1,5 @@
 // Program entry: one launcher per machine, the main window, the message loop.
-#include <optional>
+#include <string>
 
 #include <windows.h>
 
@@ -7,20 +7,31 @@
 #include "app/app_win.h"
 #include "app/main_window_win.h"
 #include "app/save_mode_win.h"
+#include "app/start_mode.h"
 #include "base/wide_win.h"
+#include "launch/slots.h"
 #include "setup/check_mode_win.h"
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int show_cmd) {
-  // Started elevated by a Save to write for it: no mutex, no window, no listener.
-  if (const std::optional<int> saved = qyr::RunSaveMode(GetCommandLineW())) return *saved;
-  // The installer's checks answer by exit code; they must not hold what a running launcher holds.
-  if (const std::optional<int> check_exit = qyr::RunCheckMode()) return *check_exit;
+  const std::string exe_path = qyr::ModulePathUtf8();
+  const qyr::StartMode mode = qyr::ReadStartMode(qyr::WideToUtf8(GetCommandLineW()));
+  switch (mode.kind) {
+    case qyr::StartKind::kSave:
+      // Started elevated by a Save to write for it: no mutex, no window, no listener.
+      return qyr::RunSaveMode(mode.save, qyr::SettingsPathFor(exe_path));
+    case qyr::StartKind::kCheck:
+      // The installer's checks answer by exit code; they must not hold what a running launcher
+      // holds.
+      return qyr::RunCheckMode(mode.check);
+    case qyr::StartKind::kRun:
+      break;
+  }
 
   // Held for the life of the process; the system releases it when the process ends.
   HANDLE mutex = CreateMutexA(nullptr, FALSE, qyr::kMutexName);
   if (mutex != nullptr && GetLastError() == ERROR_ALREADY_EXISTS) return 0;
 
-  qyr::MainWindow form(qyr::ModulePathUtf8());
+  qyr::MainWindow form(exe_path);
   form.SetMainWindow(true);
   // An error escaping any window's handler (the main window's, a socket's, the tray's) is shown
   // in the error box, owned by the main window.

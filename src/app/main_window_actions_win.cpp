@@ -7,7 +7,6 @@
 
 #include "app/app_win.h"
 #include "app/save_mode_win.h"
-#include "base/errors.h"
 #include "base/scope_guard.h"
 #include "base/wide_win.h"
 #include "winsys/autorun_win.h"
@@ -59,8 +58,7 @@ void MainWindow::OnSaveClicked() {
   const SaveRequest typed = TypedSave();
   // A bad delay ends the Save here, in the error box, and asks for no rights.
   launcher_.TakeRows(typed.rows);
-  const SaveOutcome outcome =
-      WriteSave(SettingsPathFor(exe_path_), launcher_.Slots(), typed.autorun);
+  const SaveOutcome outcome = WriteSave(settings_path_, launcher_.Slots(), typed.autorun);
   if (outcome != SaveOutcome::kSaved && StartElevatedSave(typed)) return;
   // Saved, or refused here and not elevated (the user declined): told as always.
   ShowSaveOutcome(outcome);
@@ -99,7 +97,8 @@ void MainWindow::OnElevatedSaveEnded() {
 void MainWindow::ShowSaveOutcome(SaveOutcome outcome) {
   // Nothing was saved: the boxes keep what was typed, the schedule goes on as it was.
   if (outcome != SaveOutcome::kSaved && outcome != SaveOutcome::kAutoRunFailed) {
-    throw IniFileError(UnableToWriteMessage(SettingsPathFor(exe_path_)));
+    ShowErrorBox(hwnd_, UnableToWriteMessage(settings_path_));
+    return;
   }
   launcher_.RestartSchedule();  // the test run: every slot starts again at its delay
   if (outcome == SaveOutcome::kAutoRunFailed) {

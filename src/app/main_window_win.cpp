@@ -15,30 +15,16 @@ constexpr const char* kRemoteLabel = "TCP/UDP受控中端口:";
 
 MainWindow::MainWindow(std::string exe_path, RemoteEndpoint remote)
     : exe_path_(std::move(exe_path)),
-      launcher_(exe_path_, {.show_status = [this](std::string_view text) { ShowStatus(text); },
-                            .show_uptime =
-                                [this](std::string_view text) {
-                                  SetControlText(ControlId::kUptimeLabel, text);
-                                },
-                            .log = [this](std::string_view event) { remote_.Log(event); }}),
-      remote_(
-          exe_path_, remote,
-          {.reply = [this](Command command) { return ReplyTo(command); },
-           .obey = [this](Command command,
-                          std::string_view text) { power_view_.Obey(command, text); },
-           .obey_clock = [this](
-                             Command command,
-                             std::string_view status) { power_view_.ObeyClock(command, status); },
-           .show_status = [this](std::string_view text) { ShowStatus(text); },
-           .show_port =
-               [this](std::uint16_t port) {
-                 SetControlText(ControlId::kRemotePortLabel, kRemoteLabel + std::to_string(port));
-               }}),
-      power_view_({.show_status = [this](std::string_view text) { ShowStatus(text); },
-                   .log = [this](std::string_view event) { remote_.Log(event); },
-                   .flush_log = [this] { remote_.FlushLog(); },
-                   .before_power_action = [this] { launcher_.StopKeeping(); },
-                   .bring_to_front = [this] { RestoreMainWindow(); }}) {}
+      settings_path_(SettingsPathFor(exe_path_)),
+      launcher_(log_, {.show_status = [this](std::string_view text) { ShowStatus(text); },
+                       .show_uptime =
+                           [this](std::string_view text) {
+                             SetControlText(ControlId::kUptimeLabel, text);
+                           }}),
+      remote_(exe_path_, remote, log_,
+              {.status_reply = [this] { return StatusReplyText(); },
+               .carry_out = [this](const RemoteEffects& effects) { CarryOut(effects); }}),
+      power_view_(log_) {}
 
 MainWindow::~MainWindow() {
   if (hwnd_ != nullptr) DestroyWindow(hwnd_);
@@ -57,25 +43,44 @@ void MainWindow::ShowStatus(std::string_view text) {
   if (WindowTextUtf8(status) != text) SetWindowTextUtf8(status, text);
 }
 
-std::string MainWindow::ReplyTo(Command command) const {
-  if (command != Command::kStatus) return std::string(ReplyFor(command));
-  return qyr::StatusReply(launcher_.UptimeMs(), launcher_.StateTexts(),
-                          power_view_.LastPowerEvent());
+std::string MainWindow::StatusReplyText() const {
+  return StatusReply(launcher_.UptimeMs(), launcher_.StateTexts(), power_view_.LastPowerEvent());
+}
+
+void MainWindow::CarryOut(const RemoteEffects& effects) {
+  if (effects.status) ShowStatus(*effects.status);
+  if (effects.port) {
+    SetControlText(ControlId::kRemotePortLabel, kRemoteLabel + std::to_string(*effects.port));
+  }
+  if (!effects.order) return;
+  const RemoteOrder& order = *effects.order;
+  CarryOut(order.clock_status ? power_view_.ObeyClock(order.command, *order.clock_status)
+                              : power_view_.Obey(order.command, order.text));
+}
+
+void MainWindow::CarryOut(const ScreenOutcome& outcome) {
+  for (const std::string& text : outcome.status) ShowStatus(text);
+  if (outcome.bring_to_front) RestoreMainWindow();
+  for (const PowerRequest request : outcome.power) {
+    // Nothing may start behind the request.
+    launcher_.StopKeeping();
+    power_view_.RequestPower(request);
+  }
 }
 
 void MainWindow::OnCreate() {
   PresetPlayerDisplay();
-  launcher_.Load();
-  LoadRows();
+  const Settings settings = ReadSettings(settings_path_, FolderOf(exe_path_));
+  launcher_.Load(settings.launch);
+  LoadRows(settings.launch.slots);
   launcher_.Begin(hwnd_);
   if (!PassesNameTest(exe_path_)) ShowPlainMessage(hwnd_, kWrongNameMessage);
-  if (OpensRemoteControl(exe_path_)) remote_.Open();
-  remote_.StartClock();
+  if (OpensRemoteControl(exe_path_)) CarryOut(remote_.Open(settings.remote));
+  CarryOut(remote_.StartClock(settings.power));
   if (tray_) tray_->SetHint(kMainCaption);
 }
 
-void MainWindow::LoadRows() {
-  const SlotArray& slots = launcher_.Slots();
+void MainWindow::LoadRows(const SlotArray& slots) {
   for (std::size_t i = 0; i < slots.size(); ++i) {
     if (!ShownInRow(slots[i])) continue;
     SetControlText(kFileBoxes[i], slots[i].Path);
@@ -84,9 +89,15 @@ void MainWindow::LoadRows() {
 }
 
 LRESULT MainWindow::HandleMessage(UINT msg, WPARAM wp, LPARAM lp) {
-  if (tray_) tray_->MainWindowMessage(msg, wp, lp);
-  if (launcher_.OnMessage(msg, wp, lp) || remote_.OnMessage(msg, wp, lp) ||
-      power_view_.OnMessage(msg, wp, lp)) {
+  OnShowingMessage(msg, wp, lp);
+  // Each part takes the messages that are its own; what they leave to the window is done here.
+  if (launcher_.OnMessage(msg, wp, lp) || log_.OnMessage(msg, wp, lp)) return 0;
+  if (const std::optional<RemoteEffects> effects = remote_.OnMessage(msg, wp, lp)) {
+    CarryOut(*effects);
+    return 0;
+  }
+  if (const std::optional<ScreenOutcome> outcome = power_view_.OnMessage(msg, wp, lp)) {
+    CarryOut(*outcome);
     return 0;
   }
   switch (msg) {
@@ -97,6 +108,7 @@ LRESULT MainWindow::HandleMessage(UINT msg, WPARAM wp, LPARAM lp) {
                           .status = Control(ControlId::kStatusLine),
                           .labels = panel_labels_,
                           .dpi = dpi_});
+      log_.Attach(hwnd_);
       remote_.Attach(hwnd_);
       CreateTrayIcon();
       RunHandler(hwnd_, [this] { OnCreate(); });
@@ -129,8 +141,15 @@ LRESULT MainWindow::HandleMessage(UINT msg, WPARAM wp, LPARAM lp) {
 }
 
 void MainWindow::OnSessionEnding(bool ending) {
-  // Nothing starts again while the program ends.
-  remote_.SessionEnding(ending, [this] { launcher_.StopKeeping(); });
+  // The log gets its kept lines now (and, when the session ends, the end line): the process may
+  // be ended without its window being destroyed.
+  remote_.SessionEnding();
+  if (ending) {
+    launcher_.StopKeeping();  // nothing starts again while the program ends
+    if (!end_logged_) log_.Log("QyrDelay ended");
+    end_logged_ = true;
+  }
+  log_.Flush();
 }
 
 void MainWindow::OnDestroy() {
@@ -141,14 +160,15 @@ void MainWindow::OnDestroy() {
   power_view_.Detach();
   remote_.Close();
   OnSessionEnding(true);
+  log_.Detach();
   tray_.reset();  // the entry leaves the notification area
   if (is_main_window_) PostQuitMessage(0);
 }
 
 void MainWindow::CreateTrayIcon() {
   // "延", the first character of the caption: it means delay.
-  tray_ = std::make_unique<TrayIcon>(hwnd_, GlyphIcon("延"));
-  tray_->on_click = [this] { OnTrayClicked(); };
+  tray_ = std::make_unique<TrayIcon>(GlyphIcon("延"),
+                                     TrayIcon::Hooks{.clicked = [this] { OnTrayClicked(); }});
   tray_->AddToTray();
 }
 
@@ -158,11 +178,23 @@ void MainWindow::OnTrayClicked() {
 }
 
 void MainWindow::RestoreMainWindow() {
-  if (tray_) tray_->RestoreMainWindow();
+  // A maximised window stays maximised; only a minimised one goes back to normal.
+  if (IsIconic(hwnd_)) ShowWindow(hwnd_, SW_RESTORE);
+  ShowWindow(hwnd_, SW_SHOW);
+  SetForegroundWindow(hwnd_);
 }
 
-void MainWindow::HideMainWindow() {
-  if (tray_) tray_->HideMainWindow();
+// The window carries the taskbar button, so hiding it hides both; the tray entry stays.
+void MainWindow::HideMainWindow() { ShowWindow(hwnd_, SW_HIDE); }
+
+void MainWindow::OnShowingMessage(UINT msg, WPARAM wp, LPARAM lp) {
+  if (msg == WM_SIZE && wp == SIZE_MINIMIZED) {
+    // Minimised means sent to the tray.
+    HideMainWindow();
+    if (tray_) tray_->AddToTray();
+  } else if (msg == WM_SHOWWINDOW && wp == TRUE && lp == 0) {
+    SetForegroundWindow(hwnd_);
+  }
 }
 
 }  // namespace qyr

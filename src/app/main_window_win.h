@@ -1,7 +1,8 @@
 #pragma once
-// MainWindow: the program's one window. It owns the window, its controls and their layout, and
-// the tray entry, and hands each event to the part it concerns: the launcher, remote control or
-// the shutdown screen. Save, the pickers and the links are the window's own.
+// MainWindow: the program's one window. It owns the window, its controls and their layout, the
+// tray entry and the command log, hands each event to the part it concerns (the launcher, remote
+// control or the shutdown screen) and carries out what the part returns. Save, the pickers, the
+// links and whether the window is shown are the window's own.
 #include <array>
 #include <memory>
 #include <string>
@@ -17,6 +18,7 @@
 #include "base/post_on_signal_win.h"
 #include "base/window_base_win.h"
 #include "launch/launcher_win.h"
+#include "remote/command_log_win.h"
 #include "remote/remote_control_win.h"
 #include "tray/tray_icon_win.h"
 
@@ -43,6 +45,7 @@ class MainWindow : public BaseWindow<MainWindow> {
   void ShowStatus(std::string_view text);
 
   // The parts, for what they show and hold.
+  CommandLog& Log() { return log_; }
   Launcher& Launch() { return launcher_; }
   RemoteControl& Remote() { return remote_; }
   const PowerScreenView& Screen() const { return power_view_; }
@@ -67,7 +70,7 @@ class MainWindow : public BaseWindow<MainWindow> {
   // Logoff or shutdown, or the end of the window (ending).
   void OnSessionEnding(bool ending);
 
-  void LoadRows();
+  void LoadRows(const SlotArray& slots);
   // The rows and the autostart box as they stand.
   SaveRequest TypedSave() const;
   bool StartElevatedSave(const SaveRequest& typed);
@@ -76,7 +79,15 @@ class MainWindow : public BaseWindow<MainWindow> {
   void HideMainWindow();
   // Brings the window back from the tray (visible, in front; a maximised window stays so).
   void RestoreMainWindow();
-  std::string ReplyTo(Command command) const;
+  // Minimising sends the window to the tray; shown by a call, it comes to the front. Looks at
+  // every message before the window handles it.
+  void OnShowingMessage(UINT msg, WPARAM wp, LPARAM lp);
+  // The answer to the status query: how long the launcher has run, what each slot's program is
+  // doing and the last power event.
+  std::string StatusReplyText() const;
+  // What the parts leave to the window.
+  void CarryOut(const RemoteEffects& effects);
+  void CarryOut(const ScreenOutcome& outcome);
 
   // The window's look: built from the layout table, painted in its colours, kept in place.
   void CreateControls();
@@ -87,6 +98,9 @@ class MainWindow : public BaseWindow<MainWindow> {
   bool HandleLookMessage(UINT msg, WPARAM wp, LPARAM lp, LRESULT& result);
 
   std::string exe_path_;
+  std::string settings_path_;  // beside the exe
+  CommandLog log_;             // handed to the parts that log; goes after them
+  bool end_logged_ = false;
   Launcher launcher_;
   RemoteControl remote_;
   PowerScreenView power_view_;

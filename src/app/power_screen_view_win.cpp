@@ -11,8 +11,6 @@ namespace {
 
 constexpr LONG_PTR kFrameStyle = WS_CAPTION | WS_THICKFRAME;
 
-bool Armed(const Countdowns& counts) { return counts.power_off != 0 || counts.reboot != 0; }
-
 }  // namespace
 
 void PowerScreenView::Attach(const Parts& parts) {
@@ -26,57 +24,37 @@ void PowerScreenView::Note(PowerEvent what) {
   last_power_ = LastPower{what, st.wHour * 3600 + st.wMinute * 60 + st.wSecond};
 }
 
-void PowerScreenView::Obey(Command command, std::string_view text) {
-  if (command == Command::kPowerOff || command == Command::kReboot) {
-    Note(command == Command::kReboot ? PowerEvent::kReboot : PowerEvent::kOff);
-  }
-  Render(model_.OnCommand(command, CodePageToUtf8(text, kCommandCodePage)));
+ScreenOutcome PowerScreenView::Obey(Command command, std::string_view text) {
+  return Render(model_.OnCommand(command, CodePageToUtf8(text, kCommandCodePage)));
 }
 
-void PowerScreenView::ObeyClock(Command command, std::string_view status) {
-  Note(command == Command::kReboot ? PowerEvent::kReboot : PowerEvent::kOff);
+ScreenOutcome PowerScreenView::ObeyClock(Command command, std::string_view status) {
   PowerEffects effects = model_.OnCommand(command, "");
   effects.status = std::string(status);
-  Render(effects);
+  return Render(effects);
 }
 
-bool PowerScreenView::OnMessage(UINT msg, WPARAM wp, LPARAM) {
-  if (msg == WM_TIMER && wp == kTimerCtrl) {
-    Render(model_.OnTick());
-    return true;
-  }
-  if (msg != WM_COMMAND || HIWORD(wp) != STN_CLICKED) return false;
+std::optional<ScreenOutcome> PowerScreenView::OnMessage(UINT msg, WPARAM wp, LPARAM) {
+  if (msg == WM_TIMER && wp == kTimerCtrl) return Render(model_.OnTick());
+  if (msg != WM_COMMAND || HIWORD(wp) != STN_CLICKED) return std::nullopt;
   const int id = LOWORD(wp);
-  if (id == ControlWindowId(ControlId::kStatusLine)) {
-    OnStatusClicked();
-  } else if (id == ControlWindowId(ControlId::kSlot1Label)) {
-    OnShowScreenClicked();
-  } else if (id == PanelLabelWindowId(PanelLabelId::kScreenTitle) ||
-             id == PanelLabelWindowId(PanelLabelId::kScreenMessage)) {
-    OnScreenTextClicked();
-  } else {
-    return false;
+  if (id == ControlWindowId(ControlId::kStatusLine)) return Render(model_.OnStatusClick());
+  // The screen by hand, without a countdown.
+  if (id == ControlWindowId(ControlId::kSlot1Label)) {
+    return Render(model_.ShowScreen(kManualScreenText));
   }
-  return true;
-}
-
-void PowerScreenView::OnStatusClicked() {
-  if (Armed(model_.Counts())) {
-    hooks_.log("countdown cancelled at the PC");
-    Note(PowerEvent::kCancelled);
+  if (id == PanelLabelWindowId(PanelLabelId::kScreenTitle) ||
+      id == PanelLabelWindowId(PanelLabelId::kScreenMessage)) {
+    return Render(model_.OnScreenClick());
   }
-  Render(model_.OnStatusClick());
+  return std::nullopt;
 }
 
-void PowerScreenView::OnScreenTextClicked() {
-  if (model_.TimerOn() && Armed(model_.Counts())) hooks_.log("countdown paused at the PC");
-  Render(model_.OnScreenClick());
-}
-
-void PowerScreenView::OnShowScreenClicked() { Render(model_.ShowScreen(kManualScreenText)); }
-
-void PowerScreenView::Render(const PowerEffects& effects) {
-  if (effects.status) hooks_.show_status(*effects.status);
+ScreenOutcome PowerScreenView::Render(const PowerEffects& effects) {
+  ScreenOutcome outcome;
+  if (effects.noted) Note(*effects.noted);
+  for (const std::string& line : effects.log) log_.Log(line);
+  if (effects.status) outcome.status.push_back(*effects.status);
   if (effects.timer) control_timer_.SetEnabled(*effects.timer);
   if (effects.screen_text) {
     SetWindowTextUtf8(PanelLabel(PanelLabelId::kScreenMessage), *effects.screen_text);
@@ -90,19 +68,24 @@ void PowerScreenView::Render(const PowerEffects& effects) {
       ArrangePanel();
     }
   }
-  if (effects.form) ApplyWindowForm(*effects.form);
+  if (effects.form) {
+    ApplyWindowForm(*effects.form);
+    outcome.bring_to_front = *effects.form == WindowForm::kFullScreen;
+  }
   for (const CountdownStep& step : effects.steps) {
-    hooks_.show_status(step.status);
+    outcome.status.push_back(step.status);
     SetWindowTextUtf8(PanelLabel(PanelLabelId::kScreenMessage), step.screen);
     // Whether the machine goes down or not, the screen stays as it is.
-    if (step.action) {
-      hooks_.before_power_action();
-      const bool privileged = EnableShutdownPrivilege();
-      hooks_.log(PowerRequestEvent(*step.action == PowerRequest::kReboot, privileged));
-      hooks_.flush_log();  // the line is in the file before the PC goes down
-      if (!RequestPowerAction(*step.action)) Note(PowerEvent::kFailed);
-    }
+    if (step.action) outcome.power.push_back(*step.action);
   }
+  return outcome;
+}
+
+void PowerScreenView::RequestPower(PowerRequest request) {
+  const bool privileged = EnableShutdownPrivilege();
+  log_.Log(PowerRequestEvent(request == PowerRequest::kReboot, privileged));
+  log_.Flush();  // the line is in the file before the PC goes down
+  if (!RequestPowerAction(request)) Note(PowerEvent::kFailed);
 }
 
 void PowerScreenView::ApplyWindowForm(WindowForm form) {
@@ -121,7 +104,6 @@ void PowerScreenView::ApplyWindowForm(WindowForm form) {
       // window.
       SetBorderless(true);
       if (!IsZoomed(window)) ShowWindow(window, SW_MAXIMIZE);
-      hooks_.bring_to_front();
       break;
   }
 }

@@ -3,7 +3,6 @@
 #include <exception>
 
 #include "base/command_line.h"
-#include "base/errors.h"
 #include "base/wide_win.h"
 #include "launch/settings_win.h"
 #include "launch/starter_win.h"
@@ -13,31 +12,25 @@ namespace qyr {
 
 namespace {
 
-SaveOutcome SaveAsAsked(const SaveArgs& args) {
+SaveOutcome SaveAsAsked(const SaveArgs& args, const std::string& ini_path) {
   if (!args.ok()) return SaveOutcome::kBadArguments;
   if (ControlCharacterMessage(args.request.rows)) return SaveOutcome::kBadText;
   SlotArray slots;
   if (TakeRows(slots, args.request.rows)) return SaveOutcome::kBadDelay;
-  return WriteSave(SettingsPathFor(ModulePathUtf8()), slots, args.request.autorun);
+  return WriteSave(ini_path, slots, args.request.autorun);
 }
 
 }  // namespace
 
 SaveOutcome WriteSave(const std::string& ini_path, const SlotArray& slots, bool autorun) {
-  try {
-    WriteSlots(ini_path, slots);
-  } catch (const IniFileError&) {
-    return SaveOutcome::kRefused;
-  }
+  if (!WriteSlots(ini_path, slots)) return SaveOutcome::kRefused;
   return SetAutoRun(kAutoRunValueName, autorun) ? SaveOutcome::kSaved : SaveOutcome::kAutoRunFailed;
 }
 
-std::optional<int> RunSaveMode(const wchar_t* command_line) {
-  const SaveArgs args = ParseSaveArguments(SplitCommandLine(WideToUtf8(command_line)));
-  if (args.error == SaveArgsError::kNotSaveMode) return std::nullopt;
+int RunSaveMode(const SaveArgs& args, const std::string& ini_path) {
   SaveOutcome outcome = SaveOutcome::kRefused;
   try {
-    outcome = SaveAsAsked(args);
+    outcome = SaveAsAsked(args, ini_path);
   } catch (const std::exception&) {
     // Out of memory halfway: what was written is unknown, which the window reports as refused.
   }

@@ -5,22 +5,22 @@
 #include <utility>
 
 #include "base/errors.h"
-#include "launch/settings_win.h"
 #include "launch/starter_win.h"
 
 namespace qyr {
 
-Launcher::Launcher(std::string exe_path, Hooks hooks)
-    : exe_path_(std::move(exe_path)), hooks_(std::move(hooks)) {}
+Launcher::Launcher(LogSink& log, Hooks hooks) : log_(log), hooks_(std::move(hooks)) {}
 
 Launcher::~Launcher() { task_timer_.Detach(); }
 
-void Launcher::Load() { slots_ = ReadSlots(SettingsPathFor(exe_path_), FolderOf(exe_path_)); }
+void Launcher::Load(const LaunchSettings& settings) {
+  slots_ = settings.slots;
+  kept_.SetRestarts(settings.restarts);
+}
 
 void Launcher::Begin(HWND window) {
   window_ = window;
   kept_.Attach(window);
-  kept_.SetRestarts(ReadRestartSettings(SettingsPathFor(exe_path_)));
   RestartSchedule();
 }
 
@@ -88,7 +88,7 @@ void Launcher::LaunchSlot(int slot) {
 }
 
 void Launcher::ApplyKeep(int slot, const KeepEffects& effects) {
-  if (!effects.log.empty()) hooks_.log(effects.log);
+  if (!effects.log.empty()) log_.Log(effects.log);
   const UINT_PTR timer = kTimerRestart + static_cast<UINT_PTR>(slot);
   if (effects.restart_in_ms) {
     // A timer runs at most about 24 days; one that fires early is armed again for the rest.

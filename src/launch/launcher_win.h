@@ -1,7 +1,7 @@
 #pragma once
 // The launcher: the four slots, the schedule that starts each at its delay, the task timer that
-// moves it on, and the programs kept running. What it shows and logs goes through the hooks the
-// window gives it.
+// moves it on, and the programs kept running. What it shows goes through the hooks the window
+// gives it; its lines go to the command log the window hands it.
 #include <array>
 #include <cstdint>
 #include <functional>
@@ -11,10 +11,12 @@
 #include <windows.h>
 
 #include "base/ids_win.h"
+#include "base/log_sink.h"
 #include "base/scope_guard.h"
 #include "base/timer_win.h"
 #include "launch/kept_programs_win.h"
 #include "launch/schedule.h"
+#include "launch/settings_win.h"
 #include "launch/slots.h"
 
 namespace qyr {
@@ -24,16 +26,15 @@ class Launcher {
   struct Hooks {
     std::function<void(std::string_view)> show_status;  // the status line
     std::function<void(std::string_view)> show_uptime;  // the seconds since the schedule began
-    std::function<void(std::string_view)> log;          // a line for the command log
   };
 
-  Launcher(std::string exe_path, Hooks hooks);
+  Launcher(LogSink& log, Hooks hooks);
   ~Launcher();
   Launcher(const Launcher&) = delete;
   Launcher& operator=(const Launcher&) = delete;
 
-  // The slots from the settings file, as the rows show them.
-  void Load();
+  // The slots and their restarts, as the settings file gave them at start.
+  void Load(const LaunchSettings& settings);
   // Starts keeping and counting towards every slot's delay; the timer ticks only once
   // StartSchedule is called, so that nothing starts behind a box shown at start.
   void Begin(HWND window);
@@ -75,7 +76,7 @@ class Launcher {
   // Carries out what the keeper asks for one slot: its restart timer, a log line, a start.
   void ApplyKeep(int slot, const KeepEffects& effects);
 
-  std::string exe_path_;
+  LogSink& log_;
   Hooks hooks_;
   HWND window_ = nullptr;
   SlotArray slots_;

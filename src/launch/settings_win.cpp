@@ -6,7 +6,6 @@
 
 #include <windows.h>
 
-#include "base/errors.h"
 #include "base/handles_win.h"
 #include "base/int_rules.h"
 #include "base/text.h"
@@ -141,8 +140,7 @@ std::string ReadProfileString(const std::wstring& file, const std::string& key,
   return ReadProfileValue(file, kSettingsSection, key, fallback, kProfileValueMax + 1);
 }
 
-}  // namespace
-
+// All four slots; a missing file or key gives the defaults.
 SlotArray ReadSlots(const std::string& ini_path, std::string_view exe_folder) {
   const std::wstring file = Utf8ToWide(ini_path);
   SlotArray slots;
@@ -193,9 +191,17 @@ PowerSettings ReadPowerSettings(const std::string& ini_path) {
           RepeatIn(ini_path, kPowerSection)};
 }
 
-void WriteSlots(const std::string& ini_path, const SlotArray& slots) {
+}  // namespace
+
+Settings ReadSettings(const std::string& ini_path, std::string_view exe_folder) {
+  return {{ReadSlots(ini_path, exe_folder), ReadRestartSettings(ini_path)},
+          ReadRemoteSettings(ini_path),
+          ReadPowerSettings(ini_path)};
+}
+
+bool WriteSlots(const std::string& ini_path, const SlotArray& slots) {
   IniFile file;
-  if (!ReadIniFile(ini_path, file)) throw IniFileError(UnableToWriteMessage(ini_path));
+  if (!ReadIniFile(ini_path, file)) return false;
   std::vector<IniValue> values;
   for (int i = 0; i < kSlotCount; ++i) {
     const LaunchSlot& slot = slots[static_cast<std::size_t>(i)];
@@ -203,7 +209,7 @@ void WriteSlots(const std::string& ini_path, const SlotArray& slots) {
     values.push_back({DelayKey(i), DelayText(slot.Delay)});
   }
   file.text = SetIniValues(file.text, kSettingsSection, values);
-  if (!ReplaceWhole(ini_path, FileBytes(file))) throw IniFileError(UnableToWriteMessage(ini_path));
+  return ReplaceWhole(ini_path, FileBytes(file));
 }
 
 }  // namespace qyr

@@ -12,14 +12,11 @@
 
 namespace qyr {
 
-// All four slots; a missing file or key gives the defaults. Nothing is created by reading.
-SlotArray ReadSlots(const std::string& ini_path, std::string_view exe_folder);
-
 // Sets File0, Delay0 .. File3, Delay3 as the profile API would, in a complete new file beside
 // the old one that then takes its place in one step: a full disk or a power cut leaves the old
-// file or the new one, never a mix. Raises IniFileError("Unable to write to <path>") when the
-// file cannot be read or replaced; the old file then stays as it was.
-void WriteSlots(const std::string& ini_path, const SlotArray& slots);
+// file or the new one, never a mix. False when the file cannot be read or replaced; the old file
+// then stays as it was, and the caller tells the user (UnableToWriteMessage).
+[[nodiscard]] bool WriteSlots(const std::string& ini_path, const SlotArray& slots);
 
 // The optional [REMOTE] section: who may send commands and whether they are logged. Read once
 // at start; the window never writes it.
@@ -30,11 +27,6 @@ struct RemoteSettings {
   std::string signed_by;   // the hall's public key: power commands must then be signed
   std::optional<IniRepeat> repeat;  // a key or the section given twice: remote control stays off
 };
-RemoteSettings ReadRemoteSettings(const std::string& ini_path);
-
-// Restart0..Restart3 of [AUTORUN]: whether and when each slot's program is started again.
-// Read once at start; the window's Save leaves them as they are.
-std::array<RestartSetting, kSlotCount> ReadRestartSettings(const std::string& ini_path);
 
 // The optional [POWER] section as written (a missing key reads as blank): power by the clock.
 struct PowerSettings {
@@ -43,6 +35,22 @@ struct PowerSettings {
   std::string days;
   std::optional<IniRepeat> repeat;  // a key or the section given twice: the clock stays off
 };
-PowerSettings ReadPowerSettings(const std::string& ini_path);
+
+// What the launcher takes from [AUTORUN]: the four slots, and Restart0..Restart3, whether and
+// when each slot's program is started again (the window's Save leaves those as they are).
+struct LaunchSettings {
+  SlotArray slots;
+  std::array<RestartSetting, kSlotCount> restarts;
+};
+
+// The whole settings file as the program reads it, once, at start: each part is handed its
+// section. A missing file or key gives the defaults (`exe_folder` gives the slots' default
+// paths); nothing is created by reading.
+struct Settings {
+  LaunchSettings launch;
+  RemoteSettings remote;
+  PowerSettings power;
+};
+Settings ReadSettings(const std::string& ini_path, std::string_view exe_folder);
 
 }  // namespace qyr

@@ -104,4 +104,21 @@ void CommandLogFile::Flush() noexcept {
   }
 }
 
+void CommandLog::Log(std::string_view event) {
+  file_.Write(event);
+  // Armed by the first kept line only: a busy peer costs no timer call per command.
+  flush_timer_.SetEnabled(file_.HasKept());
+}
+
+void CommandLog::Flush() {
+  file_.Flush();
+  flush_timer_.SetEnabled(false);
+}
+
+bool CommandLog::OnMessage(UINT msg, WPARAM wp, LPARAM) {
+  if (msg != WM_TIMER || wp != kTimerLog) return false;
+  Flush();
+  return true;
+}
+
 }  // namespace qyr

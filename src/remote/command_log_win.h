@@ -7,6 +7,13 @@
 #include <cstddef>
 #include <string>
 #include <string_view>
+#include <utility>
+
+#include <windows.h>
+
+#include "base/ids_win.h"
+#include "base/log_sink.h"
+#include "base/timer_win.h"
 
 namespace qyr {
 
@@ -36,6 +43,32 @@ class CommandLogFile {
  private:
   std::string path_;
   std::string kept_;
+};
+
+// The command log on the main window: the file, off until Open, and the timer that flushes it a
+// quarter of a second after the first kept line. The window hands it to every part that logs.
+class CommandLog final : public LogSink {
+ public:
+  CommandLog() = default;
+  ~CommandLog() { flush_timer_.Detach(); }
+  CommandLog(const CommandLog&) = delete;
+  CommandLog& operator=(const CommandLog&) = delete;
+
+  void Attach(HWND window) { flush_timer_.Attach(window); }
+  void Detach() { flush_timer_.Detach(); }
+  // From now on lines go to `path`.
+  void Open(std::string path) { file_ = CommandLogFile(std::move(path)); }
+  bool On() const { return file_.On(); }
+
+  void Log(std::string_view event) override;
+  // Writes the kept lines now (before the PC goes down, at the end).
+  void Flush();
+  // The flush timer. True if the message was the log's.
+  bool OnMessage(UINT msg, WPARAM wp, LPARAM lp);
+
+ private:
+  CommandLogFile file_;
+  WindowTimer flush_timer_{kTimerLog, kLogFlushDelayMs, false};
 };
 
 }  // namespace qyr

@@ -2,6 +2,12 @@
 
 namespace qyr {
 
+namespace {
+
+bool Armed(const Countdowns& counts) { return counts.power_off != 0 || counts.reboot != 0; }
+
+}  // namespace
+
 PowerEffects PowerScreen::OnCommand(Command command, std::string_view shown_text) {
   // The countdown is armed before the screen shows it; a running one starts again from 5. The
   // last power command is the one that happens: it clears a countdown of the other kind.
@@ -9,9 +15,11 @@ PowerEffects PowerScreen::OnCommand(Command command, std::string_view shown_text
   if (command == Command::kPowerOff) {
     countdowns_ = {.power_off = kCountdownStart, .reboot = 0};
     effects = ShowScreen(PowerScreenText(command));
+    effects.noted = PowerEvent::kOff;
   } else if (command == Command::kReboot) {
     countdowns_ = {.power_off = 0, .reboot = kCountdownStart};
     effects = ShowScreen(PowerScreenText(command));
+    effects.noted = PowerEvent::kReboot;
   }
   effects.status = std::string(StatusPrefix(command)) + std::string(shown_text);
   return effects;
@@ -25,18 +33,23 @@ PowerEffects PowerScreen::OnTick() {
 }
 
 PowerEffects PowerScreen::OnStatusClick() {
+  PowerEffects effects;
+  if (Armed(countdowns_)) {
+    effects.noted = PowerEvent::kCancelled;
+    effects.log.emplace_back("countdown cancelled at the PC");
+  }
   countdowns_ = {};
   timer_ = shown_ = false;
-  PowerEffects effects;
   effects.timer = false;
   effects.shown = false;
   return effects;
 }
 
 PowerEffects PowerScreen::OnScreenClick() {
+  PowerEffects effects;
+  if (timer_ && Armed(countdowns_)) effects.log.emplace_back("countdown paused at the PC");
   timer_ = shown_ = false;
   form_ = WindowForm::kNormal;
-  PowerEffects effects;
   effects.timer = false;
   effects.shown = false;
   effects.form = WindowForm::kNormal;

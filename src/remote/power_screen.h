@@ -9,6 +9,7 @@
 
 #include "remote/countdown.h"
 #include "remote/protocol.h"
+#include "remote/status_reply.h"
 
 namespace qyr {
 
@@ -23,7 +24,8 @@ enum class PowerPhase { kIdle, kCounting, kScreenOnly, kPaused, kCancelled };
 
 // What the window carries out, in this order: the status line, the control timer, the screen's
 // text, the screen itself, the window form, then each step of a tick (both texts, then the
-// power request if any). Unset fields leave things as they are.
+// power request if any). Unset fields leave things as they are. The power event to note (for
+// the status reply, stamped with the PC's time) and the command log's lines go with them.
 struct PowerEffects {
   std::optional<std::string> status;
   std::optional<bool> timer;
@@ -31,6 +33,8 @@ struct PowerEffects {
   std::optional<bool> shown;
   std::optional<WindowForm> form;  // kFullScreen also means topmost and out of the tray
   std::vector<CountdownStep> steps;
+  std::optional<PowerEvent> noted;
+  std::vector<std::string> log;
 };
 
 class PowerScreen {

@@ -5,7 +5,6 @@
 
 #include "base/text.h"
 #include "base/wide_win.h"
-#include "launch/settings_win.h"
 #include "launch/slots.h"
 #include "remote/protocol_win.h"
 
@@ -25,8 +24,9 @@ WallClock LocalWallClock() {
 
 }  // namespace
 
-RemoteControl::RemoteControl(std::string exe_path, RemoteEndpoint endpoint, Hooks hooks)
-    : exe_path_(std::move(exe_path)), endpoint_(endpoint), hooks_(std::move(hooks)) {
+RemoteControl::RemoteControl(std::string exe_path, RemoteEndpoint endpoint, CommandLog& log,
+                             Hooks hooks)
+    : exe_path_(std::move(exe_path)), endpoint_(endpoint), hooks_(std::move(hooks)), log_(log) {
   for (Listener* listener : {&tcp_listener_, &udp_listener_}) {
     listener->on_message = [this](std::string_view bytes, const Source& from,
                                   const Listener::Reply& reply) {
@@ -37,33 +37,29 @@ RemoteControl::RemoteControl(std::string exe_path, RemoteEndpoint endpoint, Hook
   tcp_listener_.evicted = [this](const Source& peer) { Count(evictions_, peer); };
 }
 
-RemoteControl::~RemoteControl() {
-  log_timer_.Detach();
-  refusals_timer_.Detach();
-}
+RemoteControl::~RemoteControl() { refusals_timer_.Detach(); }
 
 void RemoteControl::Attach(HWND window) {
   window_ = window;
-  log_timer_.Attach(window);
   refusals_timer_.Attach(window);
 }
 
-void RemoteControl::Open() {
-  const RemoteSettings settings = ReadRemoteSettings(SettingsPathFor(exe_path_));
-  if (settings.log) command_log_ = CommandLogFile(SiblingPath(exe_path_, ".log"));
-  Log("QyrDelay started: " + exe_path_);
+RemoteEffects RemoteControl::Open(const RemoteSettings& settings) {
+  RemoteEffects effects;
+  if (settings.log) log_.Open(SiblingPath(exe_path_, ".log"));
+  log_.Log("QyrDelay started: " + exe_path_);
   if (settings.repeat) {
     // Which of two entries was meant cannot be known, and the profile API reads only the first.
-    hooks_.show_status(kRemoteOffPrefix + RepeatText(*settings.repeat));
-    Log("remote control off: " + RepeatLogText(*settings.repeat));
-    return;
+    effects.status = kRemoteOffPrefix + RepeatText(*settings.repeat);
+    log_.Log("remote control off: " + RepeatLogText(*settings.repeat));
+    return effects;
   }
   allow_list_ = ParseAllowList(settings.allow_from);
   if (!allow_list_.ok()) {
     // Never fail open: without a list that can be read, nobody is served.
-    hooks_.show_status(AllowListOffText(allow_list_));
-    Log("remote control off: invalid AllowFrom entry " + EscapeForLog(allow_list_.bad_entry));
-    return;
+    effects.status = AllowListOffText(allow_list_);
+    log_.Log("remote control off: invalid AllowFrom entry " + EscapeForLog(allow_list_.bad_entry));
+    return effects;
   }
   const std::string_view signed_by = TrimBlanks(settings.signed_by);
   if (!signed_by.empty()) {
@@ -71,41 +67,33 @@ void RemoteControl::Open() {
     if (key) hall_key_ = SignatureVerifier::ForKey(*key);
     if (!hall_key_) {
       // A key that cannot be used would leave power commands either open or impossible.
-      hooks_.show_status(RemoteOffText("SignedBy", signed_by));
-      Log("remote control off: invalid SignedBy entry " + EscapeForLog(signed_by));
-      return;
+      effects.status = RemoteOffText("SignedBy", signed_by);
+      log_.Log("remote control off: invalid SignedBy entry " + EscapeForLog(signed_by));
+      return effects;
     }
-    Log("power commands must be signed by the hall key");
+    log_.Log("power commands must be signed by the hall key");
   }
   try {
     tcp_listener_.Open(endpoint_.address, endpoint_.port);
-    hooks_.show_port(tcp_listener_.Port());
+    effects.port = tcp_listener_.Port();
     if (settings.udp) {
       udp_listener_.Open(endpoint_.address, endpoint_.port);
     } else {
-      Log("UDP closed by Udp=0");
+      log_.Log("UDP closed by Udp=0");
     }
   } catch (const std::exception&) {
     // Remote control is an extra: without the port the launcher runs on, and says nothing.
   }
+  return effects;
 }
 
 void RemoteControl::Close() {
   tcp_listener_.Close();
   udp_listener_.Close();
-  log_timer_.Detach();
   refusals_timer_.Detach();
 }
 
-void RemoteControl::SessionEnding(bool ending, const std::function<void()>& before_end) {
-  LogCountedRefusals(true);
-  if (ending && before_end) before_end();
-  if (ending && !end_logged_) {
-    end_logged_ = true;
-    Log("QyrDelay ended");
-  }
-  FlushLog();
-}
+void RemoteControl::SessionEnding() { LogCountedRefusals(true); }
 
 bool RemoteControl::AllowedSource(const Source& source) {
   if (AllowsSource(allow_list_, source)) return true;
@@ -114,28 +102,21 @@ bool RemoteControl::AllowedSource(const Source& source) {
 }
 
 void RemoteControl::Count(RefusalCounter& counter, const Source& source) {
-  if (!command_log_.On()) return;
+  if (!log_.On()) return;
   const std::string event = counter.Refuse(source, GetTickCount64());
-  if (!event.empty()) Log(event);
+  if (!event.empty()) log_.Log(event);
   refusals_timer_.SetEnabled(refusals_.HasCounted() || evictions_.HasCounted());
 }
 
 void RemoteControl::LogCountedRefusals(bool all) {
   for (RefusalCounter* counter : {&refusals_, &evictions_}) {
-    for (const std::string& event : counter->Due(GetTickCount64(), all)) Log(event);
+    for (const std::string& event : counter->Due(GetTickCount64(), all)) log_.Log(event);
   }
   refusals_timer_.SetEnabled(refusals_.HasCounted() || evictions_.HasCounted());
 }
 
-void RemoteControl::Log(std::string_view event) {
-  command_log_.Write(event);
-  // Armed by the first kept line only: a busy peer costs no timer call per command.
-  log_timer_.SetEnabled(command_log_.HasKept());
-}
-
-void RemoteControl::FlushLog() {
-  command_log_.Flush();
-  log_timer_.SetEnabled(false);
+std::string RemoteControl::Answer(Command command) const {
+  return command == Command::kStatus ? hooks_.status_reply() : std::string(ReplyFor(command));
 }
 
 void RemoteControl::OnCommandReceived(std::string_view bytes, const Source& from,
@@ -146,24 +127,27 @@ void RemoteControl::OnCommandReceived(std::string_view bytes, const Source& from
   if (IsHttpRequest(bytes)) {
     // A web page can make any browser send this: another protocol, never obeyed or answered.
     reply.Close();
-    if (command_log_.On()) Log(HttpRefusedEvent(from, bytes));
+    if (log_.On()) log_.Log(HttpRefusedEvent(from, bytes));
     return;
   }
   const std::string text = Utf8ToCodePage(bytes, kCommandCodePage);
   Command command = MatchCommand(text);
-  const std::optional<SignedOutcome> signed_outcome = CheckSigned(bytes, text, from, command);
+  RemoteEffects effects;
+  const std::optional<SignedOutcome> signed_outcome =
+      CheckSigned(bytes, text, from, command, effects);
   // The answer goes first, so that the peer does not wait for the screen or the log; datagram
   // peers are never answered.
-  if (from.tcp && reply) reply(signed_outcome ? signed_outcome->answer : hooks_.reply(command));
-  if (signed_outcome && !signed_outcome->obey) return;
-  hooks_.obey(command, text);
-  if (command_log_.On()) Log(CommandEvent(from, bytes, command));
+  if (from.tcp && reply) reply(signed_outcome ? signed_outcome->answer : Answer(command));
+  if (!signed_outcome || signed_outcome->obey) effects.order = RemoteOrder{command, text, {}};
+  hooks_.carry_out(effects);
+  if (effects.order && log_.On()) log_.Log(CommandEvent(from, bytes, command));
 }
 
 std::optional<RemoteControl::SignedOutcome> RemoteControl::CheckSigned(std::string_view bytes,
                                                                        std::string_view text,
                                                                        const Source& from,
-                                                                       Command& command) {
+                                                                       Command& command,
+                                                                       RemoteEffects& effects) {
   if (!hall_key_) {
     // Without a hall key the challenge word means nothing, as it always did.
     if (command == Command::kNonce) command = Command::kUnknown;
@@ -188,54 +172,54 @@ std::optional<RemoteControl::SignedOutcome> RemoteControl::CheckSigned(std::stri
     command = check.signed_command.command;
     return SignedOutcome{std::string(ReplyFor(command)), true};
   }
-  hooks_.show_status(std::string(kUnsignedStatus) + CodePageToUtf8(text, kCommandCodePage));
-  if (command_log_.On()) {
-    Log(SourceText(from) + " " + std::string(CommandWord(command)) + " " +
-        std::string(SignedRefusalText(check.refusal)));
+  effects.status = std::string(kUnsignedStatus) + CodePageToUtf8(text, kCommandCodePage);
+  if (log_.On()) {
+    log_.Log(SourceText(from) + " " + std::string(CommandWord(command)) + " " +
+             std::string(SignedRefusalText(check.refusal)));
   }
   return SignedOutcome{"ERR", false};
 }
 
 std::string RemoteControl::HandleCommand(std::string_view text) {
   const Command command = MatchCommand(text);
-  hooks_.obey(command, text);
-  return hooks_.reply(command);
+  RemoteEffects effects;
+  effects.order = RemoteOrder{command, std::string(text), {}};
+  hooks_.carry_out(effects);
+  return Answer(command);
 }
 
-bool RemoteControl::OnMessage(UINT msg, WPARAM wp, LPARAM) {
-  if (msg != WM_TIMER) return false;
+std::optional<RemoteEffects> RemoteControl::OnMessage(UINT msg, WPARAM wp, LPARAM) {
+  if (msg != WM_TIMER) return std::nullopt;
   switch (wp) {
-    case kTimerLog:
-      FlushLog();
-      return true;
     case kTimerRefusals:
       LogCountedRefusals(false);
-      return true;
+      return RemoteEffects{};
     case kTimerClock:
-      OnClockTimer();
-      return true;
+      return OnClockTimer();
     default:
-      return false;
+      return std::nullopt;
   }
 }
 
-void RemoteControl::StartClock() {
-  const PowerSettings settings = ReadPowerSettings(SettingsPathFor(exe_path_));
+RemoteEffects RemoteControl::StartClock(const PowerSettings& settings) {
+  RemoteEffects effects;
   if (settings.repeat) {
-    hooks_.show_status(kPowerClockOffPrefix + RepeatText(*settings.repeat));
-    Log("power clock off: " + RepeatLogText(*settings.repeat));
-    return;
+    effects.status = kPowerClockOffPrefix + RepeatText(*settings.repeat);
+    log_.Log("power clock off: " + RepeatLogText(*settings.repeat));
+    return effects;
   }
   const PowerClock clock = ParsePowerClock(settings.off_at, settings.reboot_at, settings.days);
   if (!clock.ok()) {
     // An entry that cannot be read turns the clock off, and the status line names it.
-    hooks_.show_status(PowerClockOffText(clock));
-    Log("power clock off: invalid " + clock.bad_key + " entry " + EscapeForLog(clock.bad_entry));
-    return;
+    effects.status = PowerClockOffText(clock);
+    log_.Log("power clock off: invalid " + clock.bad_key + " entry " +
+             EscapeForLog(clock.bad_entry));
+    return effects;
   }
-  if (!clock.Active()) return;
+  if (!clock.Active()) return effects;
   clock_.emplace(clock, LocalWallClock());
   ArmClockTimer();
+  return effects;
 }
 
 void RemoteControl::ArmClockTimer() {
@@ -244,14 +228,16 @@ void RemoteControl::ArmClockTimer() {
   SetTimer(window_, kTimerClock, MsToNextMinute(st.wSecond, st.wMilliseconds), nullptr);
 }
 
-void RemoteControl::OnClockTimer() {
-  if (!clock_) return;
+RemoteEffects RemoteControl::OnClockTimer() {
+  if (!clock_) return {};
   ArmClockTimer();
   const std::optional<ClockFiring> firing = clock_->OnTimer(LocalWallClock());
-  if (!firing) return;
+  if (!firing) return {};
   const bool reboot = firing->action == PowerRequest::kReboot;
-  Log(reboot ? "restart by the clock" : "power-off by the clock");
-  hooks_.obey_clock(reboot ? Command::kReboot : Command::kPowerOff, firing->status);
+  log_.Log(reboot ? "restart by the clock" : "power-off by the clock");
+  RemoteEffects effects;
+  effects.order = RemoteOrder{reboot ? Command::kReboot : Command::kPowerOff, "", firing->status};
+  return effects;
 }
 
 }  // namespace qyr

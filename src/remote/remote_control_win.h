@@ -1,7 +1,8 @@
 #pragma once
-// Remote control: the TCP and UDP listeners, who may send (the allow-list), the command log with
-// its refusal counts, and power by the clock, which gives the same commands at set minutes. What
-// a command does on the PC and what it is answered go through the hooks the window gives it.
+// Remote control: the TCP and UDP listeners, who may send (the allow-list), the refusal counts of
+// the command log, and power by the clock, which gives the same commands at set minutes. It
+// answers commands itself and returns what they ask of the PC (RemoteEffects) to the window,
+// which carries it out; the status query's answer is the window's.
 #include <cstdint>
 #include <functional>
 #include <optional>
@@ -12,6 +13,7 @@
 
 #include "base/ids_win.h"
 #include "base/timer_win.h"
+#include "launch/settings_win.h"
 #include "remote/allow_list.h"
 #include "remote/command_log.h"
 #include "remote/command_log_win.h"
@@ -29,48 +31,53 @@ struct RemoteEndpoint {
   std::uint16_t port = 26908;
 };
 
+// A command for the PC: received (`text` as received, code page 936), or given by the clock
+// (`clock_status`: the status line it gives).
+struct RemoteOrder {
+  Command command = Command::kUnknown;
+  std::string text;
+  std::optional<std::string> clock_status;
+};
+
+// What remote control leaves to the window, in this order: the status line, the port label,
+// then the command to carry out.
+struct RemoteEffects {
+  std::optional<std::string> status;
+  std::optional<std::uint16_t> port;  // the port the TCP listener took
+  std::optional<RemoteOrder> order;
+};
+
 class RemoteControl {
  public:
   struct Hooks {
-    // The TCP answer to a matched command (the status query's comes from the launcher).
-    std::function<std::string(Command)> reply;
-    // Carries out a command: `text` is what was received, as the status line shows it.
-    std::function<void(Command, std::string_view text)> obey;
-    // Carries out a power command of the clock, with the status line it gives.
-    std::function<void(Command, std::string_view status)> obey_clock;
-    std::function<void(std::string_view)> show_status;
-    // The port the TCP listener took.
-    std::function<void(std::uint16_t)> show_port;
+    // The answer to the status query: what the launcher and the screen report.
+    std::function<std::string()> status_reply;
+    // What a received message leaves to the window.
+    std::function<void(const RemoteEffects&)> carry_out;
   };
 
-  RemoteControl(std::string exe_path, RemoteEndpoint endpoint, Hooks hooks);
+  // `log` is the window's command log, which this opens when [REMOTE] asks for it.
+  RemoteControl(std::string exe_path, RemoteEndpoint endpoint, CommandLog& log, Hooks hooks);
   ~RemoteControl();
   RemoteControl(const RemoteControl&) = delete;
   RemoteControl& operator=(const RemoteControl&) = delete;
 
   void Attach(HWND window);
-  // Opens the log and the listeners as the settings file says; never fails open.
-  void Open();
+  // Opens the log and the listeners as [REMOTE] says; never fails open.
+  RemoteEffects Open(const RemoteSettings& settings);
   // Power by the clock, from [POWER]; an entry that cannot be read turns only the clock off.
-  void StartClock();
-  // Closes the listeners; the log gets its last lines.
+  RemoteEffects StartClock(const PowerSettings& settings);
+  // Closes the listeners.
   void Close();
-  // Logoff or shutdown: the log gets its kept lines now (and, when the session ends, the end
-  // line), since the process may be ended without its window being destroyed. `before_end`
-  // runs between the refusal counts and the end line.
-  void SessionEnding(bool ending, const std::function<void()>& before_end = {});
+  // Logoff, shutdown or the end: the refusals counted so far are logged now.
+  void SessionEnding();
 
   // A command as the listeners hand it on, without its source (code page 936 text): carried
   // out, and its answer, "OK" or "ERR", returned. Nothing is logged.
   std::string HandleCommand(std::string_view text);
 
-  // Adds a line to the command log (when it is on); it reaches the file at the next flush.
-  void Log(std::string_view event);
-  // Writes the kept lines now (before the PC goes down).
-  void FlushLog();
-
-  // The log's timers and the clock's. True if the message was remote control's.
-  bool OnMessage(UINT msg, WPARAM wp, LPARAM lp);
+  // The refusal counts' timer and the clock's; nothing if the message was not remote control's.
+  std::optional<RemoteEffects> OnMessage(UINT msg, WPARAM wp, LPARAM lp);
 
   const Listener& TcpListener() const { return tcp_listener_; }
   const Listener& UdpListener() const { return udp_listener_; }
@@ -86,13 +93,15 @@ class RemoteControl {
     bool obey = true;
   };
   std::optional<SignedOutcome> CheckSigned(std::string_view bytes, std::string_view text,
-                                           const Source& from, Command& command);
+                                           const Source& from, Command& command,
+                                           RemoteEffects& effects);
   // A refusal, or a connection closed to make room for a new one: counted in the log.
   void Count(RefusalCounter& counter, const Source& source);
   // Logs the refusal counts whose minute is over (every one when `all`).
   void LogCountedRefusals(bool all);
-  void OnClockTimer();
+  RemoteEffects OnClockTimer();
   void ArmClockTimer();
+  std::string Answer(Command command) const;
 
   std::string exe_path_;
   RemoteEndpoint endpoint_;
@@ -103,12 +112,10 @@ class RemoteControl {
   AllowList allow_list_;
   std::optional<SignatureVerifier> hall_key_;  // set: power commands must be signed
   NonceBook nonces_;
-  CommandLogFile command_log_;
-  WindowTimer log_timer_{kTimerLog, kLogFlushDelayMs, false};
+  CommandLog& log_;
   RefusalCounter refusals_;
   RefusalCounter evictions_{kEvictedForANewOne};
   WindowTimer refusals_timer_{kTimerRefusals, static_cast<UINT>(kRefusalLineIntervalMs), false};
-  bool end_logged_ = false;
   std::optional<PowerClockWatch> clock_;
 };
 

@@ -6,7 +6,6 @@
 #include <string>
 #include <vector>
 
-#include "base/command_line.h"
 #include "base/handles_win.h"
 #include "base/wide_win.h"
 #include "setup/check_mode.h"
@@ -40,13 +39,6 @@ std::optional<std::string> ReadSettingsFile(const std::string& path) {
 // folder and what is made in it; nothing inherited from above: the rights of a new folder.
 constexpr wchar_t kTakenOverRights[] =
     L"O:BAD:P(A;OICI;FA;;;BA)(A;OICI;FA;;;SY)(A;OICI;0x1200a9;;;BU)";
-
-// This exe's arguments after its name, split by the same rule as save mode's.
-std::vector<std::string> Arguments() {
-  std::vector<std::string> args = SplitCommandLine(WideToUtf8(GetCommandLineW()));
-  if (!args.empty()) args.erase(args.begin());
-  return args;
-}
 
 // The installer reads a pipe in the ANSI code page; a console takes UTF-16 as it is.
 void WriteLine(const std::string& line) {
@@ -247,9 +239,7 @@ CheckOutcome SecureFolder(const std::string& path, const TrustedSids& trusted) {
 
 }  // namespace
 
-std::optional<int> RunCheckMode() {
-  const CheckRequest request = ParseCheckRequest(Arguments());
-  if (request.mode == CheckMode::kNone) return std::nullopt;
+int RunCheckMode(const CheckRequest& request) {
   if (request.error != CheckArgsError::kNone) return Answer(ArgsErrorOutcome(request));
   switch (request.mode) {
     case CheckMode::kAllow:

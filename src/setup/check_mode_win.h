@@ -1,12 +1,11 @@
 #pragma once
-// The installer's checks (app/check_mode.h), run before anything else when the command line asks
-// for one.
-#include <optional>
+// The installer's checks (setup/check_mode.h), run before anything else when the command line
+// asks for one.
+#include "setup/check_mode.h"
 
 namespace qyr {
 
-// The exit code of the check the command line asks for, once it has run; nothing when it asks
-// for none and the launcher is to start.
-std::optional<int> RunCheckMode();
+// Runs the check asked for (a request whose mode is not kNone) and gives its exit code.
+int RunCheckMode(const CheckRequest& request);
 
 }  // namespace qyr

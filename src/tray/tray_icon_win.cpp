@@ -26,8 +26,7 @@ std::wstring CutTip(const std::wstring& hint) {
 
 }  // namespace
 
-TrayIcon::TrayIcon(HWND main_window, GlyphIcon icon)
-    : main_window_(main_window), icon_(std::move(icon)) {
+TrayIcon::TrayIcon(GlyphIcon icon, Hooks hooks) : icon_(std::move(icon)), hooks_(std::move(hooks)) {
   // A hidden top-level window rather than a message-only one: only top-level windows hear the
   // shell's "TaskbarCreated" broadcast.
   CreateHiddenWindow(kHandlerClass, nullptr);
@@ -35,7 +34,7 @@ TrayIcon::TrayIcon(HWND main_window, GlyphIcon icon)
 }
 
 TrayIcon::~TrayIcon() {
-  if (icon_visible_) RemoveFromTray();
+  if (wanted_) RemoveFromTray();
 }
 
 LRESULT TrayIcon::HandleMessage(UINT msg, WPARAM wp, LPARAM lp) {
@@ -46,7 +45,7 @@ LRESULT TrayIcon::HandleMessage(UINT msg, WPARAM wp, LPARAM lp) {
       } else if (lp == WM_LBUTTONUP) {
         const bool fire = left_press_seen_;
         left_press_seen_ = false;
-        if (fire && on_click) on_click();
+        if (fire && hooks_.clicked) hooks_.clicked();
       }
     }
     return 0;
@@ -54,7 +53,7 @@ LRESULT TrayIcon::HandleMessage(UINT msg, WPARAM wp, LPARAM lp) {
   if (taskbar_created_ != 0 && msg == taskbar_created_) {
     // The shell restarted: our entry went with the old one. The main window hears this broadcast
     // too; only this window adds the entry again.
-    if (icon_visible_) AddToTray();
+    if (wanted_) AddToTray();
     return 0;
   }
   switch (msg) {
@@ -87,13 +86,13 @@ NOTIFYICONDATAW TrayIcon::FillNotifyData() const {
 
 // The shell's answers are not acted on: a refused add is retried by the next add.
 void TrayIcon::AddToTray() {
-  icon_visible_ = true;
+  wanted_ = true;
   NOTIFYICONDATAW data = FillNotifyData();
   Shell_NotifyIconW(NIM_ADD, &data);
 }
 
 void TrayIcon::RemoveFromTray() {
-  icon_visible_ = false;
+  wanted_ = false;
   NOTIFYICONDATAW data = FillNotifyData();
   Shell_NotifyIconW(NIM_DELETE, &data);
 }
@@ -106,32 +105,6 @@ void TrayIcon::UpdateTrayEntry() {
 void TrayIcon::SetHint(std::string_view hint) {
   hint_ = std::string(hint);
   UpdateTrayEntry();
-}
-
-void TrayIcon::RestoreMainWindow() {
-  if (main_window_ == nullptr || !IsWindow(main_window_)) return;
-  // A maximised window stays maximised; only a minimised one goes back to normal.
-  if (IsIconic(main_window_)) ShowWindow(main_window_, SW_RESTORE);
-  ShowWindow(main_window_, SW_SHOW);
-  SetForegroundWindow(main_window_);
-}
-
-void TrayIcon::HideMainWindow() {
-  if (main_window_ == nullptr || !IsWindow(main_window_)) return;
-  ShowWindow(main_window_, SW_HIDE);
-}
-
-void TrayIcon::SendToTray() {
-  HideMainWindow();
-  AddToTray();
-}
-
-void TrayIcon::MainWindowMessage(UINT msg, WPARAM wp, LPARAM lp) {
-  if (msg == WM_SIZE && wp == SIZE_MINIMIZED) {
-    SendToTray();
-  } else if (msg == WM_SHOWWINDOW && wp == TRUE && lp == 0) {
-    SetForegroundWindow(main_window_);
-  }
 }
 
 }  // namespace qyr

@@ -156,6 +156,45 @@ TEST(PowerScreenModel, StateTable) {
   }
 }
 
+// What the model asks the window to note for the status reply and to write to the command log:
+// an armed power command, a countdown cancelled or paused at the PC, and nothing for a click
+// that stops no countdown.
+TEST(PowerScreenModel, PowerEventsAndLogLines) {
+  using enum Ev;
+  using P = PowerEvent;
+  const std::vector<std::string> cancel = {"countdown cancelled at the PC"};
+  const std::vector<std::string> pause = {"countdown paused at the PC"};
+  const std::vector<Ev> at_zero = {kOff, kTick, kTick, kTick, kTick, kTick};
+  const struct {
+    const char* name;
+    std::vector<Ev> before;
+    Ev event;
+    std::optional<PowerEvent> noted;
+    std::vector<std::string> log;
+  } rows[] = {
+      {"power-off", {}, kOff, P::kOff, {}},
+      {"reboot over a power-off", {kOff, kTick}, kReboot, P::kReboot, {}},
+      {"other command while counting", {kOff}, kCheck, {}, {}},
+      {"status line while counting", {kOff, kTick}, kStatusClick, P::kCancelled, cancel},
+      // A paused countdown is still armed: dropping it is a cancel.
+      {"status line while paused", {kReboot, kScreenClick}, kStatusClick, P::kCancelled, cancel},
+      {"status line, nothing armed", {kLabel1Click}, kStatusClick, {}, {}},
+      {"status line after the last tick", at_zero, kStatusClick, {}, {}},
+      {"screen while counting", {kOff}, kScreenClick, {}, pause},
+      {"screen while counting again", {kOff, kScreenClick, kLabel1Click}, kScreenClick, {}, pause},
+      {"screen shown by hand", {kLabel1Click}, kScreenClick, {}, {}},
+      {"tick", {kOff}, kTick, {}, {}},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name);
+    PowerScreen screen;
+    for (Ev ev : row.before) Apply(screen, ev);
+    const PowerEffects effects = Apply(screen, row.event);
+    EXPECT_EQ(effects.noted, row.noted);
+    EXPECT_EQ(effects.log, row.log);
+  }
+}
+
 TEST(PowerScreenModel, TextsForTheStatusLineAndTheScreen) {
   PowerScreen screen;
   EXPECT_EQ(screen.ScreenText(), "");  // the layout's own text until the screen is first raised

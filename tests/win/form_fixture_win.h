@@ -8,6 +8,7 @@
 #include <windows.h>
 
 #include "app/main_window_win.h"
+#include "base/errors.h"
 #include "base/ids_win.h"
 #include "launch/settings_win.h"
 #include "test_support_win.h"
@@ -46,7 +47,8 @@ struct FormFixture {
       rows[i] = {form.ControlText(kFileBoxes[i]), form.ControlText(kDelayBoxes[i])};
     }
     form.Launch().TakeRows(rows);
-    WriteSlots(SettingsPathFor(form_exe), form.Launch().Slots());
+    const std::string ini = SettingsPathFor(form_exe);
+    if (!WriteSlots(ini, form.Launch().Slots())) throw IniFileError(UnableToWriteMessage(ini));
   }
   std::string form_exe;
   MainWindow form;

@@ -130,7 +130,7 @@ TEST(Settings, SaveWritesTheBytesTheProfileApiWrites) {
                                              Utf8ToWide(DelayText(slot.Delay)).c_str(),
                                              Utf8ToWide(by_api).c_str()));
     }
-    WriteSlots(by_save, slots);
+    ASSERT_TRUE(WriteSlots(by_save, slots));
     EXPECT_EQ(test::ReadFileBytes(by_save), test::ReadFileBytes(by_api));
     EXPECT_FALSE(test::FileExists(by_save + ".tmp"));
   }

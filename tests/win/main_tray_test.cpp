@@ -32,7 +32,7 @@ TEST(MainTray, StartsHiddenWithItsEntryAndTooltip) {
   ScratchDir dir("Qyr_tray_start");
   TrayForm t(dir);
   EXPECT_FALSE(IsWindowVisible(t.form.hwnd()));
-  EXPECT_TRUE(t.form.Tray()->IconVisible());
+  EXPECT_TRUE(t.form.Tray()->WantedInTray());
   EXPECT_TRUE(t.EntryPresent());
   EXPECT_EQ(t.form.Tray()->Hint(), "延时启动器-QyrNOR展厅中控系统");
   EXPECT_NE(t.form.Tray()->Icon(), nullptr);

@@ -274,7 +274,7 @@ TEST(RemoteTcp, AnHttpRequestIsRefusedAndItsConnectionClosed) {
   EXPECT_EQ(after.Read(2, 5s), "OK");
   EXPECT_EQ(r.Status(), "收到指令:查询状态QyrNOR_PC_CHECK");  // nothing shown before it
   EXPECT_EQ(r.form.Screen().Model().Counts(), (Countdowns{0, 0}));
-  r.form.Remote().FlushLog();
+  r.form.Log().Flush();
   const std::string log = test::ReadFileBytes(r.dir / "QyrDelay.log");
   const std::vector<std::string> events = test::LogEvents(log);
   ASSERT_EQ(events.size(), 6u) << log;

@@ -111,15 +111,6 @@ void ExpectGlyphPicture(HICON icon, int size) {
   EXPECT_EQ(px.at(size - 1, 0), face);
 }
 
-struct Owner {
-  Owner() {
-    window = CreateWindowExW(0, L"STATIC", L"owner", WS_OVERLAPPEDWINDOW, 0, 0, 200, 100, nullptr,
-                             nullptr, GetModuleHandleW(nullptr), nullptr);
-  }
-  ~Owner() { DestroyWindow(window); }
-  HWND window;
-};
-
 TEST(GlyphIcon, TheProgramsPictureIsAnOpaqueSquareWithTheGlyphCentred) {
   {
     SCOPED_TRACE("the size the notification area shows");
@@ -133,10 +124,8 @@ TEST(GlyphIcon, TheProgramsPictureIsAnOpaqueSquareWithTheGlyphCentred) {
 }
 
 TEST(TrayIcon, LeftPressAndReleaseClickOnceOtherButtonsNothing) {
-  Owner owner;
-  TrayIcon tray(owner.window, GlyphIcon("延"));
   int clicks = 0;
-  tray.on_click = [&] { ++clicks; };
+  TrayIcon tray(GlyphIcon("延"), {.clicked = [&] { ++clicks; }});
   auto send = [&](UINT mouse) {
     SendMessageW(tray.HandlerWindow(), kWmTrayCallback, tray.Id(), mouse);
   };
@@ -155,8 +144,7 @@ TEST(TrayIcon, LeftPressAndReleaseClickOnceOtherButtonsNothing) {
 }
 
 TEST(TrayIcon, TooltipIsTheHintCutTo127Bytes) {
-  Owner owner;
-  TrayIcon tray(owner.window, GlyphIcon("延"));
+  TrayIcon tray(GlyphIcon("延"), {});
   struct Case {
     std::string hint;
     std::wstring tip;

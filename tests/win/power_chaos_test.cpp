@@ -15,7 +15,7 @@
 namespace qyr {
 namespace {
 
-enum class Step { kOff, kReboot, kCheck, kNoise, kClickStatus, kClickScreen, kClickLabel1, kTick };
+enum class Step { kOff, kReboot, kCheck, kNoise, kClickStatus, kClickScreen, kClickSlot1Label, kTick };
 
 TEST(PowerChaos, RandomCommandsClicksAndTicksEndInTheImpliedState) {
   test::ScratchDir dir("Qyr_chaos");
@@ -57,7 +57,7 @@ TEST(PowerChaos, RandomCommandsClicksAndTicksEndInTheImpliedState) {
         test::Click(screen_label);
         model.OnScreenClick();
         break;
-      case Step::kClickLabel1:
+      case Step::kClickSlot1Label:
         test::Click(form.Control(ControlId::kSlot1Label));
         model.ShowScreen(kManualScreenText);
         break;

@@ -37,6 +37,8 @@ class Library {
 // one is taken, and no name server is asked; otherwise this blocks as long as the system's
 // resolver does.
 Step Resolve(const std::string& host, bool numeric_only, std::uint32_t& address);
+// The system's words for a failed name look-up (each platform's own).
+std::string ResolveErrorText(int code);
 
 // How many sockets the sender may hold at once. Raises the soft limit of open files as far as
 // the hard limit allows, and keeps some back for the resolver and the standard streams.

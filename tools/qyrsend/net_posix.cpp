@@ -32,23 +32,10 @@ constexpr rlim_t kMostSockets = 1 << 16;
 
 }  // namespace
 
+std::string ResolveErrorText(int code) { return gai_strerror(code); }
+
 Library::Library() : ok_(true) {}
 Library::~Library() = default;
-
-Step Resolve(const std::string& host, bool numeric_only, std::uint32_t& address) {
-  addrinfo hints = {};
-  hints.ai_family = AF_INET;
-  hints.ai_socktype = SOCK_STREAM;
-  hints.ai_flags = numeric_only ? AI_NUMERICHOST : 0;
-  addrinfo* found = nullptr;
-  const int rc = getaddrinfo(host.c_str(), nullptr, &hints, &found);
-  if (rc != 0) return {Status::Failed, std::string("cannot resolve: ") + gai_strerror(rc)};
-  sockaddr_in in;
-  std::memcpy(&in, found->ai_addr, sizeof(in));
-  freeaddrinfo(found);
-  address = ntohl(in.sin_addr.s_addr);
-  return {Status::Done, {}};
-}
 
 std::size_t SocketBudget() {
   rlimit limit = {};

@@ -65,6 +65,8 @@ class SocketSet {
 
 }  // namespace
 
+std::string ResolveErrorText(int code) { return SystemText(code); }
+
 Library::Library() {
   WSADATA data;
   ok_ = WSAStartup(MAKEWORD(2, 2), &data) == 0;
@@ -92,21 +94,6 @@ Step SendDatagram(std::uint32_t address, std::uint16_t port, std::string_view by
   }
   closesocket(s);
   return step;
-}
-
-Step Resolve(const std::string& host, bool numeric_only, std::uint32_t& address) {
-  addrinfo hints = {};
-  hints.ai_family = AF_INET;
-  hints.ai_socktype = SOCK_STREAM;
-  hints.ai_flags = numeric_only ? AI_NUMERICHOST : 0;
-  addrinfo* found = nullptr;
-  const int rc = getaddrinfo(host.c_str(), nullptr, &hints, &found);
-  if (rc != 0) return {Status::Failed, "cannot resolve: " + SystemText(rc)};
-  sockaddr_in in;
-  std::memcpy(&in, found->ai_addr, sizeof(in));
-  freeaddrinfo(found);
-  address = ntohl(in.sin_addr.s_addr);
-  return {Status::Done, {}};
 }
 
 // Winsock has no limit of its own, and Wait takes any number.

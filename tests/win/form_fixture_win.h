@@ -50,6 +50,18 @@ struct FormFixture {
     const std::string ini = SettingsPathFor(form_exe);
     if (!WriteSlots(ini, form.Launch().Slots())) throw IniFileError(UnableToWriteMessage(ini));
   }
+  // The words of the error of type E that SaveRows raises; a failure of the test when it
+  // raises none or another.
+  template <class E>
+  std::string SaveRowsFailure() {
+    try {
+      SaveRows();
+      ADD_FAILURE() << "no error raised";
+    } catch (const E& e) {
+      return e.what();
+    }
+    return {};
+  }
   std::string form_exe;
   MainWindow form;
 };

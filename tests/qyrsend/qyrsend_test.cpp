@@ -42,72 +42,77 @@
 namespace qyrsend {
 namespace {
 
+// Every field of the options a command line gives, so that a row says all it expects.
+void ExpectOptions(const Options& got, const Options& want) {
+  EXPECT_EQ(got.transport, want.transport);
+  EXPECT_EQ(got.port, want.port);
+  EXPECT_EQ(got.timeout_ms, want.timeout_ms);
+  EXPECT_EQ(got.crlf, want.crlf);
+  EXPECT_EQ(got.help, want.help);
+  EXPECT_EQ(got.hosts_file, want.hosts_file);
+  EXPECT_EQ(got.zone, want.zone);
+  EXPECT_EQ(got.hosts, want.hosts);
+  EXPECT_EQ(got.command, want.command);
+  EXPECT_EQ(got.wake, want.wake);
+  EXPECT_EQ(got.broadcast, want.broadcast);
+  EXPECT_EQ(got.repeat, want.repeat);
+  EXPECT_EQ(got.status, want.status);
+  EXPECT_EQ(got.json, want.json);
+  EXPECT_EQ(got.keygen, want.keygen);
+  EXPECT_EQ(got.key_base, want.key_base);
+  EXPECT_EQ(got.key_file, want.key_file);
+}
+
 TEST(QyrsendArgs, AcceptsTheDocumentedForms) {
-  struct Case {
+  const Transport udp = Transport::Udp;
+  const struct {
     std::vector<std::string> args;
-    Transport transport;
-    int port;
-    int timeout;
-    bool crlf;
-    std::vector<std::string> hosts;
-    std::string hosts_file;
-    std::string command;
-  };
-  const Case cases[] = {
-      {{"10.0.0.5", "QyrNOR_PC_CHECK"},
-       Transport::Tcp,
-       26908,
-       2000,
-       false,
-       {"10.0.0.5"},
-       "",
-       "QyrNOR_PC_CHECK"},
+    Options want;
+  } cases[] = {
+      {{"10.0.0.5", "QyrNOR_PC_CHECK"}, {.hosts = {"10.0.0.5"}, .command = "QyrNOR_PC_CHECK"}},
       {{"--udp", "--port", "9000", "--timeout", "150", "a,b:77", "QyrNOR_PC_OFF"},
-       Transport::Udp,
-       9000,
-       150,
-       false,
-       {"a", "b:77"},
-       "",
-       "QyrNOR_PC_OFF"},
+       {.transport = udp,
+        .port = 9000,
+        .timeout_ms = 150,
+        .hosts = {"a", "b:77"},
+        .command = "QyrNOR_PC_OFF"}},
       {{"--hosts", "hall.txt", "--crlf", "QyrNOR_PC_TEST"},
-       Transport::Tcp,
-       26908,
-       2000,
-       true,
-       {},
-       "hall.txt",
-       "QyrNOR_PC_TEST"},
+       {.crlf = true, .hosts_file = "hall.txt", .command = "QyrNOR_PC_TEST"}},
       {{"--hosts", "hall.txt", "extra", "QyrNOR_PC_TEST"},
-       Transport::Tcp,
-       26908,
-       2000,
-       false,
-       {"extra"},
-       "hall.txt",
-       "QyrNOR_PC_TEST"},
-      {{"h", "--", "-odd"}, Transport::Tcp, 26908, 2000, false, {"h"}, "", "-odd"},
+       {.hosts_file = "hall.txt", .hosts = {"extra"}, .command = "QyrNOR_PC_TEST"}},
+      {{"h", "--", "-odd"}, {.hosts = {"h"}, .command = "-odd"}},
       // Given twice, the last one counts.
       {{"--port", "1", "--timeout", "5", "h", "--port", "9000", "c", "--timeout", "7"},
-       Transport::Tcp,
-       9000,
-       7,
-       false,
-       {"h"},
-       "",
-       "c"},
+       {.port = 9000, .timeout_ms = 7, .hosts = {"h"}, .command = "c"}},
+      // keygen and --key.
+      {{"keygen"}, {.keygen = true, .key_base = "hall"}},
+      {{"keygen", "--out", "/keys/展厅"}, {.keygen = true, .key_base = "/keys/展厅"}},
+      {{"--key", "hall.key", "h", "QyrNOR_PC_OFF"},
+       {.hosts = {"h"}, .command = "QyrNOR_PC_OFF", .key_file = "hall.key"}},
+      {{"--crlf", "--key", "k", "--hosts", "hall.txt", "qyrnor_pc_reboot"},
+       {.crlf = true, .hosts_file = "hall.txt", .command = "qyrnor_pc_reboot", .key_file = "k"}},
+      {{"--", "keygen", "QyrNOR_PC_CHECK"},  // a host so named
+       {.hosts = {"keygen"}, .command = "QyrNOR_PC_CHECK"}},
+      // --status asks the hosts of the command line and the file.
+      {{"--status", "10.0.0.1"},
+       {.hosts = {"10.0.0.1"}, .command = "QyrNOR_PC_STATUS", .status = true}},
+      {{"--status", "--json", "--port", "9000", "--timeout", "300", "a,b:77", "c"},
+       {.port = 9000,
+        .timeout_ms = 300,
+        .hosts = {"a", "b:77", "c"},
+        .command = "QyrNOR_PC_STATUS",
+        .status = true,
+        .json = true}},
+      {{"--hosts", "hall.txt", "--status"},
+       {.hosts_file = "hall.txt", .command = "QyrNOR_PC_STATUS", .status = true}},
+      {{"--status", "--", "-odd"},
+       {.hosts = {"-odd"}, .command = "QyrNOR_PC_STATUS", .status = true}},
   };
-  for (const Case& c : cases) {
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.args.front());
     const ParsedArgs parsed = ParseArgs(c.args);
-    ASSERT_TRUE(parsed.options) << c.args.front() << ": " << parsed.error;
-    const Options& o = *parsed.options;
-    EXPECT_EQ(o.transport, c.transport);
-    EXPECT_EQ(o.port, c.port);
-    EXPECT_EQ(o.timeout_ms, c.timeout);
-    EXPECT_EQ(o.crlf, c.crlf);
-    EXPECT_EQ(o.hosts, c.hosts);
-    EXPECT_EQ(o.hosts_file, c.hosts_file);
-    EXPECT_EQ(o.command, c.command);
+    ASSERT_TRUE(parsed.options) << parsed.error;
+    ExpectOptions(*parsed.options, c.want);
   }
 }
 
@@ -180,69 +185,6 @@ TEST(QyrsendArgs, RejectsWhatCannotBeSent) {
     const ParsedArgs parsed = ParseArgs(c.args);
     EXPECT_FALSE(parsed.options) << (c.args.empty() ? "(none)" : c.args.front());
     EXPECT_EQ(parsed.error, c.error) << (c.args.empty() ? "(none)" : c.args.front());
-  }
-}
-
-TEST(QyrsendArgs, KeygenAndKeyTakeTheirOwnForms) {
-  const struct {
-    std::vector<std::string> args;
-    bool keygen;
-    std::string key_base;
-    std::string key_file;
-    std::string command;
-  } cases[] = {
-      {{"keygen"}, true, "hall", "", ""},
-      {{"keygen", "--out", "/keys/展厅"}, true, "/keys/展厅", "", ""},
-      {{"--key", "hall.key", "h", "QyrNOR_PC_OFF"}, false, "", "hall.key", "QyrNOR_PC_OFF"},
-      {{"--crlf", "--key", "k", "--hosts", "hall.txt", "qyrnor_pc_reboot"},
-       false,
-       "",
-       "k",
-       "qyrnor_pc_reboot"},
-      {{"--", "keygen", "QyrNOR_PC_CHECK"}, false, "", "", "QyrNOR_PC_CHECK"},  // a host so named
-  };
-  for (const auto& c : cases) {
-    const ParsedArgs parsed = ParseArgs(c.args);
-    ASSERT_TRUE(parsed.options) << c.args.back() << ": " << parsed.error;
-    EXPECT_EQ(parsed.options->keygen, c.keygen);
-    EXPECT_EQ(parsed.options->key_base, c.key_base);
-    EXPECT_EQ(parsed.options->key_file, c.key_file);
-    EXPECT_EQ(parsed.options->command, c.command);
-  }
-}
-
-TEST(QyrsendStatus, AsksTheHostsOfTheCommandLineAndTheFile) {
-  struct Case {
-    std::vector<std::string> args;
-    std::vector<std::string> hosts;
-    std::string hosts_file;
-    bool json;
-    int port;
-    int timeout;
-  };
-  const Case cases[] = {
-      {{"--status", "10.0.0.1"}, {"10.0.0.1"}, "", false, 26908, 2000},
-      {{"--status", "--json", "--port", "9000", "--timeout", "300", "a,b:77", "c"},
-       {"a", "b:77", "c"},
-       "",
-       true,
-       9000,
-       300},
-      {{"--hosts", "hall.txt", "--status"}, {}, "hall.txt", false, 26908, 2000},
-      {{"--status", "--", "-odd"}, {"-odd"}, "", false, 26908, 2000},
-  };
-  for (const Case& c : cases) {
-    const ParsedArgs parsed = ParseArgs(c.args);
-    ASSERT_TRUE(parsed.options) << c.args.back() << ": " << parsed.error;
-    const Options& o = *parsed.options;
-    EXPECT_TRUE(o.status);
-    EXPECT_EQ(o.transport, Transport::Tcp);
-    EXPECT_EQ(o.command, "QyrNOR_PC_STATUS");
-    EXPECT_EQ(o.hosts, c.hosts);
-    EXPECT_EQ(o.hosts_file, c.hosts_file);
-    EXPECT_EQ(o.json, c.json);
-    EXPECT_EQ(o.port, c.port);
-    EXPECT_EQ(o.timeout_ms, c.timeout);
   }
 }
 

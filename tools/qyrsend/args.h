@@ -18,10 +18,10 @@ struct Options {
   int timeout_ms = kDefaultTimeoutMs;
   bool crlf = false;
   bool help = false;
-  std::string hosts_file;           // empty: none
-  std::optional<std::string> zone;  // --zone: only this zone of the hosts file
-  std::vector<std::string> hosts;   // from the command line, as written
-  std::string command;
+  std::string hosts_file = {};           // empty: none
+  std::optional<std::string> zone = {};  // --zone: only this zone of the hosts file
+  std::vector<std::string> hosts = {};   // from the command line, as written
+  std::string command = {};
   // --wake: Wake-on-LAN magic packets to the MACs in `command` (and the hosts file).
   bool wake = false;
   std::uint32_t broadcast = 0xFFFFFFFF;  // IPv4, host byte order
@@ -31,9 +31,9 @@ struct Options {
   bool json = false;
   // keygen: a new key pair into key_base.key and key_base.pub; nothing is sent.
   bool keygen = false;
-  std::string key_base;
+  std::string key_base = {};
   // --key: a power command goes as the signed exchange, by the private key in this file.
-  std::string key_file;
+  std::string key_file = {};
 };
 
 struct ParsedArgs {

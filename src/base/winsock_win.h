@@ -1,14 +1,30 @@
 #pragma once
-// Owners for Windows Sockets: one socket handle, and the process's use of the library.
+// Owners for Windows Sockets: one socket handle, and the process's use of the library; its
+// failures.
 #include <winsock2.h>
 
+#include <string>
+#include <string_view>
 #include <utility>
 
 #include <windows.h>
 
+#include "base/errors.h"
 #include "base/handles_win.h"
 
 namespace qyr {
+
+// A Windows Sockets failure: the error code and the step that failed.
+class ESocketException : public AppError {
+ public:
+  ESocketException(int code, std::string_view step)
+      : AppError("Socket error " + std::to_string(code) + " in " + std::string(step)),
+        code_(code) {}
+  int Code() const { return code_; }
+
+ private:
+  int code_;
+};
 
 struct SocketTraits {
   static SOCKET Invalid() { return INVALID_SOCKET; }

@@ -3,6 +3,8 @@
 // failures.
 #include <winsock2.h>
 
+#include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -62,5 +64,37 @@ class WinsockSession {
  private:
   int error_ = -1;
 };
+
+// A socket of `type` (SOCK_STREAM listens with `backlog`) bound to address:port, host order;
+// port 0: one the system picks. Raises ESocketException naming the step that failed.
+inline UniqueSocket BoundSocket(int type, std::uint32_t address, std::uint16_t port, int backlog) {
+  const auto check = [](bool ok, const char* step) {
+    if (!ok) throw ESocketException(WSAGetLastError(), step);
+  };
+  UniqueSocket s(socket(AF_INET, type, type == SOCK_STREAM ? IPPROTO_TCP : IPPROTO_UDP));
+  check(static_cast<bool>(s), "socket");
+  sockaddr_in local = {};
+  local.sin_family = AF_INET;
+  local.sin_port = htons(port);
+  local.sin_addr.s_addr = htonl(address);
+  check(bind(s.get(), reinterpret_cast<const sockaddr*>(&local), sizeof(local)) == 0, "bind");
+  check(type != SOCK_STREAM || listen(s.get(), backlog) == 0, "listen");
+  return s;
+}
+
+// The port a socket is bound to, 0 when it is not.
+inline std::uint16_t LocalPort(SOCKET s) {
+  sockaddr_in local = {};
+  int len = sizeof(local);
+  if (getsockname(s, reinterpret_cast<sockaddr*>(&local), &len) != 0) return 0;
+  return ntohs(local.sin_port);
+}
+
+// The bytes waiting to be read, or nothing when the query fails.
+inline std::optional<std::int32_t> BytesPending(SOCKET s) {
+  u_long count = 0;
+  if (ioctlsocket(s, FIONREAD, &count) != 0) return std::nullopt;
+  return static_cast<std::int32_t>(count);
+}
 
 }  // namespace qyr

@@ -136,17 +136,14 @@ LineAction ConnectionLine::Drained(Key key) {
 }
 
 ConnectionLine::Room ConnectionLine::RoomFor(Ipv4 source, const ConnectionLimits& limits,
-                                             std::uint64_t now_ms,
-                                             std::span<const Key> in_use) const {
+                                             std::uint64_t now_ms) const {
   std::vector<HeldConnection> table;
   std::vector<Key> keys;
   std::size_t own = 0;
   for (const auto& [key, connection] : connections_) {
     if (!connection.peer.tcp || !connection.Serving()) continue;
-    const bool busy =
-        connection.InUse() || std::find(in_use.begin(), in_use.end(), key) != in_use.end();
-    table.push_back(
-        {connection.peer.address, connection.peer.connection, now_ms - connection.active_ms, busy});
+    table.push_back({connection.peer.address, connection.peer.connection,
+                     now_ms - connection.active_ms, connection.InUse()});
     keys.push_back(key);
     if (connection.peer.address == source) ++own;
   }
@@ -183,6 +180,34 @@ ConnectionLine::Connection* ConnectionLine::Find(Key key) {
 const ConnectionLine::Connection* ConnectionLine::Find(Key key) const {
   const auto it = connections_.find(key);
   return it != connections_.end() ? &it->second : nullptr;
+}
+
+RoundStep Rounds::Next(std::size_t waiting) {
+  if (waiting == 0) return RoundStep::kDone;
+  if (turns_left_ == 0) {
+    if (rounds_ == kRoundsPerMessage) return RoundStep::kDone;
+    if (reads_ >= kReadsBetweenLooks) {
+      reads_ = 0;
+      return RoundStep::kLook;
+    }
+    ++rounds_;
+    turns_left_ = waiting;
+  }
+  --turns_left_;
+  ++reads_;
+  return RoundStep::kTurn;
+}
+
+ReadEnd EndOfRead(int n, int error, bool stream) {
+  if (n > 0) return ReadEnd::kBytes;
+  if (n == 0) return ReadEnd::kEnd;
+  if (error == kWsaWouldBlock) return ReadEnd::kWouldBlock;
+  return error == kWsaMessageTooLong && !stream ? ReadEnd::kTooLong : ReadEnd::kFailed;
+}
+
+bool LostTheConnection(int error) {
+  return error == kWsaConnectionReset || error == kWsaNotASocket || error == kWsaNotConnected ||
+         error == kWsaInvalidArgument || error == kWsaConnectionAborted;
 }
 
 AcceptStep AfterAccept(int taken, bool none_waits) {

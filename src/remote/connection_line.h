@@ -10,7 +10,6 @@
 #include <deque>
 #include <map>
 #include <optional>
-#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -88,14 +87,15 @@ class ConnectionLine {
   // Its queued notifications are past: kClose, unless a handler of its own is on the stack.
   LineAction Drained(Key key);
 
-  // Where room for a new connection from `source` comes from: kEvict names `victim`. `in_use`
-  // are connections with bytes come in unnoticed.
+  // Where room for a new connection from `source` comes from: kEvict names `victim`. A victim
+  // found with bytes come in unnoticed gets in line (in use after all), and the choice is made
+  // again, kEvictionTries times at most before the new one is refused instead.
+  static constexpr int kEvictionTries = 16;
   struct Room {
     Admission admission = Admission::kAdmit;
     Key victim = 0;
   };
-  Room RoomFor(Ipv4 source, const ConnectionLimits& limits, std::uint64_t now_ms,
-               std::span<const Key> in_use) const;
+  Room RoomFor(Ipv4 source, const ConnectionLimits& limits, std::uint64_t now_ms) const;
 
   std::size_t Count() const { return connections_.size(); }
   std::optional<Life> LifeOf(Key key) const;
@@ -122,6 +122,38 @@ class ConnectionLine {
   std::map<Key, Connection> connections_;
   std::deque<Key> line_;
 };
+
+// One posted round message: those in line when a round starts get one turn each, and who gets
+// back in line waits for the next round. A message serves at most kRoundsPerMessage rounds and,
+// at the start of a round, looks at the thread's queue once kReadsBetweenLooks reads have gone
+// since the last look: a notification, a timer or input that waits gets the thread.
+inline constexpr int kRoundsPerMessage = 64;
+inline constexpr int kReadsBetweenLooks = 16;
+enum class RoundStep { kTurn, kLook, kDone };
+class Rounds {
+ public:
+  // The next step, with `waiting` sockets in line.
+  RoundStep Next(std::size_t waiting);
+
+ private:
+  int rounds_ = 0;
+  std::size_t turns_left_ = 0;  // of the round under way
+  int reads_ = 0;               // since the last look
+};
+
+// Windows Sockets codes the rules name.
+inline constexpr int kWsaInvalidArgument = 10022;
+inline constexpr int kWsaNotASocket = 10038;
+inline constexpr int kWsaWouldBlock = 10035;
+inline constexpr int kWsaMessageTooLong = 10040;
+inline constexpr int kWsaConnectionAborted = 10053;
+inline constexpr int kWsaConnectionReset = 10054;
+inline constexpr int kWsaNotConnected = 10057;
+
+// How a receive call that returned `n` ended; `error` is the failure's code when n < 0.
+ReadEnd EndOfRead(int n, int error, bool stream);
+// Send failures after which the connection is beyond use: it is closed quietly.
+bool LostTheConnection(int error);
 
 // Connections taken at one accept notification, at most: a connect flood gets its share of the
 // thread, not all of it (those still waiting bring another notification).

@@ -1,12 +1,9 @@
 #include "remote/listener_win.h"
 
-#include <string>
 #include <utility>
-#include <vector>
 
 #include "base/ids_win.h"
 #include "base/scope_guard.h"
-#include "remote/protocol.h"
 
 namespace qyr {
 
@@ -15,46 +12,16 @@ namespace {
 constexpr const wchar_t* kWindowClass = L"QyrListenerWindow";
 // Accepted sockets take over these events from the listening one.
 constexpr long kEvents = FD_READ | FD_WRITE | FD_ACCEPT | FD_CLOSE;
-// Connections that arrive faster than they are accepted wait in the system's queue instead of
-// being turned away; the system bounds the queue.
+// Arrivals faster than the accepts wait in the system's bounded queue, not turned away.
 constexpr int kListenBacklog = SOMAXCONN;
-// Rounds one message may serve while nothing else waits for the thread, and reads between two
-// looks at the queue.
-constexpr int kRoundsPerMessage = 64;
-constexpr int kReadsBetweenLooks = 16;
-// Connections found in use when chosen to make room (bytes that came in unnoticed), at most,
-// before the new one is refused instead.
-constexpr int kEvictionTries = 16;
 
-// A notification, a timer, input or a sent message waits: a round must let it in. A repaint
-// alone does not count; it comes when the flood is over.
+// A notification, timer, input or sent message waits for the thread (a repaint can wait).
 bool OtherWorkWaits() {
   return HIWORD(GetQueueStatus(QS_INPUT | QS_POSTMESSAGE | QS_TIMER | QS_SENDMESSAGE)) != 0;
 }
 
 Source SourceOf(const sockaddr_in& address, bool tcp) {
   return {tcp, ntohl(address.sin_addr.s_addr), ntohs(address.sin_port)};
-}
-
-// Send failures after which the connection is beyond use: closed quietly.
-bool LostTheConnection(int code) {
-  return code == WSAECONNRESET || code == WSAENOTSOCK || code == WSAENOTCONN || code == WSAEINVAL ||
-         code == WSAECONNABORTED;
-}
-
-// The bytes waiting, or nothing when the query fails.
-std::optional<std::int32_t> Pending(SOCKET s) {
-  u_long count = 0;
-  if (ioctlsocket(s, FIONREAD, &count) != 0) return std::nullopt;
-  return static_cast<std::int32_t>(count);
-}
-
-ReadEnd EndOf(int n, bool stream) {
-  if (n > 0) return ReadEnd::kBytes;
-  if (n == 0) return ReadEnd::kEnd;
-  const int error = WSAGetLastError();
-  if (error == WSAEWOULDBLOCK) return ReadEnd::kWouldBlock;
-  return error == WSAEMSGSIZE && !stream ? ReadEnd::kTooLong : ReadEnd::kFailed;
 }
 
 }  // namespace
@@ -84,18 +51,7 @@ void Listener::Open(Ipv4 address, std::uint16_t port) {
     winsock_ = std::move(session);
   }
   const bool tcp = kind_ == Kind::kTcp;
-  UniqueSocket s(socket(AF_INET, tcp ? SOCK_STREAM : SOCK_DGRAM, tcp ? IPPROTO_TCP : IPPROTO_UDP));
-  if (!s) throw ESocketException(WSAGetLastError(), "socket");
-  sockaddr_in local = {};
-  local.sin_family = AF_INET;
-  local.sin_port = htons(port);
-  local.sin_addr.s_addr = htonl(address);
-  if (bind(s.get(), reinterpret_cast<const sockaddr*>(&local), sizeof(local)) != 0) {
-    throw ESocketException(WSAGetLastError(), "bind");
-  }
-  if (tcp && listen(s.get(), kListenBacklog) != 0) {
-    throw ESocketException(WSAGetLastError(), "listen");
-  }
+  UniqueSocket s = BoundSocket(tcp ? SOCK_STREAM : SOCK_DGRAM, address, port, kListenBacklog);
   if (WSAAsyncSelect(s.get(), hwnd_, kWmSocketNotify, kEvents) != 0) {
     throw ESocketException(WSAGetLastError(), "WSAAsyncSelect");
   }
@@ -112,46 +68,30 @@ void Listener::Close() {
   winsock_.reset();
 }
 
-std::uint16_t Listener::Port() const {
-  sockaddr_in local = {};
-  int len = sizeof(local);
-  if (!socket_ || getsockname(socket_.get(), reinterpret_cast<sockaddr*>(&local), &len) != 0) {
-    return 0;
-  }
-  return ntohs(local.sin_port);
-}
-
 std::int64_t Listener::BytesWaiting() const {
-  std::int64_t total = socket_ ? Pending(socket_.get()).value_or(0) : 0;
-  for (const auto& [s, connection] : sockets_) total += Pending(s).value_or(0);
+  std::int64_t total = socket_ ? BytesPending(socket_.get()).value_or(0) : 0;
+  for (const auto& [s, connection] : sockets_) total += BytesPending(s).value_or(0);
   return total + static_cast<std::int64_t>(line_.KeptBytes());
 }
 
 LRESULT Listener::HandleMessage(UINT msg, WPARAM wp, LPARAM lp) {
   const auto s = static_cast<SOCKET>(wp);
-  switch (msg) {
-    case kWmSocketNotify:
-      Notify(s, WSAGETSELECTEVENT(lp));
-      return 0;
-    case kWmSocketServe:
-      round_posted_ = false;
-      ServeRound();
-      return 0;
-    case kWmSocketRelease:
-      Carry(s, line_.Drained(s));
-      return 0;
-    default:
-      return DefWindowProcW(hwnd_, msg, wp, lp);
+  if (msg == kWmSocketNotify) {
+    Notify(s, WSAGETSELECTEVENT(lp));
+  } else if (msg == kWmSocketServe) {
+    round_posted_ = false;
+    ServeRound();
+  } else if (msg == kWmSocketRelease) {
+    Carry(s, line_.Drained(s));
+  } else {
+    return DefWindowProcW(hwnd_, msg, wp, lp);
   }
+  return 0;
 }
 
 void Listener::Notify(SOCKET s, WORD events) {
-  if (s == INVALID_SOCKET) return;
-  if (socket_ && s == socket_.get() && kind_ == Kind::kTcp) {
-    if ((events & FD_ACCEPT) != 0) Accept();
-    return;
-  }
-  // A notification for a socket that is no longer ours, or let go, finds nothing in the line.
+  if ((events & FD_ACCEPT) != 0 && kind_ == Kind::kTcp && socket_ && s == socket_.get()) Accept();
+  // A notification for a socket that is not in the line (any more), or let go, finds nothing.
   if ((events & FD_READ) != 0) Serve(line_.BytesWait(s));
   if ((events & FD_WRITE) != 0) SendQueued(s);
   if ((events & FD_CLOSE) != 0) Serve(line_.PeerClosed(s));
@@ -162,8 +102,7 @@ void Listener::Accept() {
     sockaddr_in from = {};
     int from_len = sizeof(from);
     UniqueSocket s(accept(socket_.get(), reinterpret_cast<sockaddr*>(&from), &from_len));
-    const bool none_waits = !s && WSAGetLastError() == WSAEWOULDBLOCK;
-    const AcceptStep step = AfterAccept(taken, none_waits);
+    const AcceptStep step = AfterAccept(taken, !s && WSAGetLastError() == WSAEWOULDBLOCK);
     if (step == AcceptStep::kRearm) {
       // Wine does not arm the accept event again after a failed accept: connections arriving
       // later would never be announced. Registering again arms it (and announces any that wait).
@@ -171,13 +110,12 @@ void Listener::Accept() {
       return;
     }
     // A connection that is gone before we take it costs only itself.
-    if (s) Admit(std::move(s), from);
+    if (s) Admit(std::move(s), SourceOf(from, true));
     if (step == AcceptStep::kStop) return;
   }
 }
 
-void Listener::Admit(UniqueSocket s, const sockaddr_in& from) {
-  Source peer = SourceOf(from, true);
+void Listener::Admit(UniqueSocket s, Source peer) {
   peer.connection = ++last_connection_;
   // Linger on with 0 s: closing it later is a reset, nothing kept for the peer.
   const linger reset = {1, 0};
@@ -186,10 +124,7 @@ void Listener::Admit(UniqueSocket s, const sockaddr_in& from) {
   const bool refused = (hooks_.accepts && !hooks_.accepts(peer)) || !MakeRoom(peer);
   sockets_[key] = std::move(s);
   line_.Add(key, peer, GetTickCount64());
-  if (!refused) {
-    Serve(true);
-    return;
-  }
+  if (!refused) return Serve(true);
   // A reset, without the orderly end; closed once its notifications are past, like a released
   // one, so that a connection accepted next under the same handle does not take them.
   line_.Release(key);
@@ -198,19 +133,16 @@ void Listener::Admit(UniqueSocket s, const sockaddr_in& from) {
 }
 
 bool Listener::MakeRoom(const Source& peer) {
-  std::vector<ConnectionLine::Key> unnoticed;
-  for (int tries = 0; tries < kEvictionTries; ++tries) {
-    const ConnectionLine::Room room =
-        line_.RoomFor(peer.address, limits_, GetTickCount64(), unnoticed);
+  for (int tries = 0; tries < ConnectionLine::kEvictionTries; ++tries) {
+    const ConnectionLine::Room room = line_.RoomFor(peer.address, limits_, GetTickCount64());
     if (room.admission != Admission::kEvict) return room.admission == Admission::kAdmit;
-    const auto victim = static_cast<SOCKET>(room.victim);
     // Bytes that came in since its last read, not noticed yet: it is in use after all.
-    if (Pending(victim).value_or(0) > 0) {
-      unnoticed.push_back(room.victim);
+    if (BytesPending(room.victim).value_or(0) > 0) {
+      if (line_.BytesWait(room.victim)) PostRound();
       continue;
     }
     const std::optional<Source> evicted_peer = line_.PeerOf(room.victim);
-    Release(victim);
+    Release(room.victim);
     if (hooks_.evicted && evicted_peer) hooks_.evicted(*evicted_peer);
     return true;
   }
@@ -221,16 +153,12 @@ bool Listener::MakeRoom(const Source& peer) {
 // (a single peer waits for no posted message); otherwise by the next round.
 void Listener::Serve(bool joined) {
   if (!joined) return;
-  if (line_.Waiting() == 1 && serving_ == 0 && !round_posted_) {
-    ServeRound();
-  } else {
-    PostRound();
-  }
+  if (line_.Waiting() == 1 && serving_ == 0 && !round_posted_) return ServeRound();
+  PostRound();
 }
 
 void Listener::PostRound() {
-  if (round_posted_) return;
-  round_posted_ = PostMessageW(hwnd_, kWmSocketServe, 0, 0) != FALSE;
+  if (!round_posted_) round_posted_ = PostMessageW(hwnd_, kWmSocketServe, 0, 0) != FALSE;
 }
 
 void Listener::ServeRound() {
@@ -239,18 +167,12 @@ void Listener::ServeRound() {
     --serving_;
     if (line_.Waiting() > 0) PostRound();
   });
-  int reads = 0;
-  for (int round = 0; round < kRoundsPerMessage && line_.Waiting() > 0; ++round) {
-    if (reads >= kReadsBetweenLooks) {
-      if (OtherWorkWaits()) return;
-      reads = 0;
-    }
-    // Those in line now get one read each; who gets back in line waits for the next round. A
-    // handler's message loop may serve a round inside this one: the line is only ever taken
-    // from its front.
-    for (std::size_t turns = line_.Waiting(); turns > 0 && line_.Waiting() > 0; --turns, ++reads) {
-      TakeTurn();
-    }
+  // A handler's message loop may serve a round inside this one: the line is only ever taken
+  // from its front.
+  for (Rounds rounds;;) {
+    const RoundStep step = rounds.Next(line_.Waiting());
+    if (step == RoundStep::kDone || (step == RoundStep::kLook && OtherWorkWaits())) return;
+    if (step == RoundStep::kTurn) TakeTurn();
   }
 }
 
@@ -269,14 +191,13 @@ void Listener::TakeTurn() {
   const int n =
       stream ? recv(s, buffer + kept, room, 0)
              : recvfrom(s, buffer + kept, room, 0, reinterpret_cast<sockaddr*>(&from), &from_len);
-  const ReadEnd end = EndOf(n, stream);
+  const ReadEnd end = EndOfRead(n, n < 0 ? WSAGetLastError() : 0, stream);
   const std::string_view got(buffer, kept + (n > 0 ? static_cast<std::size_t>(n) : 0));
   // Whatever the read returned, a datagram's sender is its own, or not known.
-  Source source =
-      stream ? line_.PeerOf(*key).value_or(Source{}) : Source{.tcp = false, .known = false};
-  if (!stream && from_len >= static_cast<int>(sizeof(from)) && from.sin_family == AF_INET) {
-    source = SourceOf(from, false);
-  }
+  const bool told = from_len >= static_cast<int>(sizeof(from)) && from.sin_family == AF_INET;
+  const Source source = stream ? line_.PeerOf(*key).value_or(Source{})
+                        : told ? SourceOf(from, false)
+                               : Source{.tcp = false, .known = false};
   const std::optional<Piece> piece = line_.Received(*key, got, end, GetTickCount64());
   if (!piece) return;
   const ScopeExit done([&] { Carry(s, line_.Handled(*key, *piece)); });
@@ -318,9 +239,8 @@ void Listener::Release(SOCKET s) {
 void Listener::Carry(SOCKET s, LineAction action) {
   if (action == LineAction::kLetGo) {
     shutdown(s, SD_SEND);
-    // The socket is closed only once the notifications already queued for it have come in and
-    // been ignored: closed at once, its handle could be given to a new connection, which would
-    // then take them for its own.
+    // Closed only once the notifications queued for it have come in and been ignored: closed at
+    // once, its handle could go to a new connection, which would take them for its own.
     WSAAsyncSelect(s, hwnd_, 0, 0);
     PostMessageW(hwnd_, kWmSocketRelease, static_cast<WPARAM>(s), 0);
   } else if (action == LineAction::kClose) {

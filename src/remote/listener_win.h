@@ -1,10 +1,8 @@
 #pragma once
 // A listener of the remote control, TCP or UDP: one non-blocking socket (and, for TCP, the
-// connections it accepts), whose notifications all reach one message-only window on the GUI
-// thread. It receives, sends and arms notifications; which socket reads next, what a read hands
-// on and when a connection goes is the ConnectionLine's. Each read is handed to the handler with
-// its source and a way to answer it or close its connection. A source holds a bounded number of
-// connections, and so do all together (ConnectionLimits).
+// connections it accepts), whose notifications reach one message-only window on the GUI thread.
+// It receives, sends and arms notifications; the ConnectionLine decides who reads next, what a
+// read hands on (with its source and a way to answer) and when a connection goes.
 #include <winsock2.h>
 
 #include <cstdint>
@@ -31,10 +29,8 @@ class Listener : public BaseWindow<Listener> {
   class Reply {
    public:
     Reply() = default;
-    // Sends an answer on the connection.
-    void operator()(std::string_view bytes) const;
-    // Lets the connection go: nothing more of it is read, answered or sent; it is reset.
-    void Close() const;
+    void operator()(std::string_view bytes) const;  // sends an answer on the connection
+    void Close() const;  // lets it go: nothing more is read, answered or sent; it is reset
     explicit operator bool() const { return listener_ != nullptr; }
 
    private:
@@ -45,11 +41,9 @@ class Listener : public BaseWindow<Listener> {
     SOCKET socket_ = INVALID_SOCKET;
     std::uint64_t id_ = 0;  // the connection's, so a handle taken over by another is not touched
   };
-  using Handler =
-      std::function<void(std::string_view bytes, const Source& from, const Reply& reply)>;
-
   struct Hooks {
-    Handler on_message = {};
+    std::function<void(std::string_view bytes, const Source& from, const Reply& reply)> on_message =
+        {};
     // Asked right after a connection is accepted, before anything is read or sent: false closes
     // it at once. Not set: every source is served.
     std::function<bool(const Source& peer)> accepts = {};
@@ -66,7 +60,7 @@ class Listener : public BaseWindow<Listener> {
   // Closes every connection and the listener, without events.
   void Close();
   bool IsOpen() const { return static_cast<bool>(socket_); }
-  std::uint16_t Port() const;  // the port bound, 0 when closed
+  std::uint16_t Port() const { return socket_ ? LocalPort(socket_.get()) : 0; }
   SOCKET Handle() const { return socket_.get(); }
   std::size_t ConnectionCount() const { return line_.Count(); }
   // Bytes received on every socket and not yet handed on.
@@ -74,11 +68,10 @@ class Listener : public BaseWindow<Listener> {
 
  private:
   friend class BaseWindow<Listener>;
-
   LRESULT HandleMessage(UINT msg, WPARAM wp, LPARAM lp);
   void Notify(SOCKET s, WORD events);
   void Accept();
-  void Admit(UniqueSocket s, const sockaddr_in& from);
+  void Admit(UniqueSocket s, Source peer);
   // Whether a connection from `peer` may be added, after closing one to make room if need be.
   bool MakeRoom(const Source& peer);
   void Serve(bool joined);
@@ -87,10 +80,8 @@ class Listener : public BaseWindow<Listener> {
   void TakeTurn();
   void Send(SOCKET s, std::uint64_t id, std::string_view bytes);
   void SendQueued(SOCKET s);
-  // Lets a connection go: at once nothing more is read or sent, and once the notifications
-  // queued for it are past (kWmSocketRelease), its socket is closed.
+  // Lets a connection go: nothing more is read or sent; closed once its notifications are past.
   void Release(SOCKET s);
-  // Carries out what the line answered for the socket.
   void Carry(SOCKET s, LineAction action);
 
   Kind kind_;

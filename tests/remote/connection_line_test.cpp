@@ -227,6 +227,34 @@ TEST(ConnectionLine, AFloodOfAcceptsIsTakenInBoundedSharesEachInLineOnce) {
   for (Key key = 1; key <= 64; ++key) EXPECT_EQ(l.handed[key - 1].first, key);
 }
 
+// One round message: a round is the line as it stood when the round began; the queue is looked
+// at between rounds once 16 reads have gone, and a message ends after 64 rounds.
+TEST(ConnectionLine, ARoundMessageLooksAtTheQueueBetweenRoundsAndEnds) {
+  struct Case {
+    std::size_t in_line;  // all of them back in line after their turn
+    int turns_before_first_look;
+    int turns;  // in the message, when no other work waits
+  } cases[] = {
+      {1, 16, 64},
+      {3, 18, 192},
+      {64, 64, 4096},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.in_line);
+    Rounds rounds;
+    int turns = 0;
+    int first_look = -1;
+    for (RoundStep step; (step = rounds.Next(c.in_line)) != RoundStep::kDone;) {
+      if (step == RoundStep::kLook && first_look < 0) first_look = turns;
+      if (step == RoundStep::kTurn) ++turns;
+    }
+    EXPECT_EQ(first_look, c.turns_before_first_look);
+    EXPECT_EQ(turns, c.turns);
+  }
+  Rounds rounds;
+  EXPECT_EQ(rounds.Next(0), RoundStep::kDone);  // an empty line ends it
+}
+
 TEST(ConnectionLine, ADatagramIsHandedWholeOrLost) {
   struct Case {
     std::size_t size;

@@ -8,9 +8,11 @@ namespace {
 
 constexpr std::size_t kPieceLimit = kHandlerBufferSize;
 
-// What a stream read of `size` bytes hands on: all of them up to the limit; of a backlog, one
-// byte less than the limit.
-std::size_t StreamPiece(std::size_t size) { return size <= kPieceLimit ? size : kPieceLimit - 1; }
+// What a stream read of `size` bytes hands on: all of them up to the limit; of a backlog (a read
+// that filled kReadSize), one byte less than the limit.
+std::size_t StreamPiece(std::size_t size) {
+  return static_cast<std::size_t>(HandlerReadSize(static_cast<std::int32_t>(size)));
+}
 
 }  // namespace
 
@@ -93,7 +95,11 @@ LineAction ConnectionLine::Handled(Key key, const Piece& piece) {
   }
   if (!connection.Serving()) return LineAction::kNone;
   if (piece.last) return Release(key) ? LineAction::kLetGo : LineAction::kNone;
-  if (connection.life == Life::kClosing || !connection.kept.empty()) GetInLine(key, connection);
+  // A datagram socket reads on until nothing waits: a flood must not wait for notifications
+  // while the system's queue fills and drops what comes last.
+  if (!connection.peer.tcp || connection.life == Life::kClosing || !connection.kept.empty()) {
+    GetInLine(key, connection);
+  }
   return LineAction::kNone;
 }
 

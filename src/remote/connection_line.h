@@ -72,7 +72,8 @@ class ConnectionLine {
   // What the turn's read brought (`got`: the kept bytes, then what the call returned): the piece
   // to hand on, if any; the rest is kept for the next turn. A handler then runs until Handled.
   std::optional<Piece> Received(Key key, std::string_view got, ReadEnd end, std::uint64_t now_ms);
-  // The handler of `piece` has returned: back in line if bytes are kept or the peer has closed.
+  // The handler of `piece` has returned: back in line if bytes are kept, the peer has closed, or
+  // it is the datagram socket (read until nothing waits).
   LineAction Handled(Key key, const Piece& piece);
 
   // Whether `id` still names the open connection on `key`: a reply or close may act on it.

@@ -67,7 +67,10 @@ std::optional<Piece> ConnectionLine::Received(Key key, std::string_view got, Rea
   if (!connection.peer.tcp) {
     // A datagram comes whole or not at all: one too long for the handler is lost, and an empty
     // message stands for it.
-    if (end != ReadEnd::kWouldBlock) piece = Piece{got.size() <= kPieceLimit ? got.size() : 0};
+    if (end != ReadEnd::kWouldBlock) {
+      piece = Piece{.size = got.size() <= kPieceLimit ? got.size() : 0,
+                    .again = end != ReadEnd::kFailed};
+    }
   } else if (!got.empty()) {
     piece = Piece{StreamPiece(got.size())};
     connection.kept.assign(got.substr(piece->size));
@@ -97,7 +100,7 @@ LineAction ConnectionLine::Handled(Key key, const Piece& piece) {
   if (piece.last) return Release(key) ? LineAction::kLetGo : LineAction::kNone;
   // A datagram socket reads on until nothing waits: a flood must not wait for notifications
   // while the system's queue fills and drops what comes last.
-  if (!connection.peer.tcp || connection.life == Life::kClosing || !connection.kept.empty()) {
+  if (piece.again || connection.life == Life::kClosing || !connection.kept.empty()) {
     GetInLine(key, connection);
   }
   return LineAction::kNone;

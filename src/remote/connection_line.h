@@ -37,7 +37,8 @@ enum class ReadEnd {
 // What a turn hands to the handler: the first `size` bytes of what was read.
 struct Piece {
   std::size_t size = 0;
-  bool last = false;  // the empty read after the peer's close: the connection is let go after it
+  bool last = false;   // the empty read after the peer's close: the connection is let go after it
+  bool again = false;  // a datagram was taken: the socket reads on until a read finds none
 };
 
 // What the socket layer must do after a handler returned or a posted release came in.
@@ -73,7 +74,7 @@ class ConnectionLine {
   // to hand on, if any; the rest is kept for the next turn. A handler then runs until Handled.
   std::optional<Piece> Received(Key key, std::string_view got, ReadEnd end, std::uint64_t now_ms);
   // The handler of `piece` has returned: back in line if bytes are kept, the peer has closed, or
-  // it is the datagram socket (read until nothing waits).
+  // a datagram was taken (a failed read does not go again: it may fail for good).
   LineAction Handled(Key key, const Piece& piece);
 
   // Whether `id` still names the open connection on `key`: a reply or close may act on it.

@@ -62,7 +62,7 @@ class Listener : public BaseWindow<Listener> {
   bool IsOpen() const { return static_cast<bool>(socket_); }
   std::uint16_t Port() const { return socket_ ? LocalPort(socket_.get()) : 0; }
   SOCKET Handle() const { return socket_.get(); }
-  std::size_t ConnectionCount() const { return line_.Count(); }
+  std::size_t ConnectionCount() const { return sockets_.size(); }
   // Bytes received on every socket and not yet handed on.
   std::int64_t BytesWaiting() const;
 

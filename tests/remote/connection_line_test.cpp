@@ -282,9 +282,11 @@ TEST(ConnectionLine, ADatagramIsHandedWholeOrLost) {
       EXPECT_EQ(line.Handled(3, *piece), LineAction::kNone);
     }
     EXPECT_EQ(line.KeptBytes(), 0u);
-    // After a datagram it reads again, until a read finds none.
-    EXPECT_EQ(line.Waiting(), piece ? 1u : 0u);
-    if (!piece) continue;
+    // After a datagram it reads again, until a read finds none; a failed read, which may fail
+    // again and again, waits for the next notification.
+    const bool again = piece && c.end != ReadEnd::kFailed;
+    EXPECT_EQ(line.Waiting(), again ? 1u : 0u);
+    if (!again) continue;
     ASSERT_EQ(line.Next(), 3u);
     EXPECT_FALSE(line.Received(3, "", ReadEnd::kWouldBlock, 0));
     EXPECT_EQ(line.Waiting(), 0u);

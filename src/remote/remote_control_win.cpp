@@ -1,6 +1,7 @@
 #include "remote/remote_control_win.h"
 
 #include <exception>
+#include <functional>
 #include <utility>
 
 #include "base/text.h"
@@ -26,16 +27,16 @@ WallClock LocalWallClock() {
 
 RemoteControl::RemoteControl(std::string exe_path, RemoteEndpoint endpoint, CommandLog& log,
                              Hooks hooks)
-    : exe_path_(std::move(exe_path)), endpoint_(endpoint), hooks_(std::move(hooks)), log_(log) {
-  for (Listener* listener : {&tcp_listener_, &udp_listener_}) {
-    listener->on_message = [this](std::string_view bytes, const Source& from,
-                                  const Listener::Reply& reply) {
-      OnCommandReceived(bytes, from, reply);
-    };
-  }
-  tcp_listener_.accepts = [this](const Source& peer) { return AllowedSource(peer); };
-  tcp_listener_.evicted = [this](const Source& peer) { Count(evictions_, peer); };
-}
+    : exe_path_(std::move(exe_path)),
+      endpoint_(endpoint),
+      hooks_(std::move(hooks)),
+      tcp_listener_(Listener::Kind::kTcp,
+                    {.on_message = std::bind_front(&RemoteControl::OnCommandReceived, this),
+                     .accepts = [this](const Source& peer) { return AllowedSource(peer); },
+                     .evicted = [this](const Source& peer) { Count(evictions_, peer); }}),
+      udp_listener_(Listener::Kind::kUdp,
+                    {.on_message = std::bind_front(&RemoteControl::OnCommandReceived, this)}),
+      log_(log) {}
 
 RemoteControl::~RemoteControl() { refusals_timer_.Detach(); }
 

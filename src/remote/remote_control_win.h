@@ -107,8 +107,8 @@ class RemoteControl {
   RemoteEndpoint endpoint_;
   Hooks hooks_;
   HWND window_ = nullptr;
-  Listener tcp_listener_{Listener::Kind::kTcp};
-  Listener udp_listener_{Listener::Kind::kUdp};  // never answers
+  Listener tcp_listener_;
+  Listener udp_listener_;  // never answers
   AllowList allow_list_;
   std::optional<SignatureVerifier> hall_key_;  // set: power commands must be signed
   NonceBook nonces_;

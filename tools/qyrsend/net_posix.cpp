@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "net.h"
+#include "net_address.h"
 
 #include <arpa/inet.h>
 #include <fcntl.h>
@@ -52,10 +53,7 @@ std::size_t SocketBudget() {
 
 Step Open(std::uint32_t address, std::uint16_t port, bool udp, Socket& out) {
   out = kNoSocket;
-  sockaddr_in to = {};
-  to.sin_family = AF_INET;
-  to.sin_port = htons(port);
-  to.sin_addr.s_addr = htonl(address);
+  const sockaddr_in to = SocketAddress(address, port);
   const int s = socket(AF_INET, (udp ? SOCK_DGRAM : SOCK_STREAM) | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
   if (s < 0) return Fail(errno);
   out = s;
@@ -66,10 +64,7 @@ Step Open(std::uint32_t address, std::uint16_t port, bool udp, Socket& out) {
 }
 
 Step SendDatagram(std::uint32_t address, std::uint16_t port, std::string_view bytes) {
-  sockaddr_in to = {};
-  to.sin_family = AF_INET;
-  to.sin_port = htons(port);
-  to.sin_addr.s_addr = htonl(address);
+  const sockaddr_in to = SocketAddress(address, port);
   const int s = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
   if (s < 0) return Fail(errno);
   const int on = 1;

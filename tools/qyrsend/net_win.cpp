@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "net.h"
+#include "net_address.h"
 
 #include <ws2tcpip.h>
 
@@ -77,10 +78,7 @@ Library::~Library() {
 }
 
 Step SendDatagram(std::uint32_t address, std::uint16_t port, std::string_view bytes) {
-  sockaddr_in to = {};
-  to.sin_family = AF_INET;
-  to.sin_port = htons(port);
-  to.sin_addr.s_addr = htonl(address);
+  const sockaddr_in to = SocketAddress(address, port);
   const SOCKET s = socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP);
   if (s == INVALID_SOCKET) return Fail(WSAGetLastError());
   const BOOL on = TRUE;
@@ -101,10 +99,7 @@ std::size_t SocketBudget() { return 1 << 16; }
 
 Step Open(std::uint32_t address, std::uint16_t port, bool udp, Socket& out) {
   out = kNoSocket;
-  sockaddr_in to = {};
-  to.sin_family = AF_INET;
-  to.sin_port = htons(port);
-  to.sin_addr.s_addr = htonl(address);
+  const sockaddr_in to = SocketAddress(address, port);
   const SOCKET s = socket(AF_INET, udp ? SOCK_DGRAM : SOCK_STREAM, 0);
   if (s == INVALID_SOCKET) return Fail(WSAGetLastError());
   out = static_cast<Socket>(s);

@@ -1,4 +1,4 @@
-// The name look-up, the same call on both platforms.
+// What both platforms' sockets do alike: the name look-up and the IPv4 address.
 #ifdef _WIN32
 #include <winsock2.h>
 #include <ws2tcpip.h>
@@ -10,8 +10,17 @@
 #include <cstring>
 
 #include "net.h"
+#include "net_address.h"
 
 namespace qyrsend::net {
+
+sockaddr_in SocketAddress(std::uint32_t address, std::uint16_t port) {
+  sockaddr_in in = {};
+  in.sin_family = AF_INET;
+  in.sin_port = htons(port);
+  in.sin_addr.s_addr = htonl(address);
+  return in;
+}
 
 Step Resolve(const std::string& host, bool numeric_only, std::uint32_t& address) {
   addrinfo hints = {};

@@ -1,4 +1,8 @@
 // The launch engine against the real profile API, processes and timers of Windows (Wine).
+#include <string>
+#include <utility>
+#include <vector>
+
 #include <windows.h>
 
 #include "app/main_window_win.h"
@@ -76,17 +80,49 @@ TEST(Settings, SaveTrimsAndWritesEveryKey) {
   EXPECT_NE(test::ReadFileBytes(ini).find("\xD5\xB9\xCC\xFC"), std::string::npos);
 }
 
-TEST(Settings, SaveWithABadDelayRaisesAndLeavesTheFile) {
-  ScratchDir dir("QyrDelay_bad");
-  const std::string ini = dir / "QyrDelay.ini";
-  test::WriteFileBytes(ini, "[AUTORUN]\r\nDelay0=7\r\n");
-  Form f(dir);
-  const std::string before = test::ReadFileBytes(ini);
-  f.form.SetControlText(ControlId::kFile3Edit, "D:\\x.exe");
-  f.form.SetControlText(ControlId::kDelay3Edit, "12s");
-  EXPECT_EQ(f.SaveRowsFailure<ConvertError>(), "'12s' is not a valid integer value");
-  EXPECT_EQ(test::ReadFileBytes(ini), before);
-  EXPECT_EQ(f.form.Launch().Slots()[2].Path, "D:\\x.exe");  // taken before the failing delay
+// A Save refused for what was typed leaves the file as it was; the rows before the one at fault
+// are taken, and a control character is found before any delay is read.
+TEST(Settings, ARefusedSaveLeavesTheFile) {
+  using Typed = std::vector<std::pair<ControlId, std::string>>;
+  const struct {
+    const char* folder;
+    std::string before;
+    Typed typed;
+    bool control_character;  // else a bad delay
+    std::string error;
+    std::size_t slot;
+    std::string path;  // what that slot holds after
+  } cases[] = {
+      {"QyrDelay_bad",
+       "[AUTORUN]\r\nDelay0=7\r\n",
+       {{ControlId::kFile3Edit, "D:\\x.exe"}, {ControlId::kDelay3Edit, "12s"}},
+       false,
+       "'12s' is not a valid integer value",
+       2,
+       "D:\\x.exe"},  // taken before the failing delay
+      {"QyrDelay_crlf",
+       "[AUTORUN]\r\nFile0=D:\\a.exe\r\n[REMOTE]\r\nAllowFrom=127.0.0.1\r\n",
+       {{ControlId::kFile2Edit, "C:\\p.exe\r\n[REMOTE]\r\nAllowFrom=\r\n"},
+        {ControlId::kDelay1Edit, "12s"}},  // a later row's path is named first
+       true,
+       "程序2的路径含有控制字符(如回车、换行),不能保存",
+       1,
+       ""},  // nothing taken
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.folder);
+    ScratchDir dir(c.folder);
+    const std::string ini = dir / "QyrDelay.ini";
+    test::WriteFileBytes(ini, c.before);
+    Form f(dir);
+    const std::string before = test::ReadFileBytes(ini);
+    for (const auto& [id, text] : c.typed) f.form.SetControlText(id, text);
+    EXPECT_EQ(c.control_character ? f.SaveRowsFailure<UnsafeTextError>()
+                                  : f.SaveRowsFailure<ConvertError>(),
+              c.error);
+    EXPECT_EQ(test::ReadFileBytes(ini), before);
+    EXPECT_EQ(f.form.Launch().Slots()[c.slot].Path, c.path);
+  }
 }
 
 // A Save writes the whole file anew; what it holds comes out as the profile API would write it,
@@ -129,19 +165,6 @@ TEST(Settings, SaveWritesTheBytesTheProfileApiWrites) {
     EXPECT_EQ(test::ReadFileBytes(by_save), test::ReadFileBytes(by_api));
     EXPECT_FALSE(test::FileExists(by_save + ".tmp"));
   }
-}
-
-TEST(Settings, SaveRefusesAControlCharacterAndWritesNothing) {
-  ScratchDir dir("QyrDelay_crlf");
-  const std::string ini = dir / "QyrDelay.ini";
-  test::WriteFileBytes(ini, "[AUTORUN]\r\nFile0=D:\\a.exe\r\n[REMOTE]\r\nAllowFrom=127.0.0.1\r\n");
-  Form f(dir);
-  const std::string before = test::ReadFileBytes(ini);
-  f.form.SetControlText(ControlId::kFile2Edit, "C:\\p.exe\r\n[REMOTE]\r\nAllowFrom=\r\n");
-  f.form.SetControlText(ControlId::kDelay1Edit, "12s");  // a later row's path is named first
-  EXPECT_EQ(f.SaveRowsFailure<UnsafeTextError>(), "程序2的路径含有控制字符(如回车、换行),不能保存");
-  EXPECT_EQ(test::ReadFileBytes(ini), before);
-  EXPECT_EQ(f.form.Launch().Slots()[1].Path, "");  // nothing taken
 }
 
 TEST(Settings, UnwritableFileRaisesUnableToWrite) {

@@ -15,7 +15,16 @@
 namespace qyr {
 namespace {
 
-enum class Step { kOff, kReboot, kCheck, kNoise, kClickStatus, kClickScreen, kClickSlot1Label, kTick };
+enum class Step {
+  kOff,
+  kReboot,
+  kCheck,
+  kNoise,
+  kClickStatus,
+  kClickScreen,
+  kClickSlot1Label,
+  kTick
+};
 
 TEST(PowerChaos, RandomCommandsClicksAndTicksEndInTheImpliedState) {
   test::ScratchDir dir("Qyr_chaos");

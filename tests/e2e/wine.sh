@@ -13,8 +13,8 @@ wine_wrappers=()
 # to the Windows process itself (the runner may end before it, and a power command ends it
 # alone). Fails when no such process shows within SECONDS, the first start of a prefix included.
 wine_start() {
-  local -n found_pid="$1"
-  local limit="$2" runner_args=() exe p wrapper
+  local -n wine_started_pid="$1"
+  local limit="$2" runner_args=() exe p wrapper first
   shift 2
   if [ "$1" = --prefix ]; then runner_args=(--prefix "$2"); shift 2; fi
   exe="${1##*/}"
@@ -23,10 +23,12 @@ wine_start() {
   wrapper=$!
   wine_wrappers+=("$wrapper")
   for _ in $(seq $((limit * 10))); do
-    # The runner's own child: wine64 becomes the program, and its command line names it.
+    # The runner's own child: wine64 becomes the program, whose first word then names it (a
+    # subshell of the runner has the runner's words, the program's name among them).
     for p in $(pgrep -P "$wrapper" || true); do
-      if { tr '\0' ' ' <"/proc/$p/cmdline"; } 2>/dev/null | grep -qF "$exe"; then
-        found_pid=$p
+      first="$({ tr '\0' '\n' <"/proc/$p/cmdline"; } 2>/dev/null | head -n1)"
+      if [ "${first##*[/\\]}" = "$exe" ]; then
+        wine_started_pid=$p
         return 0
       fi
     done

@@ -4,12 +4,13 @@
 // two labels; a tray entry; the program's manifest (common controls v6) and icon. It serves no
 // command: a plain listening socket only says that it is ready.
 //
-//   footprint_floor.exe PORT [SECONDS]
-//       listens on 127.0.0.1:PORT, ends by itself after SECONDS (600).
+//   footprint_floor.exe PORT [SECONDS [DLL...]]
+//       listens on 127.0.0.1:PORT, ends by itself after SECONDS (600); loads each DLL named, to
+//       measure what one that QyrDelay links costs in resident memory.
 #include <winsock2.h>
 
 #include <array>
-#include <cwchar>
+#include <cstdlib>
 #include <string>
 #include <string_view>
 
@@ -114,10 +115,15 @@ LRESULT CALLBACK WndProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
 
 }  // namespace
 
-int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR cmd, int) {
-  int port = 0;
-  int seconds = 600;
-  if (std::swscanf(cmd, L"%d %d", &port, &seconds) < 1 || port <= 0 || port > 65535) return 2;
+int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
+  int argc = 0;
+  wchar_t** argv = CommandLineToArgvW(GetCommandLineW(), &argc);
+  const int port = argc > 1 ? _wtoi(argv[1]) : 0;
+  const int seconds = argc > 2 ? _wtoi(argv[2]) : 600;
+  if (port <= 0 || port > 65535 || seconds <= 0) return 2;
+  for (int i = 3; i < argc; ++i) {
+    if (LoadLibraryW(argv[i]) == nullptr) return 3;
+  }
 
   WNDCLASSW wc = {};
   wc.lpfnWndProc = WndProc;

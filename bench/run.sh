@@ -410,27 +410,24 @@ idle_window() {  # idle_window ROUND SERVER...: CPU time each spends while nothi
   for t in "$@"; do put "$r" "$t" idle_ms "$(awk -v c=$(($(cpu_ns "${pid[$t]}") - ${c0[$t]})) \
     'BEGIN { printf "%.2f", c / 1e6 }')"; done
 }
-# Each server by itself in a Wine of its own, one after another, the first rotating: its Wine
-# started for it, the same round trips, then that Wine stopped, so that nothing else ever runs
-# beside the server measured. QyrDelay's shared instance is stopped by then.
+# Each server by itself in a Wine of its own: three Wines started afresh, one server in each and
+# nothing else, the same round trips in turns as in the shared Wine (so that load from elsewhere
+# falls on all alike), then the three Wines stopped. QyrDelay's shared instance is stopped by then.
 alone() {  # alone ROUND
-  local r="$1" k t
-  for k in 0 1 2; do
-    t=${targets[$(((r + k) % 3))]}
-    wine_run --prefix "${alone_prefix[$t]}" --start
-    case "$t" in
-      qyr) start_qyr qyr_alone off --prefix "${alone_prefix[$t]}" ;;
-      *)
-        start "${t}_alone" --prefix "${alone_prefix[$t]}" "$win/floor_server.exe" \
-          "${port[${t}_alone]}" 3600 ${t/plain/}
-        "$load" wait --port "${port[${t}_alone]}" --timeout 60 >/dev/null ||
-          { say "$t floor alone did not start"; exit 1; }
-        ;;
-    esac
-    latency "$r" alone "$t"
-    stop "${pid[${t}_alone]}"
-    wine_stop_prefix "${alone_prefix[$t]}"
+  local r="$1" t
+  for t in "${targets[@]}"; do wine_run --prefix "${alone_prefix[$t]}" --start; done
+  start_qyr qyr_alone off --prefix "${alone_prefix[qyr]}"
+  start plain_alone --prefix "${alone_prefix[plain]}" "$win/floor_server.exe" \
+    "${port[plain_alone]}" 3600
+  start counting_alone --prefix "${alone_prefix[counting]}" "$win/floor_server.exe" \
+    "${port[counting_alone]}" 3600 counting
+  for t in plain counting; do
+    "$load" wait --port "${port[${t}_alone]}" --timeout 60 >/dev/null ||
+      { say "$t floor alone did not start"; exit 1; }
   done
+  latency "$r" alone "${targets[@]}"
+  stop "${pid[qyr_alone]}" "${pid[plain_alone]}" "${pid[counting_alone]}"
+  for t in "${targets[@]}"; do wine_stop_prefix "${alone_prefix[$t]}"; done
 }
 
 for r in $(seq "$rounds"); do

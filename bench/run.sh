@@ -33,6 +33,7 @@
 #   QYR_BENCH_NEWCOMER_PEERS (200) busy peers a new peer's check meets (12 new peers a round)
 #   QYR_BENCH_CHURN (10000)      connections opened and closed against each server
 #   QYR_BENCH_IDLE (5)           seconds of each idle window, two a round
+#   QYR_BENCH_ALONE_BLOCK (500)  round trips in a row to one server alone in its Wine
 #   QYR_BENCH_FLOOR_PORT (26999) plain floor's port; the counting floor takes the next one, the
 #                                floors alone the two after, the footprint floor the fifth
 #   QYR_BENCH_NETNS (1)          run in a private network namespace when possible, so the
@@ -98,6 +99,7 @@ newcomer_peers="${QYR_BENCH_NEWCOMER_PEERS:-200}"
 churn="${QYR_BENCH_CHURN:-10000}"
 idle="${QYR_BENCH_IDLE:-5}"
 floor_port="${QYR_BENCH_FLOOR_PORT:-26999}"
+alone_block="${QYR_BENCH_ALONE_BLOCK:-500}"
 warmup=200
 delays=(1 3 5)
 targets=(qyr plain counting)
@@ -374,7 +376,7 @@ latency() {  # latency ROUND NAME SERVER...: the servers in turns, one round tri
     p=${port[$t${name:+_$name}]:-${port[$t]}}
     ports+=(--port "$p")
   done
-  "$load" latency "${ports[@]}" --msgs "$msgs" --warmup "$warmup" >"$file" ||
+  "$load" latency "${ports[@]}" --msgs "$msgs" --warmup "$warmup" --block "${block:-1}" >"$file" ||
     failed+=("latency $name round $r")
   for t in "$@"; do
     p=${port[$t${name:+_$name}]:-${port[$t]}}
@@ -411,10 +413,13 @@ idle_window() {  # idle_window ROUND SERVER...: CPU time each spends while nothi
     'BEGIN { printf "%.2f", c / 1e6 }')"; done
 }
 # Each server by itself in a Wine of its own: three Wines started afresh, one server in each and
-# nothing else, the same round trips in turns as in the shared Wine (so that load from elsewhere
-# falls on all alike), then the three Wines stopped. QyrDelay's shared instance is stopped by then.
+# nothing else, the same round trips taking turns in blocks (so that load from elsewhere falls on
+# all alike, while within a block a server runs as it does alone), then the three Wines stopped.
+# Taking turns round trip by round trip hid what a server costs alone: the counting floor's round
+# trip came out as the plain floor's, 30 % above it when measured by itself or in blocks.
+# QyrDelay's shared instance is stopped by then.
 alone() {  # alone ROUND
-  local r="$1" t
+  local r="$1" t block="$alone_block"
   for t in "${targets[@]}"; do wine_run --prefix "${alone_prefix[$t]}" --start; done
   start_qyr qyr_alone off --prefix "${alone_prefix[qyr]}"
   start plain_alone --prefix "${alone_prefix[plain]}" "$win/floor_server.exe" \

@@ -1,9 +1,11 @@
-// qyr_load latency    --port P [--port P2 ...] [--msgs M] [--warmup W] [--timeout S]
+// qyr_load latency    --port P [--port P2 ...] [--msgs M] [--warmup W] [--block B] [--timeout S]
 //       One connection per port, W unmeasured then M measured round trips of "QyrNOR_PC_CHECK",
 //       each sent only after the previous reply: nothing queues, so each sample is the cost of
-//       one message. With several ports the round trips take turns, one to each port, so a
-//       burst of load from elsewhere on the machine falls on every server alike. Figures are
+//       one message. With several ports the round trips take turns, B to each port in a row (1),
+//       so a burst of load from elsewhere on the machine falls on every server alike; with B in
+//       a row a server in a Wine of its own is measured as it runs there alone. Figures are
 //       printed per port (p50_us_P=...).
+#include <algorithm>
 #include <cstdio>
 
 #include "load.h"
@@ -34,14 +36,17 @@ int RunLatency(const Options& o) {
     conns[j].fd = StartConnect(o.ports[j]);
     lost[j] = conns[j].fd < 0 || !AwaitConnect(conns[j].fd, deadline);
   }
-  for (int i = 0; i < o.warmup + o.msgs; ++i) {
+  const int total = o.warmup + o.msgs;
+  for (int first = 0; first < total; first += o.block) {
     // Who goes first rotates, so no server always follows the same one.
+    const auto turn = static_cast<std::size_t>(first / o.block);
     for (std::size_t k = 0; k < n; ++k) {
-      const std::size_t j = (static_cast<std::size_t>(i) + k) % n;
-      if (lost[j]) continue;
-      const auto us = RoundTrip(conns[j], deadline, errs[j]);
-      lost[j] = !us;
-      if (us && i >= o.warmup) samples[j].push_back(*us);
+      const std::size_t j = (turn + k) % n;
+      for (int i = first; i < std::min(first + o.block, total) && !lost[j]; ++i) {
+        const auto us = RoundTrip(conns[j], deadline, errs[j]);
+        lost[j] = !us;
+        if (us && i >= o.warmup) samples[j].push_back(*us);
+      }
     }
   }
   bool complete = true;

@@ -21,6 +21,7 @@ struct Options {
   int conns = 8;
   int msgs = 3000;
   int warmup = 200;
+  int block = 1;  // round trips to one port in a row
   double seconds = 3;
   int slices = 4;
   std::vector<int> pids;

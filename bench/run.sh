@@ -416,7 +416,7 @@ idle_window() {  # idle_window ROUND SERVER...: CPU time each spends while nothi
 # nothing else, the same round trips taking turns in blocks (so that load from elsewhere falls on
 # all alike, while within a block a server runs as it does alone), then the three Wines stopped.
 # Taking turns round trip by round trip hid what a server costs alone: the counting floor's round
-# trip came out as the plain floor's, 30 % above it when measured by itself or in blocks.
+# trip came out as the plain floor's, a quarter to a third above it by itself or in blocks.
 # QyrDelay's shared instance is stopped by then.
 alone() {  # alone ROUND
   local r="$1" t block="$alone_block"

@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # The benchmark: QyrDelay.exe and two reference floor servers, all under the same Wine on
-# loopback, measured by the native load generator. Builds what it needs into build/bench-native
-# and build/bench-win; raw outputs stay in build/bench-win/run.
+# loopback, measured by the native load generator, and the latency again with each server alone
+# in a Wine of its own. Installs what it needs as ./test.sh does, builds into build/bench-native
+# and build/bench-win; raw outputs stay in build/bench-win/run, and bench/report.py makes the
+# table of them.
 #
 #   bench/run.sh           one run, one Markdown table
 #   bench/run.sh --check   three runs, their three tables; fails, naming the rows, when the
@@ -12,7 +14,8 @@
 # Every round starts QyrDelay afresh in each configuration in turn, so that the rows that compare
 # two configurations (kept slots or none, the command log on or off) are measured side by side:
 # two kept slots idle, then none idle, throughput, busy connections and latency, then the log on
-# and latency again at once. Latency is one connection per server doing round trips one after
+# and latency again at once; last, each server by itself in a Wine of its own, the way a user runs
+# QyrDelay, for the same latency. Latency is one connection per server doing round trips one after
 # another, so nothing queues, the servers taking turns round trip by round trip; throughput is N
 # connections per server, the servers taking turns slice by slice, the first rotating from round
 # to round. The table shows the median of the rounds; each ratio is the median of the per-round
@@ -30,7 +33,9 @@
 #   QYR_BENCH_NEWCOMER_PEERS (200) busy peers a new peer's check meets (12 new peers a round)
 #   QYR_BENCH_CHURN (10000)      connections opened and closed against each server
 #   QYR_BENCH_IDLE (5)           seconds of each idle window, two a round
-#   QYR_BENCH_FLOOR_PORT (26999) plain floor's port; the counting floor takes the next one
+#   QYR_BENCH_ALONE_BLOCK (500)  round trips in a row to one server alone in its Wine
+#   QYR_BENCH_FLOOR_PORT (26999) plain floor's port; the counting floor takes the next one, the
+#                                floors alone the two after, the footprint floor the fifth
 #   QYR_BENCH_NETNS (1)          run in a private network namespace when possible, so the
 #                                program's fixed port never meets another copy (a test run)
 #   QYR_BENCH_CPU (0)            the one CPU everything runs on; "all" spreads over every CPU
@@ -47,6 +52,13 @@ case "$mode" in
   run | --check | --soak) ;;
   *) echo "usage: bench/run.sh [--check | --soak]" >&2; exit 2 ;;
 esac
+report=(python3 "$src/bench/report.py")
+
+# A fresh machine gets what building and running need, once for the whole run.
+if [ -z "${QYR_BENCH_DEPS:-}" ]; then
+  bash "$src/cmake/install-deps.sh" >&2 || exit 1
+  export QYR_BENCH_DEPS=1
+fi
 
 if [ "$mode" = --check ]; then
   # Three whole runs, one after the other; each writes its ratio medians where it is told.
@@ -58,19 +70,7 @@ if [ "$mode" = --check ]; then
     QYR_BENCH_RATIOS="$check/ratios_$i.txt" bash "$0" | tee "$check/table_$i.md" ||
       echo "[bench] run $i failed" >&2
   done
-  moved=$(awk -F'\t' '{ key = $1 " (" $2 ")"; v = $3 + 0
-      if (!(key in lo) || v < lo[key]) lo[key] = v
-      if (!(key in hi) || v > hi[key]) hi[key] = v
-      n[key]++ }
-    END { for (k in n) if (n[k] < 3 || lo[k] <= 0 || hi[k] / lo[k] > 1.10)
-      printf "  %s: %s to %s over %d runs\n", k, lo[k], hi[k], n[k] }' \
-    "$check"/ratios_[123].txt | sort)
-  if [ -n "$moved" ]; then
-    printf '\nRatio rows whose median moved more than 10%% between the runs:\n%s\n' "$moved"
-    exit 1
-  fi
-  printf '\nEvery ratio row'"'"'s median stayed within 10%% over the three runs.\n'
-  exit 0
+  exec "${report[@]}" check "$check"/ratios_{1,2,3}.txt
 fi
 
 # Everything runs on one CPU: the load generator, the wineserver and the servers. Spread over two,
@@ -99,10 +99,13 @@ newcomer_peers="${QYR_BENCH_NEWCOMER_PEERS:-200}"
 churn="${QYR_BENCH_CHURN:-10000}"
 idle="${QYR_BENCH_IDLE:-5}"
 floor_port="${QYR_BENCH_FLOOR_PORT:-26999}"
+alone_block="${QYR_BENCH_ALONE_BLOCK:-500}"
 warmup=200
 delays=(1 3 5)
 targets=(qyr plain counting)
-declare -A port=([qyr]=26908 [plain]="$floor_port" [counting]=$((floor_port + 1)))
+declare -A port=([qyr]=26908 [plain]="$floor_port" [counting]=$((floor_port + 1))
+  [plain_alone]=$((floor_port + 2)) [counting_alone]=$((floor_port + 3))
+  [footprint]=$((floor_port + 4)))
 declare -A pid
 
 native="$src/build/bench-native"
@@ -117,25 +120,24 @@ say "building"
   cmake --preset native -B "$native" -DQYR_SANITIZE=OFF -DCMAKE_BUILD_TYPE=Release >/dev/null
 cmake --build "$native" --target qyr_load qyrsend >/dev/null
 [ -f "$win/build.ninja" ] || cmake --preset windows -B "$win" >/dev/null
-cmake --build "$win" --target QyrDelay floor_server launch_probe idle_program process_counts \
-  >/dev/null
+cmake --build "$win" --target QyrDelay floor_server footprint_floor launch_probe idle_program \
+  process_counts >/dev/null
 load="$native/bench/qyr_load"
-wine_run=("$src/cmake/wine-run.sh" --root "$win/wine")
-prefix="$win/wine/${QYR_WINE_PREFIX:-main}/prefix"
+export QYR_WINE_RUN="$src/cmake/wine-run.sh" QYR_WINE_ROOT="$win/wine"
+# shellcheck source=../tests/e2e/wine.sh
+source "$src/tests/e2e/wine.sh"
+shared="${QYR_WINE_PREFIX:-main}"
+# Each server alone: a prefix of its own that nothing else uses, its Wine started for it.
+declare -A alone_prefix=([qyr]=alone_qyr [plain]=alone_plain [counting]=alone_counting)
 
-# The runner stops the wineserver it started; a program started while that one was going down
-# can leave another behind, in the network namespace of its own run. Stop whatever serves the
-# prefix, so the programs of this run cannot join it.
-stop_wine() {
-  "${wine_run[@]}" --stop || true
-  local server=/usr/lib/wine/wineserver
-  [ -x "$server" ] || server="$(command -v wineserver || echo true)"
-  WINEPREFIX="$prefix" "$server" -k 2>/dev/null || true
+# Whatever serves this run's prefixes, so the programs of this run cannot join another's.
+stop_wines() {
+  local name
+  for name in "$shared" "${alone_prefix[@]}"; do wine_stop_prefix "$name"; done
 }
-wrappers=()
 cleanup() {
-  for p in "${wrappers[@]}"; do kill "$p" 2>/dev/null || true; done
-  stop_wine
+  for p in "${wine_wrappers[@]}"; do kill "$p" 2>/dev/null || true; done
+  stop_wines
 }
 trap cleanup EXIT
 
@@ -152,9 +154,14 @@ fi
 
 load_start=$(loadavg)
 say "starting Wine (load average $load_start)"
-stop_wine
-"${wine_run[@]}" --start
-server_pid=$(cat "$win/wine/${QYR_WINE_PREFIX:-main}/server.pid")
+stop_wines
+# A prefix made once; later runs find it ready.
+for t in "${targets[@]}"; do
+  wine_run --prefix "${alone_prefix[$t]}" --start
+  wine_stop_prefix "${alone_prefix[$t]}"
+done
+wine_run --prefix "$shared" --start
+server_pid=$(cat "$win/wine/$shared/server.pid")
 
 rm -rf "$out"
 run_dir="$out/QyrNOR_bench"
@@ -185,44 +192,20 @@ settings() {  # settings CONFIG
   printf "%s" "$ini" >"$run_dir/QyrDelay.ini"
 }
 
-# The Linux processes of this run's Wine whose command line matches; never another Wine's.
-ours() {
-  local p
-  for p in $(pgrep -f "$1" || true); do
-    { tr '\0' '\n' <"/proc/$p/environ"; } 2>/dev/null | grep -qxF "WINEPREFIX=$prefix" && echo "$p"
-  done
-  return 0
-}
+ours() { wine_ours "$1" "$shared"; }
 
-# Starts a Windows program; sets pid[name] to the Windows process, not to the runner script.
+# start NAME [--prefix P] EXE ARGS...: a Windows program in this run's Wine (or P's); pid[NAME]
+# is the Windows process, not the runner script.
 start() {
-  local name="$1" exe="${2##*/}" p
+  local name="$1"
   shift
-  "${wine_run[@]}" "$@" </dev/null >/dev/null 2>&1 &
-  local wrapper=$!
-  wrappers+=("$wrapper")
-  for _ in $(seq 100); do
-    for p in $(pgrep -P "$wrapper" || true); do
-      if { tr '\0' ' ' <"/proc/$p/cmdline"; } 2>/dev/null | grep -qF "$exe"; then
-        pid[$name]=$p
-        return 0
-      fi
-    done
-    sleep 0.1
-  done
-  say "$name did not start"; exit 1
+  wine_start "pid[$name]" 10 "$@" || { say "$name did not start"; exit 1; }
 }
 value() { sed -n "s/^$1=//p" "$2"; }
-stop() {  # stop PID...: ends them and waits until they are gone
-  local p
-  for p in "$@"; do kill "$p" 2>/dev/null || true; done
-  for p in "$@"; do
-    for _ in $(seq 100); do kill -0 "$p" 2>/dev/null || break; sleep 0.05; done
-  done
-}
+stop() { wine_stop_program "$@"; }
 
 # QyrDelay in one configuration, serving its port; $1 names the figures it gives.
-start_qyr() {  # start_qyr NAME CONFIG
+start_qyr() {  # start_qyr NAME CONFIG [--prefix P]
   settings "$2"
   # The instance before holds the port and the one-per-machine mutex until the wineserver has seen
   # its process end, a moment after it is gone: started then, the new one ends at once, as a
@@ -231,25 +214,16 @@ start_qyr() {  # start_qyr NAME CONFIG
     "$load" wait --port "${port[qyr]}" --timeout 0.05 >/dev/null 2>&1 || break
     sleep 0.05
   done
-  start "$1" "$run_dir/QyrDelay.exe"
+  start "$1" "${@:3}" "$run_dir/QyrDelay.exe"
   "$load" wait --port "${port[qyr]}" --timeout 60 >"$out/ready_$1.txt" ||
     { say "QyrDelay ($2) did not open port ${port[qyr]}"; exit 1; }
 }
 
-rss() { awk '/^VmRSS/ { print $2 }' "/proc/$1/status"; }
-fds() { find "/proc/$1/fd" -mindepth 1 -maxdepth 1 | wc -l; }
-# CPU time of all of a process's threads, in nanoseconds: the tick counts of /proc/PID/stat come
-# in 10 ms steps, more than a program spends idle in a minute.
-cpu_ns() {
-  local t sum=0 ns
-  for t in /proc/"$1"/task/*/schedstat; do
-    read -r ns _ <"$t" 2>/dev/null || continue
-    sum=$((sum + ns))
-  done
-  echo "$sum"
-}
+rss() { proc_rss "$@"; }
+fds() { proc_fds "$@"; }
+cpu_ns() { proc_cpu_ns "$@"; }
 
-# Every figure of every round goes to one file: round, server, figure, value.
+# Every figure goes to one file: round ("-" for one taken once), server, figure, value.
 results="$out/results.txt"
 : >"$results"
 failed=()
@@ -289,7 +263,7 @@ if [ "$mode" = --soak ]; then
     local counts="$out/counts_$1.txt"
     kill -0 "${pid[soak]}" 2>/dev/null || { say "QyrDelay is gone ($1)"; exit 1; }
     # A Windows program's lines end in CR LF.
-    { "${wine_run[@]}" "$win/process_counts.exe" QyrDelay.exe 2>/dev/null || true; } |
+    { wine_run "$win/process_counts.exe" QyrDelay.exe 2>/dev/null || true; } |
       tr -d '\r' >"$counts"
     held[rss_$1]=$(rss "${pid[soak]}")
     held[fds_$1]=$(fds "${pid[soak]}")
@@ -374,38 +348,39 @@ fi
 # ---------------------------------------------------------------------------------------------
 # The default run. QyrDelay alone first, so nothing else competes with its start-up and launch
 # schedule.
+for k in conns busy_conns window busy_window newcomer_peers churn idle; do put - run "$k" "${!k}"; done
 start_qyr launch launch
 ready=$(value ready_at "$out/ready_launch.txt")
 say "launch timing"
-launch_rows=()
 for i in "${!delays[@]}"; do
   f="$run_dir/probe$i.exe.started"
   for _ in $(seq 200); do [ -f "$f" ] && break; sleep 0.05; done
-  if [ -f "$f" ]; then
-    launch_rows+=("$(awk -v d="${delays[$i]}" -v a="$(stat -c %.3Y "$f")" -v r="$ready" 'BEGIN {
-      printf "| launch slot, delay %d s: started after (s), late by (s) | %.2f / %+.2f | | | | |",
-        d, a - r, a - r - (d + 1) }')")
-  else
-    launch_rows+=("| launch slot, delay ${delays[$i]} s | not started | | | | |")
-  fi
+  after=none
+  [ ! -f "$f" ] || after=$(awk -v a="$(stat -c %.3Y "$f")" -v r="$ready" 'BEGIN { printf "%.3f", a - r }')
+  put - launch "delay_${delays[$i]}_after_s" "$after"
 done
 for _ in $(seq 100); do [ -n "$(ours 'probe[0-9]\.exe')" ] || break; sleep 0.1; done
 stop "${pid[launch]}"
 
 start plain "$win/floor_server.exe" "${port[plain]}" 3600
 start counting "$win/floor_server.exe" "${port[counting]}" 3600 counting
-for t in plain counting; do
+start footprint "$win/footprint_floor.exe" "${port[footprint]}" 3600
+for t in plain counting footprint; do
   "$load" wait --port "${port[$t]}" --timeout 60 >/dev/null || { say "$t floor did not start"; exit 1; }
 done
 
 latency() {  # latency ROUND NAME SERVER...: the servers in turns, one round trip each
-  local r="$1" name="$2" t file="$out/latency_$2_$1.txt" ports=()
+  local r="$1" name="$2" t file="$out/latency_$2_$1.txt" ports=() p
   shift 2
-  for t in "$@"; do ports+=(--port "${port[$t]}"); done
-  "$load" latency "${ports[@]}" --msgs "$msgs" --warmup "$warmup" >"$file" ||
+  for t in "$@"; do
+    p=${port[$t${name:+_$name}]:-${port[$t]}}
+    ports+=(--port "$p")
+  done
+  "$load" latency "${ports[@]}" --msgs "$msgs" --warmup "$warmup" --block "${block:-1}" >"$file" ||
     failed+=("latency $name round $r")
   for t in "$@"; do
-    record "$r" "$t${name:+_$name}" "$file" "p50_us_${port[$t]}" "p99_us_${port[$t]}"
+    p=${port[$t${name:+_$name}]:-${port[$t]}}
+    record "$r" "$t${name:+_$name}" "$file" "p50_us_$p" "p99_us_$p"
   done
 }
 # The three servers in turns, slice by slice, the first rotating from round to round; the CPU
@@ -437,6 +412,28 @@ idle_window() {  # idle_window ROUND SERVER...: CPU time each spends while nothi
   for t in "$@"; do put "$r" "$t" idle_ms "$(awk -v c=$(($(cpu_ns "${pid[$t]}") - ${c0[$t]})) \
     'BEGIN { printf "%.2f", c / 1e6 }')"; done
 }
+# Each server by itself in a Wine of its own: three Wines started afresh, one server in each and
+# nothing else, the same round trips taking turns in blocks (so that load from elsewhere falls on
+# all alike, while within a block a server runs as it does alone), then the three Wines stopped.
+# Taking turns round trip by round trip hid what a server costs alone: the counting floor's round
+# trip came out as the plain floor's, a quarter to a third above it by itself or in blocks.
+# QyrDelay's shared instance is stopped by then.
+alone() {  # alone ROUND
+  local r="$1" t block="$alone_block"
+  for t in "${targets[@]}"; do wine_run --prefix "${alone_prefix[$t]}" --start; done
+  start_qyr qyr_alone off --prefix "${alone_prefix[qyr]}"
+  start plain_alone --prefix "${alone_prefix[plain]}" "$win/floor_server.exe" \
+    "${port[plain_alone]}" 3600
+  start counting_alone --prefix "${alone_prefix[counting]}" "$win/floor_server.exe" \
+    "${port[counting_alone]}" 3600 counting
+  for t in plain counting; do
+    "$load" wait --port "${port[${t}_alone]}" --timeout 60 >/dev/null ||
+      { say "$t floor alone did not start"; exit 1; }
+  done
+  latency "$r" alone "${targets[@]}"
+  stop "${pid[qyr_alone]}" "${pid[plain_alone]}" "${pid[counting_alone]}"
+  for t in "${targets[@]}"; do wine_stop_prefix "${alone_prefix[$t]}"; done
+}
 
 for r in $(seq "$rounds"); do
   say "round $r of $rounds (load average $(loadavg))"
@@ -451,7 +448,7 @@ for r in $(seq "$rounds"); do
   stop $kept_programs
   start_qyr qyr off
   sleep 2  # as long as the kept slots' programs took to start, and the same second after
-  [ "$r" != 1 ] || for t in "${targets[@]}"; do put 1 "$t" rss_start "$(rss "${pid[$t]}")"; done
+  [ "$r" != 1 ] || for t in "${targets[@]}" footprint; do put 1 "$t" rss_start "$(rss "${pid[$t]}")"; done
   idle_window "$r" "${targets[@]}"
   throughput "$r" throughput "$conns" "$window" "$slices"
   throughput "$r" busy "$busy_conns" "$busy_window" 4
@@ -475,75 +472,42 @@ for r in $(seq "$rounds"); do
     failed+=("signed round $r")
   record "$r" qyr_signed "$out/signed_$r.txt" check_p50_us nonce_p50_us challenge_p50_us
   stop "${pid[qyr_signed]}"
+  alone "$r"
 done
+put - qyr_log lines "$log_lines"
 
 say "churn: $churn connections opened and closed, one server at a time"
 start_qyr qyr off
 sleep 1
 kill -0 "${pid[qyr]}" 2>/dev/null || { say "QyrDelay ended by itself a second after its start"; exit 1; }
-declare -A rss_churn churned fds_before fds_after
-for t in "${targets[@]}"; do fds_before[$t]=$(fds "${pid[$t]}"); done
+for t in "${targets[@]}"; do put - "$t" fds_before "$(fds "${pid[$t]}")"; done
 server_fds_before=$(fds "$server_pid")
+put - wineserver fds_before "$server_fds_before"
 for t in plain counting qyr; do
   "$load" churn --port "${port[$t]}" --count "$churn" --timeout 300 >"$out/churn_$t.txt" ||
     true  # a few connections lost under Wine show in the count
-  churned[$t]=$(value completed "$out/churn_$t.txt")
+  put - "$t" churned "$(value completed "$out/churn_$t.txt")"
 done
 # The wineserver lets go of the closed sockets once the program has released them.
 for _ in $(seq 50); do [ "$(fds "$server_pid")" -gt "$server_fds_before" ] || break; sleep 0.2; done
-server_fds_after=$(fds "$server_pid")
-# shellcheck disable=SC2034  # rss_churn is read by name, in three()
+put - wineserver fds_after "$(fds "$server_pid")"
 for t in "${targets[@]}"; do
-  rss_churn[$t]=$(rss "${pid[$t]}")
-  fds_after[$t]=$(fds "${pid[$t]}")
+  put - "$t" rss_churn "$(rss "${pid[$t]}")"
+  put - "$t" fds_after "$(fds "${pid[$t]}")"
 done
-
-# median KEY SERVER; ratio KEY SERVER_A SERVER_B: the median of the per-round ratios, and
-# "MEDIAN (LOWEST–HIGHEST)" when there are several rounds.
-median() { awk -v k="$1" -v t="$2" '$2 == t && $3 == k { print $4 }' "$results" | sort -g |
-  awk '{ v[NR] = $1 } END { if (NR == 0) print "n/a"; else if (NR % 2) print v[(NR + 1) / 2];
-    else print (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
-ratio() { awk -v k="$1" -v a="$2" -v b="$3" '$3 == k && $2 == a { x[$1] = $4 }
-  $3 == k && $2 == b { y[$1] = $4 }
-  END { for (r in x) if (r in y && y[r] > 0) print x[r] / y[r] }' "$results" | sort -g |
-  awk '{ v[NR] = $1 } END { if (NR == 0) { print "n/a"; exit }
-    m = NR % 2 ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2
-    if (NR == 1) printf "%.2f", m; else printf "%.2f (%.2f–%.2f)", m, v[1], v[NR] }'; }
-# The ratio rows, for --check: row, column, median.
-ratios="${QYR_BENCH_RATIOS:-$out/ratios.txt}"
-: >"$ratios"
-cell() {  # cell ROW COLUMN RATIO: prints the ratio, keeps its median
-  printf "%s" "$3"
-  [ "${3%% *}" = n/a ] || printf "%s\t%s\t%s\n" "$1" "$2" "${3%% *}" >>"$ratios"
-}
-f0() { awk -v v="$1" 'BEGIN { if (v == "n/a") print v; else printf "%.0f", v }'; }
-row() {  # row TITLE KEY: medians of the three servers, QyrDelay's ratios to the floors
-  printf "| %s | %s | %s | %s | %s | %s |\n" "$1" "$(f0 "$(median "$2" qyr)")" \
-    "$(f0 "$(median "$2" plain)")" "$(f0 "$(median "$2" counting)")" \
-    "$(cell "$1" "QyrDelay / plain" "$(ratio "$2" qyr plain)")" \
-    "$(cell "$1" "QyrDelay / counting" "$(ratio "$2" qyr counting)")"
-}
-three() {  # three TITLE ARRAY: one value per server, ratios of the values
-  local -n v="$2"
-  printf "| %s | %s | %s | %s | %s | %s |\n" "$1" "${v[qyr]}" "${v[plain]}" "${v[counting]}" \
-    "$(cell "$1" "QyrDelay / plain" "$(awk -v a="${v[qyr]}" -v b="${v[plain]}" 'BEGIN { printf "%.2f", a / b }')")" \
-    "$(cell "$1" "QyrDelay / counting" "$(awk -v a="${v[qyr]}" -v b="${v[counting]}" 'BEGIN { printf "%.2f", a / b }')")"
-}
-spread() { printf "%.0f / %.0f" "$(median fewest_per_conn "$1")" "$(median most_per_conn "$1")"; }
-waited() { printf "%.0f" "$(median longest_wait_ms "$1")"; }
-ms() { awk -v v="$(median idle_ms "$1")" 'BEGIN { printf "%.1f", v }'; }
 
 # qyrsend to a hall of silent PCs: addresses routed into loopback, where nobody answers, in a
 # network of its own. The whole hall takes one --timeout, however many PCs it has.
 hall_pcs=10000
 say "qyrsend to $hall_pcs silent PCs"
-hall_seconds=$(unshare -n -- bash -c '
+put - qyrsend hall_pcs "$hall_pcs"
+put - qyrsend hall_seconds "$(unshare -n -- bash -c '
   ip link set lo up && ip route add 10.99.0.0/16 dev lo || exit 1
   for ((i = 0; i < $3; i++)); do echo "10.99.$((i / 250)).$((i % 250 + 1))"; done >"$1"
   start=$(date +%s.%N)
   "$2" --timeout 1000 --hosts "$1" QyrNOR_PC_CHECK >/dev/null
   awk -v a="$start" -v b="$(date +%s.%N)" "BEGIN { printf \"%.2f\", b - a }"' \
-  _ "$out/hall.txt" "$native/tools/qyrsend/qyrsend" "$hall_pcs" 2>/dev/null || echo n/a)
+  _ "$out/hall.txt" "$native/tools/qyrsend/qyrsend" "$hall_pcs" 2>/dev/null || echo n/a)"
 
 # The hall side at 1,000 PCs, in a network of its own: one status sweep with 100 silent PCs
 # (one timeout, however many), the resident memory of qyrsend serve, and the page's load time in
@@ -555,44 +519,18 @@ while read -r key value; do hall1000[$key]="$value"; done < <(unshare -n -- bash
   'ip link set lo up && exec /usr/bin/python3 "$1/bench/hall_bench.py" "$2" "$3"' \
   _ "$src" "$native/tools/qyrsend/qyrsend" "$out/hall1000" 2>/dev/null || true)
 read -r sweep_timeout sweep_took <<<"${hall1000[sweep_s]}"
+put - qyrsend sweep_timeout "$sweep_timeout"
+put - qyrsend sweep_took "$sweep_took"
+put - qyrsend serve_rss_kib "${hall1000[serve_rss_kib]}"
+put - qyrsend page_load_ms "${hall1000[page_load_ms]}"
 
 cat <<EOF
 
 QyrDelay benchmark, $(date -u +%Y-%m-%d), $(nproc --all) cores (run on ${QYR_BENCH_PINNED:+CPU }${QYR_BENCH_PINNED:-all of them}), load average $load_start at the start and $(loadavg) at the end, loopback$([ -z "${QYR_BENCH_IN_NETNS:-}" ] || echo " (private network)"), $(${WINE64:-/usr/lib/wine/wine64} --version 2>/dev/null || echo 'Wine ?'), $rounds rounds, $(( $(date +%s) - began )) s
 
-| Figure | QyrDelay | Plain floor | Counting floor | QyrDelay / plain | QyrDelay / counting |
-|---|---|---|---|---|---|
 EOF
-row "latency p50, one connection (µs)" p50_us
-row "latency p99, one connection (µs)" p99_us
-row "CPU per reply under load, server + wineserver (µs)" cpu_us
-row "throughput, $conns connections (replies/s)" throughput
-for k in p50_us p99_us; do
-  title="with the command log on: latency ${k%_us}, one connection (µs)"
-  echo "| $title | $(f0 "$(median $k qyr_log)") | | $(f0 "$(median $k counting_log)") | | $(cell "$title" "QyrDelay / counting" "$(ratio $k qyr_log counting_log)") |"
-done
-title="latency p50 with the log on / off, same round (QyrDelay)"
-echo "| $title | $(cell "$title" QyrDelay "$(ratio p50_us qyr_log qyr)") | | | | |"
-echo "| lines the command log got in the last round | $log_lines | | | | |"
-echo "| with a hall key, one connection in turns: a plain check / the nonce / the whole challenge of a signed power command, p50 (µs) | $(f0 "$(median check_p50_us qyr_signed)") / $(f0 "$(median nonce_p50_us qyr_signed)") / $(f0 "$(median challenge_p50_us qyr_signed)") | | | | |"
-echo "| replies of the least / most served connection in $window s, $conns connections | $(spread qyr) | $(spread plain) | $(spread counting) | | |"
-echo "| longest wait for a reply, $conns connections (ms) | $(waited qyr) | $(waited plain) | $(waited counting) | | |"
-echo "| replies of the least / most served connection in $busy_window s, $busy_conns connections | $(spread qyr_busy) | $(spread plain_busy) | $(spread counting_busy) | | |"
-echo "| longest wait for a reply, $busy_conns connections (ms) | $(waited qyr_busy) | $(waited plain_busy) | $(waited counting_busy) | | |"
-echo "| a new peer's check behind $newcomer_peers busy peers: answered after, p50 / max (ms) | $(f0 "$(median p50_ms qyr)") / $(f0 "$(median max_ms qyr)") | | | | |"
-echo "| new peers of 12 answered within 250 ms / not within 3 s, $newcomer_peers busy peers | $(f0 "$(median within qyr)") / $(f0 "$(median unanswered qyr)") | | | | |"
-row "resident memory after start (KiB)" rss_start
-three "resident memory after the churn (KiB)" rss_churn
-echo "| connections opened and closed (of $churn) | ${churned[qyr]} | ${churned[plain]} | ${churned[counting]} | | |"
-echo "| open fds of the server, before / after the churn | ${fds_before[qyr]} / ${fds_after[qyr]} | ${fds_before[plain]} / ${fds_after[plain]} | ${fds_before[counting]} / ${fds_after[counting]} | | |"
-echo "| open fds of the wineserver, before / after QyrDelay's churn | $server_fds_before / $server_fds_after | | | | |"
-echo "| CPU time while idle for $idle s (ms) | $(ms qyr) | $(ms plain) | $(ms counting) | | |"
-echo "| CPU time while idle for $idle s, two kept slots running / none (ms) | $(ms kept) / $(ms qyr) | | | | |"
-for row in "${launch_rows[@]}"; do echo "$row"; done
-echo "| qyrsend to $hall_pcs silent PCs at --timeout 1000: seconds until its report | $hall_seconds | | | | |"
-echo "| one sweep of 1,000 fake PCs, 100 silent, at --timeout 1000: seconds (one timeout plus 10%: $(awk -v t="$sweep_timeout" 'BEGIN { printf "%.2f", t * 1.1 }' 2>/dev/null)) | $sweep_took | | | | |"
-echo "| qyrsend serve with 1,000 PCs, resident memory after 5 s of sweeps (KiB) | ${hall1000[serve_rss_kib]} | | | | |"
-echo "| hall page with 1,000 PCs in headless Chromium: load until every tile shows (ms) | ${hall1000[page_load_ms]} | | | | |"
+# The ratio rows' medians, for --check: row, column, median.
+"${report[@]}" table "$results" --ratios "${QYR_BENCH_RATIOS:-$out/ratios.txt}"
 if [ ${#failed[@]} -gt 0 ]; then
   echo
   echo "Incomplete runs (see $out): ${failed[*]}"

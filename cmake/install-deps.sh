@@ -11,7 +11,7 @@ packages=(
   g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
   wine64 libgnutls30 xvfb x11-utils xdotool imagemagick fonts-wqy-microhei locales nsis iproute2
   libssl-dev libcpp-httplib-dev nlohmann-json3-dev libcli11-dev pkg-config
-  chromium chromium-driver python3-selenium
+  chromium chromium-driver python3 python3-selenium
 )
 missing=()
 for p in "${packages[@]}"; do

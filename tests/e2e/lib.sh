@@ -6,24 +6,23 @@ port=26908
 work="$QYR_BUILD_DIR/e2e-$(basename "$0" .sh)/QyrNOR_$$"
 mkdir -p "$work"
 program=""  # the Windows process itself: the runner that starts it may end before it
+# shellcheck source=wine.sh
+source "$(dirname "${BASH_SOURCE[0]}")/wine.sh"
 
-wine() { "$QYR_WINE_RUN" --root "$QYR_WINE_ROOT" "$@"; }
+wine() { wine_run "$@"; }
 port_open() { timeout 2 bash -c "exec 3<>/dev/tcp/127.0.0.1/$port" 2>/dev/null; }
 now() { echo "$EPOCHREALTIME"; }
 seconds_since() { awk -v a="$1" -v b="$(now)" 'BEGIN { printf "%.2f", b - a }'; }
 fail() { echo "FAILED: $*"; exit 1; }
 
+# Gone, and the port with it, before the next test wants it.
 stop_program() {
-  if [ -n "$program" ]; then
-    kill "$program" 2>/dev/null || true
-    # Gone, and the port with it, before the next test wants it.
-    for _ in $(seq 100); do kill -0 "$program" 2>/dev/null || break; sleep 0.1; done
-  fi
+  [ -z "$program" ] || wine_stop_program "$program"
   program=""
 }
 # A script with a Wine prefix of its own starts that Wine afresh and stops it at the end: it may
 # run in a network of its own, where its wineserver (which holds the sockets) must be too.
-own_wine() { [ "${QYR_WINE_PREFIX:-main}" != main ] && wine --prefix "$QYR_WINE_PREFIX" --stop; }
+own_wine() { [ "${QYR_WINE_PREFIX:-main}" != main ] && wine_stop_prefix "$QYR_WINE_PREFIX"; }
 finish() {
   stop_program
   own_wine || true
@@ -45,11 +44,10 @@ start_program() {
   # The port must be ours: give a program that is just ending time to let go of it.
   for _ in $(seq 30); do port_open || break; sleep 1; done
   port_open && fail "port $port is already taken by another program"
-  wine "$work/QyrDelay.exe" >/dev/null 2>&1 &
+  wine_start program 60 "$work/QyrDelay.exe" || fail "the program never started"
   for _ in $(seq 120); do
-    # Wine names the process by its Windows path, which only this run uses.
-    program="$(pgrep -f -x -- "$work/QyrDelay.exe" | head -n1 || true)"
-    if [ -n "$program" ] && { [ -n "${no_port:-}" ] || port_open; }; then return 0; fi
+    if [ -n "${no_port:-}" ] || port_open; then return 0; fi
+    kill -0 "$program" 2>/dev/null || fail "the program ended before its port opened"
     sleep 0.5
   done
   fail "the program never came up with its port open"

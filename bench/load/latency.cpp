@@ -1,0 +1,61 @@
+// qyr_load latency    --port P [--port P2 ...] [--msgs M] [--warmup W] [--block B] [--timeout S]
+//       One connection per port, W unmeasured then M measured round trips of "QyrNOR_PC_CHECK",
+//       each sent only after the previous reply: nothing queues, so each sample is the cost of
+//       one message. With several ports the round trips take turns, B to each port in a row (1),
+//       so a burst of load from elsewhere on the machine falls on every server alike; with B in
+//       a row a server in a Wine of its own is measured as it runs there alone. Figures are
+//       printed per port (p50_us_P=...).
+#include <algorithm>
+#include <cstdio>
+
+#include "load.h"
+
+#include <unistd.h>
+
+namespace qyr::load {
+
+void PrintLatency(int port, std::vector<double>& samples, long errs) {
+  double sum = 0;
+  for (const double x : samples) sum += x;
+  const double mean = samples.empty() ? 0.0 : sum / static_cast<double>(samples.size());
+  std::printf("samples_%d=%zu\nnot_ok_%d=%ld\nmean_us_%d=%.1f\n", port, samples.size(), port, errs,
+              port, mean);
+  std::printf("p50_us_%d=%.1f\np90_us_%d=%.1f\np99_us_%d=%.1f\nmax_us_%d=%.1f\n", port,
+              Percentile(samples, 0.50), port, Percentile(samples, 0.90), port,
+              Percentile(samples, 0.99), port, Percentile(samples, 1.0));
+}
+
+int RunLatency(const Options& o) {
+  const auto deadline = Clock::now() + FromSeconds(o.timeout_s);
+  const std::size_t n = o.ports.size();
+  std::vector<Conn> conns(n);
+  std::vector<std::vector<double>> samples(n);
+  std::vector<long> errs(n, 0);
+  std::vector<bool> lost(n, false);
+  for (std::size_t j = 0; j < n; ++j) {
+    conns[j].fd = StartConnect(o.ports[j]);
+    lost[j] = conns[j].fd < 0 || !AwaitConnect(conns[j].fd, deadline);
+  }
+  const int total = o.warmup + o.msgs;
+  for (int first = 0; first < total; first += o.block) {
+    // Who goes first rotates, so no server always follows the same one.
+    const auto turn = static_cast<std::size_t>(first / o.block);
+    for (std::size_t k = 0; k < n; ++k) {
+      const std::size_t j = (turn + k) % n;
+      for (int i = first; i < std::min(first + o.block, total) && !lost[j]; ++i) {
+        const auto us = RoundTrip(conns[j], deadline, errs[j]);
+        lost[j] = !us;
+        if (us && i >= o.warmup) samples[j].push_back(*us);
+      }
+    }
+  }
+  bool complete = true;
+  for (std::size_t j = 0; j < n; ++j) {
+    if (conns[j].fd >= 0) close(conns[j].fd);
+    complete = complete && samples[j].size() == static_cast<std::size_t>(o.msgs) && errs[j] == 0;
+    PrintLatency(o.ports[j], samples[j], errs[j]);
+  }
+  return complete ? 0 : 1;
+}
+
+}  // namespace qyr::load

@@ -2,6 +2,7 @@
 
 #include <vector>
 
+#include "base/system_dll_win.h"
 #include "base/wide_win.h"
 
 #include <commdlg.h>
@@ -20,7 +21,9 @@ bool FilePicker::Pick(HWND owner) {
   ofn.lpstrFile = buffer.data();
   ofn.nMaxFile = static_cast<DWORD>(buffer.size());
   ofn.Flags = OFN_EXPLORER | OFN_HIDEREADONLY | OFN_ENABLESIZING;
-  if (!GetOpenFileNameW(&ofn)) return false;
+  static auto* const open_dialog =
+      SystemFunction<decltype(GetOpenFileNameW)>(L"comdlg32.dll", "GetOpenFileNameW");
+  if (!open_dialog || !open_dialog(&ofn)) return false;
   file_name_ = WideToUtf8(buffer.data());
   return true;
 }

@@ -4,6 +4,8 @@
 // after <windows.h>, which it needs
 #include <utility>
 
+#include "base/system_dll_win.h"
+
 #include <bcrypt.h>
 #include <commctrl.h>
 
@@ -56,12 +58,12 @@ using UniqueWait = UniqueHandle<HANDLE, WaitTraits>;
 // A CNG algorithm provider and a key of it.
 struct AlgorithmTraits {
   static BCRYPT_ALG_HANDLE Invalid() { return nullptr; }
-  static void Close(BCRYPT_ALG_HANDLE h) { BCryptCloseAlgorithmProvider(h, 0); }
+  static void Close(BCRYPT_ALG_HANDLE h) { cng::CloseAlgorithmProvider(h, 0); }
 };
 using UniqueAlgorithm = UniqueHandle<BCRYPT_ALG_HANDLE, AlgorithmTraits>;
 struct CryptKeyTraits {
   static BCRYPT_KEY_HANDLE Invalid() { return nullptr; }
-  static void Close(BCRYPT_KEY_HANDLE h) { BCryptDestroyKey(h); }
+  static void Close(BCRYPT_KEY_HANDLE h) { cng::DestroyKey(h); }
 };
 using UniqueCryptKey = UniqueHandle<BCRYPT_KEY_HANDLE, CryptKeyTraits>;
 

@@ -3,6 +3,8 @@
 #include <cstring>
 #include <vector>
 
+#include "base/system_dll_win.h"
+
 namespace qyr {
 
 namespace {
@@ -16,7 +18,7 @@ UCHAR* Bytes(const void* data) { return static_cast<UCHAR*>(const_cast<void*>(da
 std::optional<SignatureVerifier> SignatureVerifier::ForKey(const PublicKey& key) {
   BCRYPT_ALG_HANDLE raw_algorithm = nullptr;
   if (!Succeeded(
-          BCryptOpenAlgorithmProvider(&raw_algorithm, BCRYPT_ECDSA_P256_ALGORITHM, nullptr, 0))) {
+          cng::OpenAlgorithmProvider(&raw_algorithm, BCRYPT_ECDSA_P256_ALGORITHM, nullptr, 0))) {
     return std::nullopt;
   }
   UniqueAlgorithm algorithm(raw_algorithm);
@@ -27,8 +29,8 @@ std::optional<SignatureVerifier> SignatureVerifier::ForKey(const PublicKey& key)
   std::memcpy(blob.data(), &header, sizeof(header));
   std::memcpy(blob.data() + sizeof(header), key.data() + 1, 2 * kCoordinate);
   BCRYPT_KEY_HANDLE raw_key = nullptr;
-  if (!Succeeded(BCryptImportKeyPair(algorithm.get(), nullptr, BCRYPT_ECCPUBLIC_BLOB, &raw_key,
-                                     blob.data(), static_cast<ULONG>(blob.size()), 0))) {
+  if (!Succeeded(cng::ImportKeyPair(algorithm.get(), nullptr, BCRYPT_ECCPUBLIC_BLOB, &raw_key,
+                                    blob.data(), static_cast<ULONG>(blob.size()), 0))) {
     return std::nullopt;
   }
   return SignatureVerifier(std::move(algorithm), UniqueCryptKey(raw_key));
@@ -40,35 +42,34 @@ bool SignatureVerifier::Verify(std::string_view message, const Signature& signat
 }
 
 bool SignatureVerifier::VerifyDigest(const Sha256Digest& digest, const Signature& signature) const {
-  return Succeeded(BCryptVerifySignature(key_.get(), nullptr, Bytes(digest.data()),
-                                         static_cast<ULONG>(digest.size()), Bytes(signature.data()),
-                                         static_cast<ULONG>(signature.size()), 0));
+  return Succeeded(cng::VerifySignature(key_.get(), nullptr, Bytes(digest.data()),
+                                        static_cast<ULONG>(digest.size()), Bytes(signature.data()),
+                                        static_cast<ULONG>(signature.size()), 0));
 }
 
 std::optional<Sha256Digest> Sha256(std::string_view bytes) {
   BCRYPT_ALG_HANDLE raw_algorithm = nullptr;
-  if (!Succeeded(
-          BCryptOpenAlgorithmProvider(&raw_algorithm, BCRYPT_SHA256_ALGORITHM, nullptr, 0))) {
+  if (!Succeeded(cng::OpenAlgorithmProvider(&raw_algorithm, BCRYPT_SHA256_ALGORITHM, nullptr, 0))) {
     return std::nullopt;
   }
   const UniqueAlgorithm algorithm(raw_algorithm);
   BCRYPT_HASH_HANDLE hash = nullptr;
-  if (!Succeeded(BCryptCreateHash(algorithm.get(), &hash, nullptr, 0, nullptr, 0, 0))) {
+  if (!Succeeded(cng::CreateHash(algorithm.get(), &hash, nullptr, 0, nullptr, 0, 0))) {
     return std::nullopt;
   }
   Sha256Digest digest{};
   const bool ok =
-      Succeeded(BCryptHashData(hash, Bytes(bytes.data()), static_cast<ULONG>(bytes.size()), 0)) &&
-      Succeeded(BCryptFinishHash(hash, digest.data(), static_cast<ULONG>(digest.size()), 0));
-  BCryptDestroyHash(hash);
+      Succeeded(cng::HashData(hash, Bytes(bytes.data()), static_cast<ULONG>(bytes.size()), 0)) &&
+      Succeeded(cng::FinishHash(hash, digest.data(), static_cast<ULONG>(digest.size()), 0));
+  cng::DestroyHash(hash);
   if (!ok) return std::nullopt;
   return digest;
 }
 
 std::optional<std::string> RandomNonceHex() {
   std::array<std::uint8_t, kNonceBytes> bytes{};
-  if (!Succeeded(BCryptGenRandom(nullptr, bytes.data(), static_cast<ULONG>(bytes.size()),
-                                 BCRYPT_USE_SYSTEM_PREFERRED_RNG))) {
+  if (!Succeeded(cng::GenRandom(nullptr, bytes.data(), static_cast<ULONG>(bytes.size()),
+                                BCRYPT_USE_SYSTEM_PREFERRED_RNG))) {
     return std::nullopt;
   }
   return HexEncode(bytes);

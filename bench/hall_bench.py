@@ -12,12 +12,10 @@ import subprocess
 import sys
 import time
 
-from selenium import webdriver
-from selenium.webdriver.chrome.service import Service
-from selenium.webdriver.common.by import By
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tests", "e2e"))
+from hall_fixture import URL, chromium, log_in, start_fake_pcs, start_serve, stop  # noqa: E402
 
 QYRSEND, WORK = sys.argv[1], sys.argv[2]
-HERE = os.path.dirname(os.path.abspath(__file__))
 PCS, SILENT, TIMEOUT_MS = 1000, 100, 1000
 
 
@@ -39,34 +37,25 @@ def main():
             for i in range(zone * 100, zone * 100 + 100):
                 f.write("%s name=PC%d\n" % (address(i), i + 1))
     kinds = ["%s=%s" % (address(i), "silent" if i % (PCS // SILENT) == 0 else "up") for i in range(PCS)]
-    fakes = subprocess.Popen([sys.executable, os.path.join(HERE, "..", "tests", "e2e", "fake_pcs.py"),
-                              os.devnull] + kinds, stdout=subprocess.PIPE, text=True, preexec_fn=more_files)
+    fakes = start_fake_pcs(kinds, preexec_fn=more_files)
     serve = None
     driver = None
     try:
-        assert fakes.stdout.readline().strip() == "ready"
         start = time.monotonic()
         subprocess.run([QYRSEND, "--status", "--timeout", str(TIMEOUT_MS), "--hosts", hosts],
                        stdout=subprocess.DEVNULL, check=False)
         print("sweep_s %.2f %.2f" % (TIMEOUT_MS / 1000, time.monotonic() - start), flush=True)
 
-        serve = subprocess.Popen([QYRSEND, "serve", "--hosts", hosts, "--every", "1", "--timeout",
-                                  str(TIMEOUT_MS)], stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True)
-        serve.stdout.readline()
+        serve, _ = start_serve([QYRSEND, "serve", "--hosts", hosts, "--every", "1", "--timeout",
+                                str(TIMEOUT_MS)])
         token = open(os.path.join(WORK, "qyrsend-hall.token")).read().strip()
         time.sleep(5)  # a few sweeps
         with open("/proc/%d/status" % serve.pid) as f:
             rss = next(line.split()[1] for line in f if line.startswith("VmRSS:"))
         print("serve_rss_kib %s" % rss, flush=True)
 
-        options = webdriver.ChromeOptions()
-        for flag in ["--headless", "--no-sandbox", "--disable-gpu", "--no-first-run",
-                     "--user-data-dir=" + os.path.join(WORK, "chromium"), "--window-size=1920,1080"]:
-            options.add_argument(flag)
-        driver = webdriver.Chrome(service=Service("/usr/bin/chromedriver"), options=options)
-        driver.get("http://127.0.0.1:8908/")
-        driver.find_element(By.ID, "token").send_keys(token)
-        driver.find_element(By.ID, "loginGo").click()
+        driver = chromium(os.path.join(WORK, "chromium"))
+        log_in(driver, token)
         tiles = "return document.querySelectorAll('.tile:not(.unknown)').length"
         end = time.time() + 30
         while driver.execute_script(tiles) < PCS and time.time() < end:
@@ -75,7 +64,7 @@ def main():
         best = None
         for _ in range(3):
             start = time.monotonic()
-            driver.get("http://127.0.0.1:8908/")
+            driver.get(URL + "/")
             while driver.execute_script(tiles) < PCS and time.monotonic() - start < 30:
                 time.sleep(0.01)
             took = (time.monotonic() - start) * 1000
@@ -84,11 +73,7 @@ def main():
     finally:
         if driver:
             driver.quit()
-        if serve:
-            serve.terminate()
-            serve.wait()
-        fakes.terminate()
-        fakes.wait()
+        stop(serve, fakes)
 
 
 if __name__ == "__main__":

@@ -18,12 +18,12 @@ work="$(mktemp -d)"
 trap 'rm -rf "$work"' EXIT
 
 unshare -n -- bash -c 'ip link set lo up && exec /usr/bin/python3 - "$@"' _ "$PWD" "$qyrsend" "$work" "$out" <<'PY'
-import os, subprocess, sys, time
-from selenium import webdriver
-from selenium.webdriver.chrome.service import Service
+import os, sys, time
+src, qyrsend, work, out = sys.argv[1:5]
+sys.path.insert(0, os.path.join(src, "tests", "e2e"))
+from hall_fixture import chromium, log_in, start_fake_pcs, start_serve, stop
 from selenium.webdriver.common.by import By
 
-src, qyrsend, work, out = sys.argv[1:5]
 zones = ["展厅A", "展厅B", "序厅", "多媒体厅", "尾厅"]
 names = ["左墙", "右墙", "穹顶", "地幕", "触摸台", "沙盘", "门口", "互动墙"]
 # Most PCs up; a few of each way to be down, so that the picture shows every colour.
@@ -39,27 +39,17 @@ for z, zone in enumerate(zones):
         fakes.append("%s=%s" % (address, ways.get(i, "up")))
 hosts = os.path.join(work, "展厅.txt")
 open(hosts, "w").write("\n".join(lines) + "\n")
-pcs = subprocess.Popen([sys.executable, os.path.join(src, "tests/e2e/fake_pcs.py"), os.devnull] + fakes,
-                       stdout=subprocess.PIPE, text=True)
+pcs = start_fake_pcs(fakes)
 serve = None
 driver = None
 try:
-    assert pcs.stdout.readline().strip() == "ready"
-    serve = subprocess.Popen([qyrsend, "serve", "--hosts", hosts, "--every", "2", "--timeout", "1000"],
-                             stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True)
-    serve.stdout.readline()
+    serve, _ = start_serve([qyrsend, "serve", "--hosts", hosts, "--every", "2", "--timeout", "1000"])
     token = open(os.path.join(work, "qyrsend-hall.token")).read().strip()
-    options = webdriver.ChromeOptions()
-    for flag in ["--headless", "--no-sandbox", "--disable-gpu", "--no-first-run", "--hide-scrollbars",
-                 "--user-data-dir=" + os.path.join(work, "chromium"), "--window-size=1920,1080"]:
-        options.add_argument(flag)
-    driver = webdriver.Chrome(service=Service("/usr/bin/chromedriver"), options=options)
+    driver = chromium(os.path.join(work, "chromium"), "--hide-scrollbars")
     # The page itself 1920×1080, as on the hall's wall screen, whatever the window around it.
     driver.execute_cdp_cmd("Emulation.setDeviceMetricsOverride",
                            {"width": 1920, "height": 1080, "deviceScaleFactor": 1, "mobile": False})
-    driver.get("http://127.0.0.1:8908/")
-    driver.find_element(By.ID, "token").send_keys(token)
-    driver.find_element(By.ID, "loginGo").click()
+    log_in(driver, token)
     end = time.time() + 30
     shown = "return document.querySelectorAll('.tile:not(.unknown)').length"
     while time.time() < end and driver.execute_script(shown) != 200:
@@ -72,10 +62,6 @@ try:
 finally:
     if driver:
         driver.quit()
-    if serve:
-        serve.terminate()
-        serve.wait()
-    pcs.terminate()
-    pcs.wait()
+    stop(serve, pcs)
 PY
 echo "screenshot-hall.sh: $out/hall-page.png, $out/hall-wall.png"

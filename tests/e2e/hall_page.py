@@ -14,14 +14,12 @@ import time
 import urllib.error
 import urllib.request
 
-from selenium import webdriver
-from selenium.webdriver.chrome.service import Service
 from selenium.webdriver.common.by import By
+
+from hall_fixture import URL, chromium, start_fake_pcs, start_serve, stop
 
 QYRSEND, WORK = sys.argv[1], sys.argv[2]
 PC_PID = int(os.environ["QYR_PC_PID"])
-HERE = os.path.dirname(os.path.abspath(__file__))
-URL = "http://127.0.0.1:8908"
 FAKE_PORT = 26909
 REAL = "127.0.0.1"  # the real QyrDelay, under Wine, on the port the page need not name
 HOSTS = """\
@@ -193,24 +191,16 @@ def main():
     hosts = os.path.join(WORK, "hall.txt")
     with open(hosts, "w") as f:
         f.write(HOSTS)
-    fakes = subprocess.Popen([sys.executable, os.path.join(HERE, "fake_pcs.py"), os.path.join(WORK, "fake.log")] + FAKES,
-                             stdout=subprocess.PIPE, text=True, env=dict(os.environ, FAKE_PC_PORT=str(FAKE_PORT)))
-    assert fakes.stdout.readline().strip() == "ready"
-
-    options = webdriver.ChromeOptions()
-    for flag in ["--headless", "--no-sandbox", "--disable-gpu", "--disable-background-networking",
-                 "--disable-component-update", "--disable-sync", "--no-first-run",
-                 "--user-data-dir=" + os.path.join(WORK, "chromium"), "--window-size=1920,1080"]:
-        options.add_argument(flag)
-    driver = webdriver.Chrome(service=Service("/usr/bin/chromedriver"), options=options)
+    fakes = start_fake_pcs(FAKES, os.path.join(WORK, "fake.log"),
+                           env=dict(os.environ, FAKE_PC_PORT=str(FAKE_PORT)))
+    driver = chromium(os.path.join(WORK, "chromium"))
     # Started after the browser, with a long timeout for the silent PCs, so that the page is up
     # before the first sweep has answered.
-    serve = subprocess.Popen([QYRSEND, "serve", "--hosts", hosts, "--every", "2", "--timeout", "5000",
-                              "--port", str(FAKE_PORT), "--key", os.path.join(WORK, "hall.key"),
-                              "--broadcast", "127.255.255.255", "--wake-tries", "1"],
-                             stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True)
+    serve, first = start_serve([QYRSEND, "serve", "--hosts", hosts, "--every", "2", "--timeout", "5000",
+                                "--port", str(FAKE_PORT), "--key", os.path.join(WORK, "hall.key"),
+                                "--broadcast", "127.255.255.255", "--wake-tries", "1"],
+                               stderr=subprocess.STDOUT)
     try:
-        first = serve.stdout.readline()
         check("new token in" in first, "the token file is made on the first start: " + first.strip())
         token_file = os.path.join(WORK, "qyrsend-hall.token")
         check(oct(os.stat(token_file).st_mode & 0o777) == "0o600", "the token file is its owner's only")
@@ -252,7 +242,7 @@ def main():
         check(status == 400 and "展厅X" in body.get("error", ""), "an unknown zone gets 400 in words: %s" % body)
         time.sleep(1)
         check(not any(w[1] in POWER_WORDS for w in fake_log()[before:]), "no PC got a power command")
-        other = webdriver.Chrome(service=Service("/usr/bin/chromedriver"), options=options_with(options, "chromium2"))
+        other = chromium(os.path.join(WORK, "chromium2"))
         try:
             other.get(URL + "/")
             wait_for("a second browser is asked for the token", lambda: other.find_element(By.ID, "login").is_displayed(), 10)
@@ -322,21 +312,9 @@ def main():
         check("wall" in driver.find_element(By.TAG_NAME, "body").get_attribute("class"), "the wall mode switches on")
     finally:
         driver.quit()
-        serve.terminate()
-        fakes.terminate()
-        serve.wait()
-        fakes.wait()
+        stop(serve, fakes)
     print("%d passed, %d failed" % (len(passed), len(failures)))
     sys.exit(1 if failures else 0)
-
-
-def options_with(base, profile):
-    options = webdriver.ChromeOptions()
-    for a in base.arguments:
-        if not a.startswith("--user-data-dir="):
-            options.add_argument(a)
-    options.add_argument("--user-data-dir=" + os.path.join(WORK, profile))
-    return options
 
 
 if __name__ == "__main__":

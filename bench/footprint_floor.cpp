@@ -37,15 +37,15 @@ std::wstring Wide(std::string_view utf8) {
 
 // One font a face and height, as the program makes them.
 struct Fonts {
-  std::array<std::pair<qyr::FontSpec, HFONT>, qyr::kFontSlots> made{};
+  std::array<std::pair<qyr::FontChoice, HFONT>, qyr::kFontSlots> made{};
   std::size_t count = 0;
-  HFONT For(const qyr::FontSpec& spec) {
+  HFONT For(const qyr::FontChoice& wanted) {
     for (std::size_t i = 0; i < count; ++i)
-      if (made[i].first == spec) return made[i].second;
-    HFONT font = CreateFontW(-spec.height, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, DEFAULT_CHARSET,
-                             OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY,
-                             DEFAULT_PITCH, Wide(spec.face).c_str());
-    made[count++] = {spec, font};
+      if (made[i].first == wanted) return made[i].second;
+    HFONT font = CreateFontW(-wanted.height, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE,
+                             DEFAULT_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS,
+                             DEFAULT_QUALITY, DEFAULT_PITCH, Wide(wanted.face).c_str());
+    made[count++] = {wanted, font};
     return font;
   }
 };
@@ -82,7 +82,7 @@ LRESULT CALLBACK PanelProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp, UINT_PTR, 
 void CreateControls(HWND window, Fonts& fonts) {
   HINSTANCE instance = GetModuleHandleW(nullptr);
   HWND panel = nullptr;
-  for (const qyr::ControlSpec& row : qyr::kLayout) {
+  for (const qyr::ControlRow& row : qyr::kLayout) {
     const Class cls = ClassOf(row.kind);
     DWORD style = WS_CHILD | WS_CLIPSIBLINGS | cls.style;
     if (row.visible) style |= WS_VISIBLE;
@@ -97,7 +97,7 @@ void CreateControls(HWND window, Fonts& fonts) {
   }
   SetWindowSubclass(panel, &PanelProc, 1, 0);
   int top = 0;
-  for (const qyr::PanelLabelSpec& row : qyr::kPanelLayout) {
+  for (const qyr::PanelLabelRow& row : qyr::kPanelLayout) {
     HWND label = CreateWindowExW(
         0, L"STATIC", Wide(row.caption).c_str(), WS_CHILD | WS_VISIBLE | SS_NOTIFY, 0, top, 600,
         row.height > 0 ? row.height : 300, panel,

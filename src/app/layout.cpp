@@ -25,7 +25,7 @@ static_assert(PanelTableInIdOrder(), "kPanelLayout rows must follow PanelLabelId
 
 constexpr int TabCount() {
   int n = 0;
-  for (const ControlSpec& row : kLayout) n += row.tab != kNoTab ? 1 : 0;
+  for (const ControlRow& row : kLayout) n += row.tab != kNoTab ? 1 : 0;
   return n;
 }
 static_assert(TabCount() == std::tuple_size_v<decltype(TabOrder())>,
@@ -33,7 +33,7 @@ static_assert(TabCount() == std::tuple_size_v<decltype(TabOrder())>,
 
 }  // namespace
 
-std::optional<std::size_t> FontSlot(const FontSpec& font) {
+std::optional<std::size_t> FontSlot(const FontChoice& font) {
   // The place of the first row that has the font.
   for (std::size_t i = 0; i < kLayout.size(); ++i) {
     if (kLayout[i].look.font == font) return i;
@@ -46,7 +46,7 @@ std::optional<std::size_t> FontSlot(const FontSpec& font) {
 
 std::array<ControlId, kTabCount> TabOrder() {
   std::array<ControlId, kTabCount> order{};
-  for (const ControlSpec& row : kLayout) {
+  for (const ControlRow& row : kLayout) {
     if (row.tab != kNoTab) order.at(static_cast<std::size_t>(row.tab)) = row.id;
   }
   return order;
@@ -98,7 +98,7 @@ Rect96 AnchoredPlace(Anchor anchor, const Rect96& place, const Rect96& initial, 
 std::vector<std::pair<ControlId, Rect96>> AnchoredPlaces(
     const std::array<Rect96, kControlCount>& created, const Rect96& initial, const Rect96& now) {
   std::vector<std::pair<ControlId, Rect96>> places;
-  for (const ControlSpec& row : kLayout) {
+  for (const ControlRow& row : kLayout) {
     if (row.anchor == Anchor::kTopLeft) continue;
     places.emplace_back(
         row.id, AnchoredPlace(row.anchor, created[static_cast<std::size_t>(row.id)], initial, now));
@@ -116,7 +116,7 @@ std::array<Rect96, kPanelLayout.size()> PanelLabelPlaces(const Rect96& panel, in
   const int bottom = std::max(kPanelBevel, panel.height - kPanelBevel);
   int top = kPanelBevel;
   for (std::size_t i = 0; i < kPanelLayout.size(); ++i) {
-    const PanelLabelSpec& row = kPanelLayout[i];
+    const PanelLabelRow& row = kPanelLayout[i];
     const int height =
         row.dock == Dock::kTop ? ScaleToDpi(row.height, dpi) : std::max(0, bottom - top);
     places[i] = {kPanelBevel, top, width, height};

@@ -81,17 +81,17 @@ inline constexpr std::uint32_t kBlueRgb = 0xFF0000;   // red 0, green 0, blue 25
 enum class Align : std::uint8_t { kLeft, kCenter, kMiddle };
 enum class Cursor : std::uint8_t { kArrow, kHand };
 
-struct FontSpec {
+struct FontChoice {
   std::string_view face;
   int height;  // character height in pixels at 96 dpi
-  friend constexpr bool operator==(const FontSpec&, const FontSpec&) = default;
+  friend constexpr bool operator==(const FontChoice&, const FontChoice&) = default;
 };
 
-inline constexpr FontSpec kFormFont = {"MS Sans Serif", 11};
+inline constexpr FontChoice kFormFont = {"MS Sans Serif", 11};
 
 // The window's own font and colours unless a look says otherwise.
 struct Look {
-  FontSpec font = kFormFont;
+  FontChoice font = kFormFont;
   Colour text = Colour::kWindowText;
   Colour back = Colour::kBtnFace;
   Align align = Align::kLeft;
@@ -127,7 +127,7 @@ inline constexpr int kNoTab = -1;
 
 // A row names what it is and where it goes; everything else it names only where it differs
 // from a plain, visible, enabled control that keeps its place and is outside the keyboard order.
-struct ControlSpec {
+struct ControlRow {
   ControlId id;
   std::string_view name;
   ControlKind kind;
@@ -149,7 +149,7 @@ using enum ControlId;
 using enum ControlKind;
 
 // clang-format off
-inline constexpr std::array<ControlSpec, kControlCount> kLayout = {{
+inline constexpr std::array<ControlRow, kControlCount> kLayout = {{
     {.id = kUptimeLabel, .name = "LabelUptime", .kind = kLabel, .place = {24, 200, 73, 33},
      .caption = "0", .look = kUptime},
     {.id = kStatusLine, .name = "LabelStatus", .kind = kLabel, .place = {0, 248, 497, 19},
@@ -232,7 +232,7 @@ using layout_rows::kLayout;
 inline constexpr int kFirstControlWindowId = 100;
 constexpr int ControlWindowId(ControlId id) { return kFirstControlWindowId + static_cast<int>(id); }
 
-constexpr const ControlSpec& RowOf(ControlId id) { return kLayout[static_cast<std::size_t>(id)]; }
+constexpr const ControlRow& RowOf(ControlId id) { return kLayout[static_cast<std::size_t>(id)]; }
 
 // The shutdown screen: the two labels inside kPowerScreen, stacked from the panel's top.
 // They are children of the panel, so they are not in the window's own table.
@@ -243,7 +243,7 @@ enum class Dock : std::uint8_t {
   kFill,  // whatever the strips above leave
 };
 
-struct PanelLabelSpec {
+struct PanelLabelRow {
   PanelLabelId id;
   std::string_view name;
   Dock dock;
@@ -258,7 +258,7 @@ inline constexpr int kPanelBevel = 1;
 inline constexpr std::size_t kPanelLabelCount = static_cast<std::size_t>(PanelLabelId::kCount);
 
 // clang-format off
-inline constexpr std::array<PanelLabelSpec, kPanelLabelCount> kPanelLayout = {{
+inline constexpr std::array<PanelLabelRow, kPanelLabelCount> kPanelLayout = {{
     {.id = PanelLabelId::kScreenTitle, .name = "Label15", .dock = Dock::kTop, .height = 121,
      .caption = "奎尔诺(QyrNOR)控制系统", .look = kPowerTitle},
     {.id = PanelLabelId::kScreenMessage, .name = "Label1Tips", .dock = Dock::kFill,
@@ -270,14 +270,14 @@ inline constexpr int kFirstPanelLabelWindowId = 200;
 constexpr int PanelLabelWindowId(PanelLabelId id) {
   return kFirstPanelLabelWindowId + static_cast<int>(id);
 }
-constexpr const PanelLabelSpec& PanelSpec(PanelLabelId id) {
+constexpr const PanelLabelRow& PanelRowOf(PanelLabelId id) {
   return kPanelLayout[static_cast<std::size_t>(id)];
 }
 
 // The fonts of the tables, each made once: a number below kFontSlots that two rows share exactly
 // when their fonts are the same. Nothing for a font no row has.
 inline constexpr std::size_t kFontSlots = kControlCount + kPanelLabelCount;
-std::optional<std::size_t> FontSlot(const FontSpec& font);
+std::optional<std::size_t> FontSlot(const FontChoice& font);
 
 // The slot rows' boxes, row 0 to 3.
 inline constexpr std::array<ControlId, 4> kFileBoxes = {

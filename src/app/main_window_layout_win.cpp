@@ -64,7 +64,7 @@ DWORD LabelAlignStyle(Align align) {
   return SS_LEFTNOWORDWRAP;
 }
 
-ChildClass ClassFor(const ControlSpec& row) {
+ChildClass ClassFor(const ControlRow& row) {
   switch (row.kind) {
     case ControlKind::kLabel: {
       // SS_NOTIFY: labels report clicks. No SS_NOPREFIX: "&" underlines as in every label.
@@ -108,13 +108,13 @@ COLORREF ColourRef(Colour colour) {
   return GetSysColor(COLOR_WINDOWTEXT);
 }
 
-const ControlSpec* SpecOf(HWND control) {
+const ControlRow* RowForControl(HWND control) {
   const int index = GetDlgCtrlID(control) - kFirstControlWindowId;
   if (index < 0 || index >= static_cast<int>(kControlCount)) return nullptr;
   return &kLayout[static_cast<std::size_t>(index)];
 }
 
-const PanelLabelSpec* PanelSpecOf(HWND control) {
+const PanelLabelRow* PanelRowForControl(HWND control) {
   const int index = GetDlgCtrlID(control) - kFirstPanelLabelWindowId;
   if (index < 0 || index >= static_cast<int>(kPanelLayout.size())) return nullptr;
   return &kPanelLayout[static_cast<std::size_t>(index)];
@@ -199,7 +199,7 @@ bool MainWindow::Create(int show_cmd, int dpi) {
   return true;
 }
 
-HFONT MainWindow::FontFor(const FontSpec& font) {
+HFONT MainWindow::FontFor(const FontChoice& font) {
   const std::optional<std::size_t> slot = FontSlot(font);
   if (!slot) throw AppError("No row of the layout has the font " + std::string(font.face));
   UniqueFont& made = fonts_[*slot];
@@ -214,7 +214,7 @@ HFONT MainWindow::FontFor(const FontSpec& font) {
 void MainWindow::CreateControls() {
   green_brush_.reset(CreateSolidBrush(kGreenRgb));
   HINSTANCE instance = GetModuleHandleW(nullptr);
-  for (const ControlSpec& row : kLayout) {
+  for (const ControlRow& row : kLayout) {
     const ChildClass cls = ClassFor(row);
     DWORD style = WS_CHILD | WS_CLIPSIBLINGS | cls.style;
     if (row.visible) style |= WS_VISIBLE;
@@ -241,7 +241,7 @@ void MainWindow::CreatePanelLabels() {
   RECT rc = {};
   GetClientRect(panel, &rc);
   const auto places = PanelLabelPlaces({0, 0, rc.right, rc.bottom}, dpi_);
-  for (const PanelLabelSpec& row : kPanelLayout) {
+  for (const PanelLabelRow& row : kPanelLayout) {
     const auto index = static_cast<std::size_t>(row.id);
     const Rect96& place = places[index];
     HWND label = CreateWindowExW(
@@ -274,9 +274,9 @@ bool MainWindow::HandleLookMessage(UINT msg, WPARAM wp, LPARAM lp, LRESULT& resu
     case WM_CTLCOLORSTATIC: {
       const auto control = reinterpret_cast<HWND>(lp);
       const Look* look = nullptr;
-      if (const ControlSpec* row = SpecOf(control)) {
+      if (const ControlRow* row = RowForControl(control)) {
         if (row->kind != ControlKind::kEdit) look = &row->look;
-      } else if (const PanelLabelSpec* label = PanelSpecOf(control)) {
+      } else if (const PanelLabelRow* label = PanelRowForControl(control)) {
         look = &label->look;
       }
       if (look == nullptr) return false;
@@ -290,7 +290,7 @@ bool MainWindow::HandleLookMessage(UINT msg, WPARAM wp, LPARAM lp, LRESULT& resu
     case WM_DRAWITEM: {
       // The bevels: a sunken line along the bottom edge.
       const auto* item = reinterpret_cast<const DRAWITEMSTRUCT*>(lp);
-      const ControlSpec* row = SpecOf(item->hwndItem);
+      const ControlRow* row = RowForControl(item->hwndItem);
       if (row == nullptr) return false;
       RECT rc = item->rcItem;
       if (row->kind == ControlKind::kBevel) {
@@ -307,7 +307,7 @@ bool MainWindow::HandleLookMessage(UINT msg, WPARAM wp, LPARAM lp, LRESULT& resu
       return true;
     }
     case WM_SETCURSOR: {
-      const ControlSpec* row = SpecOf(reinterpret_cast<HWND>(wp));
+      const ControlRow* row = RowForControl(reinterpret_cast<HWND>(wp));
       if (row == nullptr || row->look.cursor != Cursor::kHand) return false;
       SetCursor(LoadCursorW(nullptr, IDC_HAND));
       result = TRUE;

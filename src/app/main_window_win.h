@@ -93,7 +93,7 @@ class MainWindow : public BaseWindow<MainWindow> {
   void CreateControls();
   void CreatePanelLabels();
   void CreateTrayIcon();
-  HFONT FontFor(const FontSpec& font);
+  HFONT FontFor(const FontChoice& font);
   void ArrangeControls();
   bool HandleLookMessage(UINT msg, WPARAM wp, LPARAM lp, LRESULT& result);
 

@@ -47,7 +47,7 @@ TEST(Layout, AnchoredControlsFollowTheBottomAndKeepTheirCentreFraction) {
 
   // Of the window's own controls only the status line and Save and Cancel follow it.
   std::array<Rect96, kControlCount> created{};
-  for (const ControlSpec& row : kLayout) created[static_cast<std::size_t>(row.id)] = row.place;
+  for (const ControlRow& row : kLayout) created[static_cast<std::size_t>(row.id)] = row.place;
   const std::vector<std::pair<ControlId, Rect96>> moved = {
       {ControlId::kStatusLine, {0, 348, 994, 19}},
       {ControlId::kSaveButton, {801, 294, 105, 44}},
@@ -127,11 +127,11 @@ TEST(Layout, TabGoesRoundTheOrderToTheNextControlThatTakesTheFocus) {
 
 TEST(Layout, FontsAreFoundInTheTables) {
   // One slot per distinct font, across the controls and the panel labels alike.
-  const FontSpec fonts[] = {kFormFont, kTitle.font, kUptime.font, kPowerTitle.font};
-  for (const FontSpec& a : fonts) {
+  const FontChoice fonts[] = {kFormFont, kTitle.font, kUptime.font, kPowerTitle.font};
+  for (const FontChoice& a : fonts) {
     ASSERT_TRUE(FontSlot(a).has_value()) << a.face << " " << a.height;
     EXPECT_LT(*FontSlot(a), kFontSlots);
-    for (const FontSpec& b : fonts) {
+    for (const FontChoice& b : fonts) {
       EXPECT_EQ(FontSlot(a) == FontSlot(b), a == b)
           << a.face << a.height << "/" << b.face << b.height;
     }

@@ -224,7 +224,7 @@ TEST(PowerScreen, BoxesOpenAboveTheWindowThatTheScreenLeftTopmost) {
 
 TEST(PowerScreen, AClickOnTheScreenTextGivesTheFrameBackAndPauses) {
   for (const PanelLabelId label : {PanelLabelId::kScreenMessage, PanelLabelId::kScreenTitle}) {
-    SCOPED_TRACE(std::string(PanelSpec(label).name));
+    SCOPED_TRACE(std::string(PanelRowOf(label).name));
     ScratchDir dir("Qyr_power_pause");
     PowerForm f(dir);
     HWND form = f.form.hwnd();

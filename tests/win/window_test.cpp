@@ -60,7 +60,7 @@ TEST(MainWindow, EveryControlIsCreatedAsTheTableSays) {
   EXPECT_FALSE(Styled(form, WS_MAXIMIZEBOX));
 
   HDC dc = CreateCompatibleDC(nullptr);
-  for (const ControlSpec& row : kLayout) {
+  for (const ControlRow& row : kLayout) {
     SCOPED_TRACE(std::string(row.name));
     HWND c = GetDlgItem(form, ControlWindowId(row.id));
     ASSERT_NE(c, nullptr);
@@ -110,7 +110,7 @@ TEST(MainWindow, At144DpiEverythingIsOneAndAHalfTimesAsLarge) {
   GetClientRect(f.form.hwnd(), &client);
   EXPECT_EQ(client.right, x15(497));
   EXPECT_EQ(client.bottom, x15(267));
-  for (const ControlSpec& row : kLayout) {
+  for (const ControlRow& row : kLayout) {
     SCOPED_TRACE(std::string(row.name));
     const Rect96& p = row.place;
     EXPECT_TRUE(At(f.form.Control(row.id), {x15(p.left), x15(p.top), x15(p.width), x15(p.height)}));
@@ -144,7 +144,7 @@ ControlId PressTab(MainWindow& form, bool back = false) {
   EXPECT_TRUE(form.PreTranslateMessage(msg));
   keys[VK_SHIFT] = 0;
   SetKeyboardState(keys);
-  for (const ControlSpec& row : kLayout) {
+  for (const ControlRow& row : kLayout) {
     if (form.Control(row.id) == GetFocus()) return row.id;
   }
   return ControlId::kCount;

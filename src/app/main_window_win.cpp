@@ -41,6 +41,7 @@ void MainWindow::ShowStatus(std::string_view text) {
   EnableWindow(status, TRUE);
   // A control system that polls shows the same text again and again: no repaint for that.
   if (WindowTextUtf8(status) != text) SetWindowTextUtf8(status, text);
+  remote_.StatusShown(text);
 }
 
 std::string MainWindow::StatusReplyText() const {

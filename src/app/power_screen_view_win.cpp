@@ -25,7 +25,7 @@ void PowerScreenView::Note(PowerEvent what) {
 }
 
 ScreenOutcome PowerScreenView::Obey(Command command, std::string_view text) {
-  return Render(model_.OnCommand(command, CodePageToUtf8(text, kCommandCodePage)));
+  return Render(model_.OnCommand(command, CommandTextToUtf8(text)));
 }
 
 ScreenOutcome PowerScreenView::ObeyClock(Command command, std::string_view status) {

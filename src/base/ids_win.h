@@ -11,6 +11,10 @@ enum PrivateMessage : UINT {
   kWmSocketRelease = WM_USER + 30,
   // A listener serves the next round of its connections that have bytes waiting.
   kWmSocketServe = WM_USER + 31,
+  // A call made from the other of the program's two threads: lParam = the call, waited for.
+  kWmRunCall = WM_USER + 32,
+  // The command log kept a line on another thread: its flush timer is armed.
+  kWmLogKept = WM_USER + 33,
   // The elevated save's process has ended: the main window reads its exit code.
   kWmElevatedSaveEnded = WM_USER + 40,
   // A started program has ended: wParam = its slot, lParam = the launcher's watch id.

@@ -104,18 +104,50 @@ void CommandLogFile::Flush() noexcept {
   }
 }
 
+void CommandLog::Attach(HWND window) {
+  window_ = window;
+  window_thread_ = GetCurrentThreadId();
+  flush_timer_.Attach(window);
+}
+
+void CommandLog::Open(std::string path) {
+  const std::lock_guard lock(mutex_);
+  file_ = CommandLogFile(std::move(path));
+  on_ = file_.On();
+}
+
 void CommandLog::Log(std::string_view event) {
-  file_.Write(event);
-  // Armed by the first kept line only: a busy peer costs no timer call per command.
-  flush_timer_.SetEnabled(file_.HasKept());
+  bool kept = false;
+  bool first = false;
+  {
+    const std::lock_guard lock(mutex_);
+    const bool before = file_.HasKept();
+    file_.Write(event);
+    kept = file_.HasKept();
+    first = kept && !before;
+  }
+  // Armed by the first kept line only: a busy peer costs no timer call per command, and the
+  // window's thread is not woken for each.
+  if (window_ == nullptr || GetCurrentThreadId() == window_thread_) {
+    flush_timer_.SetEnabled(kept);
+  } else if (first) {
+    PostMessageW(window_, kWmLogKept, 0, 0);
+  }
 }
 
 void CommandLog::Flush() {
-  file_.Flush();
+  {
+    const std::lock_guard lock(mutex_);
+    file_.Flush();
+  }
   flush_timer_.SetEnabled(false);
 }
 
 bool CommandLog::OnMessage(UINT msg, WPARAM wp, LPARAM) {
+  if (msg == kWmLogKept) {
+    flush_timer_.SetEnabled(true);
+    return true;
+  }
   if (msg != WM_TIMER || wp != kTimerLog) return false;
   Flush();
   return true;

@@ -4,7 +4,9 @@
 // the PC is powered off and at the end: a command waits for no file, and the file is open only
 // for the moment of a flush, so that a technician may read, copy or delete it at any time. What
 // cannot be written is dropped; the next flush tries again. Nothing here raises or waits.
+#include <atomic>
 #include <cstddef>
+#include <mutex>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -46,7 +48,8 @@ class CommandLogFile {
 };
 
 // The command log on the main window: the file, off until Open, and the timer that flushes it a
-// quarter of a second after the first kept line. The window hands it to every part that logs.
+// quarter of a second after the first kept line. The window hands it to every part that logs;
+// the listener thread logs too, and a line it keeps first has the window arm the timer.
 class CommandLog final : public LogSink {
  public:
   CommandLog() = default;
@@ -54,20 +57,26 @@ class CommandLog final : public LogSink {
   CommandLog(const CommandLog&) = delete;
   CommandLog& operator=(const CommandLog&) = delete;
 
-  void Attach(HWND window) { flush_timer_.Attach(window); }
+  // On the window's thread, which flushes.
+  void Attach(HWND window);
   void Detach() { flush_timer_.Detach(); }
   // From now on lines go to `path`.
-  void Open(std::string path) { file_ = CommandLogFile(std::move(path)); }
-  bool On() const { return file_.On(); }
+  void Open(std::string path);
+  bool On() const { return on_; }
 
+  // From either thread.
   void Log(std::string_view event) override;
   // Writes the kept lines now (before the PC goes down, at the end).
   void Flush();
-  // The flush timer. True if the message was the log's.
+  // The flush timer, and its arming from the other thread. True if the message was the log's.
   bool OnMessage(UINT msg, WPARAM wp, LPARAM lp);
 
  private:
+  std::mutex mutex_;  // over the file: its kept lines and its flushes
   CommandLogFile file_;
+  std::atomic<bool> on_ = false;
+  HWND window_ = nullptr;
+  DWORD window_thread_ = 0;
   WindowTimer flush_timer_{kTimerLog, kLogFlushDelayMs, false};
 };
 

@@ -8,6 +8,10 @@ bool Armed(const Countdowns& counts) { return counts.power_off != 0 || counts.re
 
 }  // namespace
 
+std::string CommandStatus(Command command, std::string_view shown_text) {
+  return std::string(StatusPrefix(command)) + std::string(shown_text);
+}
+
 PowerEffects PowerScreen::OnCommand(Command command, std::string_view shown_text) {
   // The countdown is armed before the screen shows it; a running one starts again from 5. The
   // last power command is the one that happens: it clears a countdown of the other kind.
@@ -21,7 +25,7 @@ PowerEffects PowerScreen::OnCommand(Command command, std::string_view shown_text
     effects = ShowScreen(PowerScreenText(command));
     effects.noted = PowerEvent::kReboot;
   }
-  effects.status = std::string(StatusPrefix(command)) + std::string(shown_text);
+  effects.status = CommandStatus(command, shown_text);
   return effects;
 }
 

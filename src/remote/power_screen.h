@@ -37,6 +37,10 @@ struct PowerEffects {
   std::vector<std::string> log;
 };
 
+// The status line a received command gives, before or without the screen: its prefix and the
+// message as received (UTF-8).
+std::string CommandStatus(Command command, std::string_view shown_text);
+
 class PowerScreen {
  public:
   // A received command; `shown_text` is the message as the status line shows it. Power commands

@@ -7,6 +7,7 @@
 #include "base/text.h"
 #include "base/wide_win.h"
 #include "launch/slots.h"
+#include "remote/power_screen.h"
 #include "remote/protocol_win.h"
 
 namespace qyr {
@@ -30,20 +31,32 @@ RemoteControl::RemoteControl(std::string exe_path, RemoteEndpoint endpoint, Comm
     : exe_path_(std::move(exe_path)),
       endpoint_(endpoint),
       hooks_(std::move(hooks)),
-      tcp_listener_(Listener::Kind::kTcp,
-                    {.on_message = std::bind_front(&RemoteControl::OnCommandReceived, this),
-                     .accepts = [this](const Source& peer) { return AllowedSource(peer); },
-                     .evicted = [this](const Source& peer) { Count(evictions_, peer); }}),
-      udp_listener_(Listener::Kind::kUdp,
-                    {.on_message = std::bind_front(&RemoteControl::OnCommandReceived, this)}),
-      log_(log) {}
-
-RemoteControl::~RemoteControl() { refusals_timer_.Detach(); }
-
-void RemoteControl::Attach(HWND window) {
-  window_ = window;
-  refusals_timer_.Attach(window);
+      log_(log),
+      thread_([this](UINT_PTR timer) {
+        if (timer == kTimerRefusals) LogCountedRefusals(false);
+      }) {
+  thread_.Call([this] {
+    tcp_listener_.emplace(
+        Listener::Kind::kTcp,
+        Listener::Hooks{.on_message = std::bind_front(&RemoteControl::OnCommandReceived, this),
+                        .accepts = [this](const Source& peer) { return AllowedSource(peer); },
+                        .evicted = [this](const Source& peer) { Count(evictions_, peer); }});
+    udp_listener_.emplace(
+        Listener::Kind::kUdp,
+        Listener::Hooks{.on_message = std::bind_front(&RemoteControl::OnCommandReceived, this)});
+    refusals_timer_.Attach(thread_.Window());
+  });
 }
+
+RemoteControl::~RemoteControl() {
+  thread_.Call([this] {
+    refusals_timer_.Detach();
+    tcp_listener_.reset();
+    udp_listener_.reset();
+  });
+}
+
+void RemoteControl::Attach(HWND window) { window_ = window; }
 
 RemoteEffects RemoteControl::Open(const RemoteSettings& settings) {
   RemoteEffects effects;
@@ -75,13 +88,12 @@ RemoteEffects RemoteControl::Open(const RemoteSettings& settings) {
     log_.Log("power commands must be signed by the hall key");
   }
   try {
-    tcp_listener_.Open(endpoint_.address, endpoint_.port);
-    effects.port = tcp_listener_.Port();
-    if (settings.udp) {
-      udp_listener_.Open(endpoint_.address, endpoint_.port);
-    } else {
-      log_.Log("UDP closed by Udp=0");
-    }
+    thread_.Call([&] {
+      tcp_listener_->Open(endpoint_.address, endpoint_.port);
+      effects.port = tcp_listener_->Port();
+      if (settings.udp) udp_listener_->Open(endpoint_.address, endpoint_.port);
+    });
+    if (!settings.udp) log_.Log("UDP closed by Udp=0");
   } catch (const std::exception&) {
     // Remote control is an extra: without the port the launcher runs on, and says nothing.
   }
@@ -89,12 +101,36 @@ RemoteEffects RemoteControl::Open(const RemoteSettings& settings) {
 }
 
 void RemoteControl::Close() {
-  tcp_listener_.Close();
-  udp_listener_.Close();
-  refusals_timer_.Detach();
+  thread_.Call([this] {
+    tcp_listener_->Close();
+    udp_listener_->Close();
+    refusals_timer_.Detach();
+  });
 }
 
-void RemoteControl::SessionEnding() { LogCountedRefusals(true); }
+void RemoteControl::SessionEnding() {
+  thread_.Call([this] { LogCountedRefusals(true); });
+}
+
+void RemoteControl::StatusShown(std::string_view text) {
+  const std::lock_guard lock(shown_mutex_);
+  shown_status_.assign(text);
+}
+
+ListenerState RemoteControl::StateOf(const std::optional<Listener>& listener) const {
+  ListenerState state;
+  thread_.Call([&] {
+    state = {.open = listener->IsOpen(),
+             .port = listener->Port(),
+             .handle = listener->Handle(),
+             .connections = listener->ConnectionCount(),
+             .bytes_waiting = listener->BytesWaiting()};
+  });
+  return state;
+}
+
+ListenerState RemoteControl::Tcp() const { return StateOf(tcp_listener_); }
+ListenerState RemoteControl::Udp() const { return StateOf(udp_listener_); }
 
 bool RemoteControl::AllowedSource(const Source& source) {
   if (AllowsSource(allow_list_, source)) return true;
@@ -117,7 +153,22 @@ void RemoteControl::LogCountedRefusals(bool all) {
 }
 
 std::string RemoteControl::Answer(Command command) const {
-  return command == Command::kStatus ? hooks_.status_reply() : std::string(ReplyFor(command));
+  if (command != Command::kStatus) return std::string(ReplyFor(command));
+  std::string answer;
+  thread_.CallOwner([&] { answer = hooks_.status_reply(); });
+  return answer;
+}
+
+void RemoteControl::HandOn(const RemoteEffects& effects) {
+  // A power command moves the screen; any other only shows its status line, and a control system
+  // that polls shows the same line again and again.
+  if (!effects.status && effects.order && !IsPowerCommand(effects.order->command)) {
+    const std::string status =
+        CommandStatus(effects.order->command, CommandTextToUtf8(effects.order->text));
+    const std::lock_guard lock(shown_mutex_);
+    if (status == shown_status_) return;
+  }
+  thread_.CallOwner([&] { hooks_.carry_out(effects); });
 }
 
 void RemoteControl::OnCommandReceived(std::string_view bytes, const Source& from,
@@ -140,7 +191,7 @@ void RemoteControl::OnCommandReceived(std::string_view bytes, const Source& from
   // peers are never answered.
   if (from.tcp && reply) reply(signed_outcome ? signed_outcome->answer : Answer(command));
   if (!signed_outcome || signed_outcome->obey) effects.order = RemoteOrder{command, text, {}};
-  hooks_.carry_out(effects);
+  HandOn(effects);
   if (effects.order && log_.On()) log_.Log(CommandEvent(from, bytes, command));
 }
 
@@ -173,7 +224,7 @@ std::optional<RemoteControl::SignedOutcome> RemoteControl::CheckSigned(std::stri
     command = check.signed_command.command;
     return SignedOutcome{std::string(ReplyFor(command)), true};
   }
-  effects.status = std::string(kUnsignedStatus) + CodePageToUtf8(text, kCommandCodePage);
+  effects.status = std::string(kUnsignedStatus) + CommandTextToUtf8(text);
   if (log_.On()) {
     log_.Log(SourceText(from) + " " + std::string(CommandWord(command)) + " " +
              std::string(SignedRefusalText(check.refusal)));
@@ -190,16 +241,8 @@ std::string RemoteControl::HandleCommand(std::string_view text) {
 }
 
 std::optional<RemoteEffects> RemoteControl::OnMessage(UINT msg, WPARAM wp, LPARAM) {
-  if (msg != WM_TIMER) return std::nullopt;
-  switch (wp) {
-    case kTimerRefusals:
-      LogCountedRefusals(false);
-      return RemoteEffects{};
-    case kTimerClock:
-      return OnClockTimer();
-    default:
-      return std::nullopt;
-  }
+  if (msg != WM_TIMER || wp != kTimerClock) return std::nullopt;
+  return OnClockTimer();
 }
 
 RemoteEffects RemoteControl::StartClock(const PowerSettings& settings) {

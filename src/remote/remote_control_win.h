@@ -3,8 +3,13 @@
 // the command log, and power by the clock, which gives the same commands at set minutes. It
 // answers commands itself and returns what they ask of the PC (RemoteEffects) to the window,
 // which carries it out; the status query's answer is the window's.
+//
+// The listeners, the allow-list's checks, the signatures and the refusal counts live on the
+// listener thread; the rest, and every hook, on the window's. A message that would only show the
+// status line already shown is answered without waking the window's thread.
 #include <cstdint>
 #include <functional>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -17,6 +22,7 @@
 #include "remote/allow_list.h"
 #include "remote/command_log.h"
 #include "remote/command_log_win.h"
+#include "remote/listener_thread_win.h"
 #include "remote/listener_win.h"
 #include "remote/power_clock.h"
 #include "remote/protocol.h"
@@ -45,6 +51,15 @@ struct RemoteEffects {
   std::optional<std::string> status;
   std::optional<std::uint16_t> port;  // the port the TCP listener took
   std::optional<RemoteOrder> order;
+};
+
+// What a listener is at the moment asked, as its thread sees it.
+struct ListenerState {
+  bool open = false;
+  std::uint16_t port = 0;
+  SOCKET handle = INVALID_SOCKET;
+  std::size_t connections = 0;
+  std::int64_t bytes_waiting = 0;  // received on every socket and not yet handed on
 };
 
 class RemoteControl {
@@ -76,11 +91,15 @@ class RemoteControl {
   // out, and its answer, "OK" or "ERR", returned. Nothing is logged.
   std::string HandleCommand(std::string_view text);
 
-  // The refusal counts' timer and the clock's; nothing if the message was not remote control's.
+  // The clock's timer; nothing if the message was not remote control's.
   std::optional<RemoteEffects> OnMessage(UINT msg, WPARAM wp, LPARAM lp);
+  // The window's thread tells what its status line shows now (UTF-8).
+  void StatusShown(std::string_view text);
 
-  const Listener& TcpListener() const { return tcp_listener_; }
-  const Listener& UdpListener() const { return udp_listener_; }
+  ListenerState Tcp() const;
+  ListenerState Udp() const;
+  // Runs `work` on the listeners' thread, which serves nothing meanwhile, and waits for it.
+  void OnListenerThread(const std::function<void()>& work) const { thread_.Call(work); }
 
  private:
   // One message from either listener: checked, answered on TCP, carried out, logged.
@@ -102,13 +121,15 @@ class RemoteControl {
   RemoteEffects OnClockTimer();
   void ArmClockTimer();
   std::string Answer(Command command) const;
+  // On the listener thread: what a message leaves to the window, taken there.
+  void HandOn(const RemoteEffects& effects);
+  ListenerState StateOf(const std::optional<Listener>& listener) const;
 
   std::string exe_path_;
   RemoteEndpoint endpoint_;
   Hooks hooks_;
   HWND window_ = nullptr;
-  Listener tcp_listener_;
-  Listener udp_listener_;  // never answers
+  // Set by Open before the listeners open, only read after.
   AllowList allow_list_;
   std::optional<SignatureVerifier> hall_key_;  // set: power commands must be signed
   NonceBook nonces_;
@@ -117,6 +138,12 @@ class RemoteControl {
   RefusalCounter evictions_{kEvictedForANewOne};
   WindowTimer refusals_timer_{kTimerRefusals, static_cast<UINT>(kRefusalLineIntervalMs), false};
   std::optional<PowerClockWatch> clock_;
+  std::mutex shown_mutex_;
+  std::string shown_status_;  // what the window's status line shows
+  ListenerThread thread_;
+  // Made, used and destroyed on the listener thread.
+  std::optional<Listener> tcp_listener_;
+  std::optional<Listener> udp_listener_;  // never answers
 };
 
 }  // namespace qyr

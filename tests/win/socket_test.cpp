@@ -101,17 +101,21 @@ struct Remote {
   }
   std::string Status() const { return fixture.Status(); }
   bool WaitForClients(std::size_t n) {
-    return test::PumpUntil([&] { return form.Remote().TcpListener().ConnectionCount() == n; }, 10s);
+    return test::PumpUntil([&] { return form.Remote().Tcp().connections == n; }, 10s);
   }
-  // Sends `bytes` as one burst that the listener finds pending all at once.
+  // Sends `bytes` as one burst that the listener finds pending all at once: its thread is held
+  // until they are there.
   void SendPending(Peer& peer, const std::string& bytes) {
     ASSERT_TRUE(WaitForClients(1));
-    peer.Send(bytes);
     const auto waiting = static_cast<std::int64_t>(bytes.size());
-    const ULONGLONG end = GetTickCount64() + 5000;
-    while (form.Remote().TcpListener().BytesWaiting() < waiting && GetTickCount64() < end)
-      Sleep(10);
-    ASSERT_EQ(form.Remote().TcpListener().BytesWaiting(), waiting);
+    std::int64_t found = 0;
+    form.Remote().OnListenerThread([&] {
+      peer.Send(bytes);
+      const ULONGLONG end = GetTickCount64() + 5000;
+      while ((found = form.Remote().Tcp().bytes_waiting) < waiting && GetTickCount64() < end)
+        Sleep(10);
+    });
+    ASSERT_EQ(found, waiting);
   }
 
   WinsockSession winsock;
@@ -119,8 +123,8 @@ struct Remote {
   bool settings_written;
   test::FormFixture fixture{dir, {.remote = {INADDR_LOOPBACK, 0}}};
   MainWindow& form = fixture.form;
-  std::uint16_t tcp_port = form.Remote().TcpListener().Port();
-  std::uint16_t udp_port = form.Remote().UdpListener().Port();
+  std::uint16_t tcp_port = form.Remote().Tcp().port;
+  std::uint16_t udp_port = form.Remote().Udp().port;
 };
 
 TEST(RemoteTcp, AnswersEveryMessageAndTheClose) {
@@ -144,12 +148,21 @@ TEST(RemoteTcp, AnswersEveryMessageAndTheClose) {
     EXPECT_EQ(r.Status(), c.status);
   }
   // Closing is answered too, with the empty message, before the program closes its end.
-  ASSERT_EQ(r.form.Remote().TcpListener().ConnectionCount(), 1u);
+  ASSERT_EQ(r.form.Remote().Tcp().connections, 1u);
   peer.ShutdownSend();
   EXPECT_EQ(peer.Read(8), "ERR");
   EXPECT_TRUE(peer.ended());
   EXPECT_EQ(r.Status(), "未知指令");
   EXPECT_TRUE(r.WaitForClients(0));
+}
+
+TEST(RemoteTcp, ACheckIsAnsweredWhileTheWindowServesNothing) {
+  Remote r;
+  // The window's thread waits in a blocking read of its own, serving no message meanwhile.
+  EXPECT_EQ(test::Ask("QyrNOR_PC_CHECK", r.tcp_port), "OK");
+  // The status line follows once it serves messages again.
+  EXPECT_TRUE(
+      test::PumpUntil([&] { return r.Status() == "收到指令:查询状态QyrNOR_PC_CHECK"; }, 5s));
 }
 
 TEST(RemoteTcp, APendingBacklogIsTakenIn1023BytePieces) {
@@ -298,8 +311,7 @@ TEST(RemoteTcp, SilentConnectionsOfOneSourceMakeRoomForItsNewOne) {
     silent.push_back(std::make_unique<Peer>(SOCK_STREAM));
     ASSERT_TRUE(silent.back()->Connect(r.tcp_port)) << i;
   }
-  ASSERT_TRUE(
-      test::PumpUntil([&] { return r.form.Remote().TcpListener().ConnectionCount() == 64; }, 10s));
+  ASSERT_TRUE(test::PumpUntil([&] { return r.form.Remote().Tcp().connections == 64; }, 10s));
   Peer peer(SOCK_STREAM);
   ASSERT_TRUE(peer.Connect(r.tcp_port));
   peer.Send("QyrNOR_PC_CHECK");
@@ -355,8 +367,7 @@ TEST(RemoteUdp, ARefusedSenderIsDroppedWhateverItsDatagram) {
   EXPECT_TRUE(test::PumpUntil(
       [&] {
         u_long waiting = 1;
-        return ioctlsocket(r.form.Remote().UdpListener().Handle(), FIONREAD, &waiting) == 0 &&
-               waiting == 0;
+        return ioctlsocket(r.form.Remote().Udp().handle, FIONREAD, &waiting) == 0 && waiting == 0;
       },
       5s));
   EXPECT_EQ(r.Status(), "-");
@@ -382,8 +393,8 @@ TEST(RemoteListener, AnInvalidAllowFromListKeepsRemoteControlOffAndSaysWhy) {
   test::FormFixture f(dir);
   EXPECT_EQ(f.Status(), "远程控制已关闭:设置项AllowFrom无效 \"192.168.1.0/33\"");
   EXPECT_EQ(f.form.ControlText(ControlId::kRemotePortLabel), "");
-  EXPECT_FALSE(f.form.Remote().TcpListener().IsOpen());
-  EXPECT_FALSE(f.form.Remote().UdpListener().IsOpen());
+  EXPECT_FALSE(f.form.Remote().Tcp().open);
+  EXPECT_FALSE(f.form.Remote().Udp().open);
   EXPECT_FALSE(test::FileExists(dir / "QyrDelay.log"));  // no Log=1, no file
 
   // A clock entry that cannot be read turns only the clock off, and says which.
@@ -391,7 +402,7 @@ TEST(RemoteListener, AnInvalidAllowFromListKeepsRemoteControlOffAndSaysWhy) {
   test::WriteFileBytes(clock_dir / "QyrDelay.ini", "[POWER]\r\nOffAt=21:30\r\nDays=1-5,8\r\n");
   test::FormFixture clock(clock_dir, {.remote = {INADDR_LOOPBACK, 0}});
   EXPECT_EQ(clock.Status(), "定时关机已关闭:设置项Days无效 \"8\"");
-  EXPECT_TRUE(clock.form.Remote().TcpListener().IsOpen());
+  EXPECT_TRUE(clock.form.Remote().Tcp().open);
 }
 
 // [REMOTE] and [POWER] are read from the whole file: a key or the section given twice turns
@@ -415,8 +426,8 @@ TEST(RemoteListener, AKeyOrSectionGivenTwiceTurnsItsFeatureOff) {
     test::WriteFileBytes(dir / "QyrDelay.ini", c.ini);
     test::FormFixture f(dir, {.remote = {INADDR_LOOPBACK, 0}});
     EXPECT_EQ(f.Status(), c.status);
-    EXPECT_EQ(f.form.Remote().TcpListener().IsOpen(), c.listening);
-    EXPECT_EQ(f.form.Remote().UdpListener().IsOpen(), c.listening);
+    EXPECT_EQ(f.form.Remote().Tcp().open, c.listening);
+    EXPECT_EQ(f.form.Remote().Udp().open, c.listening);
   }
 }
 

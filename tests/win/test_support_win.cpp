@@ -42,7 +42,9 @@ bool FileExists(const std::string& path) {
 }
 
 std::string ReadFileBytes(const std::string& path) {
-  const UniqueFile f(CreateFileW(Utf8ToWide(path).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+  // Shared for writing too: a program that appends to the file meanwhile (its log) goes on.
+  constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+  const UniqueFile f(CreateFileW(Utf8ToWide(path).c_str(), GENERIC_READ, kShareAll, nullptr,
                                  OPEN_EXISTING, 0, nullptr));
   if (!f) return {};
   std::string out;

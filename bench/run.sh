@@ -34,6 +34,9 @@
 #   QYR_BENCH_CHURN (10000)      connections opened and closed against each server
 #   QYR_BENCH_IDLE (5)           seconds of each idle window, two a round
 #   QYR_BENCH_ALONE_BLOCK (500)  round trips in a row to one server alone in its Wine
+#   QYR_BENCH_ALONE_PAUSE (250)  milliseconds before each such block: the counting floor works
+#                                through its queued notifications for a while after its last
+#                                reply, and the server timed next paid for it
 #   QYR_BENCH_FLOOR_PORT (26999) plain floor's port; the counting floor takes the next one, the
 #                                floors alone the two after, the footprint floor the fifth
 #   QYR_BENCH_NETNS (1)          run in a private network namespace when possible, so the
@@ -100,6 +103,7 @@ churn="${QYR_BENCH_CHURN:-10000}"
 idle="${QYR_BENCH_IDLE:-5}"
 floor_port="${QYR_BENCH_FLOOR_PORT:-26999}"
 alone_block="${QYR_BENCH_ALONE_BLOCK:-500}"
+alone_pause="${QYR_BENCH_ALONE_PAUSE:-250}"
 warmup=200
 delays=(1 3 5)
 targets=(qyr plain counting)
@@ -376,7 +380,8 @@ latency() {  # latency ROUND NAME SERVER...: the servers in turns, one round tri
     p=${port[$t${name:+_$name}]:-${port[$t]}}
     ports+=(--port "$p")
   done
-  "$load" latency "${ports[@]}" --msgs "$msgs" --warmup "$warmup" --block "${block:-1}" >"$file" ||
+  "$load" latency "${ports[@]}" --msgs "$msgs" --warmup "$warmup" --block "${block:-1}" \
+    --pause "${pause:-0}" >"$file" ||
     failed+=("latency $name round $r")
   for t in "$@"; do
     p=${port[$t${name:+_$name}]:-${port[$t]}}
@@ -419,7 +424,7 @@ idle_window() {  # idle_window ROUND SERVER...: CPU time each spends while nothi
 # trip came out as the plain floor's, a quarter to a third above it by itself or in blocks.
 # QyrDelay's shared instance is stopped by then.
 alone() {  # alone ROUND
-  local r="$1" t block="$alone_block"
+  local r="$1" t block="$alone_block" pause="$alone_pause"
   for t in "${targets[@]}"; do wine_run --prefix "${alone_prefix[$t]}" --start; done
   start_qyr qyr_alone off --prefix "${alone_prefix[qyr]}"
   start plain_alone --prefix "${alone_prefix[plain]}" "$win/floor_server.exe" \

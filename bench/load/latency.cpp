@@ -3,8 +3,10 @@
 //       each sent only after the previous reply: nothing queues, so each sample is the cost of
 //       one message. With several ports the round trips take turns, B to each port in a row (1),
 //       so a burst of load from elsewhere on the machine falls on every server alike; with B in
-//       a row a server in a Wine of its own is measured as it runs there alone. Figures are
-//       printed per port (p50_us_P=...).
+//       a row a server in a Wine of its own is measured as it runs there alone. With --pause,
+//       MS milliseconds pass before each block, so that what the server before it still had to
+//       do (a queue of notifications it works through after its last reply) is done before the
+//       next server is timed. Figures are printed per port (p50_us_P=...).
 #include <algorithm>
 #include <cstdio>
 
@@ -42,6 +44,7 @@ int RunLatency(const Options& o) {
     const auto turn = static_cast<std::size_t>(first / o.block);
     for (std::size_t k = 0; k < n; ++k) {
       const std::size_t j = (turn + k) % n;
+      if (o.pause_ms > 0) usleep(static_cast<useconds_t>(o.pause_ms) * 1000);
       for (int i = first; i < std::min(first + o.block, total) && !lost[j]; ++i) {
         const auto us = RoundTrip(conns[j], deadline, errs[j]);
         lost[j] = !us;

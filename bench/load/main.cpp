@@ -19,7 +19,7 @@ using qyr::load::Options;
 [[noreturn]] void Usage() {
   std::fprintf(stderr,
                "usage: qyr_load latency|throughput|churn|soak|newcomer|wait|signed --port P "
-               "[--msgs M] [--warmup W] [--block B]"
+               "[--msgs M] [--warmup W] [--block B] [--pause MS]"
                " [--conns N] [--seconds S] [--slices K] [--pid PID] [--server-pid W] [--count K]"
                " [--parallel C]"
                " [--peers N] [--commands C] [--timeout S]\n");
@@ -43,6 +43,8 @@ Options ParseArgs(int argc, char** argv) {
       o.warmup = std::atoi(value);
     else if (key == "--block")
       o.block = std::atoi(value);
+    else if (key == "--pause")
+      o.pause_ms = std::atoi(value);
     else if (key == "--seconds")
       o.seconds = std::atof(value);
     else if (key == "--slices")
@@ -66,8 +68,9 @@ Options ParseArgs(int argc, char** argv) {
   }
   if (o.ports.empty() ||
       std::any_of(o.ports.begin(), o.ports.end(), [](int p) { return p <= 0 || p > 65535; }) ||
-      o.conns <= 0 || o.msgs <= 0 || o.warmup < 0 || o.block <= 0 || o.seconds <= 0 ||
-      o.slices <= 0 || o.count < 0 || o.parallel <= 0 || o.peers <= 0 || o.commands < 0)
+      o.conns <= 0 || o.msgs <= 0 || o.warmup < 0 || o.block <= 0 || o.pause_ms < 0 ||
+      o.seconds <= 0 || o.slices <= 0 || o.count < 0 || o.parallel <= 0 || o.peers <= 0 ||
+      o.commands < 0)
     Usage();
   return o;
 }

@@ -20,10 +20,6 @@ struct Job {
   HANDLE done = nullptr;  // set once it has run, for a posted call
 };
 
-void Rethrow(const Job& job) {
-  if (job.error) std::rethrow_exception(job.error);
-}
-
 }  // namespace
 
 // One end: runs the calls that reach it and hands its other messages on.
@@ -40,12 +36,23 @@ class ListenerThread::CallWindow : public BaseWindow<CallWindow> {
   LRESULT HandleMessage(UINT msg, WPARAM wp, LPARAM lp) {
     if (msg == kWmRunCall) {
       auto* job = reinterpret_cast<Job*>(lp);
+      const bool posted = job->done != nullptr;
       try {
         (*job->work)();
+      } catch (const std::exception& e) {
+        if (!posted) {
+          // A hook of the window's failed: the listener thread goes on serving (its call, on its
+          // stack, is over), and the error is told here, where its box belongs.
+          ReplyMessage(0);
+          ReportWindowError(hwnd_, e.what());
+          return 0;
+        }
+        job->error = std::current_exception();
       } catch (...) {
+        if (!posted) throw;
         job->error = std::current_exception();
       }
-      if (job->done != nullptr) SetEvent(job->done);
+      if (posted) SetEvent(job->done);
       return 0;
     }
     if (msg == WM_TIMER && on_timer_ != nullptr && *on_timer_) {
@@ -113,14 +120,13 @@ void ListenerThread::Call(const std::function<void()>& work) const {
     throw AppError("cannot reach the listener thread");
   }
   WaitServingCalls(done.get());
-  Rethrow(job);
+  if (job.error) std::rethrow_exception(job.error);
 }
 
 void ListenerThread::CallOwner(const std::function<void()>& work) const {
   if (!OnThread()) return work();
   Job job{.work = &work, .error = {}, .done = nullptr};
   SendMessageW(owner_end_->hwnd(), kWmRunCall, 0, reinterpret_cast<LPARAM>(&job));
-  Rethrow(job);
 }
 
 }  // namespace qyr

@@ -31,8 +31,8 @@ class ListenerThread {
   // Runs `work` on the thread, after what it is doing now, and waits for it; what it raises is
   // raised here. On the thread itself it runs at once.
   void Call(const std::function<void()>& work) const;
-  // On the thread: runs `work` on the owner's thread and waits for it; what it raises is raised
-  // here. Anywhere else it runs at once.
+  // On the thread: runs `work` on the owner's thread and waits for it; what it raises is told
+  // there, as a window's error is, and the call returns. Anywhere else it runs at once.
   void CallOwner(const std::function<void()>& work) const;
   bool OnThread() const { return GetCurrentThreadId() == thread_id_; }
   // The thread's window, for its timers (set and killed on the thread).

@@ -209,12 +209,27 @@ void Listener::TakeTurn() {
 
 void Listener::Send(SOCKET s, std::uint64_t id, std::string_view bytes) {
   if (!line_.Serves(s, id) || bytes.empty()) return;
+  bool would_block = false;
+  if (line_.Outgoing(s)->Empty()) {
+    // Nothing waits before it: straight out, and only what the system does not take now waits.
+    const int n = send(s, bytes.data(), static_cast<int>(bytes.size()), 0);
+    if (n == SOCKET_ERROR) {
+      const int error = WSAGetLastError();
+      if (LostTheConnection(error)) return Release(s);
+      would_block = error == WSAEWOULDBLOCK;
+    } else {
+      bytes.remove_prefix(static_cast<std::size_t>(n));
+      line_.Sent(s, GetTickCount64());
+      if (bytes.empty()) return;
+    }
+  }
   if (!line_.Outgoing(s)->Append(bytes)) {
     // The peer has not read thousands of replies: it is gone or hostile. Let it go.
     Release(s);
     return;
   }
-  SendQueued(s);
+  // After a send that would block, the write notification says when the rest may go.
+  if (!would_block) SendQueued(s);
 }
 
 void Listener::SendQueued(SOCKET s) {

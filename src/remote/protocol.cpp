@@ -73,8 +73,15 @@ std::u16string DecodeCommandUnits(std::string_view bytes) {
 
 Command MatchCommand(std::string_view text) {
   const std::string lower = AsciiLower(text);
+  // Each word as if lowered too, without a copy of it for every message.
+  const auto same = [](char lowered, char c) {
+    return lowered == (c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c);
+  };
   for (const CommandRow& row : kRows) {
-    if (Contains(lower, AsciiLower(row.word))) return row.command;
+    if (std::search(lower.begin(), lower.end(), row.word.begin(), row.word.end(), same) !=
+        lower.end()) {
+      return row.command;
+    }
   }
   return Command::kUnknown;
 }

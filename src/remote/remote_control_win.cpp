@@ -109,7 +109,9 @@ void RemoteControl::Close() {
 }
 
 void RemoteControl::SessionEnding() {
-  thread_.Call([this] { LogCountedRefusals(true); });
+  // Not a call: the window's thread may be inside one of the hooks, the listener thread waiting
+  // for it, when the session ends.
+  LogCountedRefusals(true);
 }
 
 void RemoteControl::StatusShown(std::string_view text) {
@@ -140,16 +142,21 @@ bool RemoteControl::AllowedSource(const Source& source) {
 
 void RemoteControl::Count(RefusalCounter& counter, const Source& source) {
   if (!log_.On()) return;
+  const std::lock_guard lock(counts_mutex_);
   const std::string event = counter.Refuse(source, GetTickCount64());
   if (!event.empty()) log_.Log(event);
   refusals_timer_.SetEnabled(refusals_.HasCounted() || evictions_.HasCounted());
 }
 
 void RemoteControl::LogCountedRefusals(bool all) {
+  const std::lock_guard lock(counts_mutex_);
   for (RefusalCounter* counter : {&refusals_, &evictions_}) {
     for (const std::string& event : counter->Due(GetTickCount64(), all)) log_.Log(event);
   }
-  refusals_timer_.SetEnabled(refusals_.HasCounted() || evictions_.HasCounted());
+  // The timer is the listener thread's; elsewhere it finds nothing due at its next tick and stops.
+  if (thread_.OnThread()) {
+    refusals_timer_.SetEnabled(refusals_.HasCounted() || evictions_.HasCounted());
+  }
 }
 
 std::string RemoteControl::Answer(Command command) const {

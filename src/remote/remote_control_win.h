@@ -134,6 +134,8 @@ class RemoteControl {
   std::optional<SignatureVerifier> hall_key_;  // set: power commands must be signed
   NonceBook nonces_;
   CommandLog& log_;
+  std::mutex counts_mutex_;  // over the two counters: counted on the listener thread, logged by
+                             // either at the end
   RefusalCounter refusals_;
   RefusalCounter evictions_{kEvictedForANewOne};
   WindowTimer refusals_timer_{kTimerRefusals, static_cast<UINT>(kRefusalLineIntervalMs), false};

@@ -7,7 +7,7 @@ namespace qyr {
 enum PrivateMessage : UINT {
   // Socket notification: wParam = socket, LOWORD(lParam) = events, HIWORD(lParam) = error.
   kWmSocketNotify = WM_USER + 1,
-  // A listener closes a released connection's socket: wParam = the socket.
+  // A listener closes the connections it let go before this message was posted.
   kWmSocketRelease = WM_USER + 30,
   // A listener serves the next round of its connections that have bytes waiting.
   kWmSocketServe = WM_USER + 31,

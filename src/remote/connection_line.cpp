@@ -16,10 +16,26 @@ std::size_t StreamPiece(std::size_t size) {
 
 }  // namespace
 
+void ConnectionLine::CountServed(const Connection& connection, int by) {
+  if (!connection.peer.tcp) return;
+  const Ipv4 source = connection.peer.address;
+  if (by > 0) {
+    ++served_;
+    ++served_from_[source];
+    return;
+  }
+  --served_;
+  if (--served_from_[source] == 0) served_from_.erase(source);
+}
+
 void ConnectionLine::Add(Key key, const Source& peer, std::uint64_t now_ms) {
+  if (const Connection* before = Find(key); before != nullptr && before->Serving()) {
+    CountServed(*before, -1);
+  }
   Connection& connection = connections_.insert_or_assign(key, Connection()).first->second;
   connection.peer = peer;
   connection.active_ms = now_ms;
+  CountServed(connection, 1);
   // A connection may have sent before it was taken; its read notification comes only after
   // everything queued meanwhile. A turn that finds nothing costs one read.
   if (peer.tcp) GetInLine(key, connection);
@@ -28,6 +44,8 @@ void ConnectionLine::Add(Key key, const Source& peer, std::uint64_t now_ms) {
 void ConnectionLine::Clear() {
   connections_.clear();
   line_.clear();
+  served_ = 0;
+  served_from_.clear();
 }
 
 bool ConnectionLine::BytesWait(Key key) {
@@ -129,6 +147,7 @@ void ConnectionLine::Sent(Key key, std::uint64_t now_ms) {
 bool ConnectionLine::Release(Key key) {
   Connection* connection = Find(key);
   if (connection == nullptr || !connection->Serving()) return false;
+  CountServed(*connection, -1);
   connection->life = Life::kReleased;
   connection->queue.Clear();
   connection->kept.clear();
@@ -146,17 +165,18 @@ LineAction ConnectionLine::Drained(Key key) {
 
 ConnectionLine::Room ConnectionLine::RoomFor(Ipv4 source, const ConnectionLimits& limits,
                                              std::uint64_t now_ms) const {
+  const auto own = served_from_.find(source);
+  if ((own == served_from_.end() || own->second < limits.per_source) && served_ < limits.total) {
+    return {};
+  }
   std::vector<HeldConnection> table;
   std::vector<Key> keys;
-  std::size_t own = 0;
   for (const auto& [key, connection] : connections_) {
     if (!connection.peer.tcp || !connection.Serving()) continue;
     table.push_back({connection.peer.address, connection.peer.connection,
                      now_ms - connection.active_ms, connection.InUse()});
     keys.push_back(key);
-    if (connection.peer.address == source) ++own;
   }
-  if (own < limits.per_source && table.size() < limits.total) return {};
   const AdmissionChoice choice = ChooseAdmission(table, source, limits);
   if (choice.admission != Admission::kEvict) return {choice.admission};
   return {Admission::kEvict, keys[choice.victim]};

@@ -120,9 +120,15 @@ class ConnectionLine {
   bool GetInLine(Key key, Connection& connection);
   Connection* Find(Key key);
   const Connection* Find(Key key) const;
+  // Counts a TCP connection that is served, or no longer (`by` -1), by its source.
+  void CountServed(const Connection& connection, int by);
 
   std::map<Key, Connection> connections_;
   std::deque<Key> line_;
+  // The served TCP connections, all and by source, so that an arrival below both limits costs
+  // no look at the others: a flood of short connections must not slow every accept.
+  std::size_t served_ = 0;
+  std::map<Ipv4, std::size_t> served_from_;
 };
 
 // One posted round message: those in line when a round starts get one turn each, and who gets

@@ -61,6 +61,8 @@ void Listener::Open(Ipv4 address, std::uint16_t port) {
 
 void Listener::Close() {
   line_.Clear();
+  released_.clear();
+  close_posted_ = 0;
   // Linger is on with 0 s: each connection's close is abortive and immediate.
   for (auto& [s, connection] : sockets_) shutdown(s, SD_SEND);
   sockets_.clear();
@@ -82,14 +84,35 @@ LRESULT Listener::HandleMessage(UINT msg, WPARAM wp, LPARAM lp) {
     round_posted_ = false;
     ServeRound();
   } else if (msg == kWmSocketRelease) {
-    Carry(s, line_.Drained(s));
+    CloseReleased();
   } else {
     return DefWindowProcW(hwnd_, msg, wp, lp);
   }
   return 0;
 }
 
+void Listener::AwaitClose(SOCKET s) {
+  released_.push_back(s);
+  PostCloseMessage();
+}
+
+void Listener::PostCloseMessage() {
+  // One message for all that were let go before it: one for each filled the thread's queue under
+  // a flood of short connections, and what it could not take was lost, notifications included.
+  if (close_posted_ != 0 || released_.empty()) return;
+  if (PostMessageW(hwnd_, kWmSocketRelease, 0, 0)) close_posted_ = released_.size();
+}
+
+void Listener::CloseReleased() {
+  const std::size_t due = std::exchange(close_posted_, 0);
+  const std::vector<SOCKET> closing(released_.begin(), released_.begin() + due);
+  released_.erase(released_.begin(), released_.begin() + due);
+  for (const SOCKET s : closing) Carry(s, line_.Drained(s));
+  PostCloseMessage();
+}
+
 void Listener::Notify(SOCKET s, WORD events) {
+  PostCloseMessage();  // a message that could not be posted before
   if ((events & FD_ACCEPT) != 0 && kind_ == Kind::kTcp && socket_ && s == socket_.get()) Accept();
   // A notification for a socket that is not in the line (any more), or let go, finds nothing.
   if ((events & FD_READ) != 0) Serve(line_.BytesWait(s));
@@ -129,7 +152,7 @@ void Listener::Admit(UniqueSocket s, Source peer) {
   // one, so that a connection accepted next under the same handle does not take them.
   line_.Release(key);
   WSAAsyncSelect(key, hwnd_, 0, 0);
-  PostMessageW(hwnd_, kWmSocketRelease, static_cast<WPARAM>(key), 0);
+  AwaitClose(key);
 }
 
 bool Listener::MakeRoom(const Source& peer) {
@@ -257,7 +280,7 @@ void Listener::Carry(SOCKET s, LineAction action) {
     // Closed only once the notifications queued for it have come in and been ignored: closed at
     // once, its handle could go to a new connection, which would take them for its own.
     WSAAsyncSelect(s, hwnd_, 0, 0);
-    PostMessageW(hwnd_, kWmSocketRelease, static_cast<WPARAM>(s), 0);
+    AwaitClose(s);
   } else if (action == LineAction::kClose) {
     sockets_.erase(s);  // linger 0 s: a reset, at once
   }

@@ -10,6 +10,7 @@
 #include <map>
 #include <optional>
 #include <string_view>
+#include <vector>
 
 #include <windows.h>
 
@@ -82,6 +83,11 @@ class Listener : public BaseWindow<Listener> {
   void SendQueued(SOCKET s);
   // Lets a connection go: nothing more is read or sent; closed once its notifications are past.
   void Release(SOCKET s);
+  // A released socket is closed once a message posted after its release comes in: by then every
+  // notification queued for it has come and been ignored.
+  void AwaitClose(SOCKET s);
+  void PostCloseMessage();
+  void CloseReleased();
   void Carry(SOCKET s, LineAction action);
 
   Kind kind_;
@@ -92,6 +98,8 @@ class Listener : public BaseWindow<Listener> {
   std::map<SOCKET, UniqueSocket> sockets_;  // the connections' sockets
   ConnectionLine line_;
   bool round_posted_ = false;
+  std::vector<SOCKET> released_;       // let go, in order, not closed yet
+  std::size_t close_posted_ = 0;       // how many of them the posted close message is for
   int serving_ = 0;                    // rounds on the stack
   std::uint64_t last_connection_ = 0;  // the id given to the latest accepted connection
 };

@@ -21,7 +21,7 @@ struct Options {
   int conns = 8;
   int msgs = 3000;
   int warmup = 200;
-  int block = 1;  // round trips to one port in a row
+  int block = 1;     // round trips to one port in a row
   int pause_ms = 0;  // idle time before each block, for what the last server left to do
   double seconds = 3;
   int slices = 4;

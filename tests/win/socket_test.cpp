@@ -289,7 +289,10 @@ TEST(RemoteTcp, AnHttpRequestIsRefusedAndItsConnectionClosed) {
   ASSERT_TRUE(after.Connect(r.tcp_port));
   after.Send("QyrNOR_PC_CHECK");
   EXPECT_EQ(after.Read(2, 5s), "OK");
-  EXPECT_EQ(r.Status(), "收到指令:查询状态QyrNOR_PC_CHECK");  // nothing shown before it
+  // Nothing shown before it; its line and its log line follow its reply.
+  EXPECT_TRUE(
+      test::PumpUntil([&] { return r.Status() == "收到指令:查询状态QyrNOR_PC_CHECK"; }, 5s));
+  r.form.Remote().OnListenerThread([] {});
   EXPECT_EQ(r.form.Screen().Model().Counts(), (Countdowns{0, 0}));
   r.form.Log().Flush();
   const std::string log = test::ReadFileBytes(r.dir / "QyrDelay.log");

@@ -147,7 +147,7 @@ void Listener::Admit(UniqueSocket s, Source peer) {
   const bool refused = (hooks_.accepts && !hooks_.accepts(peer)) || !MakeRoom(peer);
   sockets_[key] = std::move(s);
   line_.Add(key, peer, GetTickCount64());
-  if (!refused) return Serve(true);
+  if (!refused) return PostRound();
   // A reset, without the orderly end; closed once its notifications are past, like a released
   // one, so that a connection accepted next under the same handle does not take them.
   line_.Release(key);
@@ -172,11 +172,12 @@ bool Listener::MakeRoom(const Source& peer) {
   return false;
 }
 
-// A socket that joined the line is served at once when it is alone and no round is under way
-// (a single peer waits for no posted message); otherwise by the next round.
+// A socket that joined the line is served at once, with whoever waits before it, when no round
+// is under way or posted: a notification costs no posted message. Otherwise the next round
+// takes it, in its place in the line.
 void Listener::Serve(bool joined) {
   if (!joined) return;
-  if (line_.Waiting() == 1 && serving_ == 0 && !round_posted_) return ServeRound();
+  if (serving_ == 0 && !round_posted_) return ServeRound();
   PostRound();
 }
 

@@ -2,9 +2,12 @@
 // ports, driven by plain Windows Sockets peers from the test.
 #include <winsock2.h>
 
+#include <algorithm>
+#include <atomic>
 #include <functional>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <windows.h>
@@ -261,6 +264,44 @@ TEST(RemoteTcp, BusyPeersArrivingTogetherCannotShutANewPeerOut) {
     }
     EXPECT_TRUE(test::PumpUntil([&] { return chat.LeastServed() >= 3; }, 20s));
   }
+}
+
+// Short connections that come and go eight at a time, as a sweeping control system makes them,
+// while a peer chats: each is closed as it goes, not once they stop, and the chat goes on. (The
+// listener served each one in the accept loop, so a loop took dozens while their notifications
+// piled up behind it; the message that closes released connections waited behind them all, and
+// under a long sweep the Wine server ran out of files.)
+TEST(RemoteTcp, ShortConnectionsAreClosedAsTheyGoWhileAPeerChats) {
+  Remote r;
+  test::BusyPeers chat(1, r.tcp_port);
+  ASSERT_TRUE(test::PumpUntil([&] { return chat.LeastServed() >= 3; }, 20s));
+  constexpr long kEach = 400;
+  std::atomic<long> ended{0};
+  std::vector<std::thread> sweep;
+  for (int i = 0; i < 8; ++i) {
+    sweep.emplace_back([&] {
+      for (long n = 0; n < kEach; ++n) {
+        const UniqueSocket s = test::ConnectLoopback(r.tcp_port, 5000);
+        shutdown(s.get(), SD_SEND);
+        char buf[64];
+        while (recv(s.get(), buf, sizeof(buf), 0) > 0) {
+        }
+        ++ended;
+      }
+    });
+  }
+  std::size_t most = 0;
+  const bool swept = test::PumpUntil(
+      [&] {
+        most = std::max(most, r.form.Remote().Tcp().connections);
+        return ended == 8 * kEach;
+      },
+      60s);
+  for (std::thread& t : sweep) t.join();
+  ASSERT_TRUE(swept) << ended;
+  EXPECT_LT(most, 100u);
+  const long served = chat.LeastServed();
+  EXPECT_TRUE(test::PumpUntil([&] { return chat.LeastServed() > served; }, 5s));
 }
 
 // An HTTP request is another protocol, whatever its URL or body holds: nothing is obeyed, shown

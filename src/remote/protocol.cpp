@@ -72,21 +72,24 @@ std::u16string DecodeCommandUnits(std::string_view bytes) {
 }
 
 Command MatchCommand(std::string_view text) {
+  // The words lowered once, not for every message.
+  static const std::array<std::string, kRows.size()> kLowerWords = [] {
+    std::array<std::string, kRows.size()> words;
+    for (std::size_t i = 0; i < kRows.size(); ++i) words[i] = AsciiLower(kRows[i].word);
+    return words;
+  }();
   const std::string lower = AsciiLower(text);
-  // Each word as if lowered too, without a copy of it for every message.
-  const auto same = [](char lowered, char c) {
-    return lowered == (c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c);
-  };
-  for (const CommandRow& row : kRows) {
-    if (std::search(lower.begin(), lower.end(), row.word.begin(), row.word.end(), same) !=
-        lower.end()) {
-      return row.command;
+  for (std::size_t i = 0; i < kRows.size(); ++i) {
+    if (std::string_view(lower).find(kLowerWords[i]) != std::string_view::npos) {
+      return kRows[i].command;
     }
   }
   return Command::kUnknown;
 }
 
 bool IsHttpRequest(std::string_view bytes) {
+  // Every sign of one holds a space or a colon: a command word alone is looked at no further.
+  if (bytes.find_first_of(" :") == std::string_view::npos) return false;
   for (const std::string_view method : kHttpMethods) {
     if (bytes.starts_with(method)) return true;
   }

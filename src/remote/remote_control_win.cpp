@@ -116,7 +116,9 @@ void RemoteControl::SessionEnding() {
 
 void RemoteControl::StatusShown(std::string_view text) {
   const std::lock_guard lock(shown_mutex_);
+  if (text == shown_status_) return;
   shown_status_.assign(text);
+  shown_for_.reset();
 }
 
 ListenerState RemoteControl::StateOf(const std::optional<Listener>& listener) const {
@@ -170,10 +172,19 @@ void RemoteControl::HandOn(const RemoteEffects& effects) {
   // A power command moves the screen; any other only shows its status line, and a control system
   // that polls shows the same line again and again.
   if (!effects.status && effects.order && !IsPowerCommand(effects.order->command)) {
-    const std::string status =
-        CommandStatus(effects.order->command, CommandTextToUtf8(effects.order->text));
+    const RemoteOrder& order = *effects.order;
+    {
+      const std::lock_guard lock(shown_mutex_);
+      if (shown_for_ && shown_for_->first == order.command && shown_for_->second == order.text) {
+        return;
+      }
+    }
+    const std::string status = CommandStatus(order.command, CommandTextToUtf8(order.text));
     const std::lock_guard lock(shown_mutex_);
-    if (status == shown_status_) return;
+    if (status == shown_status_) {
+      shown_for_.emplace(order.command, order.text);
+      return;
+    }
   }
   thread_.CallOwner([&] { hooks_.carry_out(effects); });
 }

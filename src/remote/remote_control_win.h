@@ -13,6 +13,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 
 #include <windows.h>
 
@@ -142,6 +143,8 @@ class RemoteControl {
   std::optional<PowerClockWatch> clock_;
   std::mutex shown_mutex_;
   std::string shown_status_;  // what the window's status line shows
+  // The last command that would show it again, so that a poll repeated builds no status text.
+  std::optional<std::pair<Command, std::string>> shown_for_;
   ListenerThread thread_;
   // Made, used and destroyed on the listener thread.
   std::optional<Listener> tcp_listener_;

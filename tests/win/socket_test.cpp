@@ -140,10 +140,12 @@ TEST(RemoteTcp, AnswersEveryMessageAndTheClose) {
     std::string status;
   } cases[] = {
       {"QyrNOR_PC_CHECK", "OK", "收到指令:查询状态QyrNOR_PC_CHECK"},
+      {"QyrNOR_PC_CHECK", "OK", "收到指令:查询状态QyrNOR_PC_CHECK"},  // a poll: shown as it is
       {"qyrnor_pc_test\r\n", "OK", "收到指令:通讯测试qyrnor_pc_test\r\n"},
       {"中文 QyrNOR_PC_TEST 展厅", "OK", "收到指令:通讯测试中文 QyrNOR_PC_TEST 展厅"},
       {"hello", "ERR", "未知指令hello"},
       {std::string("Q\0y\0r\0", 6), "ERR", "未知指令Q"},
+      {"QyrNOR_PC_CHECK", "OK", "收到指令:查询状态QyrNOR_PC_CHECK"},  // shown again after others
   };
   for (const Case& c : cases) {
     peer.Send(c.message);

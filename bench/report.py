@@ -144,11 +144,13 @@ class Table:
         window, busy_window = knob("window"), knob("busy_window")
         self.row("latency p50, one connection (µs)", "p50_us")
         self.row("latency p99, one connection (µs)", "p99_us")
-        for k in ("p50", "p99"):
-            self.row("latency %s, one connection, each server alone in a Wine of its own (µs)" % k,
-                     k + "_us", "_alone")
+        alone = "one connection, each server alone in a Wine of its own"
+        self.row("latency p50, %s (µs)" % alone, "p50_us", "_alone")
+        self.row("latency p99, %s, the median of its blocks' own p99 (µs)" % alone,
+                 "p99_blocks_us", "_alone")
         self.row("CPU per reply under load, server + wineserver (µs)", "cpu_us")
         self.row("throughput, %s connections (replies/s)" % conns, "throughput")
+        self.row("throughput, %s connections (replies/s)" % busy_conns, "throughput", "_busy")
         for k in ("p50_us", "p99_us"):
             title = "with the command log on: latency %s, one connection (µs)" % k[:-3]
             self.put(title, f0(res.median(k, "qyr_log")), "", f0(res.median(k, "counting_log")),

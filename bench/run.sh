@@ -30,6 +30,9 @@
 #   QYR_BENCH_SECONDS (4)        throughput window of each server, a round
 #   QYR_BENCH_SLICES (8)         slices the servers take turns in within that window
 #   QYR_BENCH_BUSY_SECONDS (1)   the busy run's window of each server, a round, in 4 slices
+#   QYR_BENCH_SLICE_PAUSE (250)  milliseconds after each throughput slice, before the next
+#                                server's: what a server left queued (the counting floor's
+#                                notifications) no longer falls into the next one's window
 #   QYR_BENCH_NEWCOMER_PEERS (200) busy peers a new peer's check meets (12 new peers a round)
 #   QYR_BENCH_CHURN (10000)      connections opened and closed against each server
 #   QYR_BENCH_IDLE (5)           seconds of each idle window, two a round
@@ -104,6 +107,7 @@ idle="${QYR_BENCH_IDLE:-5}"
 floor_port="${QYR_BENCH_FLOOR_PORT:-26999}"
 alone_block="${QYR_BENCH_ALONE_BLOCK:-500}"
 alone_pause="${QYR_BENCH_ALONE_PAUSE:-250}"
+slice_pause="${QYR_BENCH_SLICE_PAUSE:-250}"
 warmup=200
 delays=(1 3 5)
 targets=(qyr plain counting)
@@ -386,6 +390,7 @@ latency() {  # latency ROUND NAME SERVER...: the servers in turns, one round tri
   for t in "$@"; do
     p=${port[$t${name:+_$name}]:-${port[$t]}}
     record "$r" "$t${name:+_$name}" "$file" "p50_us_$p" "p99_us_$p"
+    [ "${block:-1}" -lt 100 ] || record "$r" "$t${name:+_$name}" "$file" "p99_blocks_us_$p"
   done
 }
 # The three servers in turns, slice by slice, the first rotating from round to round; the CPU
@@ -397,14 +402,15 @@ throughput() {  # throughput ROUND NAME CONNECTIONS SECONDS SLICES
     args+=(--port "${port[$t]}" --pid "${pid[$t]}")
   done
   "$load" throughput "${args[@]}" --server-pid "$server_pid" --conns "$3" --seconds "$4" \
-    --slices "$5" >"$file" || failed+=("$name round $r")
+    --slices "$5" --pause "$slice_pause" >"$file" || failed+=("$name round $r")
   for t in "${targets[@]}"; do
     k=${port[$t]}
     if [ "$name" = throughput ]; then
       record "$r" "$t" "$file" "throughput_$k" "cpu_us_$k" "fewest_per_conn_$k" "most_per_conn_$k" \
         "longest_wait_ms_$k"
     else
-      record "$r" "${t}_busy" "$file" "fewest_per_conn_$k" "most_per_conn_$k" "longest_wait_ms_$k"
+      record "$r" "${t}_busy" "$file" "throughput_$k" "fewest_per_conn_$k" "most_per_conn_$k" \
+        "longest_wait_ms_$k"
     fi
   done
 }

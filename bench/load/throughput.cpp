@@ -1,5 +1,5 @@
 // qyr_load throughput --port P [--port P2 ...] [--conns N] [--seconds S] [--slices K]
-//                       [--pid PID ...] [--server-pid W] [--timeout S]
+//                       [--pid PID ...] [--server-pid W] [--pause MS] [--timeout S]
 //       N connections to each port, each always with one command in flight while its port is
 //       served; counts the replies that arrive within S seconds a port. The ports take turns in
 //       K slices of S/K seconds, who goes first rotating, so load from elsewhere on the machine
@@ -8,7 +8,10 @@
 //       one), and it ends with nothing left in flight. Every connection is waiting or being
 //       served for the whole window, so throughput x mean wait = N holds, and a connection the
 //       server neglects shows as a low count of its own. With --pid (one per port, in order)
-//       the CPU time of that process and of W within the windows is printed per reply.
+//       the CPU time of that process and of W within the windows is printed per reply. With
+//       --pause, MS milliseconds pass after each slice, so that what a server left queued behind
+//       its last reply is worked through before the next one is timed; the CPU time it takes
+//       meanwhile is counted as the slice's own.
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
@@ -72,9 +75,10 @@ void Drive(Target& t, Clock::time_point start, Clock::time_point end, bool resen
 
 // One slice of a target's window: every connection with one command in flight; the window
 // starts once each has been answered (or a connection the server neglects has waited long
-// enough), and afterwards nothing is left in flight, so the next target's slice meets a server
-// with nothing queued.
-void RunSlice(Target& t, double seconds, int server_pid) {
+// enough), and afterwards nothing is left in flight and the pause has passed, so the next
+// target's slice meets no work left over. The CPU time runs from the window's start to the
+// pause's end: what a server does after its last reply is its own.
+void RunSlice(Target& t, double seconds, int server_pid, int pause_ms) {
   for (auto& c : t.conns) {
     c.answered = false;
     c.in_flight = SendCheck(c);
@@ -93,7 +97,6 @@ void RunSlice(Target& t, double seconds, int server_pid) {
   const auto start = Clock::now();
   const auto end = start + FromSeconds(seconds);
   Drive(t, start, end, true, [&] { return Clock::now() >= end; });
-  t.cpu_ns += CpuNs(t.pid) + CpuNs(server_pid) - cpu0;
   t.window_s += seconds;
   for (auto& c : t.conns) {
     // A command still unanswered at the end has waited at least since it was sent.
@@ -106,6 +109,8 @@ void RunSlice(Target& t, double seconds, int server_pid) {
     return Clock::now() >= drained ||
            std::none_of(t.conns.begin(), t.conns.end(), [](const Conn& c) { return c.in_flight; });
   });
+  if (pause_ms > 0) usleep(static_cast<useconds_t>(pause_ms) * 1000);
+  t.cpu_ns += CpuNs(t.pid) + CpuNs(server_pid) - cpu0;
 }
 
 }  // namespace
@@ -131,7 +136,7 @@ int RunThroughput(const Options& o) {
   for (int slice = 0; slice < o.slices; ++slice) {
     for (std::size_t k = 0; k < targets.size(); ++k) {
       RunSlice(targets[(static_cast<std::size_t>(slice) + k) % targets.size()],
-               o.seconds / o.slices, o.server_pid);
+               o.seconds / o.slices, o.server_pid, o.pause_ms);
     }
   }
   bool complete = true;

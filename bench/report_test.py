@@ -69,6 +69,11 @@ FIXTURE = """
 2 counting_alone p50_us 110.0
 1 qyr_log p50_us 120
 2 qyr_log p50_us 124
+1 counting_log p50_us 80
+2 counting_log p50_us 82
+1 qyr throughput 900
+1 plain throughput 1000
+1 counting throughput 950
 1 qyr fewest_per_conn 3900
 1 qyr most_per_conn 3920
 1 qyr idle_ms 0.66
@@ -102,7 +107,8 @@ class TableTest(unittest.TestCase):
             ("latency p99, one connection (µs)",
              "| latency p99, one connection (µs) | n/a | n/a | n/a | n/a | n/a |"),
             ("latency p50 with the log on",
-             "| latency p50 with the log on / off, same round (QyrDelay) | 1.37 (1.36–1.38) | | | | |"),
+             "| latency p50 with the log on / off, same round, each against the counting floor "
+             "beside it (QyrDelay) | 1.36 (1.36–1.36) | | | | |"),
             ("replies of the least / most served connection in 4 s, 8",
              "| replies of the least / most served connection in 4 s, 8 connections | 3900 / 3920 "
              "| n/a / n/a | n/a / n/a | | |"),
@@ -144,7 +150,11 @@ class TableTest(unittest.TestCase):
             (("latency p50, one connection (µs)", "QyrDelay / plain"), "1.10"),
             (("latency p50, one connection, each server alone in a Wine of its own (µs)",
               "QyrDelay / counting"), "1.04"),
-            (("latency p50 with the log on / off, same round (QyrDelay)", "QyrDelay"), "1.37"),
+            (("latency p50 with the log on / off, same round, each against the counting floor "
+              "beside it (QyrDelay)", "QyrDelay"), "1.36"),
+            (("throughput, 8 connections (replies/s)", "QyrDelay / plain"), "0.90"),
+            # Shown, not judged: the counting floor is unfair under load.
+            (("throughput, 8 connections (replies/s)", "QyrDelay / counting"), None),
             (("resident memory after the churn (KiB)", "QyrDelay / plain"), "1.69"),
             (("latency p99, one connection (µs)", "QyrDelay / plain"), None),  # n/a: not judged
         ]

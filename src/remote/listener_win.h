@@ -1,8 +1,8 @@
 #pragma once
 // A listener of the remote control, TCP or UDP: one non-blocking socket (and, for TCP, the
-// connections it accepts), whose notifications reach one message-only window on the listener thread.
-// It receives, sends and arms notifications; the ConnectionLine decides who reads next, what a
-// read hands on (with its source and a way to answer) and when a connection goes.
+// connections it accepts), whose notifications reach one message-only window on the listener
+// thread. It receives, sends and arms notifications; the ConnectionLine decides who reads next,
+// what a read hands on (with its source and a way to answer) and when a connection goes.
 #include <winsock2.h>
 
 #include <cstdint>

@@ -71,9 +71,7 @@ class Results:
             top, bottom = number(text), number(y.get(r))
             if top is not None and bottom is not None and bottom > 0:
                 ratios.append(short(top / bottom))
-        if not ratios:
-            return None
-        return middle(ratios), min(ratios), max(ratios), len(ratios)
+        return spread_of(ratios)
 
     def relative(self, key, a, b, c, d):
         """The per-round (a / b) / (c / d): two comparisons each taken in turns, so that load
@@ -83,12 +81,17 @@ class Results:
             v = [number(text)] + [number(self.rounds[(t, key)].get(r)) for t in (b, c, d)]
             if None not in v and v[1] > 0 and v[2] > 0 and v[3] > 0:
                 ratios.append(short((v[0] / v[1]) / (v[2] / v[3])))
-        if not ratios:
-            return None
-        return middle(ratios), min(ratios), max(ratios), len(ratios)
+        return spread_of(ratios)
 
     def get(self, server, key, default=NA):
         return self.once.get((server, key), default)
+
+
+def spread_of(ratios):
+    """Per-round ratios as a row shows them: median, lowest, highest and count, or None."""
+    if not ratios:
+        return None
+    return middle(ratios), min(ratios), max(ratios), len(ratios)
 
 
 def f0(value):

@@ -30,9 +30,10 @@
 #   QYR_BENCH_SECONDS (4)        throughput window of each server, a round
 #   QYR_BENCH_SLICES (8)         slices the servers take turns in within that window
 #   QYR_BENCH_BUSY_SECONDS (1)   the busy run's window of each server, a round, in 4 slices
-#   QYR_BENCH_SLICE_PAUSE (250)  milliseconds after each throughput slice, before the next
-#                                server's: what a server left queued (the counting floor's
-#                                notifications) no longer falls into the next one's window
+#   QYR_BENCH_SLICE_PAUSE (250)  milliseconds at least after each throughput slice, and then
+#                                until the server and the wineserver are all but idle, before
+#                                the next server's: what a server left queued (the counting
+#                                floor's notifications) no longer falls into the next one's window
 #   QYR_BENCH_NEWCOMER_PEERS (200) busy peers a new peer's check meets (12 new peers a round)
 #   QYR_BENCH_CHURN (10000)      connections opened and closed against each server
 #   QYR_BENCH_IDLE (5)           seconds of each idle window, two a round

@@ -167,4 +167,25 @@ std::uint64_t CpuNs(int pid) {
   }
   return sum;
 }
+
+void AwaitQuiet(const std::vector<int>& pids, int min_ms) {
+  if (min_ms <= 0) return;
+  usleep(static_cast<useconds_t>(min_ms) * 1000);
+  auto cpu_ns = [&pids] {
+    std::uint64_t sum = 0;
+    for (const int pid : pids) sum += CpuNs(pid);
+    return sum;
+  };
+  // Quiet: under a twentieth of a CPU over 20 ms. A server working through queued notifications
+  // takes all of it.
+  constexpr std::uint64_t kQuietNs = 1'000'000;
+  const auto give_up = Clock::now() + std::chrono::seconds(5);
+  for (std::uint64_t before = cpu_ns(); Clock::now() < give_up;) {
+    usleep(20'000);
+    const std::uint64_t now = cpu_ns();
+    if (now - before < kQuietNs) return;
+    before = now;
+  }
+}
+
 }  // namespace qyr::load

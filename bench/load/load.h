@@ -75,6 +75,9 @@ std::optional<std::string> ReadExactly(int fd, std::size_t enough, Clock::time_p
 
 // CPU time of all of a process's threads so far, in nanoseconds (0 for no process).
 std::uint64_t CpuNs(int pid);
+// Waits `min_ms`, then until the processes have been all but idle for a moment (at most 5 s
+// more): what a server left queued behind its last reply is done before the next is timed.
+void AwaitQuiet(const std::vector<int>& pids, int min_ms);
 
 // The modes; each returns the exit status, 0 when every command was answered as it must be.
 int RunLatency(const Options& o);

@@ -9,9 +9,10 @@
 //       served for the whole window, so throughput x mean wait = N holds, and a connection the
 //       server neglects shows as a low count of its own. With --pid (one per port, in order)
 //       the CPU time of that process and of W within the windows is printed per reply. With
-//       --pause, MS milliseconds pass after each slice, so that what a server left queued behind
-//       its last reply is worked through before the next one is timed; the CPU time it takes
-//       meanwhile is counted as the slice's own.
+//       --pause, at least MS milliseconds pass after each slice, and then, with --pid, until
+//       the server and W are all but idle, so that what a server left queued behind its last
+//       reply is worked through before the next one is timed; the CPU time it takes meanwhile
+//       is counted as the slice's own.
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
@@ -75,8 +76,8 @@ void Drive(Target& t, Clock::time_point start, Clock::time_point end, bool resen
 
 // One slice of a target's window: every connection with one command in flight; the window
 // starts once each has been answered (or a connection the server neglects has waited long
-// enough), and afterwards nothing is left in flight and the pause has passed, so the next
-// target's slice meets no work left over. The CPU time runs from the window's start to the
+// enough), and afterwards nothing is left in flight and the server has gone quiet, so the
+// next target's slice meets no work left over. The CPU time runs from the window's start to the
 // pause's end: what a server does after its last reply is its own.
 void RunSlice(Target& t, double seconds, int server_pid, int pause_ms) {
   for (auto& c : t.conns) {
@@ -109,7 +110,7 @@ void RunSlice(Target& t, double seconds, int server_pid, int pause_ms) {
     return Clock::now() >= drained ||
            std::none_of(t.conns.begin(), t.conns.end(), [](const Conn& c) { return c.in_flight; });
   });
-  if (pause_ms > 0) usleep(static_cast<useconds_t>(pause_ms) * 1000);
+  AwaitQuiet({t.pid, server_pid}, pause_ms);
   t.cpu_ns += CpuNs(t.pid) + CpuNs(server_pid) - cpu0;
 }
 

@@ -29,7 +29,7 @@
 #   QYR_BENCH_BUSY_CONNS (64)    connections of the busy run (fairness)
 #   QYR_BENCH_SECONDS (4)        throughput window of each server, a round
 #   QYR_BENCH_SLICES (8)         slices the servers take turns in within that window
-#   QYR_BENCH_BUSY_SECONDS (1)   the busy run's window of each server, a round, in 4 slices
+#   QYR_BENCH_BUSY_SECONDS (2)   the busy run's window of each server, a round, in 8 slices
 #   QYR_BENCH_SLICE_PAUSE (250)  milliseconds at least after each throughput slice, and then
 #                                until the server and the wineserver are all but idle, before
 #                                the next server's: what a server left queued (the counting
@@ -101,7 +101,7 @@ conns="${QYR_BENCH_CONNS:-8}"
 busy_conns="${QYR_BENCH_BUSY_CONNS:-64}"
 window="${QYR_BENCH_SECONDS:-4}"
 slices="${QYR_BENCH_SLICES:-8}"
-busy_window="${QYR_BENCH_BUSY_SECONDS:-1}"
+busy_window="${QYR_BENCH_BUSY_SECONDS:-2}"
 newcomer_peers="${QYR_BENCH_NEWCOMER_PEERS:-200}"
 churn="${QYR_BENCH_CHURN:-10000}"
 idle="${QYR_BENCH_IDLE:-5}"
@@ -463,7 +463,7 @@ for r in $(seq "$rounds"); do
   [ "$r" != 1 ] || for t in "${targets[@]}" footprint; do put 1 "$t" rss_start "$(rss "${pid[$t]}")"; done
   idle_window "$r" "${targets[@]}"
   throughput "$r" throughput "$conns" "$window" "$slices"
-  throughput "$r" busy "$busy_conns" "$busy_window" 4
+  throughput "$r" busy "$busy_conns" "$busy_window" 8
   latency "$r" "" "${targets[@]}"
   # New peers behind a crowd of busy ones that has just arrived: how long each waits for its answer.
   "$load" newcomer --port "${port[qyr]}" --peers "$newcomer_peers" --count 12 --timeout 120 \

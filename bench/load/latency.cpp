@@ -2,13 +2,15 @@
 //       One connection per port, W unmeasured then M measured round trips of "QyrNOR_PC_CHECK",
 //       each sent only after the previous reply: nothing queues, so each sample is the cost of
 //       one message. With several ports the round trips take turns, B to each port in a row (1),
-//       so a burst of load from elsewhere on the machine falls on every server alike; with B in
-//       a row a server in a Wine of its own is measured as it runs there alone. With --pause,
-//       MS milliseconds pass before each block, so that what the server before it still had to
-//       do (a queue of notifications it works through after its last reply) is done before the
-//       next server is timed. Figures are printed per port (p50_us_P=...); with blocks of 100
-//       or more, also the median of the blocks' own p99 (p99_blocks_us_P): a burst from
-//       elsewhere that falls on one block moves that block's tail, not the figure.
+//       so a burst of load from elsewhere on the machine falls on every server alike, and each
+//       server follows each other equally often (what one leaves behind its reply slows whoever
+//       comes next); with B in a row a server in a Wine of its own is measured as it runs there
+//       alone. With --pause, MS milliseconds pass before each block, so that what the server
+//       before it still had to do (a queue of notifications it works through after its last
+//       reply) is done before the next server is timed. Figures are printed per port
+//       (p50_us_P=...); with blocks of 100 or more, also the median of the blocks' own p99
+//       (p99_blocks_us_P): a burst from elsewhere that falls on one block moves that block's
+//       tail, not the figure.
 #include <algorithm>
 #include <cstdio>
 
@@ -50,10 +52,9 @@ int RunLatency(const Options& o) {
   }
   const int total = o.warmup + o.msgs;
   for (int first = 0; first < total; first += o.block) {
-    // Who goes first rotates, so no server always follows the same one.
     const auto turn = static_cast<std::size_t>(first / o.block);
     for (std::size_t k = 0; k < n; ++k) {
-      const std::size_t j = (turn + k) % n;
+      const std::size_t j = TurnOrder(turn, k, n);
       if (o.pause_ms > 0) usleep(static_cast<useconds_t>(o.pause_ms) * 1000);
       const std::size_t before = samples[j].size();
       for (int i = first; i < std::min(first + o.block, total) && !lost[j]; ++i) {

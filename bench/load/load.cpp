@@ -168,6 +168,11 @@ std::uint64_t CpuNs(int pid) {
   return sum;
 }
 
+std::size_t TurnOrder(std::size_t turn, std::size_t k, std::size_t n) {
+  const std::size_t j = (turn + k) % n;
+  return (turn / n) % 2 == 0 ? j : n - 1 - j;
+}
+
 void AwaitQuiet(const std::vector<int>& pids, int min_ms) {
   if (min_ms <= 0) return;
   usleep(static_cast<useconds_t>(min_ms) * 1000);

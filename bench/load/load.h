@@ -73,6 +73,12 @@ std::optional<double> RoundTrip(Conn& c, Clock::time_point deadline, long& errs)
 // Bytes of one reply that may span reads: until `enough` bytes have come or the deadline.
 std::optional<std::string> ReadExactly(int fd, std::size_t enough, Clock::time_point deadline);
 
+// Which of `n` servers takes the k-th place in turn `turn`: who goes first rotates, and every
+// n turns the direction turns round, so that over 2n turns each server follows each other
+// equally often. What one server leaves behind its reply (the counting floor's queued
+// notifications) then falls on the others alike, not on the one that always follows it.
+std::size_t TurnOrder(std::size_t turn, std::size_t k, std::size_t n);
+
 // CPU time of all of a process's threads so far, in nanoseconds (0 for no process).
 std::uint64_t CpuNs(int pid);
 // Waits `min_ms`, then until the processes have been all but idle for a moment (at most 5 s

@@ -2,9 +2,9 @@
 //                       [--pid PID ...] [--server-pid W] [--pause MS] [--timeout S]
 //       N connections to each port, each always with one command in flight while its port is
 //       served; counts the replies that arrive within S seconds a port. The ports take turns in
-//       K slices of S/K seconds, who goes first rotating, so load from elsewhere on the machine
-//       falls on every server alike. A slice's window starts once each of its connections has
-//       been answered (at most 0.1 s, 1 s in a port's first slice, when the server neglects
+//       K slices of S/K seconds, in the latency mode's order, so load from elsewhere on the
+//       machine falls on every server alike. A slice's window starts once each of its connections
+//       has been answered (at most 0.1 s, 1 s in a port's first slice, when the server neglects
 //       one), and it ends with nothing left in flight. Every connection is waiting or being
 //       served for the whole window, so throughput x mean wait = N holds, and a connection the
 //       server neglects shows as a low count of its own. With --pid (one per port, in order)
@@ -132,11 +132,11 @@ int RunThroughput(const Options& o) {
       }
     }
   }
-  // The targets take turns slice by slice, who goes first rotating, so that load from elsewhere
-  // on the machine falls on all alike.
+  // The targets take turns slice by slice, so that load from elsewhere on the machine falls on
+  // all alike.
   for (int slice = 0; slice < o.slices; ++slice) {
     for (std::size_t k = 0; k < targets.size(); ++k) {
-      RunSlice(targets[(static_cast<std::size_t>(slice) + k) % targets.size()],
+      RunSlice(targets[TurnOrder(static_cast<std::size_t>(slice), k, targets.size())],
                o.seconds / o.slices, o.server_pid, o.pause_ms);
     }
   }

@@ -168,6 +168,12 @@ std::uint64_t CpuNs(int pid) {
   return sum;
 }
 
+std::uint64_t CpuNs(const std::vector<int>& pids) {
+  std::uint64_t sum = 0;
+  for (const int pid : pids) sum += CpuNs(pid);
+  return sum;
+}
+
 std::size_t TurnOrder(std::size_t turn, std::size_t k, std::size_t n) {
   const std::size_t j = (turn + k) % n;
   return (turn / n) % 2 == 0 ? j : n - 1 - j;
@@ -176,18 +182,13 @@ std::size_t TurnOrder(std::size_t turn, std::size_t k, std::size_t n) {
 void AwaitQuiet(const std::vector<int>& pids, int min_ms) {
   if (min_ms <= 0) return;
   usleep(static_cast<useconds_t>(min_ms) * 1000);
-  auto cpu_ns = [&pids] {
-    std::uint64_t sum = 0;
-    for (const int pid : pids) sum += CpuNs(pid);
-    return sum;
-  };
   // Quiet: under a twentieth of a CPU over 20 ms. A server working through queued notifications
   // takes all of it.
   constexpr std::uint64_t kQuietNs = 1'000'000;
   const auto give_up = Clock::now() + std::chrono::seconds(5);
-  for (std::uint64_t before = cpu_ns(); Clock::now() < give_up;) {
+  for (std::uint64_t before = CpuNs(pids); Clock::now() < give_up;) {
     usleep(20'000);
-    const std::uint64_t now = cpu_ns();
+    const std::uint64_t now = CpuNs(pids);
     if (now - before < kQuietNs) return;
     before = now;
   }

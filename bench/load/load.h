@@ -75,12 +75,14 @@ std::optional<std::string> ReadExactly(int fd, std::size_t enough, Clock::time_p
 
 // Which of `n` servers takes the k-th place in turn `turn`: who goes first rotates, and every
 // n turns the direction turns round, so that over 2n turns each server follows each other
-// equally often. What one server leaves behind its reply (the counting floor's queued
-// notifications) then falls on the others alike, not on the one that always follows it.
+// equally often. What one server still does after its reply (the counting floor's last
+// pending-count query, its queued notifications) then falls on the others alike, not on the
+// one that always follows it.
 std::size_t TurnOrder(std::size_t turn, std::size_t k, std::size_t n);
 
-// CPU time of all of a process's threads so far, in nanoseconds (0 for no process).
+// CPU time of all of a process's threads so far, in nanoseconds (0 for no process); of several.
 std::uint64_t CpuNs(int pid);
+std::uint64_t CpuNs(const std::vector<int>& pids);
 // Waits `min_ms`, then until the processes have been all but idle for a moment (at most 5 s
 // more): what a server left queued behind its last reply is done before the next is timed.
 void AwaitQuiet(const std::vector<int>& pids, int min_ms);

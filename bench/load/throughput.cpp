@@ -77,8 +77,8 @@ void Drive(Target& t, Clock::time_point start, Clock::time_point end, bool resen
 // One slice of a target's window: every connection with one command in flight; the window
 // starts once each has been answered (or a connection the server neglects has waited long
 // enough), and afterwards nothing is left in flight and the server has gone quiet, so the
-// next target's slice meets no work left over. The CPU time runs from the window's start to the
-// pause's end: what a server does after its last reply is its own.
+// next target's slice meets no work left over. The CPU time runs from the window's start until
+// then: what a server does after its last reply is its own.
 void RunSlice(Target& t, double seconds, int server_pid, int pause_ms) {
   for (auto& c : t.conns) {
     c.answered = false;
@@ -94,7 +94,8 @@ void RunSlice(Target& t, double seconds, int server_pid, int pause_ms) {
   Drive(t, never, never, true, [&] {
     return all_answered() || Clock::now() - first_sent >= FromSeconds(longest_warmup_s);
   });
-  const std::uint64_t cpu0 = CpuNs(t.pid) + CpuNs(server_pid);
+  const std::vector<int> timed = {t.pid, server_pid};
+  const std::uint64_t cpu0 = CpuNs(timed);
   const auto start = Clock::now();
   const auto end = start + FromSeconds(seconds);
   Drive(t, start, end, true, [&] { return Clock::now() >= end; });
@@ -110,8 +111,8 @@ void RunSlice(Target& t, double seconds, int server_pid, int pause_ms) {
     return Clock::now() >= drained ||
            std::none_of(t.conns.begin(), t.conns.end(), [](const Conn& c) { return c.in_flight; });
   });
-  AwaitQuiet({t.pid, server_pid}, pause_ms);
-  t.cpu_ns += CpuNs(t.pid) + CpuNs(server_pid) - cpu0;
+  AwaitQuiet(timed, pause_ms);
+  t.cpu_ns += CpuNs(timed) - cpu0;
 }
 
 }  // namespace
